@@ -1,0 +1,76 @@
+// The file-system object (objFSO) and its text streams.
+// Operations raise RunError as the scripting file-system object does:
+// 53 File not found, 76 Path not found, 70 Permission denied, 58 File already exists.
+// Paths are Windows paths; each backend maps them to its own file system.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+
+/// An open text file, read or written as bytes (the system code page).
+class TextStream {
+public:
+    virtual ~TextStream() = default;
+    /// True when no byte is left to read.
+    virtual bool AtEndOfStream() = 0;
+    /// The next line without its line end (LF, or CR LF). Raises 62 at the end.
+    virtual std::string ReadLine() = 0;
+    /// Everything from the current position to the end.
+    virtual std::string ReadAll() = 0;
+    /// Writes the text as it stands.
+    virtual void Write(const std::string& text) = 0;
+    /// Writes the text and CR LF, and hands both to the system at once, so a
+    /// process that dies later loses nothing already written.
+    virtual void WriteLine(const std::string& text) = 0;
+    /// Closes the file; later calls raise an error. The destructor closes too.
+    virtual void Close() = 0;
+};
+
+enum class IOMode { ForReading = 1, ForWriting = 2, ForAppending = 8 };
+
+/// One file of a folder, as the Files collection shows it.
+struct FileEntry {
+    std::string name;         // file name
+    std::string path;         // full Windows path: folder + "\" + name
+    LocalTime dateCreated;    // local creation date (see the backend for its source)
+    std::uint64_t size = 0;
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    virtual bool FolderExists(const std::string& path) = 0;
+    virtual bool FileExists(const std::string& path) = 0;
+    /// Creates one folder; raises 58 when it exists, 76 when its parent is missing.
+    virtual void CreateFolder(const std::string& path) = 0;
+    /// Creates a text file (replacing an existing one only when `overwrite`).
+    virtual std::unique_ptr<TextStream> CreateTextFile(const std::string& path, bool overwrite) = 0;
+    /// Opens a text file; with `create` a missing file is created, else 53.
+    virtual std::unique_ptr<TextStream> OpenTextFile(const std::string& path, IOMode mode, bool create) = 0;
+    /// Copies a file; an existing target is replaced only when `overwrite` (else 58).
+    virtual void CopyFile(const std::string& source, const std::string& target, bool overwrite) = 0;
+    /// Renames a file to a new name in the same file system, atomically replacing
+    /// an existing target only when `replace` (else 58).
+    virtual void MoveFile(const std::string& source, const std::string& target, bool replace) = 0;
+    /// Deletes a file; a read-only file is deleted only when `force` (else 70).
+    virtual void DeleteFile(const std::string& path, bool force) = 0;
+    /// Size in bytes of an existing file (GetFile(path).Size).
+    virtual std::uint64_t GetFileSize(const std::string& path) = 0;
+    /// The file version resource of a file; "" when it has none; 53 when missing.
+    virtual std::string GetFileVersion(const std::string& path) = 0;
+    /// The regular files of a folder (not sub-folders, not links), by name
+    /// compared without regard to case. Raises 76 when the folder is missing.
+    virtual std::vector<FileEntry> GetFiles(const std::string& folder) = 0;
+    /// Marks a file read-only or writable (the read-only attribute).
+    virtual void SetReadOnly(const std::string& path, bool readOnly) = 0;
+};
+
+/// The name after the last "\" (GetFileName).
+inline std::string fileNameOf(const std::string& path) {
+    const auto pos = path.find_last_of('\\');
+    return pos == std::string::npos ? path : path.substr(pos + 1);
+}

@@ -1,0 +1,13 @@
+// Shell folders and short path names.
+#pragma once
+
+#include <string>
+
+class Paths {
+public:
+    virtual ~Paths() = default;
+    /// The Program Files folder without a trailing "\"; "" on failure.
+    virtual std::string ProgramFilesFolder() = 0;
+    /// GetShortPathNameA: the short form of an existing path; "" when it does not exist.
+    virtual std::string ShortPath(const std::string& path) = 0;
+};

@@ -1,0 +1,91 @@
+// The posix backend of the platform seam: a Windows machine mapped onto a
+// folder (see machine.h). Each class implements one interface.
+// May contain: declarations only; the definitions live in one file per class.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/filesystem.h"
+#include "platform/host.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+
+/// objFSO over mapped paths (filesystem.cpp).
+class PosixFileSystem : public FileSystem {
+public:
+    bool FolderExists(const std::string& path) override;
+    bool FileExists(const std::string& path) override;
+    void CreateFolder(const std::string& path) override;
+    std::unique_ptr<TextStream> CreateTextFile(const std::string& path, bool overwrite) override;
+    std::unique_ptr<TextStream> OpenTextFile(const std::string& path, IOMode mode, bool create) override;
+    void CopyFile(const std::string& source, const std::string& target, bool overwrite) override;
+    void MoveFile(const std::string& source, const std::string& target, bool replace) override;
+    void DeleteFile(const std::string& path, bool force) override;
+    std::uint64_t GetFileSize(const std::string& path) override;
+    std::string GetFileVersion(const std::string& path) override;
+    std::vector<FileEntry> GetFiles(const std::string& folder) override;
+    void SetReadOnly(const std::string& path, bool readOnly) override;
+};
+
+/// The registry read from <root>/system.reg (registry.cpp). Read only.
+class PosixRegistry : public Registry {
+public:
+    long OpenKey(RegHandle hive, const std::string& subkey, std::uint32_t access, RegHandle& key) override;
+    long QueryValue(RegHandle key, const std::string& name, std::uint32_t* type, char* data,
+                    std::uint32_t* size) override;
+    long CloseKey(RegHandle key) override;
+
+private:
+    struct Value {
+        std::uint32_t type = 0;
+        std::string data;  // REG_SZ: the text and its NUL; REG_DWORD: 4 bytes, little-endian
+    };
+    // Values by upper-cased value name, keys by upper-cased full key path.
+    using Values = std::map<std::string, Value>;
+    std::map<RegHandle, Values> open_;
+    RegHandle next_ = 0x1000;
+};
+
+/// Profile files with Windows semantics over mapped paths (profile.cpp).
+class PosixProfileFiles : public ProfileFiles {
+public:
+    std::string GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                          std::uint32_t bufferChars, const std::string& file) override;
+    std::int32_t GetInt(const std::string& section, const std::string& key, std::int32_t defaultValue,
+                        const std::string& file) override;
+    bool WriteString(const std::string& section, const std::string& key, const std::string& value,
+                     const std::string& file) override;
+};
+
+/// Program Files is "C:\Program Files"; a short path is the path itself when it exists (paths.cpp).
+class PosixPaths : public Paths {
+public:
+    std::string ProgramFilesFolder() override;
+    std::string ShortPath(const std::string& path) override;
+};
+
+/// The system clock in local time (clock.cpp).
+class PosixClock : public Clock {
+public:
+    LocalTime now() override;
+    void sleepMs(std::uint32_t milliseconds) override;
+};
+
+/// The running process (host.cpp).
+class PosixHost : public Host {
+public:
+    PosixHost(int argc, char** argv);
+    std::string CommandLine() override;
+    std::string ExeFolder() override;
+    std::string ExeBaseName() override;
+    void HideFromTaskList() override;
+    bool StartHidden(const std::string& commandLine) override;
+    std::string SystemMessage(long code) override;
+
+private:
+    std::string commandLine_;
+};

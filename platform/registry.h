@@ -1,0 +1,32 @@
+// The registry interface, shaped like the advapi32 calls the program makes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+using RegHandle = std::uintptr_t;
+
+namespace reg {
+inline constexpr RegHandle HKEY_LOCAL_MACHINE = 0x80000002u;
+inline constexpr std::uint32_t KEY_QUERY_VALUE = 0x1;
+inline constexpr std::uint32_t KEY_READ = 0x20019;
+inline constexpr std::uint32_t REG_SZ = 1;
+inline constexpr std::uint32_t REG_DWORD = 4;
+inline constexpr long ERROR_SUCCESS = 0;
+inline constexpr long ERROR_FILE_NOT_FOUND = 2;
+inline constexpr long ERROR_MORE_DATA = 234;
+}  // namespace reg
+
+class Registry {
+public:
+    virtual ~Registry() = default;
+    /// RegOpenKeyExA: opens `subkey` below `hive`; 0 and a handle, or an error code.
+    virtual long OpenKey(RegHandle hive, const std::string& subkey, std::uint32_t access, RegHandle& key) = 0;
+    /// RegQueryValueExA: `type` receives the stored type. With `data` null only
+    /// `size` is filled (bytes, a string's terminating NUL included). With a
+    /// buffer of `size` bytes that is too small: ERROR_MORE_DATA and the size needed.
+    virtual long QueryValue(RegHandle key, const std::string& name, std::uint32_t* type, char* data,
+                            std::uint32_t* size) = 0;
+    /// RegCloseKey.
+    virtual long CloseKey(RegHandle key) = 0;
+};

@@ -1,0 +1,15 @@
+// Script variables and their thresholds (Configuration\ATZThreshold.ini).
+#pragma once
+
+#include <string>
+
+struct RunContext;
+
+/// Reads the thresholds and the date of the threshold file, defaulting them.
+bool fncVerifyVariablethreshold(RunContext& ctx);
+
+/// True when the variable is over its per-script limit.
+bool fncVaribaleThresholdExceed(RunContext& ctx, const std::string& variableName);
+
+/// Reads the script's variables file into the variables record (strVariablesXML).
+bool fncReadVariableXML(RunContext& ctx, const std::string& path);

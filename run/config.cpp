@@ -1,0 +1,151 @@
+// Configuration sources.
+#include "run/config.h"
+
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "run/run_context.h"
+#include "run/run_log.h"
+#include "run/text.h"
+
+std::string ReadReg(RunContext& ctx, RegHandle hive, const std::string& subkey, const std::string& valueName,
+                    std::int16_t valueType) {
+    std::string result;
+    guarded(
+        [&] {
+            Registry& registry = *ctx.sys.registry;
+            RegHandle key = 0;
+            if (registry.OpenKey(hive, subkey, reg::KEY_QUERY_VALUE, key) != reg::ERROR_SUCCESS) return;
+            if (valueType == 1) {
+                std::uint32_t type = 0, size = 0;
+                long rc = registry.QueryValue(key, valueName, &type, nullptr, &size);
+                // A size query may answer ERROR_MORE_DATA or success with the size.
+                if (rc == reg::ERROR_MORE_DATA || (rc == reg::ERROR_SUCCESS && size > 0)) {
+                    std::vector<char> buffer(size, '\0');
+                    rc = registry.QueryValue(key, valueName, &type, buffer.data(), &size);
+                    if (rc == reg::ERROR_SUCCESS && size > 0) result.assign(buffer.data(), size - 1);
+                }
+            } else if (valueType == 4) {
+                std::uint32_t type = 0, size = 4;
+                char data[4] = {};
+                if (registry.QueryValue(key, valueName, &type, data, &size) == reg::ERROR_SUCCESS) {
+                    std::int32_t number = 0;
+                    for (int i = 3; i >= 0; --i) number = (number << 8) | static_cast<unsigned char>(data[i]);
+                    result = std::to_string(number);
+                }
+            }
+            registry.CloseKey(key);
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : in fnc ReadReg. Err : " + std::to_string(e.number) + "::" + e.description);
+            result.clear();
+        });
+    return result;
+}
+
+std::string GetRegValue(RunContext& ctx, RegHandle key, const std::string& keyName, const std::string& valueName) {
+    std::string result;
+    guarded(
+        [&] {
+            Registry& registry = *ctx.sys.registry;
+            std::uint32_t type = 0, size = 0;
+            long rc = registry.QueryValue(key, valueName, &type, nullptr, &size);
+            if (rc != reg::ERROR_SUCCESS && rc != reg::ERROR_MORE_DATA) {
+                WriteLog(ctx, "ERR : Failed to read Registry key " + valueName + ". ERRDesc :: " +
+                                  fncFormatMessage(ctx, std::to_string(rc)));
+                return;
+            }
+            if (type != reg::REG_SZ) return;
+            std::string buffer(size, '\0');
+            rc = registry.QueryValue(key, valueName, &type, buffer.data(), &size);
+            if (rc != reg::ERROR_SUCCESS) {
+                WriteLog(ctx, "ERR : Failed to read Registry key " + valueName + ". ERRDesc - " +
+                                  fncFormatMessage(ctx, std::to_string(rc)));
+                return;
+            }
+            result = StripNulls(ctx, buffer);
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : procedure GetRegValue. ERR : " + std::to_string(e.number) + "::" + e.description);
+            result.clear();
+        });
+    return result;
+}
+
+bool fncGetRegInfo(RunContext& ctx) {
+    bool result = false;
+    guarded(
+        [&] {
+            WriteLog(ctx, "MSG : Preprocessing: Opening Registry key SOFTWARE\\KOVAOD");
+            Registry& registry = *ctx.sys.registry;
+            RegHandle key = 0;
+            const long rc = registry.OpenKey(reg::HKEY_LOCAL_MACHINE, "SOFTWARE\\KOVAOD", reg::KEY_READ, key);
+            if (rc != reg::ERROR_SUCCESS) {
+                ctx.strFailureDesc = "Preprocessing:Unable to locate registry entries for SOFTWARE\\KOVAOD. ERRDesc:" +
+                                     fncFormatMessage(ctx, std::to_string(rc));
+                WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+                return;
+            }
+            ctx.strMemberID = GetRegValue(ctx, key, "KOVAOD", "MEMBERID");
+            WriteLog(ctx, "MSG : Preprocessing: MEMBERID :: " + ctx.strMemberID);
+            ctx.strSiteID = GetRegValue(ctx, key, "KOVAOD", "SITEID");
+            WriteLog(ctx, "MSG : Preprocessing: SITEID :: " + ctx.strSiteID);
+            ctx.strRegType = GetRegValue(ctx, key, "KOVAOD", "TYPE");
+            WriteLog(ctx, "MSG : Preprocessing: REGTYPE :: " + ctx.strRegType);
+
+            std::string failure;
+            const std::string type = upperAscii(trimBlanks(ctx.strRegType));
+            if (numericValue(ctx.strMemberID) == 0) failure = "Preprocessing:Invalid MEMBERID";
+            else if (numericValue(ctx.strSiteID) == 0) failure = "Preprocessing:Invalid SITEID";
+            else if (type != "MSMA" && type != "DPMA") failure = "Preprocessing:Invalid REGTYPE";
+            if (!failure.empty()) {
+                ctx.strFailureDesc = failure;
+                WriteLog(ctx, "ERR : " + failure);
+            } else {
+                result = true;
+            }
+            registry.CloseKey(key);
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : fncGetRegInfo. ErrDesc :: " + std::to_string(e.number) + " " + e.description);
+            result = false;
+        });
+    return result;
+}
+
+std::int32_t fncReadINI(RunContext& ctx, std::string& value, const std::string& section, const std::string& key,
+                        const std::string& file) {
+    value = ctx.sys.profile->GetString(section, key, "", 555, file);
+    return static_cast<std::int32_t>(value.size());
+}
+
+std::int32_t fncWriteINI(RunContext& ctx, const std::string& section, const std::string& key,
+                         const std::string& value, const std::string& file) {
+    if (ctx.sys.profile->WriteString(section, key, value, file)) {
+        WriteLog(ctx, "MSG : Preprocessing: Successfully Written " + value + " to variable " + key + " to file " + file);
+    }
+    return 0;
+}
+
+std::string GetSpecialfolder(RunContext& ctx) {
+    std::string result;
+    guarded([&] { result = leftText(ctx.sys.paths->ProgramFilesFolder(), 511); },
+            [&](const RunError& e) {
+                WriteLog(ctx, "ERR : " + std::to_string(e.number) + " (" + e.description +
+                                  ") in procedure GetSpecialfolder of Module modMain");
+                result.clear();
+            });
+    return result;
+}
+
+std::string GetShortpath(RunContext& ctx, const std::string& path) {
+    std::string result;
+    guarded([&] { result = leftText(ctx.sys.paths->ShortPath(path), 164); },
+            [&](const RunError& e) {
+                WriteLog(ctx, "ERR : In GetShortpath. Err : " + std::to_string(e.number) + "::" + e.description);
+                result.clear();
+            });
+    return result;
+}

@@ -1,0 +1,35 @@
+// Configuration sources: the registry, profile (INI) files and shell paths.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/registry.h"
+
+struct RunContext;
+
+/// Reads a value of `subkey` under `hive`: type 1 a string, 4 a number as
+/// decimal text; "" when the key or value cannot be read.
+std::string ReadReg(RunContext& ctx, RegHandle hive, const std::string& subkey, const std::string& valueName,
+                    std::int16_t valueType);
+
+/// Reads the machine's identity (MEMBERID, SITEID, TYPE) and validates it.
+bool fncGetRegInfo(RunContext& ctx);
+
+/// The string value of an open key; "" (and a log line on failure) otherwise.
+std::string GetRegValue(RunContext& ctx, RegHandle key, const std::string& keyName, const std::string& valueName);
+
+/// Reads section/key of an INI file into `value` (at most 554 characters);
+/// returns the number of characters read. Nothing is logged.
+std::int32_t fncReadINI(RunContext& ctx, std::string& value, const std::string& section, const std::string& key,
+                        const std::string& file);
+
+/// Writes key=value into an INI file; logs its success. Always returns 0.
+std::int32_t fncWriteINI(RunContext& ctx, const std::string& section, const std::string& key,
+                         const std::string& value, const std::string& file);
+
+/// The Program Files folder without a trailing "\"; "" on failure.
+std::string GetSpecialfolder(RunContext& ctx);
+
+/// The short form of an existing path; "" when it does not exist.
+std::string GetShortpath(RunContext& ctx, const std::string& path);

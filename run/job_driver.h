@@ -1,0 +1,9 @@
+// The per-job driver.
+#pragma once
+
+#include <string>
+
+struct RunContext;
+
+/// Takes one job string apart and runs the job's steps in order.
+bool fncExecuteKRNScript(RunContext& ctx, const std::string& job);

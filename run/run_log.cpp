@@ -1,0 +1,53 @@
+// The run log.
+#include "run/run_log.h"
+
+#include "platform/errors.h"
+#include "platform/host.h"
+#include "run/run_context.h"
+#include "run/text.h"
+
+void WriteLog(RunContext& ctx, const std::string& message) {
+    ignoreErrors([&] {
+        if (!ctx.objLogFile) return;
+        const LocalTime now = ctx.sys.clock->now();
+        ctx.objLogFile->WriteLine(formatPicture(now, "MM\\/DD\\/YYYY HH:MM:SS") + "\t" + message);
+    });
+}
+
+std::string fncFormatMessage(RunContext& ctx, const std::string& code) {
+    std::string result;
+    guarded(
+        [&] {
+            const std::int32_t number = toLong(code);
+            // The system fills at most 200 characters of buffer.
+            result = leftText(ctx.sys.host->SystemMessage(number), 199);
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : function fncFormatMessage. Err : " + std::to_string(e.number) + "::" + e.description);
+            result.clear();
+        });
+    return result;
+}
+
+std::string fncFormatMessage(RunContext& ctx, std::int32_t code) {
+    std::string result;
+    guarded(
+        [&] {
+            const std::string text = leftText(ctx.sys.host->SystemMessage(code), 199);
+            if (!text.empty()) {
+                result = std::to_string(code) + "-" + leftText(text, text.size() >= 2 ? text.size() - 2 : 0);
+            } else {
+                result = std::to_string(code);
+            }
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : fncFormatMessage. ErrDesc : " + std::to_string(e.number) + " " + e.description);
+            result.clear();
+        });
+    return result;
+}
+
+std::string StripNulls(RunContext& ctx, const std::string& text) {
+    const auto pos = text.find('\0');
+    return pos == std::string::npos ? text : text.substr(0, pos);
+}

@@ -1,0 +1,13 @@
+// Start-up and shutdown of one run.
+#pragma once
+
+struct RunContext;
+
+/// The entry procedure (Sub Main): the whole run, from the start stamp to subEndRun.
+void Main(RunContext& ctx);
+
+/// Installation path, run log, working folders, registration id, version, command line.
+void subInitialise(RunContext& ctx);
+
+/// Clean-up, last log line, release of the log; ends the run by throwing EndOfRun.
+[[noreturn]] void subEndRun(RunContext& ctx);

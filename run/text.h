@@ -1,0 +1,66 @@
+// Text and number helpers that carry the old runtime's rules. Every part of
+// the program uses these; none writes its own variant.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/clock.h"
+
+/// The leading-number conversion: skips leading blanks, tabs and line feeds,
+/// reads a sign, digits (blanks between them skipped), one decimal point and
+/// an exponent, or an &H (hex) / &O (octal) number; stops at the first other
+/// character. No number gives 0. " 12ab" is 12, "1 2 3" is 123, "&H1F" is 31.
+double numericValue(std::string_view text);
+
+/// A number as the shortest plain decimal text: at most 15 significant
+/// digits, no exponent, no thousands separators, whole numbers without a
+/// point (4.35 * 60000 is "261000").
+std::string numberText(double value);
+
+/// A single-precision value as text with at most 7 significant digits.
+std::string singleText(float value);
+
+/// Converts a text to a 32-bit integer the way the runtime's CLng does: the
+/// whole text must be a number (else RunError 13), halves round to even, and
+/// values beyond the 32-bit range raise RunError 6.
+std::int32_t toLong(std::string_view text);
+
+/// Blanks removed at both ends (tabs and line ends stay).
+std::string trimBlanks(std::string_view text);
+
+std::string lowerAscii(std::string_view text);
+std::string upperAscii(std::string_view text);
+
+/// Position of `needle` in `hay` from `from`, ASCII letters compared without
+/// regard to case; npos when absent. An empty needle is found at `from`.
+std::size_t findNoCase(std::string_view hay, std::string_view needle, std::size_t from = 0);
+bool containsNoCase(std::string_view hay, std::string_view needle);
+bool equalsNoCase(std::string_view a, std::string_view b);
+/// Every occurrence of `find` replaced by `with`, found without regard to case.
+std::string replaceNoCase(std::string_view text, std::string_view find, std::string_view with);
+/// Every occurrence of `find` replaced by `with`, case-sensitive.
+std::string replaceAll(std::string_view text, std::string_view find, std::string_view with);
+
+/// Splits at every occurrence of `separator`. The empty text gives no pieces
+/// at all; "a" gives one.
+std::vector<std::string> splitText(std::string_view text, std::string_view separator);
+/// Splits at every occurrence of `separator` found without regard to case.
+std::vector<std::string> splitNoCase(std::string_view text, std::string_view separator);
+
+/// The first / last n characters; the whole text when it is shorter.
+std::string leftText(std::string_view text, std::size_t n);
+std::string rightText(std::string_view text, std::size_t n);
+/// Characters from 1-based `start`, at most `length`; "" beyond the end.
+std::string midText(std::string_view text, std::size_t start, std::size_t length = std::string_view::npos);
+
+bool startsWith(std::string_view text, std::string_view prefix);
+bool endsWith(std::string_view text, std::string_view suffix);
+
+/// Formats a time with a date picture: "MM"/"mm" month (minutes right after an
+/// hour token), "DD"/"dd" day, "YYYY"/"yyyy" year, "HH"/"hh" hour 00-23,
+/// "NN"/"nn" minutes, "SS"/"ss" seconds in two digits, a single "S"/"s"
+/// seconds without a leading zero, "\/" a slash; other characters as they stand.
+std::string formatPicture(const LocalTime& time, std::string_view picture);
