@@ -4,6 +4,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+/// One key=value of a section, for writing several keys at once.
+struct ProfileEntry {
+    std::string section;
+    std::string key;
+    std::string value;
+};
 
 class ProfileFiles {
 public:
@@ -21,4 +29,7 @@ public:
     /// replaced as a whole so that a reader never sees half of it. False on failure.
     virtual bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                              const std::string& file) = 0;
+    /// Writes several keys with one replacement of the file, in order, with the
+    /// result of as many WriteString calls. False when the file could not be written.
+    virtual bool WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) = 0;
 };

@@ -59,6 +59,7 @@ public:
                         const std::string& file) override;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& file) override;
+    bool WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override;
 };
 
 /// Program Files is "C:\Program Files"; a short path is the path itself when it exists (paths.cpp).
