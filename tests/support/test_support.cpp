@@ -9,6 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/errors.h"
 #include "platform/posix/machine.h"
 
 namespace fs = std::filesystem;

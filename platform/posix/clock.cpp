@@ -1,0 +1,21 @@
+// The system clock in local time.
+// May contain: time and sleep calls only.
+#include <time.h>
+
+#include <cerrno>
+
+#include "platform/posix/backends.h"
+
+LocalTime PosixClock::now() {
+    const time_t t = ::time(nullptr);
+    struct tm tm {};
+    ::localtime_r(&t, &tm);
+    return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+void PosixClock::sleepMs(std::uint32_t milliseconds) {
+    timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    // A signal cuts the sleep short; sleep the rest, as Sleep() would not wake.
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}

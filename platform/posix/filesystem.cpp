@@ -1,0 +1,400 @@
+// objFSO over the machine root: files and folders of mapped Windows paths.
+// May contain: POSIX file calls and the mapping of their errno values to the
+// scripting runtime's error numbers; no program logic.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/errors.h"
+#include "platform/posix/backends.h"
+#include "platform/posix/machine.h"
+#include "run/text.h"
+
+#ifndef VORBEX_VERSION
+#define VORBEX_VERSION "0.0.0.0"
+#endif
+
+namespace {
+
+constexpr std::size_t kReadBlock = 64 * 1024;
+constexpr std::size_t kCopyBlock = 1024 * 1024;
+
+std::string parentOf(const std::string& hostPath) {
+    const auto slash = hostPath.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : hostPath.substr(0, slash);
+}
+
+bool isFolder(const std::string& hostPath) {
+    struct stat st {};
+    return ::stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The scripting runtime's error for a failed call on `hostPath`. A missing
+// entry is "File not found" when its folder exists and "Path not found" when
+// the folder itself is missing, as the Windows calls tell them apart.
+RunError errorFor(int error, const std::string& hostPath) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return runError(isFolder(parentOf(hostPath)) ? err::FileNotFound : err::PathNotFound);
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+        case ETXTBSY:
+        case EBUSY:
+            return runError(err::PermissionDenied);
+        case EEXIST:
+        case ENOTEMPTY:
+            return runError(err::FileExists);
+        case ENOSPC:
+        case EDQUOT:
+            return RunError{61, "Disk full"};
+        case EXDEV:
+            return RunError{74, "Can't rename with different drive"};
+        case ENAMETOOLONG:
+            return RunError{52, "Bad file name or number"};
+        default:
+            return RunError{57, "Device I/O error"};
+    }
+}
+
+[[noreturn]] void raise(int error, const std::string& hostPath) { throw errorFor(error, hostPath); }
+
+// Windows keeps a read-only attribute that stops even administrators; here it
+// is the owner's write bit, checked by hand because root ignores it.
+bool isReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+
+LocalTime localTimeOf(time_t t) {
+    struct tm tm {};
+    ::localtime_r(&t, &tm);
+    return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+// Writes all bytes, going on after partial writes and signals.
+void writeAll(int fd, const char* data, std::size_t size, const std::string& hostPath) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            const int error = errno;
+            if (error == EINTR) continue;
+            raise(error, hostPath);
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+class PosixTextStream : public TextStream {
+public:
+    PosixTextStream(int fd, bool forReading, std::string hostPath)
+        : fd_(fd), reading_(forReading), path_(std::move(hostPath)) {}
+    ~PosixTextStream() override { closeQuietly(); }
+
+    bool AtEndOfStream() override {
+        requireOpen(true);
+        return pos_ >= buffer_.size() && !fill();
+    }
+
+    std::string ReadLine() override {
+        requireOpen(true);
+        // Only the bytes added by each fill are scanned, so a long line costs
+        // one pass, not one pass per block.
+        std::size_t scanFrom = pos_;
+        for (;;) {
+            const auto lf = buffer_.find('\n', scanFrom);
+            if (lf != std::string::npos) {
+                std::size_t end = lf;
+                if (end > pos_ && buffer_[end - 1] == '\r') --end;
+                std::string line = buffer_.substr(pos_, end - pos_);
+                pos_ = lf + 1;
+                return line;
+            }
+            scanFrom = buffer_.size() - pos_;  // relative: fill() may move the bytes
+            if (!fill()) break;
+            scanFrom += pos_;
+        }
+        if (pos_ >= buffer_.size()) throw runError(err::PastEnd);
+        std::string line = buffer_.substr(pos_);
+        pos_ = buffer_.size();
+        return line;
+    }
+
+    std::string ReadAll() override {
+        requireOpen(true);
+        while (fill()) {
+        }
+        std::string rest = buffer_.substr(pos_);
+        pos_ = buffer_.size();
+        return rest;
+    }
+
+    void Write(const std::string& text) override {
+        requireOpen(false);
+        writeAll(fd_, text.data(), text.size(), path_);
+    }
+
+    void WriteLine(const std::string& text) override {
+        requireOpen(false);
+        // One write(2) for text and line end: a process killed later has
+        // handed the whole line to the system already.
+        std::string line;
+        line.reserve(text.size() + 2);
+        line += text;
+        line += "\r\n";
+        writeAll(fd_, line.data(), line.size(), path_);
+    }
+
+    void Close() override {
+        requireOpen(reading_);
+        closeQuietly();
+    }
+
+private:
+    void closeQuietly() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+    void requireOpen(bool forReading) const {
+        if (fd_ < 0) throw RunError{52, "Bad file name or number"};
+        if (forReading != reading_) throw RunError{54, "Bad file mode"};
+    }
+
+    // Appends the next block to the buffer, dropping what was consumed first.
+    // False at the end of the file.
+    bool fill() {
+        if (eof_) return false;
+        if (pos_ > 0) {
+            buffer_.erase(0, pos_);
+            pos_ = 0;
+        }
+        const std::size_t old = buffer_.size();
+        buffer_.resize(old + kReadBlock);
+        ssize_t n;
+        do {
+            n = ::read(fd_, buffer_.data() + old, kReadBlock);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            const int error = errno;
+            buffer_.resize(old);
+            raise(error, path_);
+        }
+        buffer_.resize(old + static_cast<std::size_t>(n));
+        if (n == 0) eof_ = true;
+        return n > 0;
+    }
+
+    int fd_;
+    bool reading_;
+    std::string path_;
+    std::string buffer_;
+    std::size_t pos_ = 0;
+    bool eof_ = false;
+};
+
+// Opens `hostPath` with `flags`; a read-only existing file refuses writing.
+std::unique_ptr<TextStream> openStream(const std::string& hostPath, int flags) {
+    const bool forReading = (flags & O_ACCMODE) == O_RDONLY;
+    struct stat st {};
+    if (::stat(hostPath.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) throw runError(err::PermissionDenied);
+        if (!forReading && isReadOnly(st)) throw runError(err::PermissionDenied);
+    }
+    const int fd = ::open(hostPath.c_str(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) raise(errno, hostPath);
+    return std::make_unique<PosixTextStream>(fd, forReading, hostPath);
+}
+
+// Copies the rest of `in` to `out`: in the kernel where it can, else through a buffer.
+void copyBytes(int in, int out, const std::string& target) {
+    for (;;) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kCopyBlock, 0);
+        if (n == 0) return;
+        if (n > 0) continue;
+        const int error = errno;
+        if (error == EINTR) continue;
+        if (error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP) break;
+        raise(error, target);
+    }
+    std::string buffer(kCopyBlock, '\0');
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n == 0) return;
+        if (n < 0) {
+            const int error = errno;
+            if (error == EINTR) continue;
+            raise(error, target);
+        }
+        writeAll(out, buffer.data(), static_cast<std::size_t>(n), target);
+    }
+}
+
+// Holds a descriptor for the length of a scope.
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+bool lessNoCase(const std::string& a, const std::string& b) {
+    // NTFS orders names by their upper-case form ("A_B" after "AAB"), so fold upwards.
+    const std::string ua = upperAscii(a), ub = upperAscii(b);
+    return ua != ub ? ua < ub : a < b;
+}
+
+}  // namespace
+
+bool PosixFileSystem::FolderExists(const std::string& path) { return isFolder(mapPath(path)); }
+
+bool PosixFileSystem::FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(mapPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void PosixFileSystem::CreateFolder(const std::string& path) {
+    const std::string host = mapPath(path);
+    if (::mkdir(host.c_str(), 0777) != 0) {
+        const int error = errno;
+        if (error == ENOENT) throw runError(err::PathNotFound);
+        raise(error, host);
+    }
+}
+
+std::unique_ptr<TextStream> PosixFileSystem::CreateTextFile(const std::string& path, bool overwrite) {
+    const int flags = O_WRONLY | O_CREAT | (overwrite ? O_TRUNC : O_EXCL);
+    return openStream(mapPath(path), flags);
+}
+
+std::unique_ptr<TextStream> PosixFileSystem::OpenTextFile(const std::string& path, IOMode mode, bool create) {
+    int flags = 0;
+    switch (mode) {
+        case IOMode::ForReading: flags = O_RDONLY; break;
+        case IOMode::ForWriting: flags = O_WRONLY | O_TRUNC; break;
+        case IOMode::ForAppending: flags = O_WRONLY | O_APPEND; break;
+        default: throw runError(err::InvalidCall);
+    }
+    if (create) flags |= O_CREAT;
+    return openStream(mapPath(path), flags);
+}
+
+void PosixFileSystem::CopyFile(const std::string& source, const std::string& target, bool overwrite) {
+    const std::string from = mapPath(source);
+    const std::string to = mapPath(target);
+    Fd in{::open(from.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (in.fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) throw runError(err::FileNotFound);
+        raise(error, from);
+    }
+    struct stat src {};
+    if (::fstat(in.fd, &src) != 0 || !S_ISREG(src.st_mode)) throw runError(err::FileNotFound);
+
+    struct stat dst {};
+    if (::stat(to.c_str(), &dst) == 0) {
+        if (!overwrite) throw runError(err::FileExists);
+        if (S_ISDIR(dst.st_mode) || isReadOnly(dst)) throw runError(err::PermissionDenied);
+        // Truncating the target would destroy the source.
+        if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) throw runError(err::PermissionDenied);
+    }
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
+    Fd out{::open(to.c_str(), flags, src.st_mode & 0777)};
+    if (out.fd < 0) raise(errno, to);
+    copyBytes(in.fd, out.fd, to);
+}
+
+void PosixFileSystem::MoveFile(const std::string& source, const std::string& target, bool replace) {
+    const std::string from = mapPath(source);
+    const std::string to = mapPath(target);
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0) throw runError(err::FileNotFound);
+    if (replace) {
+        struct stat dst {};
+        if (::stat(to.c_str(), &dst) == 0 && isReadOnly(dst)) throw runError(err::PermissionDenied);
+        if (::rename(from.c_str(), to.c_str()) != 0) raise(errno, to);
+        return;
+    }
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+    const int error = errno;
+    if (error != EINVAL && error != ENOSYS) raise(error, to);
+    // A file system without RENAME_NOREPLACE: link() refuses an existing
+    // target just as atomically.
+    if (::link(from.c_str(), to.c_str()) != 0) raise(errno, to);
+    ::unlink(from.c_str());
+}
+
+void PosixFileSystem::DeleteFile(const std::string& path, bool force) {
+    const std::string host = mapPath(path);
+    struct stat st {};
+    // lstat: a link is removed as a link and its target never looked at.
+    if (::lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) throw runError(err::FileNotFound);
+    if (S_ISREG(st.st_mode) && isReadOnly(st) && !force) throw runError(err::PermissionDenied);
+    if (::unlink(host.c_str()) != 0) raise(errno, host);
+}
+
+std::uint64_t PosixFileSystem::GetFileSize(const std::string& path) {
+    struct stat st {};
+    if (::stat(mapPath(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) throw runError(err::FileNotFound);
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::string PosixFileSystem::GetFileVersion(const std::string& path) {
+    struct stat st {};
+    if (::stat(mapPath(path).c_str(), &st) != 0) {
+        // Programs here carry no ".exe"; the program asks for its own file with one.
+        if (!endsWith(lowerAscii(path), ".exe") ||
+            ::stat(mapPath(path.substr(0, path.size() - 4)).c_str(), &st) != 0) {
+            throw runError(err::FileNotFound);
+        }
+    }
+    struct stat self {};
+    if (::stat("/proc/self/exe", &self) == 0 && self.st_dev == st.st_dev && self.st_ino == st.st_ino) {
+        return VORBEX_VERSION;
+    }
+    return "";  // no other file here carries a version resource
+}
+
+std::vector<FileEntry> PosixFileSystem::GetFiles(const std::string& folder) {
+    const std::string host = mapPath(folder);
+    DIR* dir = ::opendir(host.c_str());
+    if (dir == nullptr) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) throw runError(err::PathNotFound);
+        raise(error, host);
+    }
+    const std::string prefix = endsWith(folder, "\\") ? folder : folder + "\\";
+    std::vector<FileEntry> files;
+    while (const dirent* entry = ::readdir(dir)) {
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(st.st_mode)) continue;
+        FileEntry file;
+        file.name = entry->d_name;
+        file.path = prefix + file.name;
+        // Linux keeps no creation time that can be set; the last change stands in.
+        file.dateCreated = localTimeOf(st.st_mtime);
+        file.size = static_cast<std::uint64_t>(st.st_size);
+        files.push_back(std::move(file));
+    }
+    ::closedir(dir);
+    std::sort(files.begin(), files.end(),
+              [](const FileEntry& a, const FileEntry& b) { return lessNoCase(a.name, b.name); });
+    return files;
+}
+
+void PosixFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
+    const std::string host = mapPath(path);
+    struct stat st {};
+    if (::stat(host.c_str(), &st) != 0) throw runError(err::FileNotFound);
+    const mode_t mode = readOnly ? (st.st_mode & ~mode_t{0222}) : (st.st_mode | S_IWUSR);
+    if (::chmod(host.c_str(), mode & 07777) != 0) raise(errno, host);
+}

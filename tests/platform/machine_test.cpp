@@ -1,0 +1,166 @@
+// Windows paths mapped onto the machine root and back, and the other small
+// services of the posix backend: the running process and its paths.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/posix/machine.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+
+TEST(MachinePaths, ComponentsResolveWithoutRegardToCase) {
+    Sandbox box;
+    fs::create_directories(box.root() + "/drive_c/Agent/KOVAExMonScripts");
+    EXPECT_EQ(mapPath("C:\\Agent\\KOVAExmonScripts"), box.root() + "/drive_c/Agent/KOVAExMonScripts");
+    EXPECT_EQ(mapPath("c:\\AGENT\\kovaexmonscripts\\New.txt"),
+              box.root() + "/drive_c/Agent/KOVAExMonScripts/New.txt");
+}
+
+TEST(MachinePaths, ExactSpellingWinsOverAnotherCase) {
+    Sandbox box;
+    fs::create_directories(box.root() + "/drive_c/logs");
+    fs::create_directories(box.root() + "/drive_c/Logs");
+    EXPECT_EQ(mapPath("C:\\Logs"), box.root() + "/drive_c/Logs");
+    EXPECT_EQ(mapPath("C:\\logs"), box.root() + "/drive_c/logs");
+}
+
+TEST(MachinePaths, SeparatorsDotsAndDrives) {
+    Sandbox box;
+    const std::string c = box.root() + "/drive_c";
+    EXPECT_EQ(mapPath("C:\\Agent\\\\AutomiseLogs"), c + "/Agent/AutomiseLogs");
+    EXPECT_EQ(mapPath("C:\\Agent\\\\\\x\\"), c + "/Agent/x");
+    EXPECT_EQ(mapPath("C:/Agent/./x"), c + "/Agent/x");
+    EXPECT_EQ(mapPath("C:\\a\\..\\b"), c + "/b");
+    // ".." stops at the drive: nothing outside the machine is reachable.
+    EXPECT_EQ(mapPath("C:\\..\\..\\..\\etc\\passwd"), c + "/etc/passwd");
+    EXPECT_EQ(mapPath("D:\\Data"), box.root() + "/drive_d/Data");
+    EXPECT_EQ(mapPath("d:"), box.root() + "/drive_d");
+    EXPECT_EQ(mapPath("\\Windows"), c + "/Windows");
+}
+
+TEST(MachinePaths, DriveZIsTheSystemRootUnlessMapped) {
+    Sandbox box;
+    EXPECT_EQ(mapPath("Z:\\"), "/");
+    ASSERT_FALSE(fs::exists("/Tmp"));
+    EXPECT_EQ(mapPath("Z:\\Tmp"), "/tmp");
+    fs::create_directories(box.root() + "/drive_z");
+    EXPECT_EQ(mapPath("Z:\\tmp"), box.root() + "/drive_z/tmp");
+}
+
+TEST(MachinePaths, ReverseMapping) {
+    Sandbox box;
+    EXPECT_EQ(windowsPathOf(box.root() + "/drive_c/Agent/bin"), "C:\\Agent\\bin");
+    EXPECT_EQ(windowsPathOf(box.root() + "/drive_d"), "D:\\");
+    EXPECT_EQ(windowsPathOf("/usr/lib"), "Z:\\usr\\lib");
+    // A folder that only starts like a drive folder is no drive.
+    EXPECT_EQ(windowsPathOf(box.root() + "/drive_cx").substr(0, 3), "Z:\\");
+    // Round trip through both mappings.
+    fs::create_directories(box.root() + "/drive_c/Program Files/VSoft");
+    EXPECT_EQ(mapPath(windowsPathOf(box.root() + "/drive_c/Program Files/VSoft")),
+              box.root() + "/drive_c/Program Files/VSoft");
+}
+
+TEST(MachinePaths, RootComesFromTheEnvironment) {
+    Sandbox box;
+    EXPECT_EQ(machineRoot(), box.root());
+    EXPECT_EQ(registryFilePath(), box.root() + "/system.reg");
+    ::setenv("VORBEX_MACHINE", "", 1);
+    EXPECT_EQ(machineRoot(), "/var/lib/vorbex");
+    ::setenv("VORBEX_MACHINE", (box.root() + "//").c_str(), 1);
+    EXPECT_EQ(machineRoot(), box.root());
+    ::setenv("VORBEX_MACHINE", box.root().c_str(), 1);
+}
+
+TEST(MachinePaths, SystemMessagesEndWithCrLf) {
+    const std::string text = systemMessageText(2);
+    ASSERT_GE(text.size(), 3u);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    EXPECT_EQ(systemMessageText(0), "");
+    EXPECT_EQ(systemMessageText(99999), "");
+}
+
+// ---- The running process, paths and clock of the posix backend.
+
+namespace {
+
+// Waits (up to five seconds) for a detached program to write `path`.
+std::string awaitFile(const std::string& path) {
+    for (int i = 0; i < 500; ++i) {
+        std::ifstream in(path);
+        std::ostringstream text;
+        text << in.rdbuf();
+        if (!text.str().empty() && text.str().back() == '\n') return text.str();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(PosixHostTest, CommandLineAndExecutable) {
+    char a[] = "vorbex", b[] = "5,2,Action_27_KRN", c[] = "extra";
+    char* argv[] = {a, b, c, nullptr};
+    PosixHost host(3, argv);
+    EXPECT_EQ(host.CommandLine(), "5,2,Action_27_KRN extra");
+    EXPECT_EQ(PosixHost(1, argv).CommandLine(), "");
+
+    char self[4096] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    const std::string exe = self;
+    EXPECT_EQ(host.ExeBaseName(), exe.substr(exe.find_last_of('/') + 1));
+    EXPECT_EQ(mapPath(host.ExeFolder()), exe.substr(0, exe.find_last_of('/')));
+    EXPECT_NE(host.ExeFolder().back(), '\\');
+    EXPECT_EQ(host.SystemMessage(2), systemMessageText(2));
+}
+
+TEST(PosixHostTest, StartHiddenSplitsTheWindowsWay) {
+    Sandbox box;
+    // A program below a folder with a blank, named without quotes, as
+    // Windows resolves it: "C:\Program" is tried first and does not exist.
+    fs::create_directories(box.root() + "/drive_c/Program Files/Tool");
+    fs::copy_file("/bin/sh", box.root() + "/drive_c/Program Files/Tool/sh");
+    char a[] = "vorbex";
+    char* argv[] = {a, nullptr};
+    PosixHost host(1, argv);
+    const std::string out = box.root() + "/args.txt";
+    const std::string script = "printf '%s|' \"$0\" \"$@\" > " + out + "; echo >> " + out;
+    // The script goes in quotes with its own quotes as \" (Windows escaping).
+    std::string quoted;
+    for (char ch : script) quoted += ch == '"' ? std::string("\\\"") : std::string(1, ch);
+    ASSERT_TRUE(host.StartHidden("C:\\Program Files\\Tool\\sh.exe -c \"" + quoted +
+                                 "\" zero \"b c\" d\\\"e \"x\"\"y\" back\\\\slash"));
+    EXPECT_EQ(awaitFile(out), "zero|b c|d\"e|x\"y|back\\\\slash|\n");
+    // The child in between is reaped already: nothing is left to wait for.
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(PosixHostTest, StartHiddenFailsForMissingPrograms) {
+    Sandbox box;
+    box.writeFile("C:\\Tools\\plain.txt", "not a program");
+    char a[] = "vorbex";
+    char* argv[] = {a, nullptr};
+    PosixHost host(1, argv);
+    EXPECT_FALSE(host.StartHidden("regsvr32 -s C:\\Agent\\kWbPost.dll"));
+    EXPECT_FALSE(host.StartHidden("\"C:\\No Such\\prog.exe\" /x"));
+    EXPECT_FALSE(host.StartHidden("C:\\Tools\\plain.txt"));
+    EXPECT_FALSE(host.StartHidden("   "));
+}
+
+TEST(PosixPathsTest, ShortPathIsTheExistingPathItself) {
+    Sandbox box;
+    box.makeFolder("C:\\Program Files\\KOVA");
+    PosixPaths paths;
+    EXPECT_EQ(paths.ProgramFilesFolder(), "C:\\Program Files");
+    EXPECT_EQ(paths.ShortPath("c:\\program files\\KOVA"), "c:\\program files\\KOVA");
+    EXPECT_EQ(paths.ShortPath("C:\\Program Files\\Missing"), "");
+}

@@ -1,0 +1,143 @@
+// The registry file of the machine root, read with the advapi32 meanings.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "support/test_support.h"
+
+namespace {
+
+class RegistryTest : public ::testing::Test {
+protected:
+    Sandbox box;
+    PosixRegistry registry;
+
+    RegHandle open(const std::string& subkey) {
+        RegHandle key = 0;
+        EXPECT_EQ(registry.OpenKey(reg::HKEY_LOCAL_MACHINE, subkey, reg::KEY_READ, key), reg::ERROR_SUCCESS);
+        return key;
+    }
+
+    // A value read in full: its type and data as stored.
+    std::pair<std::uint32_t, std::string> value(RegHandle key, const std::string& name) {
+        std::uint32_t type = 0, size = 0;
+        EXPECT_EQ(registry.QueryValue(key, name, &type, nullptr, &size), reg::ERROR_SUCCESS);
+        std::string data(size, '\x7f');
+        EXPECT_EQ(registry.QueryValue(key, name, &type, data.data(), &size), reg::ERROR_SUCCESS);
+        data.resize(size);
+        return {type, data};
+    }
+};
+
+const char kAgent[] =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KOVAOD]\r\n"
+    "\"InstallationPath\"=\"C:\\\\Program Files\\\\KOVA\\\\\"\r\n"
+    "\"RegID\"=\"42\"\r\n"
+    "\"MEMBERID\"=dword:0000002a\r\n"
+    "\"Quote\"=\"say \\\"hi\\\"\"\r\n"
+    "\"Empty\"=\"\"\r\n"
+    "\"Binary\"=hex:01,02,03\r\n"
+    "@=\"default\"\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VSoft\\Automise\\3.0]\r\n"
+    "\"ATCMDLocation\"=\"C:\\\\Automise\\\\ATCMD.exe\"\r\n";
+
+}  // namespace
+
+TEST_F(RegistryTest, StringAndDwordValuesWithEscapes) {
+    box.writeRegistry(kAgent);
+    const RegHandle key = open("SOFTWARE\\KOVAOD");
+    EXPECT_EQ(value(key, "InstallationPath"), std::make_pair(reg::REG_SZ, std::string("C:\\Program Files\\KOVA\\\0", 23)));
+    EXPECT_EQ(value(key, "regid"), std::make_pair(reg::REG_SZ, std::string("42\0", 3)));
+    EXPECT_EQ(value(key, "Quote"), std::make_pair(reg::REG_SZ, std::string("say \"hi\"\0", 9)));
+    EXPECT_EQ(value(key, "Empty"), std::make_pair(reg::REG_SZ, std::string("\0", 1)));
+    EXPECT_EQ(value(key, ""), std::make_pair(reg::REG_SZ, std::string("default\0", 8)));
+    // A dword keeps its type and is four little-endian bytes.
+    EXPECT_EQ(value(key, "MEMBERID"), std::make_pair(reg::REG_DWORD, std::string("\x2a\0\0\0", 4)));
+    EXPECT_EQ(registry.CloseKey(key), reg::ERROR_SUCCESS);
+
+    const RegHandle automise = open("software\\vsoft\\AUTOMISE\\3.0");
+    EXPECT_EQ(value(automise, "ATCMDLocation").second, std::string("C:\\Automise\\ATCMD.exe\0", 22));
+}
+
+TEST_F(RegistryTest, DwordAskedForAsStringShowsItsType) {
+    box.writeRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\KOVAOD]\n\"MEMBERID\"=dword:FFFFFFFE\n");
+    const RegHandle key = open("SOFTWARE\\KOVAOD");
+    std::uint32_t type = 0, size = 0;
+    ASSERT_EQ(registry.QueryValue(key, "MEMBERID", &type, nullptr, &size), reg::ERROR_SUCCESS);
+    EXPECT_EQ(type, reg::REG_DWORD);
+    EXPECT_EQ(size, 4u);
+    std::uint32_t number = 0;
+    size = sizeof number;
+    ASSERT_EQ(registry.QueryValue(key, "MEMBERID", &type, reinterpret_cast<char*>(&number), &size), 0);
+    EXPECT_EQ(number, 0xFFFFFFFEu);
+}
+
+TEST_F(RegistryTest, SmallBufferGivesMoreDataAndTheSizeNeeded) {
+    box.writeRegistry(kAgent);
+    const RegHandle key = open("SOFTWARE\\KOVAOD");
+    std::uint32_t type = 0, size = 0;
+    char buffer[8];
+    std::memset(buffer, 'z', sizeof buffer);
+    EXPECT_EQ(registry.QueryValue(key, "RegID", &type, buffer, &size), reg::ERROR_MORE_DATA);
+    EXPECT_EQ(size, 3u);
+    size = 2;
+    EXPECT_EQ(registry.QueryValue(key, "RegID", &type, buffer, &size), reg::ERROR_MORE_DATA);
+    EXPECT_EQ(size, 3u);
+    size = 3;
+    EXPECT_EQ(registry.QueryValue(key, "RegID", &type, buffer, &size), reg::ERROR_SUCCESS);
+    EXPECT_EQ(std::string(buffer, 4), std::string("42\0z", 4));
+}
+
+TEST_F(RegistryTest, MissingThingsAreFileNotFound) {
+    RegHandle key = 0;
+    // No file at all: every key is missing.
+    EXPECT_EQ(registry.OpenKey(reg::HKEY_LOCAL_MACHINE, "SOFTWARE\\KOVAOD", reg::KEY_READ, key),
+              reg::ERROR_FILE_NOT_FOUND);
+
+    box.writeRegistry(kAgent);
+    EXPECT_EQ(registry.OpenKey(reg::HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", reg::KEY_READ, key),
+              reg::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry.OpenKey(reg::HKEY_LOCAL_MACHINE, "SOFTWARE\\KOVA", reg::KEY_READ, key),
+              reg::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry.OpenKey(0x80000001u, "SOFTWARE\\KOVAOD", reg::KEY_READ, key), reg::ERROR_FILE_NOT_FOUND);
+
+    key = open("SOFTWARE\\KOVAOD");
+    std::uint32_t type = 0, size = 0;
+    EXPECT_EQ(registry.QueryValue(key, "SITEID", &type, nullptr, &size), reg::ERROR_FILE_NOT_FOUND);
+    // Value kinds that are not read are as good as missing.
+    EXPECT_EQ(registry.QueryValue(key, "Binary", &type, nullptr, &size), reg::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(registry.CloseKey(key), reg::ERROR_SUCCESS);
+    EXPECT_EQ(registry.CloseKey(key), 6);
+    EXPECT_EQ(registry.QueryValue(key, "RegID", &type, nullptr, &size), 6);
+}
+
+TEST_F(RegistryTest, UnreadableFileMeansNoKeys) {
+    // A folder where the file should be cannot be read even by root.
+    std::filesystem::create_directory(box.root() + "/system.reg");
+    RegHandle key = 0;
+    EXPECT_EQ(registry.OpenKey(reg::HKEY_LOCAL_MACHINE, "SOFTWARE\\KOVAOD", reg::KEY_READ, key),
+              reg::ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryTest, ToleratesBomLfCommentsAndCase) {
+    std::ofstream(box.root() + "/system.reg", std::ios::binary)
+        << "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n"
+           "; exported for the test\n"
+           "[hkey_local_machine\\Software\\Kovaod\\Sub]\n"
+           "\"Deep\"=\"yes\"\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KOVAOD]\n"
+           "\"Long\"=hex(2):41,00,\\\n"
+           "  42,00\n"
+           "\"TYPE\"=\"MSMA\"\n";
+    const RegHandle key = open("SOFTWARE\\KOVAOD");
+    EXPECT_EQ(value(key, "type").second, std::string("MSMA\0", 5));
+    // A key written only through its sub-key still exists.
+    box.writeRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\KOVAOD\\Sub]\n\"Deep\"=\"yes\"\n");
+    const RegHandle parent = open("SOFTWARE\\KOVAOD");
+    std::uint32_t type = 0, size = 0;
+    EXPECT_EQ(registry.QueryValue(parent, "Deep", &type, nullptr, &size), reg::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(value(open("SOFTWARE\\KOVAOD\\SUB"), "deep").second, std::string("yes\0", 4));
+}
