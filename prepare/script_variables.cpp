@@ -1,0 +1,246 @@
+// Script variables and their thresholds (Configuration\ATZThreshold.ini).
+#include "prepare/script_variables.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/profile.h"
+#include "platform/xml.h"
+#include "run/config.h"
+#include "run/run_context.h"
+#include "run/run_log.h"
+#include "run/text.h"
+
+namespace {
+
+constexpr const char* kThresholdFile = "Configuration\\ATZThreshold.ini";
+constexpr const char* kCountSection = "VTX_Variables_Count";
+constexpr const char* kContainer = "wpatcmdscrvardata";
+
+std::string thresholdFile(const RunContext& ctx) { return ctx.strInstallPath + kThresholdFile; }
+
+// The runtime's error for a member used on an object that is not there.
+RunError objectNotSet() { return RunError{91, "Object variable or With block variable not set"}; }
+
+// The counter increments of one variables file. A script may leave thousands
+// of variables; rewriting the whole threshold file once per variable would
+// make the step quadratic, so the increments are written with one replacement
+// at the end. The step's log lines are held back until then, so that every
+// "Successfully Written" line stands where a write of its own would have put
+// it, and is left out when the write fails.
+struct PendingLine {
+    std::string message;
+    bool confirmsWrite = false;
+};
+
+struct CounterWrites {
+    bool batched = true;                        // false: write each increment at once
+    std::vector<ProfileEntry> entries;          // in the order of the variables
+    std::vector<PendingLine> lines;             // the step's log lines, in order
+    std::map<std::string, std::string> counter; // lower-cased name -> counter text as it now stands
+    std::map<std::string, bool> exceeded;       // lower-cased name -> per-script limit reached
+};
+
+void flushCounters(RunContext& ctx, CounterWrites& w, const std::string& file) {
+    std::vector<ProfileEntry> entries = std::move(w.entries);
+    std::vector<PendingLine> lines = std::move(w.lines);
+    w.entries.clear();
+    w.lines.clear();
+    const bool written = entries.empty() || ctx.sys.profile->WriteStrings(entries, file);
+    for (const PendingLine& line : lines) {
+        if (!line.confirmsWrite || written) WriteLog(ctx, line.message);
+    }
+}
+
+bool limitReached(RunContext& ctx, CounterWrites& w, const std::string& name) {
+    if (!w.batched) return fncVaribaleThresholdExceed(ctx, name);
+    const std::string key = lowerAscii(name);
+    const auto found = w.exceeded.find(key);
+    if (found != w.exceeded.end()) return found->second;
+    const bool reached = fncVaribaleThresholdExceed(ctx, name);
+    w.exceeded.emplace(key, reached);
+    return reached;
+}
+
+std::string readCounter(RunContext& ctx, CounterWrites& w, const std::string& name, const std::string& file) {
+    const std::string key = lowerAscii(name);
+    if (w.batched) {
+        const auto found = w.counter.find(key);
+        if (found != w.counter.end()) return found->second;
+    }
+    std::string value;
+    fncReadINI(ctx, value, kCountSection, name, file);
+    if (w.batched) w.counter.emplace(key, value);
+    return value;
+}
+
+// A variable's name comes from the script's output. Written as a key, a line
+// break, an "=" or a leading "[" or ";" would make other lines of the
+// threshold file (a section, another key, a comment), so such a name is never
+// written; it could not be read back as its own key anyway.
+bool storableKey(const std::string& name) {
+    return name.find_first_of("\r\n=") == std::string::npos && name.front() != '[' && name.front() != ';';
+}
+
+void raiseCounter(RunContext& ctx, CounterWrites& w, const std::string& name, const std::string& value,
+                  const std::string& file) {
+    if (!storableKey(name)) return;
+    w.entries.push_back(ProfileEntry{kCountSection, name, value});
+    w.lines.push_back(PendingLine{
+        "MSG : Preprocessing: Successfully Written " + value + " to variable " + name + " to file " + file, true});
+    if (w.batched) {
+        w.counter[lowerAscii(name)] = value;
+    } else {
+        flushCounters(ctx, w, file);
+    }
+}
+
+void holdLine(RunContext& ctx, CounterWrites& w, const std::string& message) {
+    if (w.batched) {
+        w.lines.push_back(PendingLine{message, false});
+    } else {
+        WriteLog(ctx, message);
+    }
+}
+
+}  // namespace
+
+bool fncVerifyVariablethreshold(RunContext& ctx) {
+    bool completed = false;
+    guarded(
+        [&] {
+            const std::string file = thresholdFile(ctx);
+
+            fncReadINI(ctx, ctx.strThresholdDate, "VTXVariables", "Date", file);
+            WriteLog(ctx, "MSG : Preprocessing: Date is  " + ctx.strThresholdDate + " in " + file);
+            if (trimBlanks(ctx.strThresholdDate).empty()) {
+                // Only the file gets the date; the value read stays as it was.
+                fncWriteINI(ctx, "VTXVariables", "Date", formatPicture(ctx.sys.clock->now(), "MM\\/DD\\/YYYY"),
+                            file);
+            }
+
+            fncReadINI(ctx, ctx.strVTXVariablesTh, "Threshold", "VTXVariablesTh", file);
+            WriteLog(ctx, "MSG : Preprocessing: VTXVariablesTh is  " + ctx.strVTXVariablesTh + " in " + file);
+            if (numericValue(ctx.strVTXVariablesTh) == 0) {
+                fncWriteINI(ctx, "Threshold", "VTXVariablesTh", "24", file);
+                ctx.strVTXVariablesTh = "24";
+            }
+
+            fncReadINI(ctx, ctx.strScriptFailureTh, "Threshold", "ScriptFailrueTh", file);
+            WriteLog(ctx, "MSG : Preprocessing: ScriptFailrueTh is  " + ctx.strScriptFailureTh + " in " + file);
+            if (numericValue(ctx.strScriptFailureTh) == 0) {
+                fncWriteINI(ctx, "Threshold", "ScriptFailrueTh", "24", file);
+                ctx.strScriptFailureTh = "24";
+            }
+            completed = true;
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : in fncVerifyVariablethreshold. " + std::to_string(e.number) + "::" + e.description);
+        });
+    return completed;
+}
+
+bool fncVaribaleThresholdExceed(RunContext& ctx, const std::string& variableName) {
+    bool exceeded = false;
+    guarded(
+        [&] {
+            std::string limit;
+            fncReadINI(ctx, limit, ctx.strExecuteScript, variableName, thresholdFile(ctx));
+            exceeded = numericValue(ctx.strVTXVariablesTh) <= numericValue(limit);
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : in fncVaribaleThresholdExceed. " + std::to_string(e.number) + "::" + e.description);
+            exceeded = false;
+        });
+    return exceeded;
+}
+
+bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
+    bool result = false;
+    const std::string file = thresholdFile(ctx);
+    CounterWrites pending;
+    // When the primary script's own section is the counter section, the
+    // per-script limit must see every increment as soon as it is made.
+    pending.batched = !containsNoCase(ctx.strExecuteScript, kCountSection);
+
+    guarded(
+        [&] {
+            ctx.arrScriptVariables.clear();
+            ctx.strVariablesXML.clear();
+
+            if (ctx.sys.xml == nullptr) throw runError(err::CannotCreate);
+            std::unique_ptr<XmlDocument> document = ctx.sys.xml->CreateDocument();
+            if (!document) throw runError(err::CannotCreate);
+            if (!document->Load(path)) {
+                WriteLog(ctx, "ERR: Failed to load " + path);
+                return;
+            }
+
+            std::unique_ptr<XmlNode> container = document->SelectFirstElement(kContainer);
+            if (!container) throw objectNotSet();
+            const long count = container->ChildCount();
+            if (count < 1) throw runError(err::SubscriptRange);
+            // The child index is a 16-bit integer.
+            if (count - 1 > 32767) throw runError(err::Overflow);
+
+            ctx.arrScriptVariables.resize(static_cast<std::size_t>(count));
+            for (long i = 0; i < count; ++i) {
+                std::unique_ptr<XmlNode> child = container->Child(i);
+                if (!child) throw objectNotSet();
+                ScriptVariable& record = ctx.arrScriptVariables[static_cast<std::size_t>(i)];
+                const std::string name = child->NodeName();
+                if (equalsNoCase(name, "var")) {
+                    record.VarValue = trimBlanks(child->Text());
+                    if (child->AttributeCount() < 1) throw objectNotSet();
+                    record.VarName = trimBlanks(child->AttributeValue(0));
+                } else if (equalsNoCase(name, "scriptversion")) {
+                    record.ScriptVersion = child->Text();
+                    record.VersionTag = "scriptversion";
+                } else if (equalsNoCase(name, "scriptname")) {
+                    record.ScriptName = child->Text();
+                    record.NameTag = "scriptname";
+                }
+            }
+
+            const double threshold = numericValue(ctx.strVTXVariablesTh);
+            std::string items;
+            for (const ScriptVariable& record : ctx.arrScriptVariables) {
+                if (!record.VarName.empty()) {
+                    if (limitReached(ctx, pending, record.VarName)) {
+                        holdLine(ctx, pending, "MSG : Preprocessing: Threshold exceeded for variable " + record.VarName);
+                        continue;
+                    }
+                    const double counter = numericValue(readCounter(ctx, pending, record.VarName, file));
+                    if (threshold >= counter) {
+                        items += "<var name='" + record.VarName + "'><![CDATA[" + record.VarValue + "]]></var>";
+                        raiseCounter(ctx, pending, record.VarName, numberText(counter + 1), file);
+                    }
+                } else if (record.VersionTag == "scriptversion") {
+                    items += "<scriptversion><![CDATA[" + record.ScriptVersion + "]]></scriptversion>";
+                } else if (record.NameTag == "scriptname") {
+                    items += "<scriptname><![CDATA[" + record.ScriptName + "]]></scriptname>";
+                }
+            }
+            flushCounters(ctx, pending, file);
+
+            if (items.empty()) return;
+            if (!containsNoCase(items, "<var name='")) {
+                WriteLog(ctx, "MSG : Preprocessing  : Either no VTX variables found / VTX variables threshold exceeded");
+                return;
+            }
+            ctx.strVariablesXML = std::string("<") + kContainer + ">" + items + "</" + kContainer + ">";
+            result = true;
+        },
+        [&](const RunError& e) {
+            // Increments already decided stay written, as they would have been one by one.
+            ignoreErrors([&] { flushCounters(ctx, pending, file); });
+            WriteLog(ctx, "ERR : in fncReadVariableXML. " + std::to_string(e.number) + "::" + e.description);
+            ctx.strVariablesXML.clear();
+            result = false;
+        });
+    return result;
+}

@@ -1,0 +1,391 @@
+// Thresholds, the per-variable limits and the reading of a script's variables file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "platform/posix/xml.h"
+#include "prepare/script_variables.h"
+#include "support/test_support.h"
+
+namespace {
+
+const std::string kIni = "C:\\Agent\\Configuration\\ATZThreshold.ini";
+const std::string kVars = "C:\\Work\\Out\\vars.xml";
+
+// Wraps the real profile files, counting replacements of a file and able to
+// fail every write.
+class CountingProfile : public ProfileFiles {
+public:
+    explicit CountingProfile(ProfileFiles& real) : real_(real) {}
+    int replacements = 0;
+    bool failWrites = false;
+
+    std::string GetString(const std::string& s, const std::string& k, const std::string& d, std::uint32_t n,
+                          const std::string& f) override {
+        return real_.GetString(s, k, d, n, f);
+    }
+    std::int32_t GetInt(const std::string& s, const std::string& k, std::int32_t d, const std::string& f) override {
+        return real_.GetInt(s, k, d, f);
+    }
+    bool WriteString(const std::string& s, const std::string& k, const std::string& v,
+                     const std::string& f) override {
+        ++replacements;
+        return !failWrites && real_.WriteString(s, k, v, f);
+    }
+    bool WriteStrings(const std::vector<ProfileEntry>& e, const std::string& f) override {
+        ++replacements;
+        return !failWrites && real_.WriteStrings(e, f);
+    }
+
+private:
+    ProfileFiles& real_;
+};
+
+class ScriptVariables : public ::testing::Test {
+protected:
+    TestRun run;
+    PosixXmlLibrary xml;
+    RunContext& ctx = *run.ctx;
+
+    void SetUp() override {
+        run.useInstallPath();
+        run.sandbox.makeFolder("C:\\Agent\\Configuration");
+        ctx.sys.xml = &xml;
+        ctx.strExecuteScript = "Inventory.atz";
+        ctx.strVTXVariablesTh = "24";
+    }
+
+    std::string ini(const std::string& section, const std::string& key) {
+        return run.profile.GetString(section, key, "<none>", 555, kIni);
+    }
+    void setIni(const std::string& section, const std::string& key, const std::string& value) {
+        ASSERT_TRUE(run.profile.WriteString(section, key, value, kIni));
+    }
+    std::string counter(const std::string& name) { return ini("VTX_Variables_Count", name); }
+
+    // Writes a variables file whose container holds `children`.
+    bool readVars(const std::string& children) {
+        run.sandbox.writeFile(kVars, "<?xml version=\"1.0\"?>\r\n<wpatcmdscrvardata>" + children +
+                                         "</wpatcmdscrvardata>\r\n");
+        return fncReadVariableXML(ctx, kVars);
+    }
+    bool readRaw(const std::string& content) {
+        run.sandbox.writeFile(kVars, content);
+        return fncReadVariableXML(ctx, kVars);
+    }
+    int count(const std::string& needle) const {
+        int n = 0;
+        for (const auto& m : run.messages()) n += m.find(needle) != std::string::npos ? 1 : 0;
+        return n;
+    }
+};
+
+// ---- thresholds -------------------------------------------------------------
+
+TEST_F(ScriptVariables, MissingThresholdFileIsCreatedWithDefaultsAndTodaysDate) {
+    ctx.strVTXVariablesTh.clear();
+    EXPECT_TRUE(fncVerifyVariablethreshold(ctx));
+
+    EXPECT_EQ(ctx.strVTXVariablesTh, "24");
+    EXPECT_EQ(ctx.strScriptFailureTh, "24");
+    EXPECT_EQ(ctx.strThresholdDate, "");  // only the file gets the date
+    EXPECT_EQ(ini("VTXVariables", "Date"), "12/07/2026");
+    EXPECT_EQ(ini("Threshold", "VTXVariablesTh"), "24");
+    EXPECT_EQ(ini("Threshold", "ScriptFailrueTh"), "24");
+
+    const std::vector<std::string> expected = {
+        "MSG : Preprocessing: Date is   in " + kIni,
+        "MSG : Preprocessing: Successfully Written 12/07/2026 to variable Date to file " + kIni,
+        "MSG : Preprocessing: VTXVariablesTh is   in " + kIni,
+        "MSG : Preprocessing: Successfully Written 24 to variable VTXVariablesTh to file " + kIni,
+        "MSG : Preprocessing: ScriptFailrueTh is   in " + kIni,
+        "MSG : Preprocessing: Successfully Written 24 to variable ScriptFailrueTh to file " + kIni,
+    };
+    EXPECT_EQ(run.messages(), expected);
+}
+
+TEST_F(ScriptVariables, ThresholdsAreDefaultedOnlyWhenTheirNumberIsZero) {
+    setIni("VTXVariables", "Date", "01/02/2020");
+    setIni("Threshold", "VTXVariablesTh", "abc");
+    setIni("Threshold", "ScriptFailrueTh", "-1");
+    run.lines.clear();
+
+    fncVerifyVariablethreshold(ctx);
+    EXPECT_EQ(ctx.strThresholdDate, "01/02/2020");
+    EXPECT_EQ(ini("VTXVariables", "Date"), "01/02/2020");
+    EXPECT_EQ(ctx.strVTXVariablesTh, "24");
+    EXPECT_EQ(ini("Threshold", "VTXVariablesTh"), "24");
+    EXPECT_EQ(ctx.strScriptFailureTh, "-1");
+    EXPECT_EQ(ini("Threshold", "ScriptFailrueTh"), "-1");
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Date is  01/02/2020 in " + kIni));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: VTXVariablesTh is  abc in " + kIni));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: ScriptFailrueTh is  -1 in " + kIni));
+    EXPECT_EQ(count("Successfully Written"), 1);
+}
+
+TEST_F(ScriptVariables, PerScriptLimitComesFromThePrimaryScriptsSection) {
+    setIni("Inventory.atz", "Reached", "24");
+    setIni("Inventory.atz", "Below", "23");
+    setIni("Other.atz", "Elsewhere", "100");
+    EXPECT_TRUE(fncVaribaleThresholdExceed(ctx, "Reached"));
+    EXPECT_FALSE(fncVaribaleThresholdExceed(ctx, "Below"));
+    EXPECT_FALSE(fncVaribaleThresholdExceed(ctx, "Elsewhere"));
+
+    // A negative threshold is below even an absent limit: everything is exceeded.
+    setIni("Threshold", "VTXVariablesTh", "-1");
+    fncVerifyVariablethreshold(ctx);
+    ASSERT_EQ(ctx.strVTXVariablesTh, "-1");
+    EXPECT_TRUE(fncVaribaleThresholdExceed(ctx, "Absent"));
+    EXPECT_FALSE(readVars("<var name='a'>1</var><var name='b'>2</var>"));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Threshold exceeded for variable a"));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Threshold exceeded for variable b"));
+    EXPECT_EQ(counter("a"), "<none>");
+    EXPECT_EQ(ctx.strVariablesXML, "");
+}
+
+// ---- reading the variables file ----------------------------------------------
+
+TEST_F(ScriptVariables, RecordKeepsDocumentOrderAndCountsEachVariable) {
+    ASSERT_TRUE(readVars("<scriptname>Inv</scriptname>"
+                         "<var name='Disk'>  C: 40%  </var>"
+                         "<!-- a note -->"
+                         "<scriptversion>1.2</scriptversion>"
+                         "<var id='Ram'>8 GB</var>"));
+    EXPECT_EQ(ctx.strVariablesXML,
+              "<wpatcmdscrvardata><scriptname><![CDATA[Inv]]></scriptname>"
+              "<var name='Disk'><![CDATA[C: 40%]]></var>"
+              "<scriptversion><![CDATA[1.2]]></scriptversion>"
+              "<var name='Ram'><![CDATA[8 GB]]></var></wpatcmdscrvardata>");
+    ASSERT_EQ(ctx.arrScriptVariables.size(), 5u);  // the comment is a child too
+    EXPECT_EQ(ctx.arrScriptVariables[0].NameTag, "scriptname");
+    EXPECT_EQ(ctx.arrScriptVariables[1].VarName, "Disk");
+    EXPECT_EQ(ctx.arrScriptVariables[2].VarName, "");
+    EXPECT_EQ(ctx.arrScriptVariables[2].VersionTag, "");
+    EXPECT_EQ(ctx.arrScriptVariables[3].VersionTag, "scriptversion");
+    EXPECT_EQ(counter("Disk"), "1");
+    EXPECT_EQ(counter("Ram"), "1");
+}
+
+TEST_F(ScriptVariables, ChildNamesAreComparedWithoutCaseButTheContainerIsNot) {
+    ASSERT_TRUE(readVars("<VAR n='a'>1</VAR><Var n='b'>2</Var><SCRIPTVERSION>3.0</SCRIPTVERSION>"
+                         "<ScriptName>x</ScriptName>"));
+    EXPECT_EQ(ctx.strVariablesXML,
+              "<wpatcmdscrvardata><var name='a'><![CDATA[1]]></var><var name='b'><![CDATA[2]]></var>"
+              "<scriptversion><![CDATA[3.0]]></scriptversion><scriptname><![CDATA[x]]></scriptname>"
+              "</wpatcmdscrvardata>");
+
+    run.lines.clear();
+    EXPECT_FALSE(readRaw("<WPATCMDSCRVARDATA><var name='a'>1</var></WPATCMDSCRVARDATA>"));
+    EXPECT_EQ(run.messages(), std::vector<std::string>{
+                                  "ERR : in fncReadVariableXML. 91::Object variable or With block variable not set"});
+    EXPECT_EQ(ctx.strVariablesXML, "");
+    EXPECT_EQ(counter("a"), "1");  // unchanged by the failed read
+}
+
+TEST_F(ScriptVariables, VersionAndNameAloneGiveNoRecord) {
+    EXPECT_FALSE(readVars("<scriptversion>1</scriptversion><scriptname>n</scriptname>"));
+    EXPECT_EQ(ctx.strVariablesXML, "");
+    EXPECT_EQ(run.messages(),
+              std::vector<std::string>{
+                  "MSG : Preprocessing  : Either no VTX variables found / VTX variables threshold exceeded"});
+
+    // Children that yield no item at all: no record and no line.
+    run.lines.clear();
+    EXPECT_FALSE(readVars("<other>1</other><var name='  '>blank name</var>"));
+    EXPECT_TRUE(run.messages().empty());
+}
+
+TEST_F(ScriptVariables, CounterEqualToThresholdIsPostedOnceMoreAboveItIsDroppedSilently) {
+    setIni("VTX_Variables_Count", "AtLimit", "24");
+    setIni("VTX_Variables_Count", "Over", "25");
+    run.lines.clear();
+
+    ASSERT_TRUE(readVars("<var name='AtLimit'>a</var><var name='Over'>b</var>"));
+    EXPECT_EQ(ctx.strVariablesXML, "<wpatcmdscrvardata><var name='AtLimit'><![CDATA[a]]></var></wpatcmdscrvardata>");
+    EXPECT_EQ(counter("AtLimit"), "25");
+    EXPECT_EQ(counter("Over"), "25");
+    EXPECT_EQ(run.messages(), std::vector<std::string>{"MSG : Preprocessing: Successfully Written 25 to variable "
+                                                       "AtLimit to file " + kIni});
+}
+
+TEST_F(ScriptVariables, VariablesOfOneNameSeeEachOthersIncrements) {
+    ASSERT_TRUE(readVars("<var name='Dup'>1</var><var name='dup'>2</var>"));
+    EXPECT_EQ(ctx.strVariablesXML,
+              "<wpatcmdscrvardata><var name='Dup'><![CDATA[1]]></var><var name='dup'><![CDATA[2]]></var>"
+              "</wpatcmdscrvardata>");
+    EXPECT_EQ(counter("DUP"), "2");
+
+    // With one post left, the first of three takes it and the others are dropped.
+    setIni("VTX_Variables_Count", "Dup", "24");
+    ASSERT_TRUE(readVars("<var name='Dup'>a</var><var name='Dup'>b</var><var name='DUP'>c</var>"));
+    EXPECT_EQ(ctx.strVariablesXML, "<wpatcmdscrvardata><var name='Dup'><![CDATA[a]]></var></wpatcmdscrvardata>");
+    EXPECT_EQ(counter("Dup"), "25");
+}
+
+TEST_F(ScriptVariables, LogLinesComeInTheOrderTheVariablesWereHandled) {
+    setIni("Inventory.atz", "a", "30");
+    setIni("Inventory.atz", "c", "24");
+    run.lines.clear();
+
+    ASSERT_TRUE(readVars("<var name='a'>1</var><var name='b'>2</var><var name='c'>3</var><var name='b'>4</var>"));
+    const std::vector<std::string> expected = {
+        "MSG : Preprocessing: Threshold exceeded for variable a",
+        "MSG : Preprocessing: Successfully Written 1 to variable b to file " + kIni,
+        "MSG : Preprocessing: Threshold exceeded for variable c",
+        "MSG : Preprocessing: Successfully Written 2 to variable b to file " + kIni,
+    };
+    EXPECT_EQ(run.messages(), expected);
+}
+
+TEST_F(ScriptVariables, FailedCounterWriteStillPostsButConfirmsNothing) {
+    CountingProfile profile(run.profile);
+    profile.failWrites = true;
+    ctx.sys.profile = &profile;
+
+    ASSERT_TRUE(readVars("<var name='x'>1</var><var name='y'>2</var>"));
+    EXPECT_EQ(ctx.strVariablesXML,
+              "<wpatcmdscrvardata><var name='x'><![CDATA[1]]></var><var name='y'><![CDATA[2]]></var>"
+              "</wpatcmdscrvardata>");
+    EXPECT_EQ(count("Successfully Written"), 0);
+    EXPECT_EQ(counter("x"), "<none>");
+}
+
+TEST_F(ScriptVariables, ScriptSectionNamedLikeTheCounterSectionSeesEachIncrement) {
+    // The per-script limit is then the counter itself: 23 -> posted, now 24 -> exceeded.
+    ctx.strExecuteScript = "VTX_Variables_Count";
+    setIni("VTX_Variables_Count", "v", "23");
+    run.lines.clear();
+
+    ASSERT_TRUE(readVars("<var name='v'>1</var><var name='v'>2</var>"));
+    EXPECT_EQ(ctx.strVariablesXML, "<wpatcmdscrvardata><var name='v'><![CDATA[1]]></var></wpatcmdscrvardata>");
+    const std::vector<std::string> expected = {
+        "MSG : Preprocessing: Successfully Written 24 to variable v to file " + kIni,
+        "MSG : Preprocessing: Threshold exceeded for variable v",
+    };
+    EXPECT_EQ(run.messages(), expected);
+}
+
+TEST_F(ScriptVariables, DefaultThresholdPostsAVariableTwentyFiveTimesAndNeverAgain) {
+    ctx.strVTXVariablesTh.clear();
+    std::vector<bool> posted;
+    for (int runNo = 1; runNo <= 28; ++runNo) {
+        fncVerifyVariablethreshold(ctx);
+        posted.push_back(readVars("<scriptname>s</scriptname><var name='Uptime'>5 days</var>"));
+    }
+    for (int i = 0; i < 25; ++i) EXPECT_TRUE(posted[i]) << "run " << i + 1;
+    for (int i = 25; i < 28; ++i) EXPECT_FALSE(posted[i]) << "run " << i + 1;
+    EXPECT_EQ(counter("Uptime"), "25");
+    EXPECT_EQ(count("Either no VTX variables found"), 3);
+}
+
+// ---- bad variables files -------------------------------------------------------
+
+TEST_F(ScriptVariables, UnusableFilesGiveTheirLogLineAndNoRecord) {
+    struct Case {
+        const char* content;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {"<wpatcmdscrvardata><var name='a'>1</wpatcmdscrvardata>", "ERR: Failed to load " + kVars},
+        {"", "ERR: Failed to load " + kVars},
+        {"<root><other/></root>", "ERR : in fncReadVariableXML. 91::Object variable or With block variable not set"},
+        {"<wpatcmdscrvardata>  \r\n  </wpatcmdscrvardata>", "ERR : in fncReadVariableXML. 9::Subscript out of range"},
+        {"<wpatcmdscrvardata/>", "ERR : in fncReadVariableXML. 9::Subscript out of range"},
+        {"<wpatcmdscrvardata><var name='first'>1</var><var>no name</var></wpatcmdscrvardata>",
+         "ERR : in fncReadVariableXML. 91::Object variable or With block variable not set"},
+    };
+    for (const Case& c : cases) {
+        run.lines.clear();
+        ctx.strVariablesXML = "stale";
+        EXPECT_FALSE(readRaw(c.content)) << c.content;
+        EXPECT_EQ(run.messages(), std::vector<std::string>{c.line}) << c.content;
+        EXPECT_EQ(ctx.strVariablesXML, "") << c.content;
+    }
+    // The variable before the one without attributes was never counted.
+    EXPECT_EQ(counter("first"), "<none>");
+
+    run.lines.clear();
+    EXPECT_FALSE(fncReadVariableXML(ctx, "C:\\Work\\Out\\missing.xml"));
+    EXPECT_TRUE(run.logged("ERR: Failed to load C:\\Work\\Out\\missing.xml"));
+}
+
+TEST_F(ScriptVariables, EntitiesAndDtdsAreNeverExpandedFromOutside) {
+    run.sandbox.writeFile("C:\\secret.txt", "TOPSECRET");
+    const std::string secret = run.sandbox.hostPath("C:\\secret.txt");
+    readRaw("<?xml version=\"1.0\"?>\n<!DOCTYPE wpatcmdscrvardata [\n<!ENTITY s SYSTEM \"file://" + secret +
+            "\">\n]>\n<wpatcmdscrvardata><var name='leak'>[&s;]</var></wpatcmdscrvardata>");
+    EXPECT_EQ(ctx.strVariablesXML.find("TOPSECRET"), std::string::npos);
+    for (const auto& m : run.messages()) EXPECT_EQ(m.find("TOPSECRET"), std::string::npos) << m;
+
+    readRaw("<?xml version=\"1.0\"?>\n<!DOCTYPE wpatcmdscrvardata SYSTEM \"file://" + secret +
+            "\">\n<wpatcmdscrvardata><var name='ext'>x</var></wpatcmdscrvardata>");
+    EXPECT_EQ(ctx.strVariablesXML.find("TOPSECRET"), std::string::npos);
+
+    // Nested internal entities must not blow up into gigabytes of text.
+    std::string laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE wpatcmdscrvardata [\n<!ENTITY l0 \"lol\">\n";
+    for (int i = 1; i <= 9; ++i) {
+        laughs += "<!ENTITY l" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j) laughs += "&l" + std::to_string(i - 1) + ";";
+        laughs += "\">\n";
+    }
+    laughs += "]>\n<wpatcmdscrvardata><var name='lol'>&l9;</var></wpatcmdscrvardata>";
+    readRaw(laughs);
+    EXPECT_LT(ctx.strVariablesXML.size(), 100000u);
+}
+
+TEST_F(ScriptVariables, NamesThatWouldRewriteTheThresholdFileAreNotCounted) {
+    setIni("Threshold", "VTXVariablesTh", "24");
+    ASSERT_TRUE(readVars("<var name='x&#10;[Inventory.atz]&#13;&#10;y'>1</var>"
+                         "<var name='a=b'>2</var><var name='[s]'>3</var><var name=';c'>4</var>"
+                         "<var name='ok'>5</var>"));
+    // Every one is still posted, but only the plain name leaves a counter.
+    EXPECT_EQ(std::count(ctx.strVariablesXML.begin(), ctx.strVariablesXML.end(), '\''), 10);
+    EXPECT_EQ(ini("Inventory.atz", "y"), "<none>");
+    EXPECT_EQ(counter("a"), "<none>");
+    EXPECT_EQ(counter("ok"), "1");
+    EXPECT_EQ(count("Successfully Written"), 1);
+    EXPECT_EQ(ini("Threshold", "VTXVariablesTh"), "24");
+    const std::string file = run.sandbox.readFile(kIni);
+    EXPECT_EQ(std::count(file.begin(), file.end(), '['), 2) << file;  // [Threshold] and the counters
+}
+
+TEST_F(ScriptVariables, TenThousandVariablesWithOneReplacementOfTheThresholdFile) {
+    CountingProfile profile(run.profile);
+    ctx.sys.profile = &profile;
+    std::string children;
+    for (int i = 0; i < 10000; ++i) children += "<var name='v" + std::to_string(i) + "'>" + std::to_string(i) + "</var>";
+
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(readVars(children));
+    const auto first = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(profile.replacements, 1);
+    EXPECT_EQ(count("Successfully Written 1 to variable v"), 10000);
+    EXPECT_EQ(counter("v0"), "1");
+    EXPECT_EQ(counter("v9999"), "1");
+    EXPECT_NE(ctx.strVariablesXML.find("<var name='v9999'><![CDATA[9999]]></var></wpatcmdscrvardata>"),
+              std::string::npos);
+
+    // Again, now over a threshold file that holds ten thousand counters.
+    ASSERT_TRUE(readVars(children));
+    const auto both = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(profile.replacements, 2);
+    EXPECT_EQ(counter("v5000"), "2");
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(first).count(), 20);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(both).count(), 60);
+}
+
+TEST_F(ScriptVariables, MoreChildrenThanASixteenBitIndexCountsAreRefused) {
+    std::string children;
+    for (int i = 0; i < 32769; ++i) children += "<x/>";
+    EXPECT_FALSE(readVars(children));
+    EXPECT_TRUE(run.logged("ERR : in fncReadVariableXML. 6::Overflow"));
+
+    children.resize(children.size() - 4);  // 32768 is still within reach
+    children.replace(0, 4, "<var name='last'>1</var>");
+    EXPECT_TRUE(readVars(children));
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+// Posting of a script's variables through the drop folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/posix/xml.h"
+#include "prepare/variables_post.h"
+#include "support/test_support.h"
+
+namespace {
+
+const std::string kIni = "C:\\Agent\\Configuration\\ATZThreshold.ini";
+const std::string kVars = "C:\\Work\\Out\\vars.xml";
+const std::string kDrop = "C:\\Agent\\HVRPostLogs\\vars.xml";
+
+class VariablesPost : public ::testing::Test {
+protected:
+    TestRun run;
+    PosixXmlLibrary xml;
+    RunContext& ctx = *run.ctx;
+
+    void SetUp() override {
+        run.useInstallPath();
+        run.sandbox.makeFolder("C:\\Agent\\Configuration");
+        run.sandbox.makeFolder("C:\\Agent\\HVRPostLogs");
+        ctx.sys.xml = &xml;
+        ctx.strExecuteScript = "Inventory.atz";
+        ctx.strVTXVariablesTh = "24";
+        ctx.strRegID = "42";
+        ctx.strScriptID = "7001";
+        run.clock.time = LocalTime{2026, 12, 7, 10, 41, 5};
+    }
+
+    void writeVars(const std::string& children, const std::string& path = kVars) {
+        run.sandbox.writeFile(path, "<?xml version=\"1.0\"?>\r\n<wpatcmdscrvardata>" + children +
+                                        "</wpatcmdscrvardata>\r\n");
+    }
+    std::vector<std::string> dropFolder() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(run.sandbox.hostPath("C:\\Agent\\HVRPostLogs"))) {
+            names.push_back(e.path().filename().string());
+        }
+        return names;
+    }
+};
+
+TEST_F(VariablesPost, RecordGetsItsHeaderAndIsDroppedUnderTheFilesOwnName) {
+    writeVars("<scriptversion>2</scriptversion><var name='Disk'>40</var>");
+    run.sandbox.writeFile(kDrop, "an earlier drop still waiting");
+
+    EXPECT_TRUE(fncPostVTXVariables(ctx, kVars));
+
+    EXPECT_EQ(run.sandbox.readFile(kDrop),
+              "<wpatcmdscrvardata><regid>42</regid><scandatetime>12/07/2026 10:41:05</scandatetime>"
+              "<scriptid>7001</scriptid><scriptversion><![CDATA[2]]></scriptversion>"
+              "<var name='Disk'><![CDATA[40]]></var></wpatcmdscrvardata>");
+    EXPECT_FALSE(run.sandbox.exists(kVars));
+    EXPECT_EQ(dropFolder(), std::vector<std::string>{"vars.xml"});
+
+    const std::vector<std::string> expected = {
+        "MSG : Preprocessing: in functions fncPostVTXVariables",
+        "MSG : Preprocessing: Successfully Written 1 to variable Disk to file " + kIni,
+        "MSG : Preprocessing: Contents in VTX_Variable file ",
+        "MSG : Preprocessing: Copying " + kVars + " to C:\\Agent\\HVRPostLogs\\vars.xml",
+        "MSG : Preprocessing: Deleting " + kVars,
+    };
+    EXPECT_EQ(run.messages(), expected);
+}
+
+TEST_F(VariablesPost, OpeningTagInsideAValueIsRewrittenToo) {
+    writeVars("<var name='Tag'>&lt;WPATCMDSCRVARDATA&gt;</var>");
+    fncPostVTXVariables(ctx, kVars);
+    const std::string header =
+        "<wpatcmdscrvardata><regid>42</regid><scandatetime>12/07/2026 10:41:05</scandatetime><scriptid>7001</scriptid>";
+    EXPECT_EQ(run.sandbox.readFile(kDrop),
+              header + "<var name='Tag'><![CDATA[" + header + "]]></var></wpatcmdscrvardata>");
+}
+
+TEST_F(VariablesPost, FileIsDeletedWhetherOrNotAnythingWasPosted) {
+    struct Case {
+        const char* name;
+        std::string content;
+    };
+    const std::vector<Case> cases = {
+        {"over threshold", "<wpatcmdscrvardata><var name='Over'>1</var></wpatcmdscrvardata>"},
+        {"no variables", "<wpatcmdscrvardata><scriptname>n</scriptname></wpatcmdscrvardata>"},
+        {"not well-formed", "<wpatcmdscrvardata><var name='x'>"},
+        {"no container", "<other/>"},
+    };
+    run.profile.WriteString("VTX_Variables_Count", "Over", "25", kIni);
+    for (const Case& c : cases) {
+        run.lines.clear();
+        run.sandbox.writeFile(kVars, c.content);
+        EXPECT_FALSE(fncPostVTXVariables(ctx, kVars)) << c.name;
+        EXPECT_FALSE(run.sandbox.exists(kVars)) << c.name;
+        EXPECT_TRUE(run.logged("MSG : Preprocessing : VTX Varibale file not created due to threshold violation"))
+            << c.name;
+        EXPECT_TRUE(run.logged("MSG : Preprocessing: Deleting " + kVars)) << c.name;
+        EXPECT_FALSE(run.loggedPart("Copying")) << c.name;
+    }
+    EXPECT_TRUE(dropFolder().empty());
+
+    // A read-only file with nothing to post goes as well.
+    run.sandbox.writeFile(kVars, cases[0].content);
+    run.fs.SetReadOnly(kVars, true);
+    fncPostVTXVariables(ctx, kVars);
+    EXPECT_FALSE(run.sandbox.exists(kVars));
+}
+
+TEST_F(VariablesPost, MissingFileIsOnlyLogged) {
+    EXPECT_FALSE(fncPostVTXVariables(ctx, "C:\\Work\\Out\\gone.xml"));
+    const std::vector<std::string> expected = {
+        "MSG : Preprocessing: in functions fncPostVTXVariables",
+        "MSG : Preprocessing: VTX varibale File not found C:\\Work\\Out\\gone.xml",
+    };
+    EXPECT_EQ(run.messages(), expected);
+    EXPECT_TRUE(dropFolder().empty());
+}
+
+TEST_F(VariablesPost, UnwritableFileIsNeverDroppedAsTheScriptLeftIt) {
+    writeVars("<var name='Disk'>40</var>");
+    run.fs.SetReadOnly(kVars, true);
+    EXPECT_FALSE(fncPostVTXVariables(ctx, kVars));
+    EXPECT_TRUE(run.logged("ERR : in fncPostVTXVariables. 70::Permission denied"));
+    EXPECT_TRUE(dropFolder().empty());
+}
+
+TEST_F(VariablesPost, DropFolderFailureEndsTheStepWithItsErrorLine) {
+    std::filesystem::remove_all(run.sandbox.hostPath("C:\\Agent\\HVRPostLogs"));
+    writeVars("<var name='Disk'>40</var>");
+    EXPECT_FALSE(fncPostVTXVariables(ctx, kVars));
+    EXPECT_TRUE(run.loggedPart("ERR : in fncPostVTXVariables. "));
+    EXPECT_FALSE(run.loggedPart("Deleting"));
+}
+
+}  // namespace
