@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/posix/backends.h"
 #include "platform/posix/machine.h"
@@ -38,8 +40,14 @@ std::vector<Line> splitLines(const std::string& bytes) {
 }
 
 std::string joinLines(const std::vector<Line>& lines) {
+    std::size_t total = 0;
+    for (const auto& line : lines) total += line.text.size() + line.end.size();
     std::string bytes;
-    for (const auto& line : lines) bytes += line.text + line.end;
+    bytes.reserve(total);
+    for (const auto& line : lines) {
+        bytes += line.text;
+        bytes += line.end;
+    }
     return bytes;
 }
 
@@ -76,54 +84,145 @@ bool readBytes(const std::string& hostPath, std::string& bytes) {
     return n == 0;
 }
 
-// The raw value of section/key (blanks trimmed, quotes not yet removed).
-std::optional<std::string> lookUp(const std::string& section, const std::string& key, const std::string& file) {
+// The parsed values of one file, kept while the file stays the same one
+// (same inode, size and modification time), so that many reads of a large
+// file do not parse it again each time.
+struct ParsedFile {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    timespec mtime{};
+    // Upper-cased section -> upper-cased key -> raw value (the first section
+    // of a name and the first key in it are the ones that count).
+    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> values;
+};
+
+std::unordered_map<std::string, ParsedFile>& parsedFiles() {
+    static std::unordered_map<std::string, ParsedFile> files;
+    return files;
+}
+
+const ParsedFile* parsed(const std::string& hostPath) {
+    auto& files = parsedFiles();
+    struct stat st {};
+    if (::stat(hostPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        files.erase(hostPath);
+        return nullptr;
+    }
+    auto it = files.find(hostPath);
+    if (it != files.end() && it->second.dev == st.st_dev && it->second.ino == st.st_ino &&
+        it->second.size == st.st_size && it->second.mtime.tv_sec == st.st_mtim.tv_sec &&
+        it->second.mtime.tv_nsec == st.st_mtim.tv_nsec) {
+        return &it->second;
+    }
     std::string bytes;
-    if (!readBytes(mapPath(file), bytes)) return std::nullopt;
-    const auto lines = splitLines(bytes);
-    bool inSection = false;
-    for (const auto& line : lines) {
+    if (!readBytes(hostPath, bytes)) {
+        files.erase(hostPath);
+        return nullptr;
+    }
+    ParsedFile file;
+    file.dev = st.st_dev;
+    file.ino = st.st_ino;
+    file.size = st.st_size;
+    file.mtime = st.st_mtim;
+    std::unordered_map<std::string, std::string>* current = nullptr;
+    for (const auto& line : splitLines(bytes)) {
         if (auto name = sectionOf(line)) {
-            // The first section of a name is the one that counts.
-            if (inSection) return std::nullopt;
-            inSection = equalsNoCase(*name, section);
-        } else if (inSection) {
-            const auto found = keyOf(line);
-            if (found && equalsNoCase(*found, key)) {
-                return trimBlanks(line.text.substr(line.text.find('=') + 1));
+            const auto inserted = file.values.try_emplace(upperAscii(*name));
+            current = inserted.second ? &inserted.first->second : nullptr;
+        } else if (current != nullptr) {
+            if (const auto key = keyOf(line)) {
+                current->try_emplace(upperAscii(*key), trimBlanks(line.text.substr(line.text.find('=') + 1)));
             }
         }
     }
-    return std::nullopt;
+    // Keep the cache small: only the files of the current run are read often.
+    if (files.size() > 64) files.clear();
+    return &(files[hostPath] = std::move(file));
 }
 
-// Sets key=value in `lines`: the key's own line when it exists, else after
-// the section's last non-blank line, else a new section at the end.
-void applyEntry(std::vector<Line>& lines, const ProfileEntry& entry) {
-    const Line newLine{entry.key + "=" + entry.value, "\r\n"};
-    std::size_t at = 0;
-    while (at < lines.size()) {
-        const auto name = sectionOf(lines[at]);
-        if (name && equalsNoCase(*name, entry.section)) break;
-        ++at;
-    }
-    if (at == lines.size()) {
-        if (!lines.empty() && lines.back().end.empty()) lines.back().end = "\r\n";
-        lines.push_back({"[" + entry.section + "]", "\r\n"});
-        lines.push_back(newLine);
-        return;
-    }
-    std::size_t last = at;
-    for (std::size_t i = at + 1; i < lines.size() && !sectionOf(lines[i]); ++i) {
-        const auto key = keyOf(lines[i]);
-        if (key && equalsNoCase(*key, entry.key)) {
-            lines[i].text = newLine.text;
-            return;
+// The raw value of section/key (blanks trimmed, quotes not yet removed).
+std::optional<std::string> lookUp(const std::string& section, const std::string& key, const std::string& file) {
+    const ParsedFile* parsedFile = parsed(mapPath(file));
+    if (parsedFile == nullptr) return std::nullopt;
+    const auto sec = parsedFile->values.find(upperAscii(section));
+    if (sec == parsedFile->values.end()) return std::nullopt;
+    const auto value = sec->second.find(upperAscii(key));
+    if (value == sec->second.end()) return std::nullopt;
+    return value->second;
+}
+
+// Applies key=value entries to `lines` in order: a key's own line when it
+// exists in the first section of that name, else a new line after the
+// section's last non-blank line, else a new section at the end. Indexed, so a
+// batch of many keys costs one pass over the file, not one pass per key.
+void applyEntries(std::vector<Line>& lines, const std::vector<ProfileEntry>& entries) {
+    struct Section {
+        std::size_t lastNonBlank = 0;
+        std::unordered_map<std::string, std::size_t> keyLines;  // upper key -> line index
+        std::vector<Line> added;
+        std::unordered_map<std::string, std::size_t> addedKeys;  // upper key -> index in added
+    };
+    std::unordered_map<std::string, Section> sections;
+    Section* current = nullptr;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (auto name = sectionOf(lines[i])) {
+            const auto inserted = sections.try_emplace(upperAscii(*name));
+            current = inserted.second ? &inserted.first->second : nullptr;
+            if (current != nullptr) current->lastNonBlank = i;
+        } else if (current != nullptr) {
+            if (const auto key = keyOf(lines[i])) current->keyLines.try_emplace(upperAscii(*key), i);
+            if (!trimBlanks(lines[i].text).empty()) current->lastNonBlank = i;
         }
-        if (!trimBlanks(lines[i].text).empty()) last = i;
     }
-    if (lines[last].end.empty()) lines[last].end = "\r\n";
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(last + 1), newLine);
+    std::unordered_map<std::string, std::unique_ptr<Section>> created;
+    std::vector<std::pair<std::string, Section*>> createdOrder;
+    for (const auto& entry : entries) {
+        const Line newLine{entry.key + "=" + entry.value, "\r\n"};
+        const std::string sectionKey = upperAscii(entry.section);
+        const std::string key = upperAscii(entry.key);
+        Section* section = nullptr;
+        if (auto it = sections.find(sectionKey); it != sections.end()) {
+            section = &it->second;
+            if (auto line = section->keyLines.find(key); line != section->keyLines.end()) {
+                lines[line->second].text = newLine.text;
+                continue;
+            }
+        } else if (auto it2 = created.find(sectionKey); it2 != created.end()) {
+            section = it2->second.get();
+        } else {
+            auto made = std::make_unique<Section>();
+            section = made.get();
+            createdOrder.emplace_back(entry.section, section);
+            created.emplace(sectionKey, std::move(made));
+        }
+        if (auto added = section->addedKeys.find(key); added != section->addedKeys.end()) {
+            section->added[added->second].text = newLine.text;
+        } else {
+            section->addedKeys.emplace(key, section->added.size());
+            section->added.push_back(newLine);
+        }
+    }
+    // New keys of existing sections go after each section's last non-blank line.
+    std::vector<const Section*> after(lines.size(), nullptr);
+    for (auto& [name, section] : sections) {
+        if (!section.added.empty()) after[section.lastNonBlank] = &section;
+    }
+    std::vector<Line> out;
+    out.reserve(lines.size() + entries.size() + 2 * createdOrder.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        out.push_back(std::move(lines[i]));
+        if (after[i] != nullptr) {
+            if (out.back().end.empty()) out.back().end = "\r\n";
+            out.insert(out.end(), after[i]->added.begin(), after[i]->added.end());
+        }
+    }
+    for (const auto& [name, section] : createdOrder) {
+        if (!out.empty() && out.back().end.empty()) out.back().end = "\r\n";
+        out.push_back({"[" + name + "]", "\r\n"});
+        out.insert(out.end(), section->added.begin(), section->added.end());
+    }
+    lines = std::move(out);
 }
 
 bool writeAll(int fd, const std::string& bytes) {
@@ -224,6 +323,6 @@ bool PosixProfileFiles::WriteStrings(const std::vector<ProfileEntry>& entries, c
         if (::stat(parent.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return false;
     }
     auto lines = splitLines(bytes);
-    for (const auto& entry : entries) applyEntry(lines, entry);
+    applyEntries(lines, entries);
     return replaceFile(host, joinLines(lines), mode);
 }
