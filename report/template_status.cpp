@@ -1,0 +1,87 @@
+// The template execution status and failure records of one job.
+#include "report/template_status.h"
+
+#include <string>
+
+#include "platform/errors.h"
+#include "report/webpost.h"
+#include "run/run_context.h"
+#include "run/run_log.h"
+#include "run/text.h"
+
+namespace {
+
+std::string element(const std::string& name, const std::string& value) {
+    return "<" + name + ">" + value + "</" + name + ">";
+}
+
+// Whether a failed job's description should say that the script exported no
+// log: only then were the details read from ATCMD's console log alone, which
+// tells the operator why they are thin and that an export action would help.
+// Not said when the script never ran (no log of any kind exists), and not
+// when the note would be the whole list on an empty description: the
+// description would then read "Postprocessing:" + the note instead of
+// "Postprocessing:" + the exit line, and the exit code would be lost.
+bool exportNotUsedApplies(const RunContext& ctx) {
+    if (ctx.blnExportHTML || ctx.blnExportXML || ctx.blnExportText) return false;
+    if (trimBlanks(ctx.strScriptStatus).empty()) return false;
+    return !trimBlanks(ctx.strFailureDesc).empty() || !trimBlanks(ctx.strActionDescList).empty();
+}
+
+}  // namespace
+
+void subPostTemplateExecStatus(RunContext& ctx) {
+    guarded(
+        [&] {
+            std::string status = upperAscii(trimBlanks(ctx.strScriptStatus)) == "SUCCESS" ? "1" : "0";
+            if (status == "1") {
+                status = trimBlanks(ctx.strFailureDesc).empty() ? "1" : "0";
+            } else {
+                if (exportNotUsedApplies(ctx)) ctx.strActionDescList += ". Export Log functionality not used";
+                if (!trimBlanks(ctx.strFailureDesc).empty()) {
+                    ctx.strFailureDesc += ctx.strExitLine + ctx.strActionDescList;
+                } else if (!trimBlanks(ctx.strActionDescList).empty()) {
+                    ctx.strFailureDesc = "Postprocessing:" + ctx.strActionDescList;
+                } else if (!trimBlanks(ctx.strExitLine).empty()) {
+                    ctx.strFailureDesc = "Postprocessing:" + ctx.strExitLine;
+                }
+            }
+
+            const std::string statusRecord =
+                "<wpdcmatztempexecst>" + element("mmid", ctx.strMemberID) + element("siteid", ctx.strSiteID) +
+                element("regid", ctx.strRegID) + element("tempid", ctx.strTemplateID) +
+                element("tempver", ctx.strTemplateVersion) + element("scrid", ctx.strScriptID) +
+                element("scrver", ctx.strScriptVersion) + element("scandt", ctx.strStartTime) +
+                element("status", status) + "</wpdcmatztempexecst>";
+            WriteLog(ctx, "MSG : Preprocessing: Direct webposting for [Template_Execution_Status]");
+            subGetWebPostScript(ctx, "wpdcmatztempexecst", statusRecord);
+            if (!ctx.blnWebPostStatus) {
+                WriteLog(ctx, "MSG : Preprocessing: Direct webpost failed. Posting the xml contents to HVRPostLogs ");
+                subDropRecord(ctx, "wpdcmatztempexecst", statusRecord, "[Template_Execution_Status]");
+            }
+
+            if (!trimBlanks(ctx.strFailureDesc).empty() && status == "0") {
+                ctx.blnWebPostStatus = false;
+                const std::string failureRecord =
+                    "<wpdcmatztempexecfail>" + element("mmid", ctx.strMemberID) + element("siteid", ctx.strSiteID) +
+                    element("regid", ctx.strRegID) + element("scrid", ctx.strScriptID) +
+                    element("scrver", ctx.strScriptVersion) + element("tempid", ctx.strTemplateID) +
+                    element("tempver", ctx.strTemplateVersion) + element("scandt", ctx.strStartTime) +
+                    element("faildesc", "<![CDATA[" + ctx.strFailureDesc + "]]>") + "</wpdcmatztempexecfail>";
+                WriteLog(ctx, "MSG : Preprocessing: Direct webposting for [Template_Execution_Failure]");
+                subGetWebPostScript(ctx, "wpdcmatztempexecfail", failureRecord);
+                if (!ctx.blnWebPostStatus) {
+                    WriteLog(ctx,
+                             "MSG : Preprocessing: Direct webpost failed. Posting the xml contents for HVRPostLogs ");
+                    subDropRecord(ctx, "wpdcmatztempexecfail", failureRecord, "[Template_Execution_Failure]");
+                }
+            }
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : in Main. " + std::to_string(e.number) + "::" + e.description);
+        });
+    // The next job starts without a script result, also after an error above.
+    ctx.strScriptStatus.clear();
+    ctx.strExitLine.clear();
+    ctx.strActionDescList.clear();
+}
