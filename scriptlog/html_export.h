@@ -1,9 +1,24 @@
 // Parser of the HTML export.
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
 struct RunContext;
 
+/// The action table of one HTML export: per row of the page's second table,
+/// columns 0-5 from the row's first six cells and column 6 the output text of
+/// the row that follows it.
+using HTMLActionTable = std::vector<std::array<std::string, 7>>;
+
+/// Reads the export whole, takes its second table apart and adds each row
+/// whose status reads "error" to the failure-description list. Any failure
+/// ends the parse with one log line; what was added before stays.
 void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath, const std::string& mode = "0");
+
+/// Fills row `intIndex` of `arrHTMLActions` from one row of the action table,
+/// or, for an output row, column 6 of the row before it. Raises RunError 9
+/// for an output row with no row before it.
+void subParseHTMLActionRow(RunContext& ctx, HTMLActionTable& arrHTMLActions, const std::string& strRow,
+                           int intIndex);
