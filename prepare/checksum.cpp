@@ -1,0 +1,183 @@
+// Script details of a job, their location and MD5 verification; the MD5 service.
+#include "prepare/checksum.h"
+
+#include "platform/errors.h"
+#include "platform/filesystem.h"
+#include "platform/md5.h"
+#include "platform/profile.h"
+#include "run/config.h"
+#include "run/run_context.h"
+#include "run/run_log.h"
+#include "run/text.h"
+
+namespace {
+
+void markEntry(ScriptDetail& entry, const std::string& text, bool& jobError) {
+    entry.Status = "ERROR";
+    entry.ErrorText = text;
+    jobError = true;
+}
+
+// The entry counter is a 16-bit integer; a job with more entries than it can
+// count fails as the counter overflows.
+constexpr std::size_t kMaxEntryIndex = 32767;
+
+}  // namespace
+
+void subCompareCheksum(RunContext& ctx) {
+    guarded(
+        [&] {
+            if (trimBlanks(ctx.strExecuteScript).size() < 7) {
+                ctx.strFailureDesc = "Preprocessing:Scriptname to execute is blank";
+                WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+                return;
+            }
+
+            if (!trimBlanks(ctx.strAdditionalScripts).empty()) {
+                ctx.strAdditionalScripts = ctx.strExecuteScript + "#&#" + ctx.strAdditionalScripts;
+            } else {
+                ctx.strAdditionalScripts = ctx.strExecuteScript;
+            }
+            const std::vector<std::string> parts = splitText(ctx.strAdditionalScripts, "#&#");
+
+            ctx.arrScriptDetails.clear();
+            ctx.strPrimaryScriptPath.clear();
+            ctx.strPrimaryScriptFolder.clear();
+            bool jobError = false;
+
+            for (std::size_t i = 0; i < parts.size(); ++i) {
+                if (i > kMaxEntryIndex) throw runError(err::Overflow);
+                ctx.arrScriptDetails.emplace_back();
+                ScriptDetail& entry = ctx.arrScriptDetails.back();
+                const bool primary = i == 0;
+
+                const std::vector<std::string> fields = splitText(trimBlanks(parts[i]), "@#@");
+                if (fields.size() != 3) continue;
+                entry.FileMode = fields[0];
+                entry.ScriptFile = fields[1];
+                entry.Checksum = fields[2];
+                WriteLog(ctx, "MSG : Preprocessing: [ScriptDetails " + std::to_string(i) + "] File Mode:" +
+                                  entry.FileMode + "; " + "ScriptFile:" + entry.ScriptFile +
+                                  "; Checksum:" + entry.Checksum);
+
+                const std::string mode = upperAscii(trimBlanks(entry.FileMode));
+                if (mode == "LOCAL-SYNC") {
+                    ctx.strSystemDirectory = GetShortpath(ctx, GetSpecialfolder(ctx));
+                    WriteLog(ctx, "MSG : Preprocessing: System directory :: " + ctx.strSystemDirectory);
+                    entry.Location = ctx.strSystemDirectory + "\\" + "KOVAExmonScripts";
+                } else if (mode == "FTP" || mode == "HTTP" || mode == "HTTPS") {
+                    entry.Location = ctx.strInstallPath + "kHVR\\Tellix\\" + ctx.strActionName + "\\ProcessedScripts";
+                    WriteLog(ctx, "MSG : Preprocessing: KOVA Processed Scripts :: " + entry.Location);
+                }
+
+                // The raw mode is tested untrimmed here; a mode of blanks is caught
+                // because it selects no location.
+                if (trimBlanks(entry.Checksum).empty() || trimBlanks(entry.Location).empty() ||
+                    entry.FileMode.empty()) {
+                    if (trimBlanks(entry.ScriptFile).empty()) {
+                        markEntry(entry,
+                                  primary ? "The Script Name to execute is blank"
+                                          : "The additional script name is blank",
+                                  jobError);
+                    } else if (trimBlanks(entry.Checksum).empty()) {
+                        markEntry(entry,
+                                  (primary ? "Checksum is blank for the execution script "
+                                           : "Checksum is blank for the additional script ") +
+                                      entry.Location,
+                                  jobError);
+                    } else if (trimBlanks(entry.FileMode).empty()) {
+                        markEntry(entry,
+                                  (primary ? "Deploy Mode is blank for the execution script "
+                                           : "Deploy Mode is blank for the additional script ") +
+                                      entry.Location,
+                                  jobError);
+                    }
+                    // Otherwise an unknown mode: the entry is deliberately left unchecked.
+                    continue;
+                }
+
+                const std::string path = entry.Location + "\\" + entry.ScriptFile;
+                WriteLog(ctx, "MSG : Preprocessing: Checking for file " + path);
+                if (!ctx.objFSO->FileExists(path)) {
+                    markEntry(entry, "File not found " + path, jobError);
+                    continue;
+                }
+                if (primary) {
+                    ctx.strPrimaryScriptPath = path;
+                    ctx.strExecuteScript = entry.ScriptFile;
+                    ctx.strPrimaryScriptFolder = entry.Location;
+                    WriteLog(ctx, "MSG : Preprocessing: Primary Script :: " + ctx.strPrimaryScriptPath);
+                }
+                entry.Location = entry.Location + "\\" + entry.ScriptFile;
+                // No checksum at all: the MD5 service has already said why in strFailureDesc.
+                if (fncGenerateChecksum(ctx, entry.Location)) continue;
+
+                const std::string expected = lowerAscii(trimBlanks(entry.Checksum));
+                const std::string actual = lowerAscii(trimBlanks(ctx.strFileMD5));
+                if (expected != actual) {
+                    markEntry(entry,
+                              "MD5 signature of local file " + entry.Location +
+                                  " does not tally with the template information. Template MD5:" + expected +
+                                  " and local file MD5:" + actual,
+                              jobError);
+                }
+            }
+
+            if (!jobError) return;
+            for (const ScriptDetail& entry : ctx.arrScriptDetails) {
+                if (trimBlanks(entry.Status) != "ERROR") continue;
+                if (trimBlanks(ctx.strFailureDesc).empty()) {
+                    ctx.strFailureDesc = "Preprocessing:" + entry.ErrorText;
+                } else {
+                    ctx.strFailureDesc += "\r\n" + entry.ErrorText;
+                }
+            }
+            WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : in subCompareCheksum. " + std::to_string(e.number) + "::" + e.description);
+        });
+}
+
+bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
+    bool result = false;
+    guarded(
+        [&] {
+            result = false;
+            ctx.strFileMD5.clear();
+            WriteLog(ctx, "MSG : Preprocessing: Getting MD5 checksum of : " + path);
+            // Without the library the call cannot even be made, as when the DLL is missing.
+            if (ctx.sys.md5 == nullptr) throw RunError{err::FileNotFound, "File not found: KGnMD5.dll"};
+            Md5Library& library = *ctx.sys.md5;
+
+            std::string md5, size, error;
+            if (library.KGetMD5(path, md5, size, error) == 0) {
+                // The block size matters only to the block-wise call, so it is read only now.
+                const std::string blockSize =
+                    fncGetMD5BlockSize(ctx, "BlockSize", "Size", ctx.strInstallPath + "MDCSFileList.ini", false);
+                if (library.KGetMD5WBlock(path, blockSize, md5, size, error) == 0) {
+                    result = true;
+                    const std::string text = "Failed to Get MD5 checksum for File " + path + " Error = " +
+                                             trimBlanks(error) + " with " + blockSize + " KB Block Size";
+                    WriteLog(ctx, "ERR : " + text);
+                    ctx.strFailureDesc = "MD5: " + text;
+                }
+            }
+            WriteLog(ctx, "MSG : Preprocessing: Filesize : " + size + " Bytes for " + path);
+            WriteLog(ctx, "MSG : Preprocessing: FileMD5CheckSum : " + md5 + " for " + path);
+            ctx.strFileMD5 = md5;
+            if (!trimBlanks(ctx.strFileMD5).empty()) result = false;
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : fncGenerateChecksum. " + std::to_string(e.number) + " " + e.description);
+            ctx.strFailureDesc = "Preprocessing:GenerateChecksum:" + e.description;
+            result = true;
+        });
+    return result;
+}
+
+std::string fncGetMD5BlockSize(RunContext& ctx, const std::string& section, const std::string& key,
+                               const std::string& file, bool asNumber) {
+    if (asNumber) return std::to_string(ctx.sys.profile->GetInt(section, key, 0, file));
+    return ctx.sys.profile->GetString(section, key, "", 255, file);
+}

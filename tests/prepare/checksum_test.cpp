@@ -1,0 +1,459 @@
+// Script details and their MD5 verification, the MD5 service, and the posix MD5 library.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/posix/md5.h"
+#include "prepare/checksum.h"
+#include "support/test_support.h"
+
+namespace {
+
+const std::string kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";
+const std::string kEmptyMd5 = "d41d8cd98f00b204e9800998ecf8427e";
+const std::string kProcessed = "C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\ProcessedScripts";
+const std::string kLocalSync = "C:\\Program Files\\KOVAExmonScripts";
+
+// Everything the MD5 library and the profile reader are asked, in order.
+using Events = std::vector<std::string>;
+
+// The real library with its plain call (and, on request, its block-wise call)
+// failing, as a library that cannot map a large file would.
+class FailingMd5 : public Md5Library {
+public:
+    explicit FailingMd5(Events* events) : events_(events) {}
+    bool failPlain = true;
+    bool failBlock = false;
+    std::string blockError = "  disk gone  ";
+
+    std::int16_t KGetMD5(const std::string& path, std::string& md5, std::string& size, std::string& error) override {
+        events_->push_back("KGetMD5");
+        if (!failPlain) return real_.KGetMD5(path, md5, size, error);
+        size = "999";
+        error = "plain failed";
+        return 0;
+    }
+    std::int16_t KGetMD5WBlock(const std::string& path, const std::string& blockSize, std::string& md5,
+                               std::string& size, std::string& error) override {
+        events_->push_back("KGetMD5WBlock " + blockSize);
+        if (!failBlock) return real_.KGetMD5WBlock(path, blockSize, md5, size, error);
+        error = blockError;
+        return 0;
+    }
+
+private:
+    Events* events_;
+    PosixMd5Library real_;
+};
+
+// The real profile reader, noting every read.
+class RecordingProfile : public PosixProfileFiles {
+public:
+    explicit RecordingProfile(Events* events) : events_(events) {}
+    std::string GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                          std::uint32_t bufferChars, const std::string& file) override {
+        events_->push_back("GetString " + section + "/" + key + " " + std::to_string(bufferChars) + " " + file);
+        return PosixProfileFiles::GetString(section, key, defaultValue, bufferChars, file);
+    }
+    std::int32_t GetInt(const std::string& section, const std::string& key, std::int32_t defaultValue,
+                        const std::string& file) override {
+        events_->push_back("GetInt " + section + "/" + key + " " + file);
+        return PosixProfileFiles::GetInt(section, key, defaultValue, file);
+    }
+
+private:
+    Events* events_;
+};
+
+struct ChecksumRun : TestRun {
+    ChecksumRun() {
+        useInstallPath();
+        ctx->strActionName = "Action_27_KRN";
+        ctx->sys.md5 = &md5;
+        sandbox.makeFolder(kProcessed);
+    }
+    int count(const std::string& prefix) const {
+        int n = 0;
+        for (const auto& m : messages()) n += m.rfind(prefix, 0) == 0 ? 1 : 0;
+        return n;
+    }
+    PosixMd5Library md5;
+};
+
+}  // namespace
+
+// ---- subCompareCheksum: the details text and its entries ----
+
+TEST(CompareChecksum, ExecutionFieldOfSixCharactersFailsAtOnce) {
+    ChecksumRun run;
+    run.ctx->strExecuteScript = "  HTTP@#  ";
+    run.ctx->strAdditionalScripts = "HTTP@#@missing.atp@#@abc";
+    subCompareCheksum(*run.ctx);
+    EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Scriptname to execute is blank");
+    EXPECT_EQ(run.messages(), std::vector<std::string>{"ERR : Preprocessing:Scriptname to execute is blank"});
+    EXPECT_TRUE(run.ctx->arrScriptDetails.empty());
+    EXPECT_EQ(run.ctx->strAdditionalScripts, "HTTP@#@missing.atp@#@abc");
+
+    // Seven characters pass the length test and are taken apart.
+    ChecksumRun seven;
+    seven.ctx->strExecuteScript = "@#@x@#@";
+    subCompareCheksum(*seven.ctx);
+    EXPECT_EQ(seven.ctx->strFailureDesc, "Preprocessing:Checksum is blank for the execution script ");
+    ASSERT_EQ(seven.ctx->arrScriptDetails.size(), 1u);
+}
+
+TEST(CompareChecksum, PrimaryScriptFoundWithUpperCaseChecksum) {
+    ChecksumRun run;
+    run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
+    const std::string details = "HTTP@#@main.atp@#@ 900150983CD24FB0D6963F7D28E17F72 ";
+    run.ctx->strExecuteScript = details;
+    run.ctx->strAdditionalScripts = "   ";
+    subCompareCheksum(*run.ctx);
+
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+    ASSERT_EQ(run.ctx->arrScriptDetails.size(), 1u);
+    const ScriptDetail& d = run.ctx->arrScriptDetails[0];
+    EXPECT_EQ(d.FileMode, "HTTP");
+    EXPECT_EQ(d.ScriptFile, "main.atp");
+    // The part is trimmed as a whole, the field itself is kept as given.
+    EXPECT_EQ(d.Checksum, " 900150983CD24FB0D6963F7D28E17F72");
+    EXPECT_EQ(d.Status, "");
+    EXPECT_EQ(d.Location, kProcessed + "\\main.atp");
+    EXPECT_EQ(run.ctx->strExecuteScript, "main.atp");
+    EXPECT_EQ(run.ctx->strPrimaryScriptPath, kProcessed + "\\main.atp");
+    EXPECT_EQ(run.ctx->strPrimaryScriptFolder, kProcessed);
+    EXPECT_EQ(run.ctx->strAdditionalScripts, details);
+    EXPECT_EQ(run.ctx->strFileMD5, kAbcMd5);
+
+    const std::vector<std::string> expected = {
+        "MSG : Preprocessing: [ScriptDetails 0] File Mode:HTTP; ScriptFile:main.atp; "
+        "Checksum: 900150983CD24FB0D6963F7D28E17F72",
+        "MSG : Preprocessing: KOVA Processed Scripts :: " + kProcessed,
+        "MSG : Preprocessing: Checking for file " + kProcessed + "\\main.atp",
+        "MSG : Preprocessing: Primary Script :: " + kProcessed + "\\main.atp",
+        "MSG : Preprocessing: Getting MD5 checksum of : " + kProcessed + "\\main.atp",
+        "MSG : Preprocessing: Filesize : 3 Bytes for " + kProcessed + "\\main.atp",
+        "MSG : Preprocessing: FileMD5CheckSum : " + kAbcMd5 + " for " + kProcessed + "\\main.atp",
+    };
+    EXPECT_EQ(run.messages(), expected);
+}
+
+TEST(CompareChecksum, LocalSyncInAnyCaseWithBlanksSelectsTheProgramFilesFolder) {
+    ChecksumRun run;
+    run.sandbox.writeFile("C:\\Program Files\\KOVAExMonScripts\\ls.atp", "abc");
+    run.sandbox.writeFile(kProcessed + "\\main.atp", "");
+    run.ctx->strExecuteScript = "https@#@main.atp@#@" + kEmptyMd5;
+    run.ctx->strAdditionalScripts = "  lOcAl-SyNc  @#@ls.atp@#@" + kAbcMd5;
+    subCompareCheksum(*run.ctx);
+
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+    ASSERT_EQ(run.ctx->arrScriptDetails.size(), 2u);
+    EXPECT_EQ(run.ctx->arrScriptDetails[1].FileMode, "lOcAl-SyNc  ");
+    EXPECT_EQ(run.ctx->arrScriptDetails[1].Location, kLocalSync + "\\ls.atp");
+    EXPECT_EQ(run.ctx->strSystemDirectory, "C:\\Program Files");
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: System directory :: C:\\Program Files"));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: [ScriptDetails 1] File Mode:lOcAl-SyNc  ; ScriptFile:ls.atp; "
+                           "Checksum:" + kAbcMd5));
+    // The additional script never becomes the primary one.
+    EXPECT_EQ(run.ctx->strExecuteScript, "main.atp");
+    EXPECT_EQ(run.count("MSG : Preprocessing: Primary Script :: "), 1);
+}
+
+TEST(CompareChecksum, MalformedAndUnknownEntriesAreSkippedSilently) {
+    ChecksumRun run;
+    run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
+    run.ctx->strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
+    run.ctx->strAdditionalScripts = "SMB@#@share.atp@#@" + kAbcMd5 + "#&#HTTP@#@only2#&#FTP@#@a@#@b@#@c";
+    subCompareCheksum(*run.ctx);
+
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+    ASSERT_EQ(run.ctx->arrScriptDetails.size(), 4u);
+    const ScriptDetail& smb = run.ctx->arrScriptDetails[1];
+    EXPECT_EQ(smb.FileMode, "SMB");
+    EXPECT_EQ(smb.Location, "");
+    EXPECT_EQ(smb.Status, "");
+    for (std::size_t i : {2u, 3u}) {
+        const ScriptDetail& d = run.ctx->arrScriptDetails[i];
+        EXPECT_EQ(d.FileMode + d.ScriptFile + d.Checksum + d.Location + d.Status, "") << i;
+    }
+    EXPECT_FALSE(run.loggedPart("[ScriptDetails 2]"));
+    EXPECT_FALSE(run.loggedPart("[ScriptDetails 3]"));
+    EXPECT_EQ(run.count("MSG : Preprocessing: Checking for file "), 1);
+    EXPECT_EQ(run.count("ERR :"), 0);
+}
+
+TEST(CompareChecksum, TwoFieldExecutionEntryLeavesThePrimaryScriptUnset) {
+    ChecksumRun run;
+    run.ctx->strPrimaryScriptPath = "C:\\earlier\\job.atp";
+    run.ctx->strPrimaryScriptFolder = "C:\\earlier";
+    run.ctx->strExecuteScript = "HTTP@#@main.atp";
+    subCompareCheksum(*run.ctx);
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+    EXPECT_EQ(run.ctx->strPrimaryScriptPath, "");
+    EXPECT_EQ(run.ctx->strPrimaryScriptFolder, "");
+    EXPECT_EQ(run.ctx->strExecuteScript, "HTTP@#@main.atp");
+    EXPECT_TRUE(run.messages().empty());
+}
+
+TEST(CompareChecksum, FailingEntriesJoinedInTableOrderAfterTheScriptNameChanged) {
+    ChecksumRun run;
+    run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
+    run.ctx->strExecuteScript = "HTTP@#@main.atp@#@DEADBEEFDEADBEEFDEADBEEFDEADBEEF";
+    run.ctx->strAdditionalScripts = "FTP@#@gone.atp@#@" + kAbcMd5 + "#&#HTTP@#@ok.atp@#@x";
+    run.sandbox.writeFile(kProcessed + "\\ok.atp", "abc");
+    subCompareCheksum(*run.ctx);
+
+    const std::string expected =
+        "Preprocessing:MD5 signature of local file " + kProcessed +
+        "\\main.atp does not tally with the template information. Template MD5:deadbeefdeadbeefdeadbeefdeadbeef"
+        " and local file MD5:" + kAbcMd5 + "\r\nFile not found " + kProcessed + "\\gone.atp" +
+        "\r\nMD5 signature of local file " + kProcessed + "\\ok.atp does not tally with the template information. "
+        "Template MD5:x and local file MD5:" + kAbcMd5;
+    EXPECT_EQ(run.ctx->strFailureDesc, expected);
+    EXPECT_EQ(run.count("ERR :"), 1);
+    EXPECT_TRUE(run.logged("ERR : " + expected));
+    EXPECT_EQ(run.ctx->strExecuteScript, "main.atp");
+    EXPECT_EQ(run.ctx->strPrimaryScriptPath, kProcessed + "\\main.atp");
+    EXPECT_EQ(run.ctx->arrScriptDetails[1].Status, "ERROR");
+    EXPECT_EQ(run.ctx->arrScriptDetails[1].Location, kProcessed);  // not found: stays the folder
+}
+
+TEST(CompareChecksum, BlankFieldsNameTheirEntry) {
+    ChecksumRun run;
+    run.ctx->strExecuteScript = "@#@main.atp@#@" + kAbcMd5;
+    run.ctx->strAdditionalScripts = "HTTP@#@ @#@abc#&#SMB@#@  @#@abc#&#HTTP@#@x.atp@#@   #&#@#@y.atp@#@abc";
+    subCompareCheksum(*run.ctx);
+    // A blank name with a usable folder is looked for as it stands.
+    EXPECT_EQ(run.ctx->strFailureDesc,
+              "Preprocessing:Deploy Mode is blank for the execution script \r\n"
+              "File not found " + kProcessed + "\\ \r\n"
+              "The additional script name is blank\r\n"
+              "Checksum is blank for the additional script " + kProcessed + "\r\n"
+              "Deploy Mode is blank for the additional script ");
+
+    ChecksumRun primary;
+    primary.ctx->strExecuteScript = "SMB@#@@#@abc";
+    primary.ctx->strAdditionalScripts = "HTTP@#@x.atp@#@";
+    subCompareCheksum(*primary.ctx);
+    EXPECT_EQ(primary.ctx->strFailureDesc,
+              "Preprocessing:The Script Name to execute is blank\r\n"
+              "Checksum is blank for the additional script " + kProcessed);
+}
+
+TEST(CompareChecksum, ChecksumServiceFailureComesFirstWithoutPrefix) {
+    ChecksumRun run;
+    Events events;
+    FailingMd5 md5(&events);
+    md5.failBlock = true;
+    run.ctx->sys.md5 = &md5;
+    run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
+    run.ctx->strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
+    run.ctx->strAdditionalScripts = "HTTP@#@gone.atp@#@" + kAbcMd5;
+    subCompareCheksum(*run.ctx);
+    EXPECT_EQ(run.ctx->strFailureDesc, "MD5: Failed to Get MD5 checksum for File " + kProcessed +
+                                           "\\main.atp Error = disk gone with  KB Block Size\r\n"
+                                           "File not found " + kProcessed + "\\gone.atp");
+    // The entry whose checksum could not be made is not marked itself.
+    EXPECT_EQ(run.ctx->arrScriptDetails[0].Status, "");
+}
+
+TEST(CompareChecksum, EarlierJobLeavesNothingBehind) {
+    ChecksumRun run;
+    run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
+    run.ctx->strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
+    run.ctx->strAdditionalScripts = "HTTP@#@main.atp@#@" + kAbcMd5;
+    subCompareCheksum(*run.ctx);
+    ASSERT_EQ(run.ctx->arrScriptDetails.size(), 2u);
+
+    run.ctx->strExecuteScript = "HTTP@#@other.atp@#@" + kAbcMd5;
+    run.ctx->strAdditionalScripts = "";
+    subCompareCheksum(*run.ctx);
+    EXPECT_EQ(run.ctx->arrScriptDetails.size(), 1u);
+    EXPECT_EQ(run.ctx->strPrimaryScriptPath, "");
+    EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:File not found " + kProcessed + "\\other.atp");
+}
+
+// ---- fncGenerateChecksum: the MD5 service ----
+
+TEST(GenerateChecksum, PlainCallSucceedingNeverReadsTheBlockSize) {
+    ChecksumRun run;
+    Events events;
+    RecordingProfile profile(&events);
+    run.ctx->sys.profile = &profile;
+    run.sandbox.writeFile("C:\\Agent\\MDCSFileList.ini", "[BlockSize]\r\nSize=64\r\n");
+    run.sandbox.writeFile("C:\\Agent\\a.txt", "abc");
+
+    EXPECT_FALSE(fncGenerateChecksum(*run.ctx, "C:\\Agent\\a.txt"));
+    EXPECT_EQ(run.ctx->strFileMD5, kAbcMd5);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+}
+
+TEST(GenerateChecksum, BlockSizeReadOnlyAfterThePlainCallFailed) {
+    ChecksumRun run;
+    Events events;
+    RecordingProfile profile(&events);
+    FailingMd5 md5(&events);
+    run.ctx->sys.profile = &profile;
+    run.ctx->sys.md5 = &md5;
+    run.sandbox.writeFile("C:\\Agent\\MDCSFileList.ini", "[blocksize]\r\nsize= 64\r\n");
+    run.sandbox.writeFile("C:\\Agent\\a.txt", "abc");
+    run.ctx->strFileMD5 = "stale";
+
+    EXPECT_FALSE(fncGenerateChecksum(*run.ctx, "C:\\Agent\\a.txt"));
+    const Events expected = {"KGetMD5", "GetString BlockSize/Size 255 C:\\Agent\\MDCSFileList.ini",
+                             "KGetMD5WBlock 64"};
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(run.ctx->strFileMD5, kAbcMd5);
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Filesize : 3 Bytes for C:\\Agent\\a.txt"));
+}
+
+TEST(GenerateChecksum, BothCallsFailingWithoutABlockSize) {
+    ChecksumRun run;
+    Events events;
+    FailingMd5 md5(&events);
+    run.ctx->sys.md5 = &md5;
+    run.sandbox.writeFile("C:\\Agent\\a.txt", "abc");
+    run.ctx->strFailureDesc = "earlier text";
+
+    EXPECT_TRUE(fncGenerateChecksum(*run.ctx, "C:\\Agent\\a.txt"));
+    // The real block-wise call refuses the missing size.
+    const std::string text =
+        "Failed to Get MD5 checksum for File C:\\Agent\\a.txt Error = Invalid block size: \"\" KB with  KB Block Size";
+    EXPECT_EQ(run.ctx->strFailureDesc, "MD5: " + text);
+    EXPECT_EQ(run.ctx->strFileMD5, "");
+    // Size and checksum lines follow the failure, with what the calls left behind.
+    const std::vector<std::string> expected = {
+        "MSG : Preprocessing: Getting MD5 checksum of : C:\\Agent\\a.txt",
+        "ERR : " + text,
+        "MSG : Preprocessing: Filesize : 999 Bytes for C:\\Agent\\a.txt",
+        "MSG : Preprocessing: FileMD5CheckSum :  for C:\\Agent\\a.txt",
+    };
+    EXPECT_EQ(run.messages(), expected);
+}
+
+TEST(GenerateChecksum, ErrorTextIsTrimmedAndTheSizeTextPassedAsItStands) {
+    ChecksumRun run;
+    Events events;
+    FailingMd5 md5(&events);
+    md5.failBlock = true;
+    run.ctx->sys.md5 = &md5;
+    run.sandbox.writeFile("C:\\Agent\\MDCSFileList.ini", "[BlockSize]\r\nSize=4 KB\r\n");
+    EXPECT_TRUE(fncGenerateChecksum(*run.ctx, "C:\\Agent\\a.txt"));
+    EXPECT_EQ(run.ctx->strFailureDesc,
+              "MD5: Failed to Get MD5 checksum for File C:\\Agent\\a.txt Error = disk gone with 4 KB KB Block Size");
+}
+
+TEST(GenerateChecksum, SuccessWithoutAChecksumIsAMismatchNotAFailure) {
+    class EmptyMd5 : public Md5Library {
+        std::int16_t KGetMD5(const std::string&, std::string&, std::string& size, std::string&) override {
+            size = "3";
+            return 1;
+        }
+        std::int16_t KGetMD5WBlock(const std::string&, const std::string&, std::string&, std::string&,
+                                   std::string&) override {
+            return 0;
+        }
+    } md5;
+    ChecksumRun run;
+    run.ctx->sys.md5 = &md5;
+    run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
+    run.ctx->strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
+    subCompareCheksum(*run.ctx);
+    EXPECT_EQ(run.ctx->strFileMD5, "");
+    EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:MD5 signature of local file " + kProcessed +
+                                           "\\main.atp does not tally with the template information. Template MD5:" +
+                                           kAbcMd5 + " and local file MD5:");
+}
+
+TEST(GenerateChecksum, MissingLibraryIsHandled) {
+    ChecksumRun run;
+    run.ctx->sys.md5 = nullptr;
+    EXPECT_TRUE(fncGenerateChecksum(*run.ctx, "C:\\Agent\\a.txt"));
+    EXPECT_TRUE(run.logged("ERR : fncGenerateChecksum. 53 File not found: KGnMD5.dll"));
+    EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:GenerateChecksum:File not found: KGnMD5.dll");
+}
+
+TEST(GenerateChecksum, BlockSizeReaderForms) {
+    ChecksumRun run;
+    run.sandbox.writeFile("C:\\Agent\\MDCSFileList.ini",
+                          "[BlockSize]\r\nSize=128k\r\nLong=" + std::string(300, 'x') + "\r\n");
+    const std::string file = "C:\\Agent\\MDCSFileList.ini";
+    EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "Size", file, false), "128k");
+    EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "Size", file, true), "128");
+    EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "Long", file, false), std::string(254, 'x'));
+    EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "None", file, true), "0");
+    EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "Size", "C:\\Agent\\none.ini", false), "");
+}
+
+// ---- the posix MD5 library ----
+
+TEST(PosixMd5, KnownVectorsThroughBothCalls) {
+    Sandbox box;
+    PosixMd5Library md5;
+    struct Case {
+        std::string content, digest;
+    };
+    const std::vector<Case> cases = {
+        {"", kEmptyMd5},
+        {"abc", kAbcMd5},
+        {"The quick brown fox jumps over the lazy dog", "9e107d9d372bb6826bd81d3542a419d6"},
+        {std::string(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21"},
+        // Larger than one plain read.
+        {std::string(3000000, 'a'), "99ddc9a3a46ea62c95652bdf937a1fb8"},
+    };
+    for (const auto& c : cases) {
+        box.writeFile("C:\\Data\\file.bin", c.content);
+        std::string digest, size, error = "old";
+        ASSERT_NE(md5.KGetMD5("c:\\DATA\\File.BIN", digest, size, error), 0) << error;
+        EXPECT_EQ(digest, c.digest);
+        EXPECT_EQ(size, std::to_string(c.content.size()));
+        EXPECT_EQ(error, "");
+        for (const char* block : {"1", " 7", "3.5", "64"}) {
+            std::string d2, s2, e2;
+            ASSERT_NE(md5.KGetMD5WBlock("C:\\Data\\file.bin", block, d2, s2, e2), 0) << block << ": " << e2;
+            EXPECT_EQ(d2, c.digest) << block;
+            EXPECT_EQ(s2, size) << block;
+        }
+    }
+}
+
+TEST(PosixMd5, UnreadableFilesFailWithAReason) {
+    Sandbox box;
+    PosixMd5Library md5;
+    box.makeFolder("C:\\Data\\folder");
+    ASSERT_EQ(::mkfifo(box.hostPath("C:\\Data\\pipe").c_str(), 0600), 0);
+    struct Case {
+        std::string path, error;
+    };
+    const std::vector<Case> cases = {
+        {"C:\\Data\\missing.bin", "Unable to open file: No such file or directory"},
+        {"C:\\Data\\folder", "Unable to read file: Is a directory"},
+        {"C:\\Data\\pipe", "Unable to read file: not a regular file"},
+    };
+    for (const auto& c : cases) {
+        std::string digest = "keep", size = "keep", error;
+        EXPECT_EQ(md5.KGetMD5(c.path, digest, size, error), 0) << c.path;
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(digest + size, "keepkeep");
+        error.clear();
+        EXPECT_EQ(md5.KGetMD5WBlock(c.path, "4", digest, size, error), 0) << c.path;
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+TEST(PosixMd5, UnusableBlockSizesFail) {
+    Sandbox box;
+    PosixMd5Library md5;
+    box.writeFile("C:\\Data\\file.bin", "abc");
+    for (const char* block : {"", "0", "0.5", "-4", "abc", "65537", "1e300"}) {
+        std::string digest, size, error;
+        EXPECT_EQ(md5.KGetMD5WBlock("C:\\Data\\file.bin", block, digest, size, error), 0) << block;
+        EXPECT_EQ(error, std::string("Invalid block size: \"") + block + "\" KB");
+        EXPECT_EQ(digest, "");
+    }
+}

@@ -1,0 +1,219 @@
+// Clean-up of the script folders after each job and of old logs at the end of a run.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+#include "prepare/cleanup.h"
+#include "support/test_support.h"
+
+namespace {
+
+const std::string kLocalSync = "C:\\Program Files\\KOVAExMonScripts";
+const std::string kProcessed = "C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\ProcessedScripts";
+const std::string kAutomiseLogs = "C:\\Agent\\AutomiseLogs";
+const std::string kApplicationLog = "C:\\Agent\\ApplicationLog";
+
+struct CleanupRun : TestRun {
+    CleanupRun() {
+        useInstallPath();
+        ctx->strActionName = "Action_27_KRN";
+        clock.time = LocalTime{2026, 12, 7, 10, 15, 30};
+    }
+    // Writes a file whose time stamps show the given local time.
+    void writeFileAt(const std::string& path, const LocalTime& t) {
+        sandbox.writeFile(path, "x");
+        setTime(sandbox.hostPath(path), t);
+    }
+    static void setTime(const std::string& hostPath, const LocalTime& t) {
+        std::tm tm{};
+        tm.tm_year = t.year - 1900;
+        tm.tm_mon = t.month - 1;
+        tm.tm_mday = t.day;
+        tm.tm_hour = t.hour;
+        tm.tm_min = t.minute;
+        tm.tm_sec = t.second;
+        tm.tm_isdst = -1;
+        const timespec stamp{std::mktime(&tm), 0};
+        const timespec times[2] = {stamp, stamp};
+        ASSERT_EQ(::utimensat(AT_FDCWD, hostPath.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << hostPath;
+    }
+    int count(const std::string& prefix) const {
+        int n = 0;
+        for (const auto& m : messages()) n += m.rfind(prefix, 0) == 0 ? 1 : 0;
+        return n;
+    }
+};
+
+// The posix file system, except that one path refuses to be deleted.
+class StubbornFileSystem : public PosixFileSystem {
+public:
+    std::string stubborn;
+    void DeleteFile(const std::string& path, bool force) override {
+        if (path == stubborn) throw RunError{75, "Path/File access error"};
+        PosixFileSystem::DeleteFile(path, force);
+    }
+};
+
+std::string twoDigits(int n) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "%02d", n);
+    return buffer;
+}
+
+}  // namespace
+
+// ---- subDeleteDownloadedFiles ----
+
+TEST(DeleteDownloadedFiles, SideFilesGoAndEverythingElseStays) {
+    CleanupRun run;
+    for (const char* name : {"SCRIPT.LOG3", "run.AtpInf", "notes.log3.txt", "script.atp", "padded.log3 "}) {
+        run.sandbox.writeFile(kLocalSync + "\\" + name, "x");
+    }
+    run.sandbox.writeFile(kLocalSync + "\\locked.log3", "x");
+    run.fs.SetReadOnly(kLocalSync + "\\locked.log3", true);
+    // A folder with a side-file name and a link to a side file elsewhere.
+    run.sandbox.writeFile(kLocalSync + "\\sub.log3\\inner.log3", "x");
+    run.sandbox.writeFile("C:\\Elsewhere\\victim.log3", "x");
+    std::filesystem::create_symlink(run.sandbox.hostPath("C:\\Elsewhere\\victim.log3"),
+                                    run.sandbox.hostPath(kLocalSync) + "/link.log3");
+    run.sandbox.writeFile(kProcessed + "\\b.ATPINF", "x");
+    run.sandbox.writeFile(kProcessed + "\\main.atp", "x");
+
+    subDeleteDownloadedFiles(*run.ctx);
+
+    for (const char* gone : {"SCRIPT.LOG3", "run.AtpInf", "padded.log3 "}) {
+        EXPECT_FALSE(run.sandbox.exists(kLocalSync + "\\" + gone)) << gone;
+    }
+    for (const char* kept : {"notes.log3.txt", "script.atp", "locked.log3", "sub.log3\\inner.log3"}) {
+        EXPECT_TRUE(run.sandbox.exists(kLocalSync + "\\" + kept)) << kept;
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(run.sandbox.hostPath(kLocalSync) + "/link.log3"));
+    EXPECT_TRUE(run.sandbox.exists("C:\\Elsewhere\\victim.log3"));
+    EXPECT_FALSE(run.sandbox.exists(kProcessed + "\\b.ATPINF"));
+    EXPECT_TRUE(run.sandbox.exists(kProcessed + "\\main.atp"));
+
+    EXPECT_TRUE(run.logged("MSG : Preprocessing : Deleting file :: " + kLocalSync + "\\SCRIPT.LOG3"));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing : Deleting file :: " + kLocalSync + "\\locked.log3"));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing : Deleting file :: " + kProcessed + "\\b.ATPINF"));
+    const std::vector<std::string> errors = {"ERR : Preprocessing : in subDeleteDownloadedFiles. 70::Permission denied"};
+    std::vector<std::string> seen;
+    for (const auto& m : run.messages()) {
+        if (m.rfind("ERR", 0) == 0) seen.push_back(m);
+    }
+    EXPECT_EQ(seen, errors);
+    EXPECT_EQ(run.count("MSG : Preprocessing : Deleting file :: "), 5);
+}
+
+TEST(DeleteDownloadedFiles, EachFolderHasItsOwnScanLimit) {
+    CleanupRun run;
+    // Alternating letter case: only an order that ignores case keeps the numbers in sequence.
+    for (int i = 0; i < 40; ++i) {
+        run.sandbox.writeFile(kLocalSync + "\\" + (i % 2 ? "f" : "F") + twoDigits(i) + ".log3", "x");
+    }
+    // The kept file counts as examined too.
+    run.sandbox.writeFile(kProcessed + "\\a0.txt", "x");
+    for (int i = 0; i < 24; ++i) run.sandbox.writeFile(kProcessed + "\\g" + twoDigits(i) + ".log3", "x");
+
+    subDeleteDownloadedFiles(*run.ctx);
+
+    for (int i = 0; i < 40; ++i) {
+        const std::string path = kLocalSync + "\\" + (i % 2 ? "f" : "F") + twoDigits(i) + ".log3";
+        EXPECT_EQ(run.sandbox.exists(path), i >= 31) << path;
+    }
+    for (int i = 0; i < 24; ++i) {
+        const std::string path = kProcessed + "\\g" + twoDigits(i) + ".log3";
+        EXPECT_EQ(run.sandbox.exists(path), i >= 20) << path;
+    }
+    EXPECT_TRUE(run.sandbox.exists(kProcessed + "\\a0.txt"));
+    EXPECT_EQ(run.count("MSG : Preprocessing : Deleting file :: "), 51);
+}
+
+TEST(DeleteDownloadedFiles, MissingFolderIsLoggedAndTheOtherStillCleaned) {
+    CleanupRun run;
+    run.sandbox.writeFile(kProcessed + "\\x.log3", "x");
+    subDeleteDownloadedFiles(*run.ctx);
+    EXPECT_FALSE(run.sandbox.exists(kProcessed + "\\x.log3"));
+    EXPECT_TRUE(run.logged("ERR : Preprocessing : in subDeleteDownloadedFiles. 76::Path not found"));
+
+    CleanupRun neither;
+    subDeleteDownloadedFiles(*neither.ctx);
+    EXPECT_EQ(neither.count("ERR : Preprocessing : in subDeleteDownloadedFiles. 76::Path not found"), 2);
+}
+
+// ---- subdeletepreviousfiles ----
+
+TEST(DeletePreviousFiles, OldFilesByCalendarDay) {
+    CleanupRun run;  // today is 12/07/2026 10:15:30
+    run.writeFileAt(kAutomiseLogs + "\\yesterday_early.xml", {2026, 12, 6, 0, 0, 1});
+    run.writeFileAt(kAutomiseLogs + "\\yesterday_late.xml", {2026, 12, 6, 23, 59, 59});
+    run.writeFileAt(kAutomiseLogs + "\\two_days.xml", {2026, 12, 5, 0, 0, 0});
+    run.writeFileAt(kAutomiseLogs + "\\three_days.xml", {2026, 12, 4, 23, 59, 0});
+    run.writeFileAt(kAutomiseLogs + "\\tomorrow.xml", {2026, 12, 8, 9, 0, 0});
+    run.writeFileAt(kAutomiseLogs + "\\last_year.xml", {2025, 12, 31, 12, 0, 0});
+    run.writeFileAt(kAutomiseLogs + "\\locked.xml", {2026, 11, 1, 8, 0, 0});
+    run.fs.SetReadOnly(kAutomiseLogs + "\\locked.xml", true);
+
+    run.writeFileAt(kApplicationLog + "\\old_KTATCMD_1.txt", {2026, 12, 1, 8, 0, 0});
+    run.writeFileAt(kApplicationLog + "\\other.txt", {2026, 12, 1, 8, 0, 0});
+    run.writeFileAt(kApplicationLog + "\\kTATCMD_new.txt", {2026, 12, 5, 8, 0, 0});
+    run.writeFileAt(kApplicationLog + "\\kHVRLog\\vorbex_kTATCMD_old.txt", {2026, 11, 1, 8, 0, 0});
+    run.writeFileAt(kApplicationLog + "\\kHVRLog\\vorbex_20261101.txt", {2026, 11, 1, 8, 0, 0});
+    // A link to an old runner log elsewhere: neither the link nor its target is touched.
+    run.writeFileAt("C:\\Elsewhere\\kTATCMD_target.txt", {2026, 11, 1, 8, 0, 0});
+    const std::string link = run.sandbox.hostPath(kApplicationLog) + "/kTATCMD_link.txt";
+    std::filesystem::create_symlink(run.sandbox.hostPath("C:\\Elsewhere\\kTATCMD_target.txt"), link);
+    CleanupRun::setTime(link, {2026, 11, 1, 8, 0, 0});
+
+    subdeletepreviousfiles(*run.ctx);
+
+    for (const char* kept : {"yesterday_early.xml", "yesterday_late.xml", "two_days.xml", "tomorrow.xml"}) {
+        EXPECT_TRUE(run.sandbox.exists(kAutomiseLogs + "\\" + kept)) << kept;
+    }
+    for (const char* gone : {"three_days.xml", "last_year.xml", "locked.xml"}) {
+        EXPECT_FALSE(run.sandbox.exists(kAutomiseLogs + "\\" + gone)) << gone;
+    }
+    EXPECT_FALSE(run.sandbox.exists(kApplicationLog + "\\old_KTATCMD_1.txt"));
+    EXPECT_TRUE(run.sandbox.exists(kApplicationLog + "\\other.txt"));
+    EXPECT_TRUE(run.sandbox.exists(kApplicationLog + "\\kTATCMD_new.txt"));
+    EXPECT_TRUE(run.sandbox.exists(kApplicationLog + "\\kHVRLog\\vorbex_kTATCMD_old.txt"));
+    EXPECT_TRUE(run.sandbox.exists(kApplicationLog + "\\kHVRLog\\vorbex_20261101.txt"));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_TRUE(run.sandbox.exists("C:\\Elsewhere\\kTATCMD_target.txt"));
+
+    const std::vector<std::string> expected = {
+        "MSG : Preprocessing : in subdeletepreviousfiles",
+        "MSG : Deleting file " + kAutomiseLogs + "\\last_year.xml",
+        "MSG : Deleting file " + kAutomiseLogs + "\\locked.xml",
+        "MSG : Deleting file " + kAutomiseLogs + "\\three_days.xml",
+        "MSG : Deleting file " + kApplicationLog + "\\old_KTATCMD_1.txt",
+    };
+    EXPECT_EQ(run.messages(), expected);
+}
+
+TEST(DeletePreviousFiles, ErrorsAreIgnoredSilently) {
+    CleanupRun run;
+    StubbornFileSystem fs;
+    run.ctx->objFSO = &fs;
+    // No AutomiseLogs folder at all; one runner log that cannot be deleted.
+    run.writeFileAt(kApplicationLog + "\\a_kTATCMD_.txt", {2026, 12, 1, 8, 0, 0});
+    run.writeFileAt(kApplicationLog + "\\b_kTATCMD_.txt", {2026, 12, 1, 8, 0, 0});
+    run.writeFileAt(kApplicationLog + "\\c_kTATCMD_.txt", {2026, 12, 1, 8, 0, 0});
+    fs.stubborn = kApplicationLog + "\\b_kTATCMD_.txt";
+
+    subdeletepreviousfiles(*run.ctx);
+
+    EXPECT_FALSE(run.sandbox.exists(kApplicationLog + "\\a_kTATCMD_.txt"));
+    EXPECT_TRUE(run.sandbox.exists(kApplicationLog + "\\b_kTATCMD_.txt"));
+    EXPECT_FALSE(run.sandbox.exists(kApplicationLog + "\\c_kTATCMD_.txt"));
+    EXPECT_EQ(run.count("ERR"), 0);
+    EXPECT_EQ(run.count("MSG : Deleting file "), 3);
+}
