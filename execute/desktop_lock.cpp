@@ -1,0 +1,49 @@
+// The desktop lock test.
+#include "execute/desktop_lock.h"
+
+#include "platform/desktop.h"
+#include "platform/errors.h"
+#include "run/run_context.h"
+#include "run/run_log.h"
+
+bool fncUserLocked(RunContext& ctx) {
+    bool result = false;
+    guarded(
+        [&] {
+            Desktop& desktop = *ctx.sys.desktop;
+            // The screen-saver desktop exists only while the screen saver shows.
+            ScopedDesktop screenSaver(desktop, desktop.OpenDesktop("screen-saver", desk::DESKTOP_ENUMERATE));
+            ctx.hDesktop = screenSaver.get();
+            ctx.blnScreenSaverRunning = static_cast<bool>(screenSaver);
+            WriteLog(ctx, std::string("MSG : Preprocessing : ") +
+                              (ctx.blnScreenSaverRunning ? "Screen Saver is running." : "Screen Saver is not running."));
+
+            ScopedDesktop input(desktop, desktop.OpenDesktop("Default", desk::DESKTOP_SWITCHDESKTOP));
+            const long openError = desktop.LastError();
+            ctx.hDesktop = input.get();
+            if (!input) {
+                WriteLog(ctx, "MSG : Preprocessing : Error with OpenDesktop: " + std::to_string(openError));
+                return;
+            }
+
+            const bool switched = desktop.SwitchDesktop(input.get());
+            ctx.lngSwitchDesktopError = static_cast<std::int32_t>(desktop.LastError());
+            if (switched) {
+                WriteLog(ctx, ctx.blnScreenSaverRunning ? "MSG : Preprocessing :  Desktop is Not locked!"
+                                                        : "MSG : Preprocessing : Not locked!");
+            } else if (ctx.lngSwitchDesktopError != 0) {
+                WriteLog(ctx, "MSG : Preprocessing : Error with SwitchDesktop: " +
+                                  std::to_string(ctx.lngSwitchDesktopError));
+            } else {
+                // Refused without a reason: the input belongs to the locked workstation.
+                WriteLog(ctx, "MSG : Preprocessing : Desktop is locked!!!");
+                ctx.blnDesktopLocked = true;
+                result = true;
+            }
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : in fncUserLocked. " + std::to_string(e.number) + ":" + e.description);
+            result = false;
+        });
+    return result;
+}

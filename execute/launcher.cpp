@@ -1,0 +1,204 @@
+// The session launcher.
+#include "execute/launcher.h"
+
+#include "execute/process_watch.h"
+#include "platform/errors.h"
+#include "platform/processes.h"
+#include "run/run_context.h"
+#include "run/run_log.h"
+#include "run/text.h"
+
+namespace {
+
+constexpr const char* kInteractiveDesktop = "winsta0\\default";
+
+// The runner's time limit, converted as the limit has always been converted:
+// a limit beyond 32 bits raises an overflow, which ends the launch unwaited.
+std::uint32_t timeLimit(RunContext& ctx) { return static_cast<std::uint32_t>(toLong(ctx.strProcessTime)); }
+
+std::string errorText(RunContext& ctx, long code) { return fncFormatMessage(ctx, static_cast<std::int32_t>(code)); }
+
+}  // namespace
+
+std::uint32_t fncGetProcesses(RunContext& ctx) {
+    Processes& sys = *ctx.sys.processes;
+    std::uint32_t result = 0;
+    guarded(
+        [&] {
+            ScopedProcHandle snapshot(sys, sys.CreateToolhelp32Snapshot(proc::TH32CS_SNAPALL, 0));
+            ProcessEntry entry;
+            for (bool more = sys.Process32First(snapshot.get(), entry); more;
+                 more = sys.Process32Next(snapshot.get(), entry)) {
+                const auto nul = entry.szExeFile.find('\0');
+                const std::string name = nul == std::string::npos ? std::string() : entry.szExeFile.substr(0, nul);
+                if (upperAscii(name) == "EXPLORER.EXE") {
+                    result = entry.th32ProcessID;
+                    return;
+                }
+            }
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR: fncGetProcesses. Err No :" + std::to_string(sys.GetLastError()) +
+                              " Description :" + e.description);
+            result = 0;
+        });
+    return result;
+}
+
+bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::string& exePath,
+                          const std::string& arguments, const std::string& workingDirectory) {
+    Processes& sys = *ctx.sys.processes;
+    bool result = false;
+    guarded(
+        [&] {
+            WriteLog(ctx, "MSG : Preprocessing: Executing Function fncExecuteUsingToken With parameter Process Handle : " +
+                              std::to_string(processId) + " , Exe path :" + exePath + ",Parameter :" + arguments +
+                              ",Working Directory :" + workingDirectory);
+            ScopedProcHandle shell(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, processId));
+            if (!shell) {
+                ctx.strFailureDesc = "Preprocessing:Failed to get the handle of the token";
+                WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+                return;
+            }
+            ProcHandle rawToken = 0;
+            sys.OpenProcessToken(shell.get(), proc::TOKEN_LAUNCH_ACCESS, rawToken);
+            ScopedProcHandle token(sys, rawToken);
+            StartupInfo startup;
+            startup.lpDesktop = kInteractiveDesktop;
+            if (!token) {
+                ctx.strFailureDesc =
+                    "Postprocessing:The application is not currently logged onto a machine. You will need a machine "
+                    "login session in order to use the GUI Automation actions.";
+                WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+                return;
+            }
+
+            // From here until the wait is over this thread is the user; the
+            // guard reverts on every way out, after the handles below are gone.
+            sys.ImpersonateLoggedOnUser(token.get());
+            ScopedImpersonation impersonation(sys);
+            WriteLog(ctx, "MSG : Preprocessing : Getting the environment variables");
+
+            EnvBlock rawBlock = 0;
+            const bool haveEnvironment = sys.CreateEnvironmentBlock(rawBlock, token.get(), true);
+            const long environmentError = sys.GetLastError();
+            ScopedEnvironment environment(sys, haveEnvironment ? rawBlock : 0);
+            ProcessInformation info;
+            bool created = false;
+            if (haveEnvironment) {
+                WriteLog(ctx, "MSG : Environmental variables value " + std::to_string(environment.get()));
+                created = sys.CreateProcessAsUser(token.get(), &exePath, arguments, false,
+                                                  proc::CREATE_NO_WINDOW | proc::CREATE_UNICODE_ENVIRONMENT,
+                                                  environment.get(), &workingDirectory, startup, info);
+            } else {
+                WriteLog(ctx, "ERR : Failed to get the environmental variables, " + errorText(ctx, environmentError));
+                WriteLog(ctx, "MSG : Calling without environmental variables");
+                created = sys.CreateProcessAsUser(token.get(), &exePath, arguments, false, proc::CREATE_NO_WINDOW, 0,
+                                                  &workingDirectory, startup, info);
+            }
+            const long createError = sys.GetLastError();
+            // The handles creation returns are not used, only released.
+            ScopedProcHandle createdProcess(sys, info.hProcess);
+            ScopedProcHandle createdThread(sys, info.hThread);
+            if (!created) {
+                ctx.strFailureDesc = "PostProcessing:Failed to execute in the interactive mode " +
+                                     errorText(ctx, createError);
+                WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+                return;
+            }
+
+            WriteLog(ctx, "MSG : Postprocessing: Successfully Started the process");
+            ScopedProcHandle process(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, info.dwProcessId));
+            if (!process) {
+                const std::string text = errorText(ctx, sys.GetLastError());
+                WriteLog(ctx, "ERR : fncExecuteUsingToken - Failed OpenProcess - " + arguments + " " + text);
+                ctx.strFailureDesc = "Postprocessing:Failed OpenProcess - " + arguments + " " + text;
+                return;
+            }
+
+            std::uint32_t exitCode = 0;
+            sys.GetExitCodeProcess(process.get(), exitCode);
+            if (exitCode != proc::STILL_ACTIVE) {
+                result = true;  // over before the first look: nothing to wait for or watch
+                return;
+            }
+            sys.WaitForSingleObject(process.get(), timeLimit(ctx));
+            fncTerminateUpdateProcess(ctx, process.get());
+            environment.reset();
+            process.reset();
+            result = trimBlanks(ctx.strFailureDesc).empty();
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : In fncExecuteUsingToken. Error No :" + std::to_string(sys.GetLastError()) +
+                              " Description :" + e.description);
+            result = false;
+        });
+    return result;
+}
+
+bool fncExecuteUsingCreateProcess(RunContext& ctx, const std::string& exePath, const std::string& arguments,
+                                  const std::string& workingDirectory) {
+    Processes& sys = *ctx.sys.processes;
+    bool result = false;
+    guarded(
+        [&] {
+            WriteLog(ctx, "MSG : Preprocessing: Executing fncExecuteUsingCreateProcess With parameter, Exe path :" +
+                              exePath + ",Parameter :" + arguments + ",Working Directory :" + workingDirectory);
+            StartupInfo startup;
+            startup.lpDesktop = kInteractiveDesktop;
+            // The path is the short form, without blanks, so it needs no quotes.
+            const std::string commandLine = exePath + arguments;
+
+            EnvBlock rawBlock = 0;
+            const bool haveEnvironment = sys.CreateEnvironmentBlock(rawBlock, 0, true);
+            const long environmentError = sys.GetLastError();
+            ScopedEnvironment environment(sys, haveEnvironment ? rawBlock : 0);
+            ProcessInformation info;
+            bool created = false;
+            if (haveEnvironment) {
+                created = sys.CreateProcess(nullptr, commandLine, false,
+                                            proc::CREATE_NO_WINDOW | proc::CREATE_UNICODE_ENVIRONMENT,
+                                            environment.get(), nullptr, startup, info);
+            } else {
+                WriteLog(ctx, "ERR : Failed to get the environmental variables, " + errorText(ctx, environmentError));
+                WriteLog(ctx, "MSG : Calling without environmental variables");
+                created = sys.CreateProcess(nullptr, commandLine, true, proc::CREATE_NO_WINDOW,
+                                            sys.EmptyEnvironmentBlock(), nullptr, startup, info);
+            }
+            const long createError = sys.GetLastError();
+            ScopedProcHandle createdProcess(sys, info.hProcess);
+            ScopedProcHandle createdThread(sys, info.hThread);
+            if (!created) {
+                ctx.strFailureDesc = "PostProcessing:Failed to execute the script, " + errorText(ctx, createError);
+                WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+                return;
+            }
+
+            WriteLog(ctx, "MSG : Postprocessing: Successfully Started the process");
+            ScopedProcHandle process(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, info.dwProcessId));
+            if (!process) {
+                const std::string text = errorText(ctx, sys.GetLastError());
+                WriteLog(ctx, "ERR : fncExecuteUsingCreateProcess - Failed OpenProcess - " + arguments + " " + text);
+                ctx.strFailureDesc = "Postprocessing:Failed OpenProcess - " + arguments + " " + text;
+                return;
+            }
+
+            std::uint32_t exitCode = 0;
+            sys.GetExitCodeProcess(process.get(), exitCode);
+            if (exitCode != proc::STILL_ACTIVE) {
+                result = true;
+                return;
+            }
+            sys.WaitForSingleObject(process.get(), timeLimit(ctx));
+            fncTerminateProcess(ctx, process.get());
+            process.reset();
+            environment.reset();
+            result = trimBlanks(ctx.strFailureDesc).empty();
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : In fncExecuteUsingCreateProcess. Error No :" + std::to_string(sys.GetLastError()) +
+                              " Description :" + e.description);
+            result = false;
+        });
+    return result;
+}

@@ -1,0 +1,55 @@
+// Ending an overrunning runner and classifying the overrun.
+#include "execute/process_watch.h"
+
+#include "execute/desktop_lock.h"
+#include "platform/errors.h"
+#include "run/run_context.h"
+#include "run/run_log.h"
+#include "run/text.h"
+
+bool isInteractiveContext(const std::string& context) {
+    const std::string trimmed = trimBlanks(context);
+    return trimmed == "1" || lowerAscii(trimmed) == "true";
+}
+
+bool fncTerminateUpdateProcess(RunContext& ctx, ProcHandle process) {
+    guarded(
+        [&] {
+            WriteLog(ctx, "MSG : Preprocessing: Executing fncTerminateUpdateProcess ");
+            // Ending a process that has already finished fails: then the script ran in time.
+            if (!ctx.sys.processes->TerminateProcess(process, 0)) {
+                WriteLog(ctx, "MSG : Postprocessing: Successfully Executed the script");
+                return;
+            }
+            WriteLog(ctx, "MSG : Postprocessing: Successfully Terminated Process ");
+            if (isInteractiveContext(ctx.strContext)) {
+                fncUserLocked(ctx);
+                ctx.strFailureDesc = ctx.blnDesktopLocked
+                                         ? "PostProcessing:The System is locked."
+                                         : "PostProcessing:The threshold set for the script process time is elapsed.";
+            } else {
+                ctx.strFailureDesc = "PostProcessing:The threshold set for the script process time is elapsed.";
+            }
+            WriteLog(ctx, "MSG : " + ctx.strFailureDesc);
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : fncTerminateUpdateProcess " + std::to_string(e.number) + " " + e.description);
+        });
+    return false;
+}
+
+bool fncTerminateProcess(RunContext& ctx, ProcHandle process) {
+    guarded(
+        [&] {
+            WriteLog(ctx, "MSG : Preprocessing: Executing fncTerminateProcess");
+            if (ctx.sys.processes->TerminateProcess(process, 0)) {
+                WriteLog(ctx, "MSG : Postprocessing: Successfully Terminated Process ");
+            } else {
+                WriteLog(ctx, "MSG : Postprocessing: Successfully Executed the script");
+            }
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : fncTerminateProcess " + std::to_string(e.number) + " " + e.description);
+        });
+    return false;
+}

@@ -1,0 +1,77 @@
+// Running one job's primary script through the runner.
+#include "execute/script_run.h"
+
+#include "execute/atcmd.h"
+#include "execute/launcher.h"
+#include "execute/process_watch.h"
+#include "platform/errors.h"
+#include "platform/filesystem.h"
+#include "run/config.h"
+#include "run/run_context.h"
+#include "run/run_log.h"
+#include "run/text.h"
+#include "scriptlog/dispatch.h"
+
+void subExecuteScript(RunContext& ctx) {
+    guarded(
+        [&] {
+            ctx.blnScriptExecuted = false;
+            if (!ctx.objFSO->FileExists(ctx.strPrimaryScriptPath)) {
+                ctx.strFailureDesc = "Preprocessing:Primary Script File not found " + ctx.strPrimaryScriptPath;
+                WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+                return;
+            }
+            // The short form has no blanks, so the path goes unquoted from here on.
+            ctx.strATCMDLocation = GetShortpath(ctx, ctx.strATCMDLocation);
+
+            const std::string scriptName = fileNameOf(ctx.strExecuteScript);
+            const std::string base = scriptName.substr(0, scriptName.find('.'));
+            ctx.strATCMDLogFile = ctx.strInstallPath + "AutomiseLogs\\" + base + "_" +
+                                  formatPicture(ctx.sys.clock->now(), "MMDDYYYYHHMMSS") + "_" + ctx.strScriptID + "_" +
+                                  ctx.strRandomNo + ".txt";
+
+            const bool interactive = isInteractiveContext(ctx.strContext);
+            const std::string parameters = ctx.strCmdParameters;
+            std::string arguments = std::string(atcmd::kLogSwitch) + '"' + ctx.strATCMDLogFile + '"' +
+                                    std::string(interactive ? atcmd::kInteractiveProjectSwitch
+                                                            : atcmd::kDirectProjectSwitch) +
+                                    '"' + ctx.strPrimaryScriptPath + '"';
+            // The parameters go on exactly as the job gave them, blanks and all.
+            if (!trimBlanks(parameters).empty()) arguments += std::string(atcmd::kParametersSwitch) + parameters;
+            ctx.strCmdParameters = arguments;
+
+            WriteLog(ctx, "MSG : Preprocessing: Executing " + ctx.strPrimaryScriptPath);
+            bool launched = false;
+            if (interactive) {
+                const std::uint32_t shell = fncGetProcesses(ctx);
+                launched = fncExecuteUsingToken(ctx, shell, ctx.strATCMDLocation, ctx.strCmdParameters,
+                                                ctx.strPrimaryScriptFolder);
+            } else {
+                launched = fncExecuteUsingCreateProcess(ctx, ctx.strATCMDLocation, ctx.strCmdParameters,
+                                                        ctx.strPrimaryScriptFolder);
+            }
+
+            if (launched) {
+                if (fncProcessScriptLog(ctx, ctx.strATCMDLogFile)) {
+                    ctx.strFailureDesc.clear();
+                    ctx.blnScriptExecuted = true;
+                }
+                return;
+            }
+            const std::string fallback = "Preprocessing:Failed to execute the primary script " + ctx.strPrimaryScriptPath;
+            if (interactive) {
+                // A reason the launcher gave stays, and was logged there.
+                if (trimBlanks(ctx.strFailureDesc).empty()) {
+                    ctx.strFailureDesc = fallback;
+                    WriteLog(ctx, "ERR : Failed to execute the primary script " + ctx.strPrimaryScriptPath);
+                }
+            } else {
+                if (trimBlanks(ctx.strFailureDesc).empty()) ctx.strFailureDesc = fallback;
+                WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+            }
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : in subExecuteScript. " + std::to_string(e.number) + "::" + e.description);
+            ctx.blnScriptExecuted = false;
+        });
+}

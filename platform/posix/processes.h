@@ -1,0 +1,116 @@
+// The posix backend of the processes interface: /proc for snapshots and
+// tokens, fork/execve for creation, pidfds for waiting and termination.
+// May contain: declarations only; the definitions live in processes.cpp.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/processes.h"
+
+/// Processes over /proc and fork/execve. Handles are small numbers of this
+/// object; a process handle holds a pidfd. Error codes are errno values.
+///
+/// How the Windows notions map:
+/// - a snapshot lists /proc/<pid> in ascending pid order; the executable name
+///   is the file name of the /proc/<pid>/exe link, else of argv[0] from
+///   /proc/<pid>/cmdline (the exe link of another user's process is readable
+///   only with privileges), else /proc/<pid>/comm;
+/// - a token is the effective uid and gid, the supplementary groups and the
+///   environment (/proc/<pid>/environ) of its process;
+/// - a process this object started is a session and process group of its
+///   own; terminating it kills the group and reaps it, and closing its last
+///   handle reaps it when it has ended.
+class PosixProcesses : public Processes {
+public:
+    PosixProcesses();
+    ~PosixProcesses() override;
+    PosixProcesses(const PosixProcesses&) = delete;
+    PosixProcesses& operator=(const PosixProcesses&) = delete;
+
+    ProcHandle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
+    bool Process32First(ProcHandle snapshot, ProcessEntry& entry) override;
+    bool Process32Next(ProcHandle snapshot, ProcessEntry& entry) override;
+    ProcHandle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) override;
+    bool OpenProcessToken(ProcHandle process, std::uint32_t access, ProcHandle& token) override;
+    bool ImpersonateLoggedOnUser(ProcHandle token) override;
+    bool RevertToSelf() override;
+    bool CreateEnvironmentBlock(EnvBlock& block, ProcHandle token, bool inherit) override;
+    bool DestroyEnvironmentBlock(EnvBlock block) override;
+    EnvBlock EmptyEnvironmentBlock() override;
+    bool CreateProcessAsUser(ProcHandle token, const std::string* applicationName, const std::string& commandLine,
+                             bool inheritHandles, std::uint32_t flags, EnvBlock environment,
+                             const std::string* currentDirectory, const StartupInfo& startup,
+                             ProcessInformation& info) override;
+    bool CreateProcess(const std::string* applicationName, const std::string& commandLine, bool inheritHandles,
+                       std::uint32_t flags, EnvBlock environment, const std::string* currentDirectory,
+                       const StartupInfo& startup, ProcessInformation& info) override;
+    std::uint32_t WaitForSingleObject(ProcHandle process, std::uint32_t milliseconds) override;
+    bool GetExitCodeProcess(ProcHandle process, std::uint32_t& exitCode) override;
+    bool TerminateProcess(ProcHandle process, std::uint32_t exitCode) override;
+    bool CloseHandle(ProcHandle handle) override;
+    long GetLastError() override;
+
+    struct Identity {
+        uid_t uid = 0;
+        gid_t gid = 0;
+        std::vector<gid_t> groups;
+    };
+    struct Token {
+        Identity identity;
+        std::vector<std::string> environment;  // NAME=value
+    };
+    struct ProcessRecord;
+
+private:
+    struct Snapshot {
+        std::vector<ProcessEntry> entries;
+        std::size_t next = 0;
+    };
+    struct Object;
+
+    ProcHandle add(std::unique_ptr<Object> object);
+    Object* find(ProcHandle handle);
+    std::shared_ptr<ProcessRecord> processOf(ProcHandle handle);
+    bool fail(int code);
+    bool launch(const Token* token, const std::string* applicationName, const std::string& commandLine,
+                bool inheritHandles, std::uint32_t flags, EnvBlock environment,
+                const std::string* currentDirectory, ProcessInformation& info);
+
+    std::map<ProcHandle, std::unique_ptr<Object>> handles_;
+    std::map<EnvBlock, std::unique_ptr<std::vector<std::string>>> environments_;
+    std::vector<std::string> emptyEnvironment_;
+    /// Processes started here that are not yet reaped, by pid.
+    std::map<pid_t, std::weak_ptr<ProcessRecord>> children_;
+    ProcHandle nextHandle_ = 0x100;
+    long lastError_ = 0;
+    bool impersonating_ = false;
+    Identity self_;  // the effective identity saved by ImpersonateLoggedOnUser
+};
+
+/// The Windows command-line rules, for the backend and its tests.
+namespace wincmd {
+/// The arguments after the program name, split as the C runtime splits them:
+/// blanks and tabs separate; quotes group; 2n backslashes before a quote give
+/// n and the quote groups, 2n+1 give n and a literal quote; "" inside quotes
+/// is a literal quote; other backslashes are literal.
+std::vector<std::string> splitArguments(std::string_view text);
+/// The program name as the C runtime takes it (argv[0]): up to the closing
+/// quote when the text opens with one, else up to the first blank or tab;
+/// `rest` receives what follows.
+std::string programToken(std::string_view text, std::string_view& rest);
+/// The program of a command line as CreateProcess finds it without an
+/// application name: a quoted first token; else each prefix that ends at a
+/// blank, then the whole line, is tried in turn ("C:\Program", then
+/// "C:\Program Files\VSoft\...") and the first that names an existing file
+/// (as spelled, or with ".exe" added when the name has no extension) wins;
+/// when none exists, the first blank-delimited token. Returns the Windows
+/// path; `rest` receives the command line after it.
+std::string resolveProgram(std::string_view commandLine, std::string_view& rest);
+}  // namespace wincmd

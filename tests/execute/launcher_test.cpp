@@ -1,0 +1,408 @@
+// Real launches of the stand-in runner through the Linux process backend:
+// waits, overruns, the process watch, failures to start, and the launch in
+// another user's session (as root only).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "execute/fake_desktop.h"
+#include "execute/launcher.h"
+#include "execute/script_run.h"
+#include "platform/posix/machine.h"
+#include "platform/posix/processes.h"
+#include "support/test_support.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kStandIn = VORBEX_BINARY_DIR "/atcmd-standin";
+
+// The real backend, except that creation returns only once the child has
+// ended: the launcher's first look then always finds it over.
+class SettledProcesses : public PosixProcesses {
+public:
+    bool CreateProcess(const std::string* app, const std::string& commandLine, bool inherit, std::uint32_t flags,
+                       EnvBlock env, const std::string* dir, const StartupInfo& startup,
+                       ProcessInformation& info) override {
+        if (!PosixProcesses::CreateProcess(app, commandLine, inherit, flags, env, dir, startup, info)) return false;
+        WaitForSingleObject(info.hProcess, proc::INFINITE);
+        return true;
+    }
+};
+
+// True once `pid` has ended (or no longer exists) within `ms`.
+bool endsWithin(pid_t pid, int ms) {
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0) return errno == ESRCH;
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, ms);
+    ::close(fd);
+    return r > 0;
+}
+
+class LaunchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(std::filesystem::exists(kStandIn)) << kStandIn;
+        run.ctx->sys.processes = &processes;
+        run.ctx->sys.desktop = &desktop;
+        run.useInstallPath(install);
+        run.sandbox.makeFolder(install + "AutomiseLogs");
+        run.ctx->strProcessTime = "20000";
+    }
+    void TearDown() override {
+        // A runner left running on purpose must not outlive the test.
+        for (pid_t pid : leftovers) {
+            ::kill(-pid, SIGKILL);  // a runner leads its own group
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+
+    std::string runner() const { return windowsPathOf(kStandIn); }
+    std::string logPath() const { return install + "AutomiseLogs\\job.txt"; }
+    std::string projectPath() const { return install + "Scripts\\job.atz"; }
+    std::string arguments(bool interactive, const std::string& extra = "") const {
+        return " /B /L\"" + logPath() + "\"" + (interactive ? " /B /A /P\"" : " /B /P\"") + projectPath() + "\"" +
+               extra;
+    }
+    void project(const std::string& text) { run.sandbox.writeFile(projectPath(), text); }
+    std::string console() const { return run.sandbox.readFile(logPath()); }
+    // The number the console log gives after `label`, or 0.
+    pid_t numberAfter(const std::string& label) const {
+        const std::string text = console();
+        const auto pos = text.find(label);
+        return pos == std::string::npos ? 0 : static_cast<pid_t>(std::stol(text.substr(pos + label.size())));
+    }
+    // A runner the launch left running (its project starts with "pid") is
+    // ended by the test, before the sandbox goes away under it.
+    void adoptRunner(const std::string& consoleLog) {
+        for (int i = 0; i < 300; ++i) {
+            const std::string text = run.sandbox.readFile(consoleLog);
+            const auto pos = text.find("Process id: ");
+            if (pos != std::string::npos) {
+                leftovers.push_back(static_cast<pid_t>(std::stol(text.substr(pos + 12))));
+                return;
+            }
+            ::usleep(10000);
+        }
+        ADD_FAILURE() << "the runner never wrote its process id";
+    }
+    bool direct(const std::string& args = "") {
+        return fncExecuteUsingCreateProcess(*run.ctx, runner(), args.empty() ? arguments(false) : args,
+                                            install + "Scripts");
+    }
+    // An interactive launch as this test's own user: its own process is the "shell".
+    bool interactive(const std::string& folder = "") {
+        return fncExecuteUsingToken(*run.ctx, static_cast<std::uint32_t>(::getpid()), runner(), arguments(true),
+                                    folder.empty() ? install + "Scripts" : folder);
+    }
+    long elapsedMs(Clock::time_point since) const {
+        return static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+    }
+
+    TestRun run;
+    PosixProcesses processes;
+    FakeDesktop desktop;
+    std::string install = "C:\\Agent\\";
+    std::vector<pid_t> leftovers;
+};
+
+TEST_F(LaunchTest, RunnerOverBeforeTheFirstLookIsNeitherWaitedForNorWatched) {
+    SettledProcesses settled;
+    run.ctx->sys.processes = &settled;
+    project("console hello\nexit 3\n");
+    EXPECT_TRUE(direct());
+    EXPECT_EQ(console(), "hello\r\n");
+    EXPECT_TRUE(run.logged("MSG : Postprocessing: Successfully Started the process"));
+    EXPECT_FALSE(run.loggedPart("fncTerminateProcess"));
+    EXPECT_FALSE(run.loggedPart("Successfully Executed the script"));
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+}
+
+TEST_F(LaunchTest, DirectRunnerWithinTheLimitIsWatchedAndSucceeds) {
+    project("sleep 200\nconsole done\n");
+    EXPECT_TRUE(direct());
+    EXPECT_EQ(console(), "done\r\n");
+    const auto m = run.messages();
+    ASSERT_GE(m.size(), 4u);
+    EXPECT_EQ(m[0], "MSG : Preprocessing: Executing fncExecuteUsingCreateProcess With parameter, Exe path :" +
+                        runner() + ",Parameter :" + arguments(false) + ",Working Directory :" + install + "Scripts");
+    EXPECT_EQ(m[m.size() - 2], "MSG : Preprocessing: Executing fncTerminateProcess");
+    EXPECT_EQ(m.back(), "MSG : Postprocessing: Successfully Executed the script");
+}
+
+TEST_F(LaunchTest, DirectOverrunIsEndedLoggedAndStillSucceeds) {
+    project("console started\nsleep 20000\nconsole never\n");
+    run.ctx->strProcessTime = "300";
+    const auto start = Clock::now();
+    EXPECT_TRUE(direct());
+    EXPECT_LT(elapsedMs(start), 10000);
+    EXPECT_GE(elapsedMs(start), 300);
+    EXPECT_TRUE(run.logged("MSG : Postprocessing: Successfully Terminated Process "));
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+    EXPECT_EQ(console(), "started\r\n");
+}
+
+TEST_F(LaunchTest, InteractiveOverrunFailsWithTheTimeLimitText) {
+    project("sleep 20000\n");
+    run.ctx->strContext = "1";
+    run.ctx->strProcessTime = "300";
+    EXPECT_FALSE(interactive());
+    EXPECT_EQ(run.ctx->strFailureDesc, "PostProcessing:The threshold set for the script process time is elapsed.");
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Executing fncTerminateUpdateProcess "));
+    EXPECT_TRUE(run.logged("MSG : Postprocessing: Successfully Terminated Process "));
+    EXPECT_TRUE(run.logged("MSG : PostProcessing:The threshold set for the script process time is elapsed."));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing : Not locked!"));
+}
+
+TEST_F(LaunchTest, InteractiveOverrunOnALockedWorkstationSaysSo) {
+    project("sleep 20000\n");
+    run.ctx->strContext = "true";
+    run.ctx->strProcessTime = "200";
+    desktop.switchAccepted = false;
+    EXPECT_FALSE(interactive());
+    EXPECT_EQ(run.ctx->strFailureDesc, "PostProcessing:The System is locked.");
+    EXPECT_TRUE(run.logged("MSG : PostProcessing:The System is locked."));
+}
+
+TEST_F(LaunchTest, InteractiveRunnerWithinTheLimitSucceeds) {
+    project("env VORBEX_MACHINE\n");
+    run.ctx->strContext = "1";
+    EXPECT_TRUE(interactive());
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+    EXPECT_TRUE(run.loggedPart("MSG : Environmental variables value "));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing : Getting the environment variables"));
+    // The runner finds the machine through the environment it was given.
+    EXPECT_NE(console().find("Environment VORBEX_MACHINE=" + run.sandbox.root() + "\r\n"), std::string::npos);
+}
+
+TEST_F(LaunchTest, OverrunEndsTheRunnersOwnChildrenToo) {
+    project("child 30000\nsleep 30000\n");
+    run.ctx->strProcessTime = "1500";
+    EXPECT_TRUE(direct());
+    const pid_t grandchild = numberAfter("Child process id: ");
+    ASSERT_GT(grandchild, 0) << console();
+    EXPECT_TRUE(endsWithin(grandchild, 5000));
+}
+
+TEST_F(LaunchTest, TimeLimitZeroEndsARunningRunnerAtOnce) {
+    project("sleep 20000\n");
+    run.ctx->strProcessTime = "0";
+    const auto start = Clock::now();
+    EXPECT_TRUE(direct());
+    EXPECT_LT(elapsedMs(start), 5000);
+    EXPECT_TRUE(run.logged("MSG : Postprocessing: Successfully Terminated Process "));
+}
+
+TEST_F(LaunchTest, TimeLimitBeyond32BitsEndsTheLaunchUnwaited) {
+    project("pid\nsleep 4000\n");
+    run.ctx->strProcessTime = "2147483648";
+    const auto start = Clock::now();
+    EXPECT_FALSE(direct());
+    EXPECT_LT(elapsedMs(start), 3000);
+    EXPECT_FALSE(run.loggedPart("fncTerminateProcess"));
+    const auto m = run.messages();
+    const std::string prefix = "ERR : In fncExecuteUsingCreateProcess. Error No :";
+    ASSERT_EQ(m.back().rfind(prefix, 0), 0u) << m.back();
+    EXPECT_NE(m.back().find(" Description :Overflow"), std::string::npos) << m.back();
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+
+    // Left running, as the launch leaves it; the test ends it.
+    adoptRunner(logPath());
+    ASSERT_EQ(leftovers.size(), 1u);
+    EXPECT_FALSE(endsWithin(leftovers[0], 0));
+
+    // The largest limit that converts is waited on as usual.
+    run.ctx->strProcessTime = "2147483647";
+    project("sleep 200\n");
+    EXPECT_TRUE(direct());
+    EXPECT_EQ(run.messages().back(), "MSG : Postprocessing: Successfully Executed the script");
+}
+
+TEST_F(LaunchTest, InteractiveTimeLimitBeyond32BitsRevertsAndFails) {
+    project("pid\nsleep 3000\n");
+    run.ctx->strProcessTime = "1e12";
+    EXPECT_FALSE(interactive());
+    adoptRunner(logPath());
+    EXPECT_EQ(run.messages().back().rfind("ERR : In fncExecuteUsingToken. Error No :", 0), 0u);
+    EXPECT_EQ(::geteuid(), ::getuid());
+}
+
+TEST_F(LaunchTest, RunnerThatIsNoProgramFailsToStart) {
+    run.sandbox.writeFile("C:\\Tools\\notes.txt", "not a program");
+    ::chmod(run.sandbox.hostPath("C:\\Tools\\notes.txt").c_str(), 0644);
+    EXPECT_FALSE(fncExecuteUsingCreateProcess(*run.ctx, "C:\\Tools\\notes.txt", arguments(false), "C:\\"));
+    EXPECT_EQ(run.ctx->strFailureDesc, "PostProcessing:Failed to execute the script, 13-Permission denied");
+    EXPECT_TRUE(run.logged("ERR : PostProcessing:Failed to execute the script, 13-Permission denied"));
+    EXPECT_FALSE(run.loggedPart("Successfully Started"));
+
+    run.ctx->strFailureDesc.clear();
+    EXPECT_FALSE(fncExecuteUsingCreateProcess(*run.ctx, "C:\\Tools\\missing.exe", arguments(false), "C:\\"));
+    EXPECT_EQ(run.ctx->strFailureDesc, "PostProcessing:Failed to execute the script, 2-No such file or directory");
+}
+
+TEST_F(LaunchTest, QuotesAndBlanksReachTheRunnerAsWindowsSplitsThem) {
+    install = "C:\\Agent Files\\";
+    run.useInstallPath(install);
+    run.sandbox.makeFolder(install + "AutomiseLogs");
+    project("args\n");
+    EXPECT_TRUE(direct(arguments(false, " /VX=\"a b\" Y=c\\\"d Z=\\\\")));
+    const std::string text = console();
+    EXPECT_NE(text.find("Argument 1: /B\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Argument 2: /L" + logPath() + "\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Argument 3: /B\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Argument 4: /P" + projectPath() + "\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Argument 5: /VX=a b\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Argument 6: Y=c\"d\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Argument 7: Z=\\\\\r\n"), std::string::npos) << text;
+}
+
+TEST_F(LaunchTest, MissingWorkingFolderMattersOnlyToTheInteractiveLaunch) {
+    project("console ran\n");
+    EXPECT_TRUE(fncExecuteUsingCreateProcess(*run.ctx, runner(), arguments(false), "C:\\Nowhere"));
+    EXPECT_EQ(console(), "ran\r\n");
+
+    run.ctx->strContext = "1";
+    EXPECT_FALSE(interactive("C:\\Nowhere"));
+    EXPECT_EQ(run.ctx->strFailureDesc,
+              "PostProcessing:Failed to execute in the interactive mode 2-No such file or directory");
+    EXPECT_TRUE(run.logged("ERR : " + run.ctx->strFailureDesc));
+}
+
+TEST_F(LaunchTest, NoShellProcessMeansNoToken) {
+    EXPECT_FALSE(fncExecuteUsingToken(*run.ctx, 0, runner(), arguments(true), install));
+    EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Failed to get the handle of the token");
+    EXPECT_EQ(run.messages().back(), "ERR : Preprocessing:Failed to get the handle of the token");
+}
+
+TEST_F(LaunchTest, ScriptRunEndToEndThroughTheConsoleLog) {
+    run.ctx->strATCMDLocation = runner();
+    run.ctx->strPrimaryScriptPath = projectPath();
+    run.ctx->strPrimaryScriptFolder = install + "Scripts";
+    run.ctx->strExecuteScript = "job.atz";
+    run.ctx->strScriptID = "5";
+    run.ctx->strRandomNo = "77";
+    run.ctx->strContext = "0";
+    project("console [Copy files]\nconsole Success\nconsole Build Completed\n");
+    subExecuteScript(*run.ctx);
+    EXPECT_TRUE(run.ctx->blnScriptExecuted);
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+    EXPECT_EQ(run.ctx->strScriptStatus, "SUCCESS");
+    EXPECT_EQ(run.sandbox.readFile(run.ctx->strATCMDLogFile), "[Copy files]\r\nSuccess\r\nBuild Completed\r\n");
+
+    // A runner that writes no console log leaves the job not executed.
+    run.ctx->strCmdParameters.clear();  // the job field is consumed by a run
+    run.clock.time.second += 1;         // a new console log name
+    project("exit 1\n");
+    subExecuteScript(*run.ctx);
+    EXPECT_FALSE(run.ctx->blnScriptExecuted);
+    EXPECT_EQ(run.ctx->strFailureDesc, "Postprocessing:Failed to create the script log for job.atz");
+
+    // An overrun in the direct launch is no failure of the launch.
+    run.ctx->strFailureDesc.clear();
+    run.ctx->strCmdParameters.clear();
+    run.clock.time.second += 1;
+    run.ctx->strProcessTime = "1500";
+    project("console [Wait]\nconsole Build Completed\nsleep 20000\n");
+    subExecuteScript(*run.ctx);
+    EXPECT_TRUE(run.logged("MSG : Postprocessing: Successfully Terminated Process "));
+    EXPECT_TRUE(run.ctx->blnScriptExecuted);
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+}
+
+TEST_F(LaunchTest, StandInExportsWhereTheRunVariablesFileSaysAndTheLogAssemblyFindsIt) {
+    run.sandbox.writeFile(install + "kScripts\\KOVAVariables.ini", "[KOVAVariables]\r\nAUTOMISELOGNAME=Exp_1.xml\r\n");
+    run.ctx->strATCMDLocation = runner();
+    run.ctx->strPrimaryScriptPath = projectPath();
+    run.ctx->strExecuteScript = "job.atz";
+    project("console [Step]\nexport text inline\nplain export\nend\nvars <wpatcmdscrvardata/>\nconsole Run Completed\n");
+    subExecuteScript(*run.ctx);
+    EXPECT_TRUE(run.ctx->blnScriptExecuted);
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Exported Log :: " + install + "AutomiseLogs\\Exp_1.xml"));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with TEXT Parsing"));
+    EXPECT_FALSE(run.sandbox.exists(install + "AutomiseLogs\\Exp_1.xml"));  // parsed and deleted
+    EXPECT_EQ(run.ctx->strVariablesFile, install + "AutomiseLogs\\VTXVariables_Exp_1.xml");
+    EXPECT_EQ(run.sandbox.readFile(run.ctx->strVariablesFile), "<wpatcmdscrvardata/>\r\n");
+}
+
+TEST_F(LaunchTest, DirectLaunchWithALimitThatWillNotConvertFallsBackToTheGeneralReason) {
+    run.ctx->strATCMDLocation = runner();
+    run.ctx->strPrimaryScriptPath = projectPath();
+    run.ctx->strPrimaryScriptFolder = install + "Scripts";
+    run.ctx->strExecuteScript = "job.atz";
+    run.ctx->strProcessTime = "";
+    project("pid\nsleep 2000\n");
+    subExecuteScript(*run.ctx);
+    EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Failed to execute the primary script " + projectPath());
+    EXPECT_EQ(run.messages().back(), "ERR : Preprocessing:Failed to execute the primary script " + projectPath());
+    adoptRunner(run.ctx->strATCMDLogFile);
+}
+
+// The launch in another user's session. A copy of the stand-in named
+// Explorer.Exe plays the user's shell, with a variable of its own in its
+// environment; when the test runs as root it runs as nobody, and the runner
+// must then run as nobody with that variable. (One test, so that no two shells
+// of this suite are ever up at once.)
+TEST_F(LaunchTest, ShellIsFoundByNameAndLendsItsUserToTheRunner) {
+    namespace fs = std::filesystem;
+    const bool root = ::geteuid() == 0;
+    const uid_t nobody = 65534;
+    // The other user must reach the sandbox, the runner and the log folder.
+    ::chmod(run.sandbox.root().c_str(), 0755);
+    run.sandbox.makeFolder(install + "Shell");
+    ::chmod(run.sandbox.hostPath(install + "AutomiseLogs").c_str(), 0777);
+    const std::string shellCopy = run.sandbox.hostPath(install + "Shell") + "/Explorer.Exe";
+    fs::copy_file(kStandIn, shellCopy);
+    ::chmod(shellCopy.c_str(), 0755);
+    run.sandbox.writeFile(install + "Shell\\shell.atz", "sleep 30000\n");
+
+    const std::string shellLog = "/L" + install + "Shell\\shell.txt";
+    const std::string shellProject = "/P" + install + "Shell\\shell.atz";
+    const std::string machine = "VORBEX_MACHINE=" + run.sandbox.root();
+    const pid_t shell = ::fork();
+    ASSERT_GE(shell, 0);
+    if (shell == 0) {
+        // Named by its executable, not by the argv[0] it is given.
+        const char* argv[] = {"some-other-name", shellLog.c_str(), shellProject.c_str(), nullptr};
+        const char* envp[] = {"VORBEX_SESSION_MARK=from-the-shell", machine.c_str(), "PATH=/usr/bin:/bin", nullptr};
+        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)) ::_exit(126);
+        ::execve(shellCopy.c_str(), const_cast<char**>(argv), const_cast<char**>(envp));
+        ::_exit(127);
+    }
+    leftovers.push_back(shell);
+    // Up once it has executed; another suite's shell may show up for a while.
+    std::uint32_t found = 0;
+    for (int i = 0; i < 1000 && found != static_cast<std::uint32_t>(shell); ++i) {
+        found = fncGetProcesses(*run.ctx);
+        if (found != static_cast<std::uint32_t>(shell)) ::usleep(10000);
+    }
+    ASSERT_EQ(found, static_cast<std::uint32_t>(shell));
+    EXPECT_FALSE(run.loggedPart("ERR"));
+
+    project("env VORBEX_SESSION_MARK\n");
+    run.ctx->strContext = "1";
+    EXPECT_TRUE(fncExecuteUsingToken(*run.ctx, found, runner(), arguments(true), install + "Scripts"));
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+    const std::string text = console();
+    EXPECT_NE(text.find("Environment VORBEX_SESSION_MARK=from-the-shell\r\n"), std::string::npos) << text;
+    if (!root) GTEST_SKIP() << "the launch as another user needs root";
+    EXPECT_NE(text.find("User id: 65534\r\n"), std::string::npos) << text;
+    // The impersonation is over.
+    EXPECT_EQ(::geteuid(), 0u);
+    EXPECT_EQ(::getegid(), 0u);
+}
+
+}  // namespace

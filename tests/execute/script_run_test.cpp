@@ -1,0 +1,160 @@
+// The script run's own decisions: the console log's name, the launch mode,
+// the argument string and the failure paths around the launch. The launcher
+// here fails on purpose, so nothing is started.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "execute/script_run.h"
+#include "platform/posix/processes.h"
+#include "support/test_support.h"
+
+namespace {
+
+// The real backend with process creation and opening refused: the script run
+// gets as far as the launch and records what it asked for.
+class RefusingProcesses : public PosixProcesses {
+public:
+    std::vector<std::string> commandLines;
+
+    ProcHandle OpenProcess(std::uint32_t, bool, std::uint32_t) override {
+        error_ = ESRCH;
+        return 0;
+    }
+    bool CreateProcess(const std::string*, const std::string& commandLine, bool, std::uint32_t, EnvBlock,
+                       const std::string*, const StartupInfo&, ProcessInformation&) override {
+        commandLines.push_back(commandLine);
+        error_ = ENOENT;
+        return false;
+    }
+    long GetLastError() override { return error_; }
+
+private:
+    long error_ = 0;
+};
+
+class ScriptRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        run.ctx->sys.processes = &processes;
+        run.useInstallPath();
+        run.sandbox.writeFile("C:\\Runner\\ATCMD.exe", "");
+        run.sandbox.writeFile(script, "project");
+        auto& c = *run.ctx;
+        c.strATCMDLocation = "C:\\Runner\\ATCMD.exe";
+        c.strPrimaryScriptPath = script;
+        c.strPrimaryScriptFolder = "C:\\Agent\\Scripts";
+        c.strExecuteScript = "Clean.atz";
+        c.strScriptID = "17";
+        c.strRandomNo = "4711";
+    }
+
+    std::string expectedLog() const { return "C:\\Agent\\AutomiseLogs\\Clean_12072026101530_17_4711.txt"; }
+
+    TestRun run;
+    RefusingProcesses processes;
+    const std::string script = "C:\\Agent\\Scripts\\Clean.atz";
+};
+
+TEST_F(ScriptRunTest, InteractiveContextsGiveTheInteractiveArgumentString) {
+    for (const std::string context : {"TRUE", " true ", "1", " 1"}) {
+        run.ctx->strContext = context;
+        run.ctx->strCmdParameters = "";
+        run.ctx->strFailureDesc = "";
+        subExecuteScript(*run.ctx);
+        EXPECT_EQ(run.ctx->strCmdParameters, " /B /L\"" + expectedLog() + "\" /B /A /P\"" + script + "\"") << context;
+        // The interactive launcher ran (and failed to find the shell), not the direct one.
+        EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Failed to get the handle of the token") << context;
+    }
+    EXPECT_TRUE(processes.commandLines.empty());
+}
+
+TEST_F(ScriptRunTest, OtherContextsGiveTheDirectArgumentStringAndCommandLine) {
+    for (const std::string context : {"yes", "0", "", "truee", "1 1"}) {
+        run.ctx->strContext = context;
+        run.ctx->strCmdParameters = "";
+        subExecuteScript(*run.ctx);
+        const std::string expected = " /B /L\"" + expectedLog() + "\" /B /P\"" + script + "\"";
+        EXPECT_EQ(run.ctx->strCmdParameters, expected) << context;
+        ASSERT_FALSE(processes.commandLines.empty());
+        // The runner's path, unquoted, then the argument string with its leading blank.
+        EXPECT_EQ(processes.commandLines.back(), "C:\\Runner\\ATCMD.exe" + expected) << context;
+    }
+    EXPECT_EQ(processes.commandLines.size(), 5u);
+}
+
+TEST_F(ScriptRunTest, ParametersAreAddedUntrimmedAndOnlyWhenNotBlank) {
+    const std::string base = " /B /L\"" + expectedLog() + "\" /B /P\"" + script + "\"";
+    struct Case {
+        std::string parameters;
+        std::string tail;
+    };
+    for (const Case& c : {Case{"   ", ""}, Case{"", ""}, Case{"X=1", " /VX=1"}, Case{" X=1  ", " /V X=1  "},
+                          Case{"\tX", " /V\tX"}}) {
+        run.ctx->strCmdParameters = c.parameters;
+        subExecuteScript(*run.ctx);
+        EXPECT_EQ(run.ctx->strCmdParameters, base + c.tail) << "[" << c.parameters << "]";
+    }
+}
+
+TEST_F(ScriptRunTest, ConsoleLogNameTakesTheScriptNameUpToItsFirstDot) {
+    struct Case {
+        std::string script;
+        std::string base;
+    };
+    for (const Case& c : {Case{"Clean.atz", "Clean"}, Case{"a.b.atz", "a"}, Case{"NoDot", "NoDot"},
+                          Case{"C:\\Old\\Dir.d\\Job.atz", "Job"}, Case{".hidden", ""}}) {
+        run.ctx->strExecuteScript = c.script;
+        subExecuteScript(*run.ctx);
+        EXPECT_EQ(run.ctx->strATCMDLogFile, "C:\\Agent\\AutomiseLogs\\" + c.base + "_12072026101530_17_4711.txt")
+            << c.script;
+    }
+    // The stamp is the time the name is made, minutes after the hour included.
+    run.clock.time = LocalTime{2027, 1, 2, 3, 4, 5};
+    run.ctx->strExecuteScript = "Clean.atz";
+    subExecuteScript(*run.ctx);
+    EXPECT_EQ(run.ctx->strATCMDLogFile, "C:\\Agent\\AutomiseLogs\\Clean_01022027030405_17_4711.txt");
+}
+
+TEST_F(ScriptRunTest, MissingPrimaryScriptStartsNothing) {
+    run.ctx->strPrimaryScriptPath = "C:\\Agent\\Scripts\\Gone.atz";
+    run.ctx->strCmdParameters = "X=1";
+    run.ctx->blnScriptExecuted = true;
+    subExecuteScript(*run.ctx);
+    EXPECT_FALSE(run.ctx->blnScriptExecuted);
+    EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Primary Script File not found C:\\Agent\\Scripts\\Gone.atz");
+    EXPECT_TRUE(run.logged("ERR : Preprocessing:Primary Script File not found C:\\Agent\\Scripts\\Gone.atz"));
+    EXPECT_TRUE(processes.commandLines.empty());
+    EXPECT_EQ(run.ctx->strCmdParameters, "X=1");  // not consumed
+}
+
+TEST_F(ScriptRunTest, DirectFailureLogsTheLaunchersReasonOnceMore) {
+    run.ctx->strContext = "0";
+    subExecuteScript(*run.ctx);
+    const std::string reason = "PostProcessing:Failed to execute the script, 2-No such file or directory";
+    EXPECT_EQ(run.ctx->strFailureDesc, reason);
+    int count = 0;
+    for (const auto& m : run.messages()) count += m == "ERR : " + reason;
+    EXPECT_EQ(count, 2);
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Executing " + script));
+    EXPECT_FALSE(run.ctx->blnScriptExecuted);
+}
+
+TEST_F(ScriptRunTest, InteractiveFailureKeepsTheLaunchersReasonAndLogsNothingMore) {
+    run.ctx->strContext = "true";
+    subExecuteScript(*run.ctx);
+    EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Failed to get the handle of the token");
+    EXPECT_FALSE(run.loggedPart("Failed to execute the primary script"));
+    EXPECT_EQ(run.messages().back(), "ERR : Preprocessing:Failed to get the handle of the token");
+}
+
+TEST_F(ScriptRunTest, MissingRunnerHasNoShortFormAndNothingToStart) {
+    run.ctx->strATCMDLocation = "C:\\Runner\\Missing.exe";
+    subExecuteScript(*run.ctx);
+    // No short form for a missing file: the launch has no program to start.
+    EXPECT_EQ(run.ctx->strATCMDLocation, "");
+    ASSERT_EQ(processes.commandLines.size(), 1u);
+    EXPECT_EQ(processes.commandLines[0].rfind(" /B /L\"", 0), 0u);
+}
+
+}  // namespace
