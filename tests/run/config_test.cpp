@@ -2,6 +2,7 @@
 
 #include "run/config.h"
 #include "run/run_log.h"
+#include "run/text.h"
 #include "test_support.h"
 
 namespace {

@@ -1,0 +1,56 @@
+// The action's job list (KRNScripts.xml).
+#include "run/job_list.h"
+
+#include <memory>
+#include <string>
+
+#include "platform/errors.h"
+#include "platform/xml.h"
+#include "run/run_context.h"
+#include "run/run_log.h"
+
+namespace {
+
+// Jobs are numbered by their child position with a 16-bit signed index.
+constexpr long kMaxChildNodes = 32767;
+
+}  // namespace
+
+bool fncParseKRNXML(RunContext& ctx) {
+    bool result = false;
+    guarded(
+        [&] {
+            WriteLog(ctx, "MSG : In fncParseKRNXML");
+            if (ctx.sys.xml == nullptr) throw runError(err::CannotCreate);
+            const std::unique_ptr<XmlDocument> document = ctx.sys.xml->CreateDocument();
+            if (!document) throw runError(err::CannotCreate);
+
+            const std::string path =
+                ctx.strInstallPath + "kHVR\\Tellix\\" + ctx.strActionName + "\\KRNScripts.xml";
+            if (!document->Load(path)) {
+                ctx.strFailureDesc = "Failed to load " + path;
+                WriteLog(ctx, "ERR : Failed to load " + path);
+                return;
+            }
+            const std::unique_ptr<XmlNode> root = document->SelectFirstElement("root");
+            if (!root) return;
+
+            const long count = root->ChildCount();
+            if (count > kMaxChildNodes) throw runError(err::Overflow);
+            for (long i = 0; i < count; ++i) {
+                const std::unique_ptr<XmlNode> child = root->Child(i);
+                if (!child || child->NodeName() != "item") continue;
+                // The job keeps its child position; skipped positions before it stay empty.
+                const auto index = static_cast<std::size_t>(i);
+                if (ctx.arrScripts.size() < index + 1) ctx.arrScripts.resize(index + 1);
+                ctx.arrScripts[index] = child->Text();
+                result = true;
+                WriteLog(ctx, "MSG : Scripts :: " + ctx.arrScripts[index]);
+            }
+        },
+        [&](const RunError& e) {
+            ctx.strFailureDesc = "fncParseKRNXML, " + e.description;
+            WriteLog(ctx, "ERR : fncParseKRNXML, " + ctx.strFailureDesc);
+        });
+    return result;
+}

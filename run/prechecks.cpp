@@ -1,0 +1,71 @@
+// The checks before any job runs.
+#include "run/prechecks.h"
+
+#include <string>
+
+#include "execute/atcmd.h"
+#include "platform/filesystem.h"
+#include "platform/host.h"
+#include "run/config.h"
+#include "run/run_context.h"
+#include "run/run_log.h"
+#include "run/text.h"
+
+namespace {
+
+// A missing file ends the checks with the same three texts for each file.
+bool fileMissing(RunContext& ctx, const std::string& path) {
+    if (ctx.objFSO->FileExists(path)) return false;
+    WriteLog(ctx, "ERR : Preprocessing: " + path + " file not found");
+    ctx.strFailureDesc = "Preprocessing:" + path + " file not found";
+    return true;
+}
+
+std::string exMonScriptsFolder(RunContext& ctx) { return GetShortpath(ctx, GetSpecialfolder(ctx)) + "\\KOVAExMonScripts"; }
+
+}  // namespace
+
+// No handler here on purpose: an error (failing to create the script folder
+// under Program Files) belongs to the caller's handler, which ends the run.
+void subPreChecks(RunContext& ctx) {
+    WriteLog(ctx, "MSG : Preprocessing: in procedure subPreChecks");
+    if (trimBlanks(ctx.sys.host->CommandLine()).empty()) {
+        WriteLog(ctx, "ERR : Invalid commandline parameter");
+        ctx.strFailureDesc = "Preprocessing: Invalid commandline parameter";
+        return;
+    }
+
+    fncCheckATCMD(ctx);
+
+    const std::string& install = ctx.strInstallPath;
+    const std::string scripts = install + "kScripts";
+    WriteLog(ctx, "MSG : Preprocessing: Checking for folder " + scripts);
+    if (!ctx.objFSO->FolderExists(scripts)) {
+        WriteLog(ctx, "ERR : " + scripts + " folder not found");
+        ctx.strFailureDesc = "Preprocessing:" + scripts + " folder not found";
+        return;
+    }
+
+    const std::string actionFolder = install + "kHVR\\Tellix\\" + ctx.strActionName;
+    const std::string processed = actionFolder + "\\ProcessedScripts";
+    WriteLog(ctx, "MSG : Preprocessing: Checking for folder " + processed);
+    // The folder may come with the first job's scripts; its absence is only reported.
+    if (!ctx.objFSO->FolderExists(processed)) WriteLog(ctx, "ERR : " + processed + " folder not found");
+
+    WriteLog(ctx, "MSG : Preprocessing: Checking for folder " + exMonScriptsFolder(ctx));
+    if (!ctx.objFSO->FolderExists(exMonScriptsFolder(ctx))) {
+        WriteLog(ctx, "MSG : Preprocessing: Creating Folder" + exMonScriptsFolder(ctx));
+        ctx.objFSO->CreateFolder(exMonScriptsFolder(ctx));
+    }
+
+    const std::string md5Library = install + "KGnMD5.dll";
+    WriteLog(ctx, "MSG : Preprocessing: Checking for file " + md5Library);
+    if (fileMissing(ctx, md5Library)) return;
+
+    const std::string webpostLibrary = install + "kWbPost.dll";
+    WriteLog(ctx, "MSG : Preprocessing: Checking for file " + webpostLibrary);
+    if (fileMissing(ctx, webpostLibrary)) return;
+
+    if (fileMissing(ctx, install + "configuration\\kScriptDNS.ini")) return;
+    fileMissing(ctx, actionFolder + "\\KRNScripts.xml");
+}

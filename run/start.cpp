@@ -1,0 +1,141 @@
+// Start-up and shutdown of one run.
+#include "run/start.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/filesystem.h"
+#include "platform/host.h"
+#include "platform/registry.h"
+#include "prepare/cleanup.h"
+#include "report/action_status.h"
+#include "run/config.h"
+#include "run/job_driver.h"
+#include "run/job_list.h"
+#include "run/prechecks.h"
+#include "run/run_context.h"
+#include "run/run_log.h"
+#include "run/text.h"
+
+namespace {
+
+constexpr const char* kAgentKey = "SOFTWARE\\KOVAOD";
+// A run log that has grown to this size is started afresh.
+constexpr std::uint64_t kLogSizeLimit = 0x100000;
+constexpr std::uint32_t kPauseAfterJobMs = 2000;
+
+void createFolderIfMissing(RunContext& ctx, const std::string& path) {
+    if (!ctx.objFSO->FolderExists(path)) ctx.objFSO->CreateFolder(path);
+}
+
+void createFolderLogged(RunContext& ctx, const std::string& path) {
+    if (!ctx.objFSO->FolderExists(path)) {
+        WriteLog(ctx, "MSG : Preprocessing: Creating Folder " + path);
+        ctx.objFSO->CreateFolder(path);
+    }
+}
+
+}  // namespace
+
+void Main(RunContext& ctx) {
+    guarded(
+        [&] {
+            // Taken first: it is the scan time of every record of this run.
+            ctx.strStartTime = formatPicture(ctx.sys.clock->now(), "MM\\/DD\\/YYYY HH:NN:SS");
+            subInitialise(ctx);
+            if (!fncGetRegInfo(ctx)) subEndRun(ctx);
+            subPreChecks(ctx);
+            if (!trimBlanks(ctx.strFailureDesc).empty()) {
+                WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+            } else {
+                const bool haveJobs = fncParseKRNXML(ctx);
+                if (haveJobs) {
+                    // The job list holds at most 32,767 entries, so the index fits
+                    // the 16-bit counter the jobs were always numbered with.
+                    for (std::size_t i = 0; i < ctx.arrScripts.size(); ++i) {
+                        fncExecuteKRNScript(ctx, ctx.arrScripts[i]);
+                        ctx.sys.clock->sleepMs(kPauseAfterJobMs);
+                    }
+                }
+                if (!haveJobs && trimBlanks(ctx.strFailureDesc).empty()) {
+                    ctx.strFailureDesc = "No Scripts found to execute";
+                }
+            }
+            fncPostKRNExecStatus(ctx);
+            subEndRun(ctx);
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : in Main. " + std::to_string(e.number) + "::" + e.description);
+            subEndRun(ctx);
+        });
+}
+
+void subInitialise(RunContext& ctx) {
+    Host& host = *ctx.sys.host;
+    host.HideFromTaskList();
+
+    ctx.strInstallPath = ReadReg(ctx, reg::HKEY_LOCAL_MACHINE, kAgentKey, "InstallationPath", 1);
+    const std::string trimmedPath = trimBlanks(ctx.strInstallPath);
+    // Without an installation there is nowhere to log to: end without a trace.
+    if (trimmedPath.empty() || !ctx.objFSO->FolderExists(ctx.strInstallPath)) throw EndOfRun{};
+    if (rightText(trimmedPath, 1) != "\\") ctx.strInstallPath += "\\";
+
+    createFolderIfMissing(ctx, ctx.strInstallPath + "ApplicationLog");
+    createFolderIfMissing(ctx, ctx.strInstallPath + "ApplicationLog\\kHVRLog");
+
+    const std::string logName =
+        host.ExeBaseName() + "_" + formatPicture(ctx.sys.clock->now(), "mmddyyyyhhnnss") + ".txt";
+    const std::string logPath = ctx.strInstallPath + "ApplicationLog\\kHVRLog\\" + logName;
+    if (!ctx.objFSO->FileExists(logPath) || ctx.objFSO->GetFileSize(logPath) >= kLogSizeLimit) {
+        ctx.objLogFile = ctx.objFSO->CreateTextFile(logPath, true);
+    } else {
+        ctx.objLogFile = ctx.objFSO->OpenTextFile(logPath, IOMode::ForAppending, false);
+    }
+
+    const std::string stars(85, '*');
+    WriteLog(ctx, stars);
+    WriteLog(ctx, "MSG : Preprocessing: Application started");
+    WriteLog(ctx, stars);
+    WriteLog(ctx, "MSG : Preprocessing: KOVA installation path : " + ctx.strInstallPath);
+
+    // These two are spelled with a leading "\" after a path that already ends
+    // with one; the log lines show the doubled separator and must stay so.
+    createFolderLogged(ctx, ctx.strInstallPath + "\\AutomiseLogs");
+    createFolderLogged(ctx, ctx.strInstallPath + "\\HVRPostLogs");
+
+    WriteLog(ctx, "MSG : Preprocessing: Reading Regid ");
+    ctx.strRegID = ReadReg(ctx, reg::HKEY_LOCAL_MACHINE, kAgentKey, "RegID", 1);
+    WriteLog(ctx, "MSG : Preprocessing: RegId : " + ctx.strRegID);
+    if (numericValue(ctx.strRegID) == 0) {
+        WriteLog(ctx, "MSG : Preprocessing: Invalid RegId");
+        WriteLog(ctx, "MSG : Preprocessing: Application stopped");
+        subEndRun(ctx);
+    }
+
+    const std::string exePath = host.ExeFolder() + "\\" + host.ExeBaseName() + ".exe";
+    ctx.strFileVersion = ctx.objFSO->GetFileVersion(exePath);
+    WriteLog(ctx, "MSG : Exe Version :: " + ctx.strFileVersion);
+
+    // From here on a failing statement is skipped and the next one runs.
+    ignoreErrors([&] { ctx.strExeVersion = ctx.objFSO->GetFileVersion(exePath); });
+    WriteLog(ctx, "MSG : Preprocessing : Exe Version :: " + ctx.strExeVersion);
+    std::string commandLine;
+    ignoreErrors([&] { commandLine = host.CommandLine(); });
+    WriteLog(ctx, "MSG : Command line arguments :: " + commandLine);
+    std::vector<std::string> pieces;
+    ignoreErrors([&] { pieces = splitText(trimBlanks(commandLine), ","); });
+    if (pieces.size() > 0) ctx.strCmdTemplateID = pieces[0];
+    if (pieces.size() > 1) ctx.strCmdTemplateVersion = pieces[1];
+    if (pieces.size() > 2) ctx.strActionName = pieces[2];
+}
+
+void subEndRun(RunContext& ctx) {
+    ignoreErrors([&] { subdeletepreviousfiles(ctx); });
+    WriteLog(ctx, "MSG : Preprocessing: Application Ended");
+    // Releasing the stream closes the run log. The file-system object is
+    // borrowed from the platform, so there is nothing of it to release here.
+    ignoreErrors([&] { ctx.objLogFile.reset(); });
+    throw EndOfRun{};
+}

@@ -1,0 +1,212 @@
+// The job driver: taking the job string apart, and which steps run for a job
+// that meets an earlier failure, fails its checks, or is malformed.
+#include <gtest/gtest.h>
+
+#include <openssl/evp.h>
+
+#include <filesystem>
+
+#include "platform/errors.h"
+#include "platform/posix/desktop.h"
+#include "platform/posix/md5.h"
+#include "platform/posix/processes.h"
+#include "run/job_driver.h"
+#include "run/text.h"
+#include "support/test_support.h"
+
+namespace {
+
+const std::string kProcessed = "C:\\Agent\\kHVR\\Tellix\\Action_12_KRN\\ProcessedScripts";
+
+std::string job(const std::vector<std::string>& fields) {
+    std::string text;
+    for (std::size_t i = 0; i < fields.size(); ++i) text += (i ? "%@%" : "") + fields[i];
+    return text;
+}
+
+// A well-formed job whose primary script is not where its mode says.
+const std::string kMissingScriptJob =
+    job({"T1", "1", "S1", "2", "HTTP@#@missing.atp@#@0123456789abcdef0123456789abcdef", "", "1", "1", "0", ""});
+
+class JobDriverTest : public ::testing::Test {
+protected:
+    TestRun run;
+    RunContext& ctx = *run.ctx;
+
+    void SetUp() override {
+        run.useInstallPath();
+        ctx.strActionName = "Action_12_KRN";
+        ctx.strRegID = "42";
+        for (const char* folder : {"C:\\Agent\\AutomiseLogs", "C:\\Agent\\HVRPostLogs", "C:\\Agent\\Configuration",
+                                   "C:\\Agent\\kScripts", "C:\\Program Files\\KOVAExMonScripts"}) {
+            run.sandbox.makeFolder(folder);
+        }
+        // A side file that only the clean-up step of a checked job removes.
+        run.sandbox.writeFile(kProcessed + "\\old.log3", "x");
+    }
+    int count(const std::string& part) const {
+        int n = 0;
+        for (const auto& m : run.messages()) n += m.find(part) != std::string::npos ? 1 : 0;
+        return n;
+    }
+    std::vector<std::string> drops(const std::string& record) const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(run.sandbox.hostPath("C:\\Agent\\HVRPostLogs"))) {
+            if (startsWith(e.path().filename().string(), record)) names.push_back(e.path().filename().string());
+        }
+        return names;
+    }
+};
+
+TEST_F(JobDriverTest, FieldsAreConvertedAndDumpedAsOneMessage) {
+    struct Case {
+        std::string process, download, context, processMs, downloadMs, contextStored;
+    };
+    const Case cases[] = {
+        {"30", "0.5", "TRUE", "1800000", "30000", "true"},
+        {"1.5", "abc", "1", "90000", "0", "1"},
+        {"4.35", "", "False", "261000", "0", "false"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.process);
+        // An earlier failure keeps the job on the reporting path only.
+        ctx.strFailureDesc = "Preprocessing:earlier";
+        run.lines.clear();
+        fncExecuteKRNScript(ctx, job({"T", "TV", "S", "SV", "E", "A", c.process, c.download, c.context, " /x "}));
+        EXPECT_EQ(ctx.strProcessTime, c.processMs);
+        EXPECT_EQ(ctx.strDownloadTime, c.downloadMs);
+        EXPECT_EQ(ctx.strContext, c.contextStored);
+        EXPECT_EQ(ctx.strCmdParameters, " /x ");
+        EXPECT_EQ(ctx.arrJobParams.size(), 10u);
+        const std::string dump = "MSG : Preprocessing: TemplateID :: T\r\nTemplateVersion :: TV\r\nScriptID :: S\r\n"
+                                 "ScriptVersion :: SV\r\nExecuteScript :: E\r\nAdditionalScripts :: A\r\n"
+                                 "ProcessTime :: " + c.processMs + "\r\nDownloadTime :: " + c.downloadMs +
+                                 "\r\nContext :: " + c.contextStored + "\r\nCmd Parameters ::  /x ";
+        EXPECT_TRUE(run.logged(dump));
+    }
+}
+
+TEST_F(JobDriverTest, NineSeparatorsAloneAreTenEmptyFields) {
+    ctx.strFailureDesc = "Preprocessing:earlier";
+    ctx.strScriptID = "old";
+    ctx.strExecuteScript = "old";
+    fncExecuteKRNScript(ctx, "%@%%@%%@%%@%%@%%@%%@%%@%%@%");
+    EXPECT_EQ(ctx.arrJobParams, std::vector<std::string>(10, ""));
+    EXPECT_EQ(ctx.strScriptID, "");
+    EXPECT_EQ(ctx.strExecuteScript, "");
+    EXPECT_EQ(ctx.strProcessTime, "0");
+    EXPECT_EQ(ctx.strDownloadTime, "0");
+}
+
+TEST_F(JobDriverTest, AnEarlierFailureOnlyReportsTheJob) {
+    ctx.strFailureDesc = "Preprocessing:earlier";
+    fncExecuteKRNScript(ctx, kMissingScriptJob);
+    EXPECT_EQ(run.messages().front(), "MSG : In fncExecuteKRNScript, " + kMissingScriptJob);
+    EXPECT_TRUE(run.logged("ERR : Preprocessing:earlier"));
+    // Threshold reading, checks, the random number and the clean-up never ran.
+    EXPECT_EQ(ctx.strVTXVariablesTh, "");
+    EXPECT_EQ(count("Checking for file"), 0);
+    EXPECT_EQ(ctx.strRandomNo, "");
+    EXPECT_TRUE(run.sandbox.exists(kProcessed + "\\old.log3"));
+    EXPECT_FALSE(drops("wpdcmatztempexecst").empty());
+}
+
+TEST_F(JobDriverTest, AFailedCheckSkipsTheScriptAndLaterJobs) {
+    ctx.blnScriptExecuted = true;
+    fncExecuteKRNScript(ctx, kMissingScriptJob);
+    const std::string detail = "Preprocessing:File not found " + kProcessed + "\\missing.atp";
+    EXPECT_TRUE(run.logged("ERR : " + detail));
+    EXPECT_EQ(ctx.strFailureDesc, "File Not found/Failed to calculate the checksum");
+    EXPECT_FALSE(ctx.blnScriptExecuted);
+    EXPECT_NE(ctx.strVTXVariablesTh, "");                           // step a ran
+    EXPECT_EQ(ctx.strRandomNo, "");                                 // the script was not prepared
+    EXPECT_FALSE(run.sandbox.exists(kProcessed + "\\old.log3"));  // the clean-up ran
+
+    run.lines.clear();
+    run.sandbox.writeFile(kProcessed + "\\old.log3", "x");
+    fncExecuteKRNScript(ctx, kMissingScriptJob);
+    EXPECT_TRUE(run.logged("ERR : File Not found/Failed to calculate the checksum"));
+    EXPECT_EQ(count("Checking for file"), 0);
+    EXPECT_TRUE(run.sandbox.exists(kProcessed + "\\old.log3"));
+}
+
+TEST_F(JobDriverTest, AMalformedJobEndsTheRun) {
+    for (const std::string& bad : {std::string(), job(std::vector<std::string>(9, "x")),
+                                   job(std::vector<std::string>(11, "x"))}) {
+        SCOPED_TRACE(bad);
+        SetUp();
+        ctx.objLogFile = std::make_unique<CaptureStream>(&run.lines);
+        ctx.strFailureDesc.clear();
+        ctx.strTemplateID = "kept";
+        run.lines.clear();
+        EXPECT_THROW(fncExecuteKRNScript(ctx, bad), EndOfRun);
+        EXPECT_EQ(ctx.strFailureDesc, "Preprocessing:Invalid command line parameters");
+        EXPECT_TRUE(run.logged("ERR : Preprocessing:Invalid command line parameters"));
+        EXPECT_EQ(run.messages().back(), "MSG : Preprocessing: Application Ended");
+        EXPECT_EQ(ctx.strTemplateID, "kept");
+        EXPECT_EQ(ctx.objLogFile, nullptr);
+        EXPECT_EQ(count("TemplateID ::"), 0);
+        EXPECT_FALSE(drops("wpdcmtkvrmenuactionst").empty());
+        EXPECT_TRUE(drops("wpdcmatztempexecst").empty());
+        for (const auto& name : drops("wpdcmtkvrmenuactionst")) {
+            std::filesystem::remove(run.sandbox.hostPath("C:\\Agent\\HVRPostLogs\\" + name));
+        }
+    }
+}
+
+// Jobs that get as far as running their script, with the test runner.
+class JobDriverRunTest : public JobDriverTest {
+protected:
+    PosixMd5Library md5;
+    PosixProcesses processes;
+    PosixDesktop desktop;
+
+    void SetUp() override {
+        JobDriverTest::SetUp();
+        run.platform.md5 = ctx.sys.md5 = &md5;
+        run.platform.processes = ctx.sys.processes = &processes;
+        run.platform.desktop = ctx.sys.desktop = &desktop;
+        const std::string runner = std::string(VORBEX_BINARY_DIR) + "/atcmd-standin";
+        ASSERT_TRUE(std::filesystem::exists(runner)) << "build the atcmd-standin target first";
+        run.sandbox.writeFile("C:\\Runner\\ATCMD.exe", "");
+        std::filesystem::copy_file(runner, run.sandbox.hostPath("C:\\Runner\\ATCMD.exe"),
+                                   std::filesystem::copy_options::overwrite_existing);
+        ctx.strATCMDLocation = "C:\\Runner\\ATCMD.exe";
+    }
+    // A direct-launch job for a project of the test runner.
+    std::string scriptJob(const std::string& project) {
+        run.sandbox.writeFile(kProcessed + "\\Run.atz", project);
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        EVP_Digest(project.data(), project.size(), digest, &length, EVP_md5(), nullptr);
+        std::string hex;
+        for (unsigned int i = 0; i < length; ++i) {
+            hex += "0123456789abcdef"[digest[i] >> 4];
+            hex += "0123456789abcdef"[digest[i] & 15];
+        }
+        return job({"T1", "1", "55", "2", "HTTP@#@Run.atz@#@" + hex, "", "1", "0", "0", ""});
+    }
+};
+
+TEST_F(JobDriverRunTest, AScriptWithoutVariablesIsRunAndReported) {
+    fncExecuteKRNScript(ctx, scriptJob("console Project File: ${PROJECT}\nconsole Build Completed\n"));
+    EXPECT_EQ(ctx.strFailureDesc, "");
+    EXPECT_NE(ctx.strRandomNo, "");
+    EXPECT_TRUE(run.logged("MSG : PreProcessing: Variables File "));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: No VTX_Variables file found"));
+    EXPECT_FALSE(run.sandbox.exists(kProcessed + "\\old.log3"));
+    EXPECT_TRUE(drops("VTXVariables_").empty());
+    EXPECT_EQ(drops("wpdcmatztempexecst").size(), 1u);
+}
+
+TEST_F(JobDriverRunTest, AFailedScriptLeavesTheGenericFailureForTheRun) {
+    ctx.blnScriptExecuted = true;
+    fncExecuteKRNScript(ctx, scriptJob("console [Copy]\nconsole Error : denied\nconsole Build Failed\n"
+                                       "console Exit with return code: 1\nexit 1\n"));
+    EXPECT_EQ(ctx.strFailureDesc, "Failed to execute the script / Build failed");
+    EXPECT_FALSE(ctx.blnScriptExecuted);
+    EXPECT_EQ(drops("wpdcmatztempexecfail").size(), 1u);
+    EXPECT_FALSE(run.sandbox.exists(kProcessed + "\\old.log3"));
+}
+
+}  // namespace
