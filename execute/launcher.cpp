@@ -14,7 +14,17 @@ constexpr const char* kInteractiveDesktop = "winsta0\\default";
 
 // The runner's time limit, converted as the limit has always been converted:
 // a limit beyond 32 bits raises an overflow, which ends the launch unwaited.
-std::uint32_t timeLimit(RunContext& ctx) { return static_cast<std::uint32_t>(toLong(ctx.strProcessTime)); }
+//
+// The runner is already started at that point; an overflow must not leave it
+// running without a limit, so it is ended before the error goes on.
+std::uint32_t timeLimit(RunContext& ctx, Processes& sys, ProcHandle process) {
+    try {
+        return static_cast<std::uint32_t>(toLong(ctx.strProcessTime));
+    } catch (const RunError&) {
+        sys.TerminateProcess(process, 0);
+        throw;
+    }
+}
 
 std::string errorText(RunContext& ctx, long code) { return fncFormatMessage(ctx, static_cast<std::int32_t>(code)); }
 
@@ -122,7 +132,7 @@ bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::s
                 result = true;  // over before the first look: nothing to wait for or watch
                 return;
             }
-            sys.WaitForSingleObject(process.get(), timeLimit(ctx));
+            sys.WaitForSingleObject(process.get(), timeLimit(ctx, sys, process.get()));
             fncTerminateUpdateProcess(ctx, process.get());
             environment.reset();
             process.reset();
@@ -189,7 +199,7 @@ bool fncExecuteUsingCreateProcess(RunContext& ctx, const std::string& exePath, c
                 result = true;
                 return;
             }
-            sys.WaitForSingleObject(process.get(), timeLimit(ctx));
+            sys.WaitForSingleObject(process.get(), timeLimit(ctx, sys, process.get()));
             fncTerminateProcess(ctx, process.get());
             process.reset();
             environment.reset();
