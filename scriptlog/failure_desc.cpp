@@ -1,0 +1,84 @@
+// Failure-description list and failure counters shared by the log parsers.
+#include "scriptlog/failure_desc.h"
+
+#include "platform/errors.h"
+#include "run/config.h"
+#include "run/run_context.h"
+#include "run/run_log.h"
+#include "run/text.h"
+
+bool addActionDesc(RunContext& ctx, const std::string& actionText) {
+    std::string& list = ctx.strActionDescList;
+    // "Blank" is asked once per failing action; trimming a copy of a list
+    // that grows with every action would make a long export quadratic.
+    const bool blank = list.find_first_not_of(' ') == std::string::npos;
+    if (blank) {
+        list.assign("ACTION-DESC:").append(actionText);
+    } else {
+        list.append("#$#ACTION-DESC:").append(actionText);
+    }
+    return blank;
+}
+
+FailureCounters beginFailureCounters(RunContext& ctx) {
+    FailureCounters counters;
+    counters.file = ctx.strInstallPath + "Configuration\\ATZThreshold.ini";
+    counters.section = "FailureDesc_" + ctx.strExecuteScript;
+    counters.threshold = numericValue(ctx.strVTXVariablesTh);
+    return counters;
+}
+
+namespace {
+
+std::string& counterText(RunContext& ctx, FailureCounters& counters, const std::string& key) {
+    const std::string folded = lowerAscii(key);
+    auto it = counters.known.find(folded);
+    if (it == counters.known.end()) {
+        std::string value;
+        fncReadINI(ctx, value, counters.section, key, counters.file);
+        it = counters.known.emplace(folded, std::move(value)).first;
+    }
+    return it->second;
+}
+
+}  // namespace
+
+void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std::string& actionText,
+                          const std::string& detail, bool logViolation) {
+    const bool wasBlank = addActionDesc(ctx, actionText);
+    std::string& text = counterText(ctx, counters, actionText);
+    const double count = numericValue(text);
+    if (count > counters.threshold) {
+        if (logViolation && wasBlank) {
+            WriteLog(ctx, "MSG : Preprocessing: 'Failure desc' Threshold violated. Current failure threshold is " +
+                              numberText(count));
+        }
+        return;
+    }
+    if (trimBlanks(detail).empty()) return;
+    ctx.strActionDescList.append("@#@").append(detail);
+    text = numberText(count + 1);
+    counters.raised.push_back(ProfileEntry{counters.section, actionText, text});
+}
+
+void writeFailureCounters(RunContext& ctx, FailureCounters& counters) {
+    if (counters.raised.empty()) return;
+    std::vector<ProfileEntry> raised;
+    raised.swap(counters.raised);
+    // Several raises of one key end in its last value; one entry per key (at
+    // the place of its first raise) gives the file the same lines.
+    std::vector<ProfileEntry> entries;
+    std::map<std::string, std::size_t> slot;
+    for (const auto& entry : raised) {
+        const auto [it, fresh] = slot.emplace(lowerAscii(entry.key), entries.size());
+        if (fresh) entries.push_back(entry);
+        else entries[it->second] = entry;
+    }
+    bool written = false;
+    ignoreErrors([&] { written = ctx.sys.profile->WriteStrings(entries, counters.file); });
+    if (!written) return;
+    for (const auto& entry : raised) {
+        WriteLog(ctx, "MSG : Preprocessing: Successfully Written " + entry.value + " to variable " + entry.key +
+                          " to file " + counters.file);
+    }
+}

@@ -1,0 +1,50 @@
+// The failure-description list of the script result and the per-action
+// counters in ATZThreshold.ini that limit how often a detail is reported.
+// Every log parser builds the list here, so the list format and the counter
+// rule exist once.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/profile.h"
+
+struct RunContext;
+
+/// Adds one failing action to strActionDescList: "ACTION-DESC:" + action when
+/// the list holds nothing but blanks (which it then replaces), otherwise
+/// "#$#ACTION-DESC:" + action appended. Returns true when the list was blank.
+bool addActionDesc(RunContext& ctx, const std::string& actionText);
+
+/// The failure counters of one parse. Each counter is read from the file once
+/// and kept here; the raised ones are written back together by
+/// writeFailureCounters, so a file with thousands of failing actions replaces
+/// the INI file once instead of once per action.
+struct FailureCounters {
+    std::string file;       // strInstallPath + "Configuration\ATZThreshold.ini"
+    std::string section;    // "FailureDesc_" + strExecuteScript
+    double threshold = 0;   // numeric value of strVTXVariablesTh
+    /// Counter texts by key, ASCII letters folded: the profile file matches
+    /// keys without regard to case, so "Copy" and "COPY" share a counter.
+    std::map<std::string, std::string> known;
+    /// One entry per increment, in the order the increments happened.
+    std::vector<ProfileEntry> raised;
+};
+
+/// The counters of the current script, with the threshold as it stands now.
+FailureCounters beginFailureCounters(RunContext& ctx);
+
+/// Records one failing action of an export: adds its list entry, then, while
+/// its counter (read through fncReadINI) is at most the threshold and
+/// `detail` is not blank, appends "@#@" + detail and raises the counter by
+/// one. When the counter is above the threshold and `logViolation` is set,
+/// and the list had been blank before this action, the threshold line of the
+/// text export is logged.
+void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std::string& actionText,
+                          const std::string& detail, bool logViolation);
+
+/// Writes every raised counter with one replacement of the file and, when
+/// that succeeds, logs fncWriteINI's success line once per increment, in
+/// order. Nothing is logged when the write fails. Safe to call twice.
+void writeFailureCounters(RunContext& ctx, FailureCounters& counters);

@@ -1,0 +1,19 @@
+// Fuzzes the console-log parser with arbitrary console logs.
+#include "fuzz_support.h"
+#include "platform/errors.h"
+#include "scriptlog/console_log.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    auto& m = fuzz::machine();
+    RunContext& ctx = m.fresh();
+    m.write(fuzz::kConsoleLog, data, size);
+    try {
+        fncParseCMDLog(ctx, fuzz::kConsoleLog, "0");
+    } catch (const RunError& e) {
+        // Only a log too short for its end checks may raise.
+        if (e.number != 9) std::abort();
+    }
+    fuzz::checkList("", ctx.strActionDescList);
+    if (!ctx.strScriptStatus.empty() && ctx.strScriptStatus != "FAILED") std::abort();
+    return 0;
+}

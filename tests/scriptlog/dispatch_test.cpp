@@ -1,0 +1,227 @@
+// The dispatch: what it reads from the console log, which parser it runs,
+// and what it deletes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "run/text.h"
+#include "scriptlog/dispatch.h"
+#include "scriptlog_fixture.h"
+
+namespace {
+
+const char* kLog = "C:\\Agent\\ATCMDLogs\\console.log";
+
+const char* kXmlExport =
+    "<?xml version=\"1.0\"?>\r\n"
+    "<FB6LOG filename=\"p.atp\">\r\n"
+    "<ACTION actionname=\"Copy\" name=\"Copy files\" status=\"Error\">\r\n"
+    "<MESSAGE><![CDATA[Access denied\r\n"
+    "]]></MESSAGE>\r\n"
+    "</ACTION>\r\n"
+    "</FB6LOG>\r\n";
+
+struct DispatchRun : ParserRun {
+    bool process(const std::vector<std::string>& lines) {
+        sandbox.writeFile(kLog, crlfLines(lines));
+        return fncProcessScriptLog(*ctx, kLog);
+    }
+    /// Index of the message in the log, or -1.
+    long at(const std::string& message) const {
+        const auto all = messages();
+        const auto it = std::find(all.begin(), all.end(), message);
+        return it == all.end() ? -1 : static_cast<long>(it - all.begin());
+    }
+};
+
+}  // namespace
+
+TEST(ProcessScriptLog, MissingConsoleLog) {
+    DispatchRun run;
+    EXPECT_FALSE(fncProcessScriptLog(*run.ctx, kLog));
+    EXPECT_EQ(run.ctx->strFailureDesc, "Postprocessing:Failed to create the script log for Job.atz");
+    EXPECT_EQ(run.messages(), (std::vector<std::string>{
+                                  std::string("MSG : Preprocessing: Checking for Export Log Action in ") + kLog,
+                                  "ERR : Postprocessing:Failed to create the script log for Job.atz"}));
+}
+
+TEST(ProcessScriptLog, WithoutExportTheConsoleLogIsParsed) {
+    DispatchRun run;
+    EXPECT_TRUE(run.process({"[Copy]", "Error : Access denied", "Build Failed"}));
+    EXPECT_EQ(run.ctx->strScriptStatus, "SUCCESS");
+    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy@#@Error : Access denied");
+    EXPECT_EQ(run.messages(), (std::vector<std::string>{
+                                  std::string("MSG : Preprocessing: Checking for Export Log Action in ") + kLog,
+                                  "MSG : Preprocessing:Export Action not used!!!!",
+                                  "MSG : Preprocessing:Proceeding with the default script log of ATCMD"}));
+}
+
+TEST(ProcessScriptLog, XmlExportIsParsedAndDeleted) {
+    DispatchRun run;
+    const std::string exportPath = "C:\\Agent\\AutomiseLogs\\run1.xml";
+    run.sandbox.writeFile(exportPath, kXmlExport);
+    EXPECT_TRUE(run.process({"[Export log as XML to file: " + exportPath + "]",
+                             "  MSG : ***** Creating VTXVariables XML file C:\\Agent\\AutomiseLogs\\vars.xml  ",
+                             "Build Completed", "Exit with return code: 1"}));
+    EXPECT_TRUE(run.ctx->blnExportXML);
+    EXPECT_EQ(run.ctx->strVariablesFile, "C:\\Agent\\AutomiseLogs\\vars.xml");
+    EXPECT_EQ(run.ctx->strScriptStatus, "FAILED");
+    EXPECT_EQ(run.ctx->strExitLine, "Exit with return code: 1");
+    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy files@#@Access denied");
+    EXPECT_FALSE(run.sandbox.exists(exportPath));
+    const long exported = run.at("MSG : Preprocessing: Exported Log :: " + exportPath);
+    const long parsing = run.at("MSG : Preprocessing: Proceeding with XML Parsing");
+    const long deleting = run.at("MSG : Preprocessing: Deleting File :: " + exportPath);
+    const long deleted = run.at("MSG : Preprocessing: Successfully deleted :: " + exportPath);
+    EXPECT_TRUE(exported >= 0 && exported < parsing && parsing < deleting && deleting < deleted);
+}
+
+TEST(ProcessScriptLog, TextExportAndLaterLinesWin) {
+    DispatchRun run;
+    const std::string first = "C:\\Agent\\AutomiseLogs\\first.txt";
+    const std::string second = "C:\\Agent\\AutomiseLogs\\second.txt";
+    run.sandbox.writeFile(first, "keep");
+    run.sandbox.writeFile(second, "");
+    EXPECT_TRUE(run.process({"[Export log as Text to file: " + first + "]",
+                             "[export LOG as text TO FILE: " + lowerAscii(second) + "]", "Build Completed", "x"}));
+    EXPECT_TRUE(run.ctx->blnExportText);
+    EXPECT_FALSE(run.ctx->blnExportXML);
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with TEXT Parsing"));
+    EXPECT_TRUE(run.sandbox.exists(first));
+    EXPECT_FALSE(run.sandbox.exists(second));
+}
+
+TEST(ProcessScriptLog, GenericExportLineChoosesByEnding) {
+    DispatchRun run;
+    const std::string exportPath = "C:\\Agent\\AutomiseLogs\\log.xml";
+    run.sandbox.writeFile(exportPath, kXmlExport);
+    // The path runs to the line's last character, which is dropped.
+    EXPECT_TRUE(run.process({"[Export log" + exportPath + "]", "Build Completed", "x"}));
+    EXPECT_TRUE(run.ctx->blnExportHTML);
+    EXPECT_TRUE(run.ctx->blnExportXML);
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Exported Log :: " + exportPath));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with XML Parsing"));
+    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy files@#@Access denied");
+}
+
+TEST(ProcessScriptLog, MissingExportFallsBackToTheConsoleLog) {
+    DispatchRun run;
+    const std::string exportPath = "C:\\Agent\\AutomiseLogs\\gone.xml";
+    EXPECT_TRUE(
+        run.process({"[Export log as XML to file: " + exportPath + "]", "[Copy]", "Error : x", "Build Failed"}));
+    EXPECT_TRUE(run.logged("ERR : Preprocessing:Exported Log :: " + exportPath + " not Found!!!"));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing:Proceeding with the default script log of ATCMD"));
+    EXPECT_FALSE(run.logged("MSG : Preprocessing: Proceeding with XML Parsing"));
+    EXPECT_FALSE(run.loggedPart("Deleting File"));
+    // The export line itself is an action of the console log.
+    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy@#@Error : x");
+}
+
+TEST(ProcessScriptLog, PathsOutsideTheLogsFolderAreNotRecognised) {
+    const std::string ini = ParserRun::kIni;
+    const std::vector<std::string> paths = {
+        "C:\\Other\\AutomiseLogs\\x.xml",
+        "C:\\Agent\\AutomiseLogs\\..\\Configuration\\ATZThreshold.ini",
+        "C:\\Agent\\AutomiseLogs\\sub\\..\\..\\Configuration\\ATZThreshold.ini",
+        "C:\\Agent\\AutomiseLogs\\/..\\\\Configuration\\ATZThreshold.ini",
+        "C:\\Agent\\AutomiseLogs\\.. \\Configuration\\ATZThreshold.ini",
+        "C:\\Agent\\AutomiseLogs\\",
+        "C:\\Agent\\AutomiseLogs\\.",
+    };
+    for (const std::string kind : {"XML", "Text", "HTML"}) {
+        for (const auto& path : paths) {
+            DispatchRun run;
+            run.sandbox.writeFile(ini, "[Threshold]\r\nVTXVariablesTh=24\r\n");
+            EXPECT_TRUE(run.process({"[Export log as " + kind + " to file: " + path + "]",
+                                     "MSG : ***** Creating VTXVariables XML file " + path, "Build Completed", "x"}))
+                << kind << " " << path;
+            EXPECT_TRUE(run.logged("MSG : Preprocessing:Export Action not used!!!!")) << kind << " " << path;
+            EXPECT_FALSE(run.loggedPart("Deleting File")) << kind << " " << path;
+            EXPECT_FALSE(run.ctx->blnExportXML || run.ctx->blnExportText || run.ctx->blnExportHTML);
+            EXPECT_EQ(run.ctx->strVariablesFile, "") << path;
+            EXPECT_EQ(run.sandbox.readFile(ini), "[Threshold]\r\nVTXVariablesTh=24\r\n");
+        }
+    }
+    // The generic form is checked the same way.
+    DispatchRun run;
+    run.sandbox.writeFile(ini, "x");
+    EXPECT_TRUE(run.process(
+        {"[Export logC:\\Agent\\AutomiseLogs\\..\\Configuration\\ATZThreshold.ini]", "Build Completed", "x"}));
+    EXPECT_FALSE(run.ctx->blnExportHTML);
+    EXPECT_TRUE(run.sandbox.exists(ini));
+}
+
+TEST(ProcessScriptLog, PathsThatStayInsideAfterResolvingAreRecognised) {
+    DispatchRun run;
+    const std::string exportPath = "C:\\Agent\\AutomiseLogs\\sub\\.\\..\\\\run.txt";
+    run.sandbox.writeFile("C:\\Agent\\AutomiseLogs\\run.txt", "");
+    EXPECT_TRUE(run.process({"[Export log as Text to file: " + exportPath + "]",
+                             "MSG : ***** Creating VTXVariables XML file C:\\Agent\\AutomiseLogs\\a\\..\\v.xml",
+                             "Build Completed", "x"}));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with TEXT Parsing"));
+    EXPECT_FALSE(run.sandbox.exists("C:\\Agent\\AutomiseLogs\\run.txt"));
+    EXPECT_EQ(run.ctx->strVariablesFile, "C:\\Agent\\AutomiseLogs\\a\\..\\v.xml");
+}
+
+TEST(ProcessScriptLog, ExitTextOnTheLastTwoLines) {
+    {
+        DispatchRun run;
+        EXPECT_TRUE(run.process({"Build Failed", "  Exit with return code: 3  ", " "}));
+        EXPECT_EQ(run.ctx->strScriptStatus, "FAILED");
+        EXPECT_EQ(run.ctx->strExitLine, "Exit with return code: 3");
+    }
+    {
+        DispatchRun run;
+        EXPECT_TRUE(run.process({"Exit with return code: 1", "Build Completed", "done"}));
+        EXPECT_EQ(run.ctx->strScriptStatus, "SUCCESS");
+    }
+    {
+        DispatchRun run;
+        run.ctx->strExitLine = "from an earlier job";
+        EXPECT_TRUE(run.process({"Build Completed", "EXIT WITH RETURN CODE: 2"}));
+        EXPECT_EQ(run.ctx->strExitLine, "EXIT WITH RETURN CODE: 2");
+    }
+}
+
+TEST(ProcessScriptLog, EmptyConsoleLogEndsInTheErrorLine) {
+    DispatchRun run;
+    run.sandbox.writeFile(kLog, "");
+    EXPECT_FALSE(fncProcessScriptLog(*run.ctx, kLog));
+    EXPECT_EQ(run.ctx->strFailureDesc, std::string("Preprocessing:No contents in :: ") + kLog);
+    EXPECT_EQ(run.messages(), (std::vector<std::string>{
+                                  std::string("MSG : Preprocessing: Checking for Export Log Action in ") + kLog,
+                                  std::string("ERR : No contents in :: ") + kLog,
+                                  "MSG : Preprocessing:Export Action not used!!!!",
+                                  "MSG : Preprocessing:Proceeding with the default script log of ATCMD",
+                                  "ERR : fncEditScriptlog 9 Subscript out of range"}));
+}
+
+TEST(ProcessScriptLog, OneLineConsoleLog) {
+    {
+        DispatchRun run;
+        EXPECT_FALSE(run.process({"Build Completed"}));
+        EXPECT_TRUE(run.logged("ERR : fncEditScriptlog 9 Subscript out of range"));
+        EXPECT_FALSE(run.loggedPart("Export Action not used"));
+    }
+    {
+        // The exit text is taken, but the console-log parser then misses the
+        // line before it, and that ends the dispatch all the same.
+        DispatchRun run;
+        EXPECT_FALSE(run.process({"Exit with return code: 1"}));
+        EXPECT_EQ(run.ctx->strScriptStatus, "FAILED");
+        EXPECT_EQ(run.ctx->strExitLine, "Exit with return code: 1");
+        EXPECT_TRUE(run.logged("MSG : Preprocessing:Export Action not used!!!!"));
+        EXPECT_TRUE(run.logged("ERR : fncEditScriptlog 9 Subscript out of range"));
+    }
+}
+
+TEST(ProcessScriptLog, EarlierFlagsStillChooseTheParser) {
+    DispatchRun run;
+    run.ctx->blnExportXML = true;  // left by an earlier job of the run
+    const std::string exportPath = "C:\\Agent\\AutomiseLogs\\now.txt";
+    run.sandbox.writeFile(exportPath, "");
+    EXPECT_TRUE(run.process({"[Export log as Text to file: " + exportPath + "]", "Build Completed", "x"}));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with XML Parsing"));
+    EXPECT_FALSE(run.logged("ERR : Invalid XML File"));  // zero length: nothing to say
+    EXPECT_FALSE(run.sandbox.exists(exportPath));
+}

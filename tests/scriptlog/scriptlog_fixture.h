@@ -1,0 +1,81 @@
+// A run prepared for the log parsers: installation path C:\Agent\, the
+// threshold file's folder, a script name and the default threshold.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/profile.h"
+#include "support/test_support.h"
+
+/// Wraps the real profile files and counts the writes that reach them.
+class CountingProfile : public ProfileFiles {
+public:
+    explicit CountingProfile(ProfileFiles& real) : real_(real) {}
+    std::string GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                          std::uint32_t bufferChars, const std::string& file) override {
+        ++reads;
+        return real_.GetString(section, key, defaultValue, bufferChars, file);
+    }
+    std::int32_t GetInt(const std::string& section, const std::string& key, std::int32_t defaultValue,
+                        const std::string& file) override {
+        return real_.GetInt(section, key, defaultValue, file);
+    }
+    bool WriteString(const std::string& section, const std::string& key, const std::string& value,
+                     const std::string& file) override {
+        ++writes;
+        return real_.WriteString(section, key, value, file);
+    }
+    bool WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override {
+        ++writes;
+        return real_.WriteStrings(entries, file);
+    }
+    int reads = 0;
+    int writes = 0;
+
+private:
+    ProfileFiles& real_;
+};
+
+struct ParserRun : TestRun {
+    static constexpr const char* kIni = "C:\\Agent\\Configuration\\ATZThreshold.ini";
+    static constexpr const char* kSection = "FailureDesc_Job.atz";
+    static constexpr const char* kLogs = "C:\\Agent\\AutomiseLogs\\";
+
+    CountingProfile counting{profile};
+
+    ParserRun() {
+        useInstallPath("C:\\Agent\\");
+        sandbox.makeFolder("C:\\Agent\\Configuration");
+        sandbox.makeFolder(kLogs);
+        platform.profile = &counting;
+        ctx->sys.profile = &counting;
+        ctx->strExecuteScript = "Job.atz";
+        ctx->strVTXVariablesTh = "24";
+    }
+
+    /// The failure counter of `key` as the file holds it ("" when missing).
+    std::string counter(const std::string& key) { return profile.GetString(kSection, key, "", 555, kIni); }
+    void setCounter(const std::string& key, const std::string& value) {
+        profile.WriteString(kSection, key, value, kIni);
+    }
+    /// The "Successfully Written" lines of the counters, in order.
+    std::vector<std::string> counterLines() const {
+        std::vector<std::string> out;
+        for (const auto& m : messages()) {
+            if (m.rfind("MSG : Preprocessing: Successfully Written ", 0) == 0) out.push_back(m);
+        }
+        return out;
+    }
+    static std::string writtenLine(const std::string& value, const std::string& key) {
+        return std::string("MSG : Preprocessing: Successfully Written ") + value + " to variable " + key +
+               " to file " + kIni;
+    }
+};
+
+/// Lines joined with CR LF, each ended by one.
+inline std::string crlfLines(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const auto& line : lines) out += line + "\r\n";
+    return out;
+}
