@@ -90,8 +90,7 @@ void raiseCounter(RunContext& ctx, CounterWrites& w, const std::string& name, co
                   const std::string& file) {
     if (!storableKey(name)) return;
     w.entries.push_back(ProfileEntry{kCountSection, name, value});
-    w.lines.push_back(PendingLine{
-        "MSG : Preprocessing: Successfully Written " + value + " to variable " + name + " to file " + file, true});
+    w.lines.push_back(PendingLine{iniWrittenLine(value, name, file), true});
     if (w.batched) {
         w.counter[lowerAscii(name)] = value;
     } else {

@@ -124,9 +124,13 @@ std::int32_t fncReadINI(RunContext& ctx, std::string& value, const std::string& 
 std::int32_t fncWriteINI(RunContext& ctx, const std::string& section, const std::string& key,
                          const std::string& value, const std::string& file) {
     if (ctx.sys.profile->WriteString(section, key, value, file)) {
-        WriteLog(ctx, "MSG : Preprocessing: Successfully Written " + value + " to variable " + key + " to file " + file);
+        WriteLog(ctx, iniWrittenLine(value, key, file));
     }
     return 0;
+}
+
+std::string iniWrittenLine(const std::string& value, const std::string& key, const std::string& file) {
+    return "MSG : Preprocessing: Successfully Written " + value + " to variable " + key + " to file " + file;
 }
 
 std::string GetSpecialfolder(RunContext& ctx) {

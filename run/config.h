@@ -28,6 +28,10 @@ std::int32_t fncReadINI(RunContext& ctx, std::string& value, const std::string& 
 std::int32_t fncWriteINI(RunContext& ctx, const std::string& section, const std::string& key,
                          const std::string& value, const std::string& file);
 
+/// The line fncWriteINI logs after a successful write; also used by the
+/// parsers that write several counters at once.
+std::string iniWrittenLine(const std::string& value, const std::string& key, const std::string& file);
+
 /// The Program Files folder without a trailing "\"; "" on failure.
 std::string GetSpecialfolder(RunContext& ctx);
 

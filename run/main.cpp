@@ -1,42 +1,12 @@
-// The vorbex executable: the posix platform around one run.
+// The vorbex executable: one run over the platform this build was made for.
 #include "platform/errors.h"
-#include "platform/platform.h"
-#include "platform/posix/backends.h"
-#include "platform/posix/desktop.h"
-#include "platform/posix/md5.h"
-#include "platform/posix/processes.h"
-#include "platform/posix/webpost.h"
-#include "platform/posix/xml.h"
+#include "platform/system.h"
 #include "run/run_context.h"
 #include "run/start.h"
 
 int main(int argc, char** argv) {
-    PosixFileSystem fs;
-    PosixRegistry registry;
-    PosixProfileFiles profile;
-    PosixPaths paths;
-    PosixClock clock;
-    PosixHost host(argc, argv);
-    PosixXmlLibrary xml;
-    PosixMd5Library md5;
-    PosixProcesses processes;
-    PosixDesktop desktop;
-    PosixWebpostLibrary webpost;
-
-    Platform platform;
-    platform.fs = &fs;
-    platform.registry = &registry;
-    platform.profile = &profile;
-    platform.paths = &paths;
-    platform.clock = &clock;
-    platform.host = &host;
-    platform.processes = &processes;
-    platform.desktop = &desktop;
-    platform.md5 = &md5;
-    platform.webpost = &webpost;
-    platform.xml = &xml;
-
-    RunContext ctx(platform);
+    const auto system = makeSystemPlatform(argc, argv);
+    RunContext ctx(system->platform);
     try {
         Main(ctx);
     } catch (const EndOfRun&) {

@@ -78,7 +78,6 @@ void writeFailureCounters(RunContext& ctx, FailureCounters& counters) {
     ignoreErrors([&] { written = ctx.sys.profile->WriteStrings(entries, counters.file); });
     if (!written) return;
     for (const auto& entry : raised) {
-        WriteLog(ctx, "MSG : Preprocessing: Successfully Written " + entry.value + " to variable " + entry.key +
-                          " to file " + counters.file);
+        WriteLog(ctx, iniWrittenLine(entry.value, entry.key, counters.file));
     }
 }

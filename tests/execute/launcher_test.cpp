@@ -377,7 +377,7 @@ TEST_F(LaunchTest, DirectLaunchWithALimitThatWillNotConvertFallsBackToTheGeneral
     subExecuteScript(*run.ctx);
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Failed to execute the primary script " + projectPath());
     EXPECT_EQ(run.messages().back(), "ERR : Preprocessing:Failed to execute the primary script " + projectPath());
-    adoptRunner(run.ctx->strATCMDLogFile);
+    EXPECT_TRUE(runnerGoneWithin(3000));
 }
 
 // The launch in another user's session. A copy of the stand-in named

@@ -150,7 +150,7 @@ TEST(PosixHostTest, StartHiddenFailsForMissingPrograms) {
     char a[] = "vorbex";
     char* argv[] = {a, nullptr};
     PosixHost host(1, argv);
-    EXPECT_FALSE(host.StartHidden("regsvr32 -s C:\\Agent\\kWbPost.dll"));
+    EXPECT_FALSE(host.StartHidden("vorbex-no-such-tool -s C:\\Agent\\kWbPost.dll"));
     EXPECT_FALSE(host.StartHidden("\"C:\\No Such\\prog.exe\" /x"));
     EXPECT_FALSE(host.StartHidden("C:\\Tools\\plain.txt"));
     EXPECT_FALSE(host.StartHidden("   "));
