@@ -28,6 +28,28 @@ std::uint32_t timeLimit(RunContext& ctx, Processes& sys, ProcHandle process) {
 
 std::string errorText(RunContext& ctx, long code) { return fncFormatMessage(ctx, static_cast<std::int32_t>(code)); }
 
+// What both launchers do once the runner has started: open it again, take a
+// first look, and if it still runs, wait for the time limit and hand it to
+// the watch. True when the runner ran to its end (or was ended) and no failure
+// has been set on the way.
+bool watchStartedRunner(RunContext& ctx, Processes& sys, std::uint32_t processId, const std::string& arguments,
+                        const std::string& launcher, bool (*watch)(RunContext&, ProcHandle)) {
+    WriteLog(ctx, "MSG : Postprocessing: Successfully Started the process");
+    ScopedProcHandle process(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, processId));
+    if (!process) {
+        const std::string text = errorText(ctx, sys.GetLastError());
+        WriteLog(ctx, "ERR : " + launcher + " - Failed OpenProcess - " + arguments + " " + text);
+        ctx.strFailureDesc = "Postprocessing:Failed OpenProcess - " + arguments + " " + text;
+        return false;
+    }
+    std::uint32_t exitCode = 0;
+    sys.GetExitCodeProcess(process.get(), exitCode);
+    if (exitCode != proc::STILL_ACTIVE) return true;  // over before the first look: nothing to wait for or watch
+    sys.WaitForSingleObject(process.get(), timeLimit(ctx, sys, process.get()));
+    watch(ctx, process.get());
+    return trimBlanks(ctx.strFailureDesc).empty();
+}
+
 }  // namespace
 
 std::uint32_t fncGetProcesses(RunContext& ctx) {
@@ -117,26 +139,8 @@ bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::s
                 return;
             }
 
-            WriteLog(ctx, "MSG : Postprocessing: Successfully Started the process");
-            ScopedProcHandle process(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, info.dwProcessId));
-            if (!process) {
-                const std::string text = errorText(ctx, sys.GetLastError());
-                WriteLog(ctx, "ERR : fncExecuteUsingToken - Failed OpenProcess - " + arguments + " " + text);
-                ctx.strFailureDesc = "Postprocessing:Failed OpenProcess - " + arguments + " " + text;
-                return;
-            }
-
-            std::uint32_t exitCode = 0;
-            sys.GetExitCodeProcess(process.get(), exitCode);
-            if (exitCode != proc::STILL_ACTIVE) {
-                result = true;  // over before the first look: nothing to wait for or watch
-                return;
-            }
-            sys.WaitForSingleObject(process.get(), timeLimit(ctx, sys, process.get()));
-            fncTerminateUpdateProcess(ctx, process.get());
-            environment.reset();
-            process.reset();
-            result = trimBlanks(ctx.strFailureDesc).empty();
+            result = watchStartedRunner(ctx, sys, info.dwProcessId, arguments, "fncExecuteUsingToken",
+                                        fncTerminateUpdateProcess);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : In fncExecuteUsingToken. Error No :" + std::to_string(sys.GetLastError()) +
@@ -184,26 +188,8 @@ bool fncExecuteUsingCreateProcess(RunContext& ctx, const std::string& exePath, c
                 return;
             }
 
-            WriteLog(ctx, "MSG : Postprocessing: Successfully Started the process");
-            ScopedProcHandle process(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, info.dwProcessId));
-            if (!process) {
-                const std::string text = errorText(ctx, sys.GetLastError());
-                WriteLog(ctx, "ERR : fncExecuteUsingCreateProcess - Failed OpenProcess - " + arguments + " " + text);
-                ctx.strFailureDesc = "Postprocessing:Failed OpenProcess - " + arguments + " " + text;
-                return;
-            }
-
-            std::uint32_t exitCode = 0;
-            sys.GetExitCodeProcess(process.get(), exitCode);
-            if (exitCode != proc::STILL_ACTIVE) {
-                result = true;
-                return;
-            }
-            sys.WaitForSingleObject(process.get(), timeLimit(ctx, sys, process.get()));
-            fncTerminateProcess(ctx, process.get());
-            process.reset();
-            environment.reset();
-            result = trimBlanks(ctx.strFailureDesc).empty();
+            result = watchStartedRunner(ctx, sys, info.dwProcessId, arguments, "fncExecuteUsingCreateProcess",
+                                        fncTerminateProcess);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : In fncExecuteUsingCreateProcess. Error No :" + std::to_string(sys.GetLastError()) +
