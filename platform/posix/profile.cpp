@@ -307,7 +307,21 @@ bool PosixProfileFiles::WriteString(const std::string& section, const std::strin
     return WriteStrings({ProfileEntry{section, key, value}}, file);
 }
 
+// An entry that cannot be stored as one "key=value" line of its section: a
+// line break would add lines of its own, and a key with "=" or a leading "["
+// or ";" would read back as something else. Such text comes from scripts'
+// output, so it must not be able to rewrite the rest of the file.
+static bool storable(const ProfileEntry& entry) {
+    const auto breaks = [](const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; };
+    const std::string key = trimBlanks(entry.key);
+    return !breaks(entry.section) && !breaks(entry.key) && !breaks(entry.value) && entry.section.find(']') == std::string::npos &&
+           !key.empty() && key.find('=') == std::string::npos && key[0] != '[' && key[0] != ';';
+}
+
 bool PosixProfileFiles::WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) {
+    for (const auto& entry : entries) {
+        if (!storable(entry)) return false;
+    }
     const std::string host = mapPath(file);
     std::string bytes;
     std::optional<mode_t> mode;

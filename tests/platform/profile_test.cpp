@@ -135,6 +135,21 @@ TEST_F(ProfileTest, WriteStringsAppliesAllInOrder) {
     EXPECT_FALSE(ini.WriteStrings(entries, "C:\\NoFolder\\x.ini"));
 }
 
+TEST_F(ProfileTest, TextThatWouldAddLinesIsRefusedWhole) {
+    box.writeFile(file, "[S]\r\nK=1\r\n");
+    const std::string before = box.readFile(file);
+    // Keys come from scripts' output; none of these may reach the file.
+    EXPECT_FALSE(ini.WriteString("S", "Copy\r\n[Threshold]\r\nVTXVariablesTh", "-1", file));
+    EXPECT_FALSE(ini.WriteString("S", "K", "1\n[Threshold]", file));
+    EXPECT_FALSE(ini.WriteString("S", "a=b", "1", file));
+    EXPECT_FALSE(ini.WriteString("S", "[T]", "1", file));
+    EXPECT_FALSE(ini.WriteString("S", ";note", "1", file));
+    EXPECT_FALSE(ini.WriteStrings({{"S", "K", "2"}, {"S", "bad\nkey", "1"}}, file));
+    EXPECT_EQ(box.readFile(file), before);
+    EXPECT_TRUE(ini.WriteString("S", "Bob's task (copy)", "1", file));
+    EXPECT_EQ(get("S", "bob's TASK (copy)"), "1");
+}
+
 TEST_F(ProfileTest, TheFileIsReplacedNotRewrittenInPlace) {
     box.writeFile(file, "[S]\r\nK=old\r\n");
     fs::permissions(box.hostPath(file), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
