@@ -268,3 +268,55 @@ TEST(EndToEnd, OldWorkingFilesAreCleanedAtTheEnd) {
     ASSERT_EQ(action.size(), 1u);
     EXPECT_NE(m.readDrop(action[0]).find("<faildesc>No Scripts found to execute</faildesc>"), std::string::npos);
 }
+
+TEST(EndToEnd, TextAndHtmlExportsAreParsedAndDeleted) {
+    E2EMachine m;
+    const std::string rule = "---------------|--------------------------|" + std::string(81, '-') +
+                             "|------------|----------|----------|";
+    const auto text = m.addScript("Zip.atz",
+                                  "console Project File: ${PROJECT}\n"
+                                  "export text inline\n"
+                                  "************************************************************************\n"
+                                  "Automise LogFile : C:\\p.atl\n"
+                                  "Log Title    : Zip\n" +
+                                      rule + "\n" +
+                                      "Completed      |10:00:00                  |Zip folder|00:00:01    |          |"
+                                      "          |\n" +
+                                      rule + "\nall fine\n" + rule +
+                                      "\nCopyright (c) 2026\n"
+                                      "end\n"
+                                      "console Build Completed\n");
+    const auto html = m.addScript(
+        "Install.atz",
+        "console Project File: ${PROJECT}\n"
+        "export html inline\n"
+        "<html><body>\n"
+        "<table><tr><td>Header</td></tr></table>\n"
+        "<table><tr class=\"ErrorRow\">\n"
+        "<td>Error</td><td>10:00:00</td><td>Install \"agent\"</td><td>00:01</td><td>x</td><td>y</td>\n"
+        "</tr><tr class=\"ActionOutput\"><td><div><span><pre>setup &lt;exit 2&gt;</pre></span></div></td></tr></table>\n"
+        "</body></html>\n"
+        "end\n"
+        "console Build Failed\n"
+        "console Exit with return code: 2\n"
+        "exit 2\n");
+    m.writeJobs({E2EMachine::job("801", text), E2EMachine::job("802", html)});
+    EXPECT_EQ(m.run(), 0);
+    const auto messages = m.logMessages();
+    EXPECT_TRUE(has(messages, "MSG : Preprocessing: Proceeding with TEXT Parsing")) << m.runLog();
+    EXPECT_TRUE(has(messages, "MSG : Preprocessing: Proceeding with HTML Parsing"));
+    for (const auto& entry : std::filesystem::directory_iterator(m.sandbox.hostPath("C:\\Agent\\AutomiseLogs"))) {
+        EXPECT_EQ(entry.path().filename().string().find("KOVAExportLog_"), std::string::npos)
+            << entry.path() << " was left behind";
+    }
+    const auto fail = dropsStartingWith(m, "wpdcmatztempexecfail_N_42_");
+    ASSERT_EQ(fail.size(), 1u);
+    const std::string record = m.readDrop(fail[0]);
+    EXPECT_NE(record.find("<scrid>802</scrid>"), std::string::npos) << record;
+    EXPECT_NE(record.find("<![CDATA[Postprocessing:ACTION-DESC:Install 'agent'@#@setup <exit 2>]]>"), std::string::npos)
+        << record;
+    // The counter of the failing action's output is kept per script.
+    EXPECT_NE(m.sandbox.readFile("C:\\Agent\\Configuration\\ATZThreshold.ini")
+                  .find("[FailureDesc_Install.atz]\r\nInstall 'agent'=1"),
+              std::string::npos);
+}
