@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "e2e_support.h"
+#include "report/receiver.h"
 #include "run/text.h"
 
 namespace {
@@ -319,4 +320,31 @@ TEST(EndToEnd, TextAndHtmlExportsAreParsedAndDeleted) {
     EXPECT_NE(m.sandbox.readFile("C:\\Agent\\Configuration\\ATZThreshold.ini")
                   .find("[FailureDesc_Install.atz]\r\nInstall 'agent'=1"),
               std::string::npos);
+}
+
+TEST(EndToEnd, StatusRecordsArePostedToTheConfiguredReceiver) {
+    Receiver receiver;
+    ASSERT_TRUE(receiver.started());
+    E2EMachine m(receiver.base() + "/");
+    const auto ok = m.addScript("Ok.atz", kCleanProject);
+    const auto bad = m.addScript("Bad.atz",
+                                 "console Project File: ${PROJECT}\n"
+                                 "console Build Failed\n"
+                                 "console Exit with return code: 4\n"
+                                 "exit 4\n");
+    m.writeJobs({E2EMachine::job("901", ok), E2EMachine::job("902", bad)});
+    EXPECT_EQ(m.run(), 0);
+    const auto posts = receiver.posts();
+    ASSERT_EQ(posts.size(), 3u) << m.runLog();
+    const std::string query = ".asp?mmid=7&sid=9&rid=42&rty=DPMA\t";
+    EXPECT_EQ(posts[0].rfind("/tfr_wpdcmatztempexecst" + query, 0), 0u) << posts[0];
+    EXPECT_NE(posts[0].find("<scrid>901</scrid><scrver>1</scrver>"), std::string::npos);
+    EXPECT_NE(posts[0].find("<status>1</status>"), std::string::npos);
+    EXPECT_EQ(posts[1].rfind("/tfr_wpdcmatztempexecst" + query, 0), 0u) << posts[1];
+    EXPECT_NE(posts[1].find("<status>0</status>"), std::string::npos);
+    EXPECT_EQ(posts[2].rfind("/tfr_wpdcmatztempexecfail" + query, 0), 0u) << posts[2];
+    EXPECT_NE(posts[2].find("<![CDATA[Postprocessing:Exit with return code: 4]]>"), std::string::npos) << posts[2];
+    // Posted records are not dropped; only the action record is, always.
+    EXPECT_TRUE(dropsStartingWith(m, "wpdcmatztempexec").empty());
+    EXPECT_EQ(dropsStartingWith(m, "wpdcmtkvrmenuactionst_N_42_").size(), 1u);
 }
