@@ -54,7 +54,8 @@ std::string twoDigits(int v) {
 double numericValue(std::string_view text) {
     std::size_t i = 0;
     const std::size_t n = text.size();
-    while (i < n && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) ++i;
+    // Only blanks, tabs and line feeds lead a number; a carriage return ends it.
+    while (i < n && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n')) ++i;
     if (i + 1 < n && text[i] == '&') {
         const char kind = upperChar(text[i + 1]);
         if (kind == 'H' || kind == 'O') {

@@ -7,6 +7,8 @@ TEST(NumericValue, ReadsTheLeadingNumberOnly) {
     EXPECT_EQ(numericValue(" 12ab"), 12);
     EXPECT_EQ(numericValue("1 2 3"), 123);
     EXPECT_EQ(numericValue("\t\n 42"), 42);
+    EXPECT_EQ(numericValue("\r\n42"), 0);  // a carriage return is not skipped
+    EXPECT_EQ(numericValue("42\r\n"), 42);
     EXPECT_EQ(numericValue("1.5e2x"), 150);
     EXPECT_EQ(numericValue("-3.25"), -3.25);
     EXPECT_EQ(numericValue("+7"), 7);
