@@ -28,12 +28,19 @@ std::uint32_t timeLimit(RunContext& ctx, Processes& sys, ProcHandle process) {
 
 std::string errorText(RunContext& ctx, long code) { return fncFormatMessage(ctx, static_cast<std::int32_t>(code)); }
 
+// After the watch, the interactive launch gives its environment block back
+// before it closes the runner's handle; the direct launch closes the handle
+// first.
+enum class Release { EnvironmentFirst, HandleFirst };
+
 // What both launchers do once the runner has started: open it again, take a
-// first look, and if it still runs, wait for the time limit and hand it to
-// the watch. True when the runner ran to its end (or was ended) and no failure
+// first look, and if it still runs, wait for the time limit, hand it to the
+// watch and release the handle and the environment block in the launcher's
+// order. True when the runner ran to its end (or was ended) and no failure
 // has been set on the way.
 bool watchStartedRunner(RunContext& ctx, Processes& sys, std::uint32_t processId, const std::string& arguments,
-                        const std::string& launcher, bool (*watch)(RunContext&, ProcHandle)) {
+                        const std::string& launcher, bool (*watch)(RunContext&, ProcHandle),
+                        ScopedEnvironment& environment, Release order) {
     WriteLog(ctx, "MSG : Postprocessing: Successfully Started the process");
     ScopedProcHandle process(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, processId));
     if (!process) {
@@ -47,6 +54,13 @@ bool watchStartedRunner(RunContext& ctx, Processes& sys, std::uint32_t processId
     if (exitCode != proc::STILL_ACTIVE) return true;  // over before the first look: nothing to wait for or watch
     sys.WaitForSingleObject(process.get(), timeLimit(ctx, sys, process.get()));
     watch(ctx, process.get());
+    if (order == Release::EnvironmentFirst) {
+        environment.reset();
+        process.reset();
+    } else {
+        process.reset();
+        environment.reset();
+    }
     return trimBlanks(ctx.strFailureDesc).empty();
 }
 
@@ -140,7 +154,7 @@ bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::s
             }
 
             result = watchStartedRunner(ctx, sys, info.dwProcessId, arguments, "fncExecuteUsingToken",
-                                        fncTerminateUpdateProcess);
+                                        fncTerminateUpdateProcess, environment, Release::EnvironmentFirst);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : In fncExecuteUsingToken. Error No :" + std::to_string(sys.GetLastError()) +
@@ -189,7 +203,7 @@ bool fncExecuteUsingCreateProcess(RunContext& ctx, const std::string& exePath, c
             }
 
             result = watchStartedRunner(ctx, sys, info.dwProcessId, arguments, "fncExecuteUsingCreateProcess",
-                                        fncTerminateProcess);
+                                        fncTerminateProcess, environment, Release::HandleFirst);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : In fncExecuteUsingCreateProcess. Error No :" + std::to_string(sys.GetLastError()) +

@@ -43,6 +43,29 @@ public:
     }
 };
 
+// The real backend, noting in which order a launch gives back the watched
+// runner's handle and the environment block once the watch is over.
+class ReleaseRecorder : public PosixProcesses {
+public:
+    bool TerminateProcess(ProcHandle process, std::uint32_t exitCode) override {
+        watched = process;
+        return PosixProcesses::TerminateProcess(process, exitCode);
+    }
+    bool DestroyEnvironmentBlock(EnvBlock block) override {
+        events.push_back("destroy environment");
+        return PosixProcesses::DestroyEnvironmentBlock(block);
+    }
+    bool CloseHandle(ProcHandle handle) override {
+        if (watched != 0 && handle == watched) {
+            events.push_back("close watched handle");
+            watched = 0;  // a later handle may reuse the value
+        }
+        return PosixProcesses::CloseHandle(handle);
+    }
+    ProcHandle watched = 0;
+    std::vector<std::string> events;
+};
+
 // True once `pid` has ended (or no longer exists) within `ms`.
 bool endsWithin(pid_t pid, int ms) {
     const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
@@ -196,6 +219,27 @@ TEST_F(LaunchTest, InteractiveOverrunFailsWithTheTimeLimitText) {
     EXPECT_TRUE(run.logged("MSG : Postprocessing: Successfully Terminated Process "));
     EXPECT_TRUE(run.logged("MSG : PostProcessing:The threshold set for the script process time is elapsed."));
     EXPECT_TRUE(run.logged("MSG : Preprocessing : Not locked!"));
+}
+
+TEST_F(LaunchTest, AfterTheWatchEachLaunchReleasesInItsOwnOrder) {
+    project("sleep 20000\n");
+    run.ctx->strProcessTime = "200";
+    {
+        ReleaseRecorder recorder;
+        run.ctx->sys.processes = &recorder;
+        run.ctx->strContext = "1";
+        EXPECT_FALSE(interactive());
+        EXPECT_EQ(recorder.events, (std::vector<std::string>{"destroy environment", "close watched handle"}));
+    }
+    {
+        ReleaseRecorder recorder;
+        run.ctx->sys.processes = &recorder;
+        run.ctx->strContext = "0";
+        run.ctx->strFailureDesc.clear();
+        EXPECT_TRUE(direct());
+        EXPECT_EQ(recorder.events, (std::vector<std::string>{"close watched handle", "destroy environment"}));
+    }
+    run.ctx->sys.processes = &processes;
 }
 
 TEST_F(LaunchTest, InteractiveOverrunOnALockedWorkstationSaysSo) {
