@@ -17,8 +17,11 @@
 
 namespace {
 
-// Used when kScriptDNS.ini names no base for a record.
-constexpr const char* kDefaultWebpostBase = "https://webpost.kovaod.com/";
+// Used when kScriptDNS.ini names no base for a record. The agent's own host
+// is not known to this program, so the default is a name that never
+// resolves: such a record is not sent anywhere by guess, it is dropped and
+// the forwarding component delivers it.
+constexpr const char* kDefaultWebpostBase = "https://webpost.invalid/";
 
 constexpr const char* kWebpostClass = "kWbPost.WebPost";
 constexpr const char* kDropStampPicture = "MMDDYYYYHHNNSSS";
