@@ -1,0 +1,12 @@
+// The Win32 backend of the clock.
+// May contain: the declaration of the backend class; the kernel32 calls live in clock.cpp.
+#pragma once
+
+#include "platform/clock.h"
+
+/// The local time of GetLocalTime and kernel32's Sleep.
+class Win32Clock : public Clock {
+public:
+    LocalTime now() override;
+    void sleepMs(std::uint32_t milliseconds) override;
+};

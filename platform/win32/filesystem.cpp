@@ -1,0 +1,388 @@
+// objFSO over the Win32 file API.
+// May contain: Win32 file calls and the mapping of their error codes to the
+// scripting runtime's error numbers; no program logic.
+#include "platform/win32/filesystem.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/errors.h"
+#include "run/text.h"
+
+// <windows.h> maps these names to their ANSI/Unicode variants.
+#undef CopyFile
+#undef MoveFile
+#undef DeleteFile
+
+namespace {
+
+constexpr DWORD kReadBlock = 64 * 1024;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
+
+// The scripting runtime's error for a Win32 error code.
+RunError errorFor(DWORD code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_MOD_NOT_FOUND:
+            return runError(err::FileNotFound);
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_DIRECTORY:
+            return runError(err::PathNotFound);
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_WRITE_PROTECT:
+        case ERROR_CURRENT_DIRECTORY:
+            return runError(err::PermissionDenied);
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+        case ERROR_DIR_NOT_EMPTY:
+            return runError(err::FileExists);
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return RunError{61, "Disk full"};
+        case ERROR_NOT_SAME_DEVICE:
+            return RunError{74, "Can't rename with different drive"};
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_FILENAME_EXCED_RANGE:
+            return RunError{52, "Bad file name or number"};
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return runError(err::OutOfMemory);
+        default:
+            return RunError{57, "Device I/O error"};
+    }
+}
+
+[[noreturn]] void raiseLastError() {
+    const DWORD code = ::GetLastError();
+    throw errorFor(code);
+}
+
+DWORD attributesOf(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
+
+bool isFolderAttr(DWORD attributes) {
+    return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool isFileAttr(DWORD attributes) {
+    return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// A missing entry is "File not found" when its folder exists and "Path not
+// found" when the folder is missing, whatever code the call itself gave.
+RunError missingEntryError(const std::string& path) {
+    const auto slash = path.find_last_of("\\/");
+    if (slash == std::string::npos) return runError(err::FileNotFound);
+    std::string folder = path.substr(0, slash);
+    if (folder.empty() || folder.back() == ':') folder += '\\';
+    return runError(isFolderAttr(attributesOf(folder)) ? err::FileNotFound : err::PathNotFound);
+}
+
+LocalTime localTimeOf(const FILETIME& utc) {
+    SYSTEMTIME system{}, local{};
+    // The zone rules in force on that date, as Explorer shows a creation date.
+    if (!::FileTimeToSystemTime(&utc, &system) || !::SystemTimeToTzSpecificLocalTime(nullptr, &system, &local)) {
+        return LocalTime{};
+    }
+    return LocalTime{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
+}
+
+// Writes all bytes, going on after partial writes.
+void writeAll(HANDLE file, const char* data, std::size_t size) {
+    while (size > 0) {
+        const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!::WriteFile(file, data, chunk, &written, nullptr)) raiseLastError();
+        if (written == 0) throw RunError{57, "Device I/O error"};
+        data += written;
+        size -= written;
+    }
+}
+
+class Win32TextStream : public TextStream {
+public:
+    Win32TextStream(HANDLE file, bool forReading) : file_(file), reading_(forReading) {}
+    ~Win32TextStream() override { closeQuietly(); }
+
+    bool AtEndOfStream() override {
+        requireOpen(true);
+        return pos_ >= buffer_.size() && !fill();
+    }
+
+    std::string ReadLine() override {
+        requireOpen(true);
+        // Only the bytes added by each fill are scanned, so a long line costs
+        // one pass, not one pass per block.
+        std::size_t scanFrom = pos_;
+        for (;;) {
+            const auto lf = buffer_.find('\n', scanFrom);
+            if (lf != std::string::npos) {
+                std::size_t end = lf;
+                if (end > pos_ && buffer_[end - 1] == '\r') --end;
+                std::string line = buffer_.substr(pos_, end - pos_);
+                pos_ = lf + 1;
+                return line;
+            }
+            scanFrom = buffer_.size() - pos_;  // relative: fill() may move the bytes
+            if (!fill()) break;
+            scanFrom += pos_;
+        }
+        if (pos_ >= buffer_.size()) throw runError(err::PastEnd);
+        std::string line = buffer_.substr(pos_);
+        pos_ = buffer_.size();
+        return line;
+    }
+
+    std::string ReadAll() override {
+        requireOpen(true);
+        while (fill()) {
+        }
+        std::string rest = buffer_.substr(pos_);
+        pos_ = buffer_.size();
+        return rest;
+    }
+
+    void Write(const std::string& text) override {
+        requireOpen(false);
+        writeAll(file_, text.data(), text.size());
+    }
+
+    void WriteLine(const std::string& text) override {
+        requireOpen(false);
+        // One WriteFile for text and line end: a process killed later has
+        // handed the whole line to the system already.
+        std::string line;
+        line.reserve(text.size() + 2);
+        line += text;
+        line += "\r\n";
+        writeAll(file_, line.data(), line.size());
+    }
+
+    void Close() override {
+        requireOpen(reading_);
+        closeQuietly();
+    }
+
+private:
+    void closeQuietly() {
+        if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
+        file_ = INVALID_HANDLE_VALUE;
+    }
+
+    void requireOpen(bool forReading) const {
+        if (file_ == INVALID_HANDLE_VALUE) throw RunError{52, "Bad file name or number"};
+        if (forReading != reading_) throw RunError{54, "Bad file mode"};
+    }
+
+    // Appends the next block to the buffer, dropping what was consumed first.
+    // False at the end of the file.
+    bool fill() {
+        if (eof_) return false;
+        if (pos_ > 0) {
+            buffer_.erase(0, pos_);
+            pos_ = 0;
+        }
+        const std::size_t old = buffer_.size();
+        buffer_.resize(old + kReadBlock);
+        DWORD got = 0;
+        if (!::ReadFile(file_, buffer_.data() + old, kReadBlock, &got, nullptr)) {
+            const DWORD code = ::GetLastError();
+            buffer_.resize(old);
+            // A pipe whose writer has gone is at its end, as a file would be.
+            if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) {
+                eof_ = true;
+                return false;
+            }
+            throw errorFor(code);
+        }
+        buffer_.resize(old + got);
+        if (got == 0) eof_ = true;
+        return got > 0;
+    }
+
+    HANDLE file_;
+    bool reading_;
+    std::string buffer_;
+    std::size_t pos_ = 0;
+    bool eof_ = false;
+};
+
+// Opens `path` with the given access and disposition. An existing folder or
+// read-only file refuses writing; the call itself says so for a read-only
+// file, but only after a sharing check, so it is asked first.
+std::unique_ptr<TextStream> openStream(const std::string& path, bool forReading, DWORD access, DWORD disposition,
+                                       bool append) {
+    const DWORD attributes = attributesOf(path);
+    if (isFolderAttr(attributes)) throw runError(err::PermissionDenied);
+    if (!forReading && attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        throw runError(err::PermissionDenied);
+    }
+    const HANDLE file = ::CreateFileA(path.c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) throw missingEntryError(path);
+        throw errorFor(code);
+    }
+    if (append) {
+        // FILE_APPEND_DATA alone already writes at the end; starting there
+        // keeps the same result where a file system ignores that.
+        LARGE_INTEGER zero{};
+        ::SetFilePointerEx(file, zero, nullptr, FILE_END);
+    }
+    return std::make_unique<Win32TextStream>(file, forReading);
+}
+
+bool lessNoCase(const std::string& a, const std::string& b) {
+    // NTFS orders names by their upper-case form ("A_B" after "AAB"), so fold upwards.
+    const std::string ua = upperAscii(a), ub = upperAscii(b);
+    return ua != ub ? ua < ub : a < b;
+}
+
+}  // namespace
+
+bool Win32FileSystem::FolderExists(const std::string& path) { return isFolderAttr(attributesOf(path)); }
+
+bool Win32FileSystem::FileExists(const std::string& path) { return isFileAttr(attributesOf(path)); }
+
+void Win32FileSystem::CreateFolder(const std::string& path) {
+    if (!::CreateDirectoryA(path.c_str(), nullptr)) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND) throw runError(err::PathNotFound);
+        throw errorFor(code);
+    }
+}
+
+std::unique_ptr<TextStream> Win32FileSystem::CreateTextFile(const std::string& path, bool overwrite) {
+    return openStream(path, false, GENERIC_WRITE, overwrite ? CREATE_ALWAYS : CREATE_NEW, false);
+}
+
+std::unique_ptr<TextStream> Win32FileSystem::OpenTextFile(const std::string& path, IOMode mode, bool create) {
+    switch (mode) {
+        case IOMode::ForReading:
+            return openStream(path, true, GENERIC_READ, create ? OPEN_ALWAYS : OPEN_EXISTING, false);
+        case IOMode::ForWriting:
+            return openStream(path, false, GENERIC_WRITE, create ? CREATE_ALWAYS : TRUNCATE_EXISTING, false);
+        case IOMode::ForAppending:
+            return openStream(path, false, FILE_APPEND_DATA | SYNCHRONIZE, create ? OPEN_ALWAYS : OPEN_EXISTING,
+                              true);
+        default:
+            throw runError(err::InvalidCall);
+    }
+}
+
+void Win32FileSystem::CopyFile(const std::string& source, const std::string& target, bool overwrite) {
+    if (!isFileAttr(attributesOf(source))) throw runError(err::FileNotFound);
+    const DWORD existing = attributesOf(target);
+    if (existing != kNoAttributes) {
+        if (!overwrite) throw runError(err::FileExists);
+        if (isFolderAttr(existing) || (existing & FILE_ATTRIBUTE_READONLY) != 0) {
+            throw runError(err::PermissionDenied);
+        }
+    }
+    if (!::CopyFileA(source.c_str(), target.c_str(), overwrite ? FALSE : TRUE)) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND) throw missingEntryError(target);
+        throw errorFor(code);
+    }
+}
+
+void Win32FileSystem::MoveFile(const std::string& source, const std::string& target, bool replace) {
+    if (attributesOf(source) == kNoAttributes) throw runError(err::FileNotFound);
+    if (replace) {
+        const DWORD existing = attributesOf(target);
+        if (existing != kNoAttributes && (existing & FILE_ATTRIBUTE_READONLY) != 0) {
+            throw runError(err::PermissionDenied);
+        }
+    }
+    // No MOVEFILE_COPY_ALLOWED: a rename is atomic, a copy across drives is not.
+    const DWORD flags = replace ? MOVEFILE_REPLACE_EXISTING : 0;
+    if (!::MoveFileExA(source.c_str(), target.c_str(), flags)) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND) throw missingEntryError(target);
+        throw errorFor(code);
+    }
+}
+
+void Win32FileSystem::DeleteFile(const std::string& path, bool force) {
+    const DWORD attributes = attributesOf(path);
+    if (!isFileAttr(attributes)) throw runError(err::FileNotFound);
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        if (!force) throw runError(err::PermissionDenied);
+        if (!::SetFileAttributesA(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) raiseLastError();
+    }
+    if (!::DeleteFileA(path.c_str())) raiseLastError();
+}
+
+std::uint64_t Win32FileSystem::GetFileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        throw runError(err::FileNotFound);
+    }
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::string Win32FileSystem::GetFileVersion(const std::string& path) {
+    if (attributesOf(path) == kNoAttributes) throw runError(err::FileNotFound);
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    if (size == 0) return "";  // no version resource
+    std::string block(size, '\0');
+    if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return "";
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!::VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr ||
+        length < sizeof(VS_FIXEDFILEINFO)) {
+        return "";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(HIWORD(fixed->dwFileVersionMS)),
+                  static_cast<unsigned long>(LOWORD(fixed->dwFileVersionMS)),
+                  static_cast<unsigned long>(HIWORD(fixed->dwFileVersionLS)),
+                  static_cast<unsigned long>(LOWORD(fixed->dwFileVersionLS)));
+    return text;
+}
+
+std::vector<FileEntry> Win32FileSystem::GetFiles(const std::string& folder) {
+    if (!FolderExists(folder)) throw runError(err::PathNotFound);
+    const std::string prefix = endsWith(folder, "\\") ? folder : folder + "\\";
+    std::vector<FileEntry> files;
+    WIN32_FIND_DATAA found{};
+    const HANDLE find = ::FindFirstFileA((prefix + "*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES) return files;  // an empty drive root
+        throw errorFor(code);
+    }
+    do {
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) continue;
+        FileEntry file;
+        file.name = found.cFileName;
+        file.path = prefix + file.name;
+        file.dateCreated = localTimeOf(found.ftCreationTime);
+        file.size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        files.push_back(std::move(file));
+    } while (::FindNextFileA(find, &found));
+    ::FindClose(find);
+    std::sort(files.begin(), files.end(),
+              [](const FileEntry& a, const FileEntry& b) { return lessNoCase(a.name, b.name); });
+    return files;
+}
+
+void Win32FileSystem::SetReadOnly(const std::string& path, bool readOnly) {
+    const DWORD attributes = attributesOf(path);
+    if (attributes == kNoAttributes) throw runError(err::FileNotFound);
+    DWORD next = readOnly ? (attributes | FILE_ATTRIBUTE_READONLY) : (attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+    // FILE_ATTRIBUTE_NORMAL stands for "no attribute at all".
+    if (next == 0) next = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileAttributesA(path.c_str(), next)) raiseLastError();
+}

@@ -1,0 +1,35 @@
+// The Win32 backend of the file-system object (objFSO).
+// May contain: the declaration of the backend class; the Win32 calls live in filesystem.cpp.
+#pragma once
+
+#include "platform/filesystem.h"
+
+/// objFSO over the Win32 file API (ANSI calls; paths are used as given).
+///
+/// How it matches the posix backend:
+/// - errors are raised with the scripting runtime's numbers: a missing file
+///   53, a missing folder 76, a refused access or sharing conflict 70, an
+///   existing target 58, a full disk 61, a bad name 52, anything else 57;
+/// - text streams read in blocks and write each WriteLine with one WriteFile
+///   call; files are opened with every kind of sharing, so that another
+///   process may read, write or delete a file this program holds open;
+/// - appending goes to the end of the file for every write;
+/// - a read-only file refuses writing and deletion, unless deletion is forced;
+/// - GetFiles lists the regular files of a folder (no folders, no reparse
+///   points) with their creation time in local time, sorted by name without
+///   regard to case (names compared in upper case, as NTFS orders them).
+class Win32FileSystem : public FileSystem {
+public:
+    bool FolderExists(const std::string& path) override;
+    bool FileExists(const std::string& path) override;
+    void CreateFolder(const std::string& path) override;
+    std::unique_ptr<TextStream> CreateTextFile(const std::string& path, bool overwrite) override;
+    std::unique_ptr<TextStream> OpenTextFile(const std::string& path, IOMode mode, bool create) override;
+    void CopyFile(const std::string& source, const std::string& target, bool overwrite) override;
+    void MoveFile(const std::string& source, const std::string& target, bool replace) override;
+    void DeleteFile(const std::string& path, bool force) override;
+    std::uint64_t GetFileSize(const std::string& path) override;
+    std::string GetFileVersion(const std::string& path) override;
+    std::vector<FileEntry> GetFiles(const std::string& folder) override;
+    void SetReadOnly(const std::string& path, bool readOnly) override;
+};

@@ -1,0 +1,71 @@
+// The running process: command line, executable, system messages and hidden starts.
+// May contain: kernel32 calls; no program logic.
+#include "platform/win32/host.h"
+
+#include <windows.h>
+
+#include "platform/win32/support.h"
+
+namespace {
+
+std::string modulePath() {
+    std::string buffer(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return "";
+        // A full buffer may mean the path was cut short; try a larger one.
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
+        if (buffer.size() >= 32768) return "";
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace
+
+std::string argumentsOfCommandLine(const std::string& raw) {
+    std::size_t i = 0;
+    if (i < raw.size() && raw[i] == '"') {
+        const auto close = raw.find('"', 1);
+        i = close == std::string::npos ? raw.size() : close + 1;
+    } else {
+        while (i < raw.size() && raw[i] != ' ' && raw[i] != '\t') ++i;
+    }
+    while (i < raw.size() && (raw[i] == ' ' || raw[i] == '\t')) ++i;
+    return raw.substr(i);
+}
+
+Win32Host::Win32Host() {
+    const char* raw = ::GetCommandLineA();
+    raw_ = raw != nullptr ? raw : "";
+}
+
+Win32Host::Win32Host(std::string rawCommandLine) : raw_(std::move(rawCommandLine)) {}
+
+std::string Win32Host::CommandLine() { return argumentsOfCommandLine(raw_); }
+
+std::string Win32Host::ExeFolder() {
+    const std::string path = modulePath();
+    const auto slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string Win32Host::ExeBaseName() {
+    const std::string path = modulePath();
+    const std::string name = path.substr(path.find_last_of('\\') + 1);
+    const auto dot = name.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+void Win32Host::HideFromTaskList() {}  // no window, so no task-list entry
+
+bool Win32Host::StartHidden(const std::string& commandLine) { return win32::startHidden(commandLine) == 0; }
+
+std::string Win32Host::SystemMessage(long code) {
+    char buffer[200] = {};
+    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, static_cast<DWORD>(code), 0, buffer,
+                                     sizeof buffer, nullptr);
+    return std::string(buffer, n < sizeof buffer ? n : 0);
+}

@@ -1,0 +1,45 @@
+// The Win32 backend of the running process itself.
+// May contain: the declaration of the backend class; the kernel32 calls live in host.cpp.
+#pragma once
+
+#include <string>
+
+#include "platform/host.h"
+
+/// The process as Windows shows it: the raw command line of
+/// GetCommandLineA, the executable of GetModuleFileNameA, system messages of
+/// FormatMessageA.
+class Win32Host : public Host {
+public:
+    /// The command line is taken from the system, not from main's arguments,
+    /// so quotes and blanks reach the program exactly as they were passed.
+    Win32Host();
+    /// As above, but with the given raw command line (program name first),
+    /// for tests of the splitting.
+    explicit Win32Host(std::string rawCommandLine);
+
+    /// Everything after the program name, the blanks before it removed: the
+    /// program name is a quoted first token or runs up to the first blank.
+    std::string CommandLine() override;
+    std::string ExeFolder() override;
+    std::string ExeBaseName() override;
+    /// The program is built without a console or window of its own, so there
+    /// is no task-list entry to remove; nothing is done.
+    void HideFromTaskList() override;
+    /// CreateProcessA with the window hidden (SW_HIDE, CREATE_NO_WINDOW), not waited for.
+    bool StartHidden(const std::string& commandLine) override;
+    /// FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, language 0) into a buffer of
+    /// 200 characters; "" when the system has no text for the code. No
+    /// inserts are passed, so a text that needs them ("%1 is not a valid
+    /// Win32 application.") is refused by the system and also gives "".
+    std::string SystemMessage(long code) override;
+
+private:
+    std::string raw_;
+};
+
+/// The part of a raw Windows command line after the program name, as the
+/// runtime's Command() gives it: a quoted first token ends at its closing
+/// quote, an unquoted one at the first blank or tab; the blanks and tabs
+/// after it are skipped.
+std::string argumentsOfCommandLine(const std::string& raw);

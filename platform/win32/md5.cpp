@@ -1,0 +1,101 @@
+// The MD5 library DLL, loaded at run time and called with VARIANT arguments.
+// May contain: LoadLibrary/GetProcAddress and VARIANT conversions; no program logic.
+#include "platform/win32/md5.h"
+
+#include "platform/win32/com.h"
+
+#include "platform/errors.h"
+#include "platform/win32/support.h"
+
+using win32::Variant;
+
+namespace {
+
+using KGetMD5Fn = short(__stdcall*)(VARIANT path, VARIANT* md5, VARIANT* size, VARIANT* error);
+using KGetMD5WBlockFn = short(__stdcall*)(VARIANT path, VARIANT blockSize, VARIANT* md5, VARIANT* size,
+                                          VARIANT* error);
+
+void setText(Variant& v, const std::string& text) {
+    v.clear();
+    v.get()->vt = VT_BSTR;
+    const std::wstring wide = win32::wideOf(text);
+    v.get()->bstrVal = ::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
+// An empty text stands for a value never set.
+void setOptionalText(Variant& v, const std::string& text) {
+    v.clear();
+    if (!text.empty()) setText(v, text);
+}
+
+// The value as text, as the runtime shows a VARIANT; "" for Empty and Null
+// and for values that have no text form.
+std::string textOf(const Variant& v) {
+    const VARIANT* value = v.get();
+    if (value->vt == VT_EMPTY || value->vt == VT_NULL) return "";
+    Variant converted;
+    if (FAILED(::VariantChangeType(converted.get(), const_cast<VARIANT*>(value), VARIANT_ALPHABOOL, VT_BSTR))) {
+        return "";
+    }
+    const BSTR text = converted.get()->bstrVal;
+    return text == nullptr ? std::string() : win32::ansiOf(text, ::SysStringLen(text));
+}
+
+// The file name of a library path, for the runtime's error texts.
+std::string fileNameOfLibrary(const std::string& library) {
+    const auto slash = library.find_last_of("\\/");
+    return slash == std::string::npos ? library : library.substr(slash + 1);
+}
+
+}  // namespace
+
+Win32Md5Library::Win32Md5Library(std::string library) : library_(std::move(library)) {}
+
+Win32Md5Library::~Win32Md5Library() {
+    if (module_ != nullptr) ::FreeLibrary(static_cast<HMODULE>(module_));
+}
+
+void* Win32Md5Library::function(const char* name) {
+    if (module_ == nullptr) {
+        module_ = ::LoadLibraryA(library_.c_str());
+        if (module_ == nullptr) throw RunError{err::FileNotFound, "File not found: " + fileNameOfLibrary(library_)};
+    }
+    FARPROC address = ::GetProcAddress(static_cast<HMODULE>(module_), name);
+    if (address == nullptr) {
+        throw RunError{453, "Can't find DLL entry point " + std::string(name) + " in " + fileNameOfLibrary(library_)};
+    }
+    return reinterpret_cast<void*>(address);
+}
+
+std::int16_t Win32Md5Library::KGetMD5(const std::string& path, std::string& md5, std::string& size,
+                                      std::string& error) {
+    const auto call = reinterpret_cast<KGetMD5Fn>(function("KGetMD5"));
+    Variant vPath, vMd5, vSize, vError;
+    setText(vPath, path);
+    setText(vMd5, md5);
+    setOptionalText(vSize, size);
+    setOptionalText(vError, error);
+    // The path goes by value: the callee gets a copy of the VARIANT and must
+    // not free it; it stays ours to clear.
+    const short result = call(*vPath.get(), vMd5.get(), vSize.get(), vError.get());
+    md5 = textOf(vMd5);
+    size = textOf(vSize);
+    error = textOf(vError);
+    return result;
+}
+
+std::int16_t Win32Md5Library::KGetMD5WBlock(const std::string& path, const std::string& blockSize,
+                                            std::string& md5, std::string& size, std::string& error) {
+    const auto call = reinterpret_cast<KGetMD5WBlockFn>(function("KGetMD5WBlock"));
+    Variant vPath, vBlock, vMd5, vSize, vError;
+    setText(vPath, path);
+    setText(vBlock, blockSize);
+    setText(vMd5, md5);
+    setOptionalText(vSize, size);
+    setOptionalText(vError, error);
+    const short result = call(*vPath.get(), *vBlock.get(), vMd5.get(), vSize.get(), vError.get());
+    md5 = textOf(vMd5);
+    size = textOf(vSize);
+    error = textOf(vError);
+    return result;
+}

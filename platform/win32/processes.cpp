@@ -1,0 +1,213 @@
+// Processes through kernel32, advapi32 and userenv.
+// May contain: those calls and job objects; no program logic.
+#include "platform/win32/processes.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+#include <userenv.h>
+
+// <windows.h> maps these names to their ANSI/Unicode variants.
+#undef CreateProcess
+#undef CreateProcessAsUser
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+HANDLE handleOf(ProcHandle h) { return reinterpret_cast<HANDLE>(h); }
+ProcHandle procOf(HANDLE h) { return reinterpret_cast<ProcHandle>(h); }
+
+// Room for one empty variable list in either form: two wide NULs.
+const char kEmptyEnvironment[4] = {0, 0, 0, 0};
+
+void fillEntry(const PROCESSENTRY32& raw, ProcessEntry& entry) {
+    entry.th32ProcessID = raw.th32ProcessID;
+    const void* nul = std::memchr(raw.szExeFile, 0, sizeof raw.szExeFile);
+    const std::size_t length = nul != nullptr ? static_cast<const char*>(nul) - raw.szExeFile + 1
+                                              : sizeof raw.szExeFile;
+    entry.szExeFile.assign(raw.szExeFile, length);
+}
+
+}  // namespace
+
+Win32Processes::~Win32Processes() {
+    for (auto& [process, started] : started_) {
+        if (started.job != 0) ::CloseHandle(handleOf(started.job));
+    }
+}
+
+bool Win32Processes::fail() { return fail(::GetLastError()); }
+
+bool Win32Processes::fail(unsigned long code) {
+    lastError_ = static_cast<long>(code);
+    return false;
+}
+
+long Win32Processes::GetLastError() { return lastError_; }
+
+ProcHandle Win32Processes::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) {
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(flags, processId);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        fail();
+        return 0;
+    }
+    return procOf(snapshot);
+}
+
+bool Win32Processes::Process32First(ProcHandle snapshot, ProcessEntry& entry) {
+    PROCESSENTRY32 raw{};
+    raw.dwSize = sizeof raw;
+    if (!::Process32First(handleOf(snapshot), &raw)) return fail();
+    fillEntry(raw, entry);
+    return true;
+}
+
+bool Win32Processes::Process32Next(ProcHandle snapshot, ProcessEntry& entry) {
+    PROCESSENTRY32 raw{};
+    raw.dwSize = sizeof raw;
+    if (!::Process32Next(handleOf(snapshot), &raw)) return fail();
+    fillEntry(raw, entry);
+    return true;
+}
+
+ProcHandle Win32Processes::OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) {
+    const HANDLE process = ::OpenProcess(access, inheritHandle ? TRUE : FALSE, processId);
+    if (process == nullptr) fail();
+    return procOf(process);
+}
+
+bool Win32Processes::OpenProcessToken(ProcHandle process, std::uint32_t access, ProcHandle& token) {
+    HANDLE opened = nullptr;
+    if (!::OpenProcessToken(handleOf(process), access, &opened)) return fail();
+    token = procOf(opened);
+    return true;
+}
+
+bool Win32Processes::ImpersonateLoggedOnUser(ProcHandle token) {
+    return ::ImpersonateLoggedOnUser(handleOf(token)) ? true : fail();
+}
+
+bool Win32Processes::RevertToSelf() { return ::RevertToSelf() ? true : fail(); }
+
+bool Win32Processes::CreateEnvironmentBlock(EnvBlock& block, ProcHandle token, bool inherit) {
+    void* environment = nullptr;
+    if (!::CreateEnvironmentBlock(&environment, handleOf(token), inherit ? TRUE : FALSE)) return fail();
+    block = reinterpret_cast<EnvBlock>(environment);
+    return true;
+}
+
+bool Win32Processes::DestroyEnvironmentBlock(EnvBlock block) {
+    return ::DestroyEnvironmentBlock(reinterpret_cast<void*>(block)) ? true : fail();
+}
+
+EnvBlock Win32Processes::EmptyEnvironmentBlock() { return reinterpret_cast<EnvBlock>(kEmptyEnvironment); }
+
+bool Win32Processes::launch(ProcHandle token, const std::string* applicationName, const std::string& commandLine,
+                            bool inheritHandles, std::uint32_t flags, EnvBlock environment,
+                            const std::string* currentDirectory, const StartupInfo& startup,
+                            ProcessInformation& info) {
+    STARTUPINFOA si{};
+    si.cb = startup.cb;
+    // The system may write into the desktop name and the command line.
+    std::vector<char> desktop(startup.lpDesktop.begin(), startup.lpDesktop.end());
+    desktop.push_back('\0');
+    if (!startup.lpDesktop.empty()) si.lpDesktop = desktop.data();
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+
+    // Suspended until it is in its job, so nothing it starts can escape the job.
+    const bool callerSuspends = (flags & CREATE_SUSPENDED) != 0;
+    const DWORD creationFlags = flags | CREATE_SUSPENDED;
+    PROCESS_INFORMATION pi{};
+    const char* application = applicationName != nullptr ? applicationName->c_str() : nullptr;
+    const char* directory = currentDirectory != nullptr ? currentDirectory->c_str() : nullptr;
+    void* env = reinterpret_cast<void*>(environment);
+    BOOL created;
+    if (token != 0) {
+        created = ::CreateProcessAsUserA(handleOf(token), application, line.data(), nullptr, nullptr,
+                                         inheritHandles ? TRUE : FALSE, creationFlags, env, directory, &si, &pi);
+    } else {
+        created = ::CreateProcessA(application, line.data(), nullptr, nullptr, inheritHandles ? TRUE : FALSE,
+                                   creationFlags, env, directory, &si, &pi);
+    }
+    if (!created) return fail();
+
+    Started record;
+    record.processId = pi.dwProcessId;
+    HANDLE job = ::CreateJobObjectA(nullptr, nullptr);
+    if (job != nullptr && !::AssignProcessToJobObject(job, pi.hProcess)) {
+        ::CloseHandle(job);
+        job = nullptr;
+    }
+    record.job = reinterpret_cast<std::uintptr_t>(job);
+    if (!callerSuspends) ::ResumeThread(pi.hThread);
+
+    info.hProcess = procOf(pi.hProcess);
+    info.hThread = procOf(pi.hThread);
+    info.dwProcessId = pi.dwProcessId;
+    info.dwThreadId = pi.dwThreadId;
+    started_[info.hProcess] = record;
+    return true;
+}
+
+bool Win32Processes::CreateProcessAsUser(ProcHandle token, const std::string* applicationName,
+                                         const std::string& commandLine, bool inheritHandles, std::uint32_t flags,
+                                         EnvBlock environment, const std::string* currentDirectory,
+                                         const StartupInfo& startup, ProcessInformation& info) {
+    // A null token would make this a plain creation; the call refuses it instead.
+    if (token == 0) return fail(ERROR_INVALID_HANDLE);
+    return launch(token, applicationName, commandLine, inheritHandles, flags, environment, currentDirectory, startup,
+                  info);
+}
+
+bool Win32Processes::CreateProcess(const std::string* applicationName, const std::string& commandLine,
+                                   bool inheritHandles, std::uint32_t flags, EnvBlock environment,
+                                   const std::string* currentDirectory, const StartupInfo& startup,
+                                   ProcessInformation& info) {
+    return launch(0, applicationName, commandLine, inheritHandles, flags, environment, currentDirectory, startup,
+                  info);
+}
+
+std::uint32_t Win32Processes::WaitForSingleObject(ProcHandle process, std::uint32_t milliseconds) {
+    const DWORD result = ::WaitForSingleObject(handleOf(process), milliseconds);
+    if (result == WAIT_FAILED) fail();
+    return result;
+}
+
+bool Win32Processes::GetExitCodeProcess(ProcHandle process, std::uint32_t& exitCode) {
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(handleOf(process), &code)) return fail();
+    exitCode = code;
+    return true;
+}
+
+bool Win32Processes::TerminateProcess(ProcHandle process, std::uint32_t exitCode) {
+    const HANDLE h = handleOf(process);
+    // An ended process cannot be terminated. Windows refuses it with
+    // ERROR_ACCESS_DENIED; Wine reports success, so ask first.
+    const DWORD state = ::WaitForSingleObject(h, 0);
+    if (state == WAIT_OBJECT_0) return fail(ERROR_ACCESS_DENIED);
+    if (state == WAIT_FAILED) {
+        DWORD code = 0;
+        if (!::GetExitCodeProcess(h, &code)) return fail();
+        if (code != STILL_ACTIVE) return fail(ERROR_ACCESS_DENIED);
+    }
+    const DWORD processId = ::GetProcessId(h);
+    for (const auto& [created, started] : started_) {
+        if (started.processId == processId && processId != 0 && started.job != 0) {
+            // The whole job: the runner and everything it started.
+            return ::TerminateJobObject(handleOf(started.job), exitCode) ? true : fail();
+        }
+    }
+    return ::TerminateProcess(h, exitCode) ? true : fail();
+}
+
+bool Win32Processes::CloseHandle(ProcHandle handle) {
+    const auto it = started_.find(handle);
+    if (it != started_.end()) {
+        if (it->second.job != 0) ::CloseHandle(handleOf(it->second.job));
+        started_.erase(it);
+    }
+    return ::CloseHandle(handleOf(handle)) ? true : fail();
+}

@@ -1,0 +1,268 @@
+// The Win32 file-system object: the runtime's error numbers, text streams,
+// copies, moves, deletion with the read-only attribute, and folder listings.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+// The file-system object's methods, not the ANSI/Unicode macros of these names.
+#undef CopyFile
+#undef MoveFile
+#undef DeleteFile
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/errors.h"
+#include "platform/win32/filesystem.h"
+#include "win32_test_support.h"
+
+namespace {
+
+// The error number a statement raises; 0 when it raises none.
+template <class Body>
+long errorOf(Body&& body) {
+    try {
+        body();
+    } catch (const RunError& e) {
+        return e.number;
+    }
+    return 0;
+}
+
+bool isReadOnly(const std::string& path) {
+    const DWORD a = ::GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+class Win32FileSystemTest : public ::testing::Test {
+protected:
+    TempFolder dir;
+    Win32FileSystem fs;
+};
+
+TEST_F(Win32FileSystemTest, ExistenceTellsFilesFromFolders) {
+    writeBytes(dir / "a.txt", "x");
+    EXPECT_TRUE(fs.FileExists(dir / "a.txt"));
+    EXPECT_FALSE(fs.FolderExists(dir / "a.txt"));
+    EXPECT_TRUE(fs.FolderExists(dir.path()));
+    EXPECT_FALSE(fs.FileExists(dir.path()));
+    EXPECT_FALSE(fs.FileExists(dir / "missing.txt"));
+    // The program joins paths that carry a doubled separator.
+    EXPECT_TRUE(fs.FileExists(dir.path() + "\\\\a.txt"));
+}
+
+TEST_F(Win32FileSystemTest, CreateFolderRaisesForExistingAndOrphanedFolders) {
+    fs.CreateFolder(dir / "new");
+    EXPECT_TRUE(fs.FolderExists(dir / "new"));
+    EXPECT_EQ(errorOf([&] { fs.CreateFolder(dir / "new"); }), err::FileExists);
+    EXPECT_EQ(errorOf([&] { fs.CreateFolder(dir / "no\\such"); }), err::PathNotFound);
+}
+
+TEST_F(Win32FileSystemTest, WrittenLinesEndWithCrLfAndReadBackWithEitherLineEnd) {
+    {
+        auto out = fs.CreateTextFile(dir / "log.txt", true);
+        out->WriteLine("first");
+        out->Write("sec");
+        out->WriteLine("ond");
+        out->Close();
+    }
+    EXPECT_EQ(readBytes(dir / "log.txt"), "first\r\nsecond\r\n");
+
+    writeBytes(dir / "mixed.txt", "a\nb\r\n\r\nlast");
+    auto in = fs.OpenTextFile(dir / "mixed.txt", IOMode::ForReading, false);
+    EXPECT_EQ(in->ReadLine(), "a");
+    EXPECT_EQ(in->ReadLine(), "b");
+    EXPECT_EQ(in->ReadLine(), "");
+    EXPECT_FALSE(in->AtEndOfStream());
+    EXPECT_EQ(in->ReadLine(), "last");
+    EXPECT_TRUE(in->AtEndOfStream());
+    EXPECT_EQ(errorOf([&] { in->ReadLine(); }), err::PastEnd);
+}
+
+TEST_F(Win32FileSystemTest, LinesLongerThanOneReadBlockStayWhole) {
+    const std::string longLine(200000, 'x');
+    writeBytes(dir / "long.txt", "head\r\n" + longLine + "\r\ntail");
+    auto in = fs.OpenTextFile(dir / "long.txt", IOMode::ForReading, false);
+    EXPECT_EQ(in->ReadLine(), "head");
+    EXPECT_EQ(in->ReadLine(), longLine);
+    EXPECT_EQ(in->ReadAll(), "tail");
+    EXPECT_TRUE(in->AtEndOfStream());
+}
+
+TEST_F(Win32FileSystemTest, ACrLfSplitAcrossReadBlocksIsOneLineEnd) {
+    // 65535 bytes of text put the CR at the end of the first block and the LF
+    // at the start of the next.
+    const std::string text(65535, 'y');
+    writeBytes(dir / "edge.txt", text + "\r\nz");
+    auto in = fs.OpenTextFile(dir / "edge.txt", IOMode::ForReading, false);
+    EXPECT_EQ(in->ReadLine(), text);
+    EXPECT_EQ(in->ReadLine(), "z");
+}
+
+TEST_F(Win32FileSystemTest, CreateTextFileRefusesExistingFilesUnlessOverwriting) {
+    writeBytes(dir / "a.txt", "old");
+    EXPECT_EQ(errorOf([&] { fs.CreateTextFile(dir / "a.txt", false); }), err::FileExists);
+    EXPECT_EQ(readBytes(dir / "a.txt"), "old");
+    fs.CreateTextFile(dir / "a.txt", true)->WriteLine("new");
+    EXPECT_EQ(readBytes(dir / "a.txt"), "new\r\n");
+    EXPECT_EQ(errorOf([&] { fs.CreateTextFile(dir / "no\\such\\a.txt", true); }), err::PathNotFound);
+    EXPECT_EQ(errorOf([&] { fs.CreateTextFile(dir.path(), true); }), err::PermissionDenied);
+}
+
+TEST_F(Win32FileSystemTest, ReadOnlyFilesRefuseEveryKindOfWriting) {
+    writeBytes(dir / "ro.txt", "keep");
+    fs.SetReadOnly(dir / "ro.txt", true);
+    EXPECT_TRUE(isReadOnly(dir / "ro.txt"));
+    EXPECT_EQ(errorOf([&] { fs.CreateTextFile(dir / "ro.txt", true); }), err::PermissionDenied);
+    EXPECT_EQ(errorOf([&] { fs.OpenTextFile(dir / "ro.txt", IOMode::ForAppending, false); }), err::PermissionDenied);
+    EXPECT_EQ(errorOf([&] { fs.OpenTextFile(dir / "ro.txt", IOMode::ForWriting, false); }), err::PermissionDenied);
+    EXPECT_EQ(readBytes(dir / "ro.txt"), "keep");
+    // Reading is fine.
+    EXPECT_EQ(fs.OpenTextFile(dir / "ro.txt", IOMode::ForReading, false)->ReadAll(), "keep");
+    fs.SetReadOnly(dir / "ro.txt", false);
+    EXPECT_FALSE(isReadOnly(dir / "ro.txt"));
+    EXPECT_EQ(errorOf([&] { fs.SetReadOnly(dir / "missing.txt", true); }), err::FileNotFound);
+}
+
+TEST_F(Win32FileSystemTest, OpenTextFileModes) {
+    EXPECT_EQ(errorOf([&] { fs.OpenTextFile(dir / "missing.txt", IOMode::ForReading, false); }), err::FileNotFound);
+    EXPECT_EQ(errorOf([&] { fs.OpenTextFile(dir / "no\\such.txt", IOMode::ForReading, false); }), err::PathNotFound);
+    EXPECT_EQ(errorOf([&] { fs.OpenTextFile(dir / "missing.txt", IOMode::ForAppending, false); }),
+              err::FileNotFound);
+    EXPECT_FALSE(fs.FileExists(dir / "missing.txt"));
+
+    fs.OpenTextFile(dir / "made.txt", IOMode::ForAppending, true)->WriteLine("one");
+    fs.OpenTextFile(dir / "made.txt", IOMode::ForAppending, false)->WriteLine("two");
+    EXPECT_EQ(readBytes(dir / "made.txt"), "one\r\ntwo\r\n");
+
+    fs.OpenTextFile(dir / "made.txt", IOMode::ForWriting, false)->Write("x");
+    EXPECT_EQ(readBytes(dir / "made.txt"), "x");
+}
+
+TEST_F(Win32FileSystemTest, AppendingGoesToTheEndEvenAfterAnotherWriter) {
+    writeBytes(dir / "log.txt", "start\r\n");
+    auto log = fs.OpenTextFile(dir / "log.txt", IOMode::ForAppending, false);
+    log->WriteLine("mine");
+    // Another handle writes in between; the next line still goes to the end.
+    fs.OpenTextFile(dir / "log.txt", IOMode::ForAppending, false)->WriteLine("theirs");
+    log->WriteLine("mine again");
+    log->Close();
+    EXPECT_EQ(readBytes(dir / "log.txt"), "start\r\nmine\r\ntheirs\r\nmine again\r\n");
+}
+
+TEST_F(Win32FileSystemTest, StreamsRefuseTheWrongDirectionAndUseAfterClose) {
+    writeBytes(dir / "a.txt", "x");
+    auto in = fs.OpenTextFile(dir / "a.txt", IOMode::ForReading, false);
+    EXPECT_EQ(errorOf([&] { in->WriteLine("no"); }), 54);
+    in->Close();
+    EXPECT_EQ(errorOf([&] { in->ReadLine(); }), 52);
+    auto out = fs.CreateTextFile(dir / "b.txt", true);
+    EXPECT_EQ(errorOf([&] { out->ReadAll(); }), 54);
+}
+
+TEST_F(Win32FileSystemTest, AnOpenFileCanBeReadAndDeletedByOthers) {
+    auto log = fs.CreateTextFile(dir / "open.txt", true);
+    log->WriteLine("line");
+    EXPECT_EQ(readBytes(dir / "open.txt"), "line\r\n");
+    fs.CopyFile(dir / "open.txt", dir / "copy.txt", true);
+    EXPECT_EQ(readBytes(dir / "copy.txt"), "line\r\n");
+    EXPECT_NO_THROW(fs.DeleteFile(dir / "open.txt", false));
+}
+
+TEST_F(Win32FileSystemTest, CopyFileHonoursOverwriteAndReadOnlyTargets) {
+    writeBytes(dir / "src.txt", "source");
+    writeBytes(dir / "dst.txt", "target");
+    EXPECT_EQ(errorOf([&] { fs.CopyFile(dir / "src.txt", dir / "dst.txt", false); }), err::FileExists);
+    EXPECT_EQ(readBytes(dir / "dst.txt"), "target");
+    fs.CopyFile(dir / "src.txt", dir / "dst.txt", true);
+    EXPECT_EQ(readBytes(dir / "dst.txt"), "source");
+
+    EXPECT_EQ(errorOf([&] { fs.CopyFile(dir / "missing.txt", dir / "x.txt", true); }), err::FileNotFound);
+    EXPECT_EQ(errorOf([&] { fs.CopyFile(dir / "src.txt", dir / "no\\such\\x.txt", true); }), err::PathNotFound);
+    fs.SetReadOnly(dir / "dst.txt", true);
+    EXPECT_EQ(errorOf([&] { fs.CopyFile(dir / "src.txt", dir / "dst.txt", true); }), err::PermissionDenied);
+    // Copying a file onto itself must not destroy it.
+    EXPECT_NE(errorOf([&] { fs.CopyFile(dir / "src.txt", dir / "src.txt", true); }), 0);
+    EXPECT_EQ(readBytes(dir / "src.txt"), "source");
+}
+
+TEST_F(Win32FileSystemTest, MoveFileReplacesOnlyWhenAsked) {
+    writeBytes(dir / "a.tmp", "new");
+    writeBytes(dir / "a.ini", "old");
+    EXPECT_EQ(errorOf([&] { fs.MoveFile(dir / "a.tmp", dir / "a.ini", false); }), err::FileExists);
+    EXPECT_EQ(readBytes(dir / "a.ini"), "old");
+    fs.MoveFile(dir / "a.tmp", dir / "a.ini", true);
+    EXPECT_EQ(readBytes(dir / "a.ini"), "new");
+    EXPECT_FALSE(fs.FileExists(dir / "a.tmp"));
+    EXPECT_EQ(errorOf([&] { fs.MoveFile(dir / "a.tmp", dir / "b.ini", true); }), err::FileNotFound);
+
+    writeBytes(dir / "b.tmp", "x");
+    fs.SetReadOnly(dir / "a.ini", true);
+    EXPECT_EQ(errorOf([&] { fs.MoveFile(dir / "b.tmp", dir / "a.ini", true); }), err::PermissionDenied);
+}
+
+TEST_F(Win32FileSystemTest, DeleteFileHonoursReadOnlyUnlessForced) {
+    writeBytes(dir / "ro.txt", "x");
+    fs.SetReadOnly(dir / "ro.txt", true);
+    EXPECT_EQ(errorOf([&] { fs.DeleteFile(dir / "ro.txt", false); }), err::PermissionDenied);
+    EXPECT_TRUE(fs.FileExists(dir / "ro.txt"));
+    fs.DeleteFile(dir / "ro.txt", true);
+    EXPECT_FALSE(fs.FileExists(dir / "ro.txt"));
+    EXPECT_EQ(errorOf([&] { fs.DeleteFile(dir / "ro.txt", true); }), err::FileNotFound);
+    fs.CreateFolder(dir / "sub");
+    EXPECT_EQ(errorOf([&] { fs.DeleteFile(dir / "sub", true); }), err::FileNotFound);
+    EXPECT_TRUE(fs.FolderExists(dir / "sub"));
+}
+
+TEST_F(Win32FileSystemTest, GetFileSizeOfFilesOnly) {
+    writeBytes(dir / "five.txt", "12345");
+    writeBytes(dir / "empty.txt", "");
+    EXPECT_EQ(fs.GetFileSize(dir / "five.txt"), 5u);
+    EXPECT_EQ(fs.GetFileSize(dir / "empty.txt"), 0u);
+    EXPECT_EQ(errorOf([&] { fs.GetFileSize(dir / "missing.txt"); }), err::FileNotFound);
+    EXPECT_EQ(errorOf([&] { fs.GetFileSize(dir.path()); }), err::FileNotFound);
+}
+
+TEST_F(Win32FileSystemTest, GetFilesListsFilesByNameWithoutRegardToCase) {
+    for (const char* name : {"b.txt", "AAB.txt", "a_b.txt", "C.log"}) writeBytes(dir / name, name);
+    fs.CreateFolder(dir / "A-folder");
+    const auto files = fs.GetFiles(dir.path());
+    ASSERT_EQ(files.size(), 4u);
+    // Upper-case order: "AAB" < "A_B" ('A' 0x41 < '_' 0x5F) < "B" < "C".
+    EXPECT_EQ(files[0].name, "AAB.txt");
+    EXPECT_EQ(files[1].name, "a_b.txt");
+    EXPECT_EQ(files[2].name, "b.txt");
+    EXPECT_EQ(files[3].name, "C.log");
+    EXPECT_EQ(files[1].path, dir / "a_b.txt");
+    EXPECT_EQ(files[1].size, 7u);
+
+    // Created just now, so the creation date is today's local date.
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    const LocalTime today{now.wYear, now.wMonth, now.wDay, 0, 0, 0};
+    EXPECT_LE(std::abs(files[0].dateCreated.dayNumber() - today.dayNumber()), 1);
+
+    // A trailing separator on the folder gives the same paths.
+    EXPECT_EQ(fs.GetFiles(dir.path() + "\\")[0].path, dir / "AAB.txt");
+    EXPECT_TRUE(fs.GetFiles(dir / "A-folder").empty());
+}
+
+TEST_F(Win32FileSystemTest, GetFilesOfAMissingFolderIsPathNotFound) {
+    EXPECT_EQ(errorOf([&] { fs.GetFiles(dir / "missing"); }), err::PathNotFound);
+    writeBytes(dir / "file", "x");
+    EXPECT_EQ(errorOf([&] { fs.GetFiles(dir / "file"); }), err::PathNotFound);
+}
+
+TEST_F(Win32FileSystemTest, GetFileVersionReadsTheVersionResource) {
+    char system[MAX_PATH] = {};
+    ::GetSystemDirectoryA(system, MAX_PATH);
+    const std::string version = fs.GetFileVersion(std::string(system) + "\\kernel32.dll");
+    // Four numbers separated by dots.
+    EXPECT_EQ(std::count(version.begin(), version.end(), '.'), 3) << version;
+    EXPECT_NE(version.find_first_of("0123456789"), std::string::npos);
+
+    writeBytes(dir / "plain.txt", "no resource");
+    EXPECT_EQ(fs.GetFileVersion(dir / "plain.txt"), "");
+    EXPECT_EQ(errorOf([&] { fs.GetFileVersion(dir / "missing.exe"); }), err::FileNotFound);
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+// The Win32 host: the command line after the program name, the executable's
+// own name and folder, system messages and hidden starts.
+#include <gtest/gtest.h>
+
+#include "platform/win32/host.h"
+#include "win32_test_support.h"
+
+namespace {
+
+TEST(Win32CommandLine, TheProgramNameIsCutOffAsTheRuntimeDoes) {
+    EXPECT_EQ(argumentsOfCommandLine("vorbex.exe 5,2,Action_27_KRN"), "5,2,Action_27_KRN");
+    // A quoted program name may hold blanks.
+    EXPECT_EQ(argumentsOfCommandLine("\"C:\\Program Files\\Agent\\vorbex.exe\"  5,2,Action"), "5,2,Action");
+    // A quote that ends the program name needs no blank after it.
+    EXPECT_EQ(argumentsOfCommandLine("\"vorbex.exe\"5,2"), "5,2");
+    EXPECT_EQ(argumentsOfCommandLine("vorbex.exe\t \t5, 2 ,x "), "5, 2 ,x ");
+    EXPECT_EQ(argumentsOfCommandLine("vorbex.exe"), "");
+    EXPECT_EQ(argumentsOfCommandLine("\"vorbex.exe"), "");
+    EXPECT_EQ(argumentsOfCommandLine(""), "");
+    // Quotes inside the arguments are kept as they are.
+    EXPECT_EQ(argumentsOfCommandLine("a.exe \"x y\",2"), "\"x y\",2");
+}
+
+TEST(Win32Host, TheRawCommandLineComesFromTheSystem) {
+    Win32Host host;
+    // This test program was started with gtest's own arguments, if any; the
+    // program name itself never shows.
+    EXPECT_EQ(host.CommandLine().find("test_win32"), std::string::npos);
+    Win32Host given("\"C:\\A b\\vorbex.exe\" 1,2,3");
+    EXPECT_EQ(given.CommandLine(), "1,2,3");
+}
+
+TEST(Win32Host, ExecutableNameAndFolder) {
+    Win32Host host;
+    const std::string self = testProgramPath();
+    EXPECT_EQ(host.ExeFolder() + "\\" + host.ExeBaseName() + ".exe", self);
+    EXPECT_EQ(host.ExeBaseName(), "test_win32");
+    EXPECT_NE(host.ExeFolder().back(), '\\');
+}
+
+TEST(Win32Host, SystemMessagesEndWithALineBreak) {
+    Win32Host host;
+    const std::string text = host.SystemMessage(2);  // ERROR_FILE_NOT_FOUND
+    ASSERT_GE(text.size(), 3u);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    EXPECT_LT(text.size(), 200u);
+    // A code the system has no text for.
+    EXPECT_EQ(host.SystemMessage(0x0FFFFFFF), "");
+}
+
+TEST(Win32Host, StartHiddenFailsForAMissingProgram) {
+    Win32Host host;
+    TempFolder dir;
+    EXPECT_FALSE(host.StartHidden("\"" + (dir / "missing.exe") + "\" -s x"));
+    EXPECT_TRUE(host.StartHidden(helperCommandLine("exit", "0")));
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// The Win32 backend tests, and the helper processes they start: the same
+// program started with "--helper <mode> [argument]" plays a child process
+// (sleep, exit with a code, start a grandchild, count its environment)
+// instead of running the tests.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "win32_test_support.h"
+
+namespace {
+
+int helper(const std::string& mode, const std::string& argument) {
+    if (mode == "sleep") {
+        ::Sleep(60000);
+        return 0;
+    }
+    if (mode == "exit") return std::atoi(argument.c_str());
+    if (mode == "grandchild") {
+        // Starts a sleeping grandchild, writes its process id to `argument`, sleeps.
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        std::string line = helperCommandLine("sleep");
+        if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                              &startup, &info)) {
+            return 90;
+        }
+        writeBytes(argument, std::to_string(info.dwProcessId));
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+        ::Sleep(60000);
+        return 0;
+    }
+    if (mode == "envcount") {
+        // The number of variables of the environment the helper was given.
+        int count = 0;
+        char* block = ::GetEnvironmentStringsA();
+        for (const char* p = block; p != nullptr && *p != '\0'; p += std::strlen(p) + 1) {
+            if (*p != '=') ++count;  // "=C:=C:\..." entries are the shell's, not variables
+        }
+        ::FreeEnvironmentStringsA(block);
+        return count;
+    }
+    return 99;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[1], "--helper") == 0) {
+        ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+        return helper(argv[2], argc >= 4 ? argv[3] : "");
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,192 @@
+// The Win32 processes backend: snapshots, creation with its environment,
+// waiting, exit codes, and termination of a process with everything it started.
+#include <gtest/gtest.h>
+
+#include "platform/win32/processes.h"
+#include "win32_test_support.h"
+
+// The interface's constants under names that <windows.h> leaves alone.
+namespace vx {
+constexpr std::uint32_t kSnapAll = proc::TH32CS_SNAPALL;
+constexpr std::uint32_t kProcessAllAccess = proc::PROCESS_ALL_ACCESS;
+constexpr std::uint32_t kStillActive = proc::STILL_ACTIVE;
+constexpr std::uint32_t kWaitTimeout = proc::WAIT_TIMEOUT;
+constexpr std::uint32_t kWaitObject0 = proc::WAIT_OBJECT_0;
+constexpr std::uint32_t kCreateNoWindow = proc::CREATE_NO_WINDOW;
+constexpr std::uint32_t kCreateUnicodeEnvironment = proc::CREATE_UNICODE_ENVIRONMENT;
+constexpr std::uint32_t kTokenLaunchAccess = proc::TOKEN_LAUNCH_ACCESS;
+}  // namespace vx
+
+// Last: the interface headers declare constants that <windows.h> defines as macros.
+#include <windows.h>
+// The backend's methods, not the ANSI/Unicode macros of these names.
+#undef CreateProcess
+#undef CreateProcessAsUser
+
+namespace {
+
+class Win32ProcessesTest : public ::testing::Test {
+protected:
+    // Starts this program as a helper; the process handle creation returned
+    // is closed at the end of the test.
+    ProcessInformation start(const std::string& mode, const std::string& argument = "",
+                             EnvBlock environment = 0, std::uint32_t flags = vx::kCreateNoWindow) {
+        ProcessInformation info;
+        StartupInfo startup;
+        startup.lpDesktop = "winsta0\\default";
+        const bool created =
+            sys.CreateProcess(nullptr, helperCommandLine(mode, argument), false, flags, environment, nullptr, startup, info);
+        EXPECT_TRUE(created) << sys.GetLastError();
+        held.push_back(info.hThread);
+        held.push_back(info.hProcess);
+        return info;
+    }
+
+    void TearDown() override {
+        for (ProcHandle h : held) {
+            if (h != 0) {
+                ::TerminateProcess(reinterpret_cast<HANDLE>(h), 1);
+                sys.CloseHandle(h);
+            }
+        }
+    }
+
+    Win32Processes sys;
+    std::vector<ProcHandle> held;
+};
+
+TEST_F(Win32ProcessesTest, TheSnapshotListsThisProgram) {
+    ScopedProcHandle snapshot(sys, sys.CreateToolhelp32Snapshot(vx::kSnapAll, 0));
+    ASSERT_TRUE(snapshot);
+    ProcessEntry entry;
+    bool found = false;
+    for (bool more = sys.Process32First(snapshot.get(), entry); more; more = sys.Process32Next(snapshot.get(), entry)) {
+        if (entry.th32ProcessID == ::GetCurrentProcessId()) {
+            found = true;
+            // The name as the buffer holds it: NUL-terminated.
+            EXPECT_EQ(entry.szExeFile, std::string("test_win32.exe") + '\0');
+        }
+    }
+    EXPECT_TRUE(found);
+    // After the last entry: false, with a reason.
+    EXPECT_FALSE(sys.Process32Next(snapshot.get(), entry));
+    EXPECT_EQ(sys.GetLastError(), ERROR_NO_MORE_FILES);
+}
+
+TEST_F(Win32ProcessesTest, ARunningHelperIsWaitedForAndTerminated) {
+    const ProcessInformation info = start("sleep");
+    ScopedProcHandle process(sys, sys.OpenProcess(vx::kProcessAllAccess, true, info.dwProcessId));
+    ASSERT_TRUE(process);
+    std::uint32_t code = 0;
+    ASSERT_TRUE(sys.GetExitCodeProcess(process.get(), code));
+    EXPECT_EQ(code, vx::kStillActive);
+    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 50), vx::kWaitTimeout);
+    ASSERT_TRUE(sys.TerminateProcess(process.get(), 0));
+    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 10000), vx::kWaitObject0);
+    ASSERT_TRUE(sys.GetExitCodeProcess(process.get(), code));
+    EXPECT_EQ(code, 0u);
+}
+
+TEST_F(Win32ProcessesTest, AnEndedProcessCannotBeTerminated) {
+    const ProcessInformation info = start("exit", "7");
+    ScopedProcHandle process(sys, sys.OpenProcess(vx::kProcessAllAccess, true, info.dwProcessId));
+    ASSERT_TRUE(process);
+    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 20000), vx::kWaitObject0);
+    std::uint32_t code = 0;
+    ASSERT_TRUE(sys.GetExitCodeProcess(process.get(), code));
+    EXPECT_EQ(code, 7u);
+    // The watch relies on this refusal to tell "finished in time" from "overran".
+    EXPECT_FALSE(sys.TerminateProcess(process.get(), 0));
+    EXPECT_EQ(sys.GetLastError(), ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(sys.GetExitCodeProcess(process.get(), code));
+    EXPECT_EQ(code, 7u);
+}
+
+TEST_F(Win32ProcessesTest, TerminationEndsWhatTheProcessStarted) {
+    TempFolder dir;
+    const std::string pidFile = dir / "grandchild.txt";
+    const ProcessInformation info = start("grandchild", pidFile);
+    std::string text;
+    for (int i = 0; i < 200 && text.empty(); ++i) {
+        ::Sleep(50);
+        text = readBytes(pidFile);
+    }
+    ASSERT_FALSE(text.empty()) << "the helper did not start its child";
+    const DWORD grandchildId = static_cast<DWORD>(std::stoul(text));
+    const HANDLE grandchild = ::OpenProcess(SYNCHRONIZE, FALSE, grandchildId);
+    ASSERT_NE(grandchild, nullptr);
+
+    ScopedProcHandle process(sys, sys.OpenProcess(vx::kProcessAllAccess, true, info.dwProcessId));
+    ASSERT_TRUE(sys.TerminateProcess(process.get(), 0));
+    EXPECT_EQ(::WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0);
+    ::CloseHandle(grandchild);
+}
+
+TEST_F(Win32ProcessesTest, EnvironmentBlocks) {
+    EnvBlock block = 0;
+    ASSERT_TRUE(sys.CreateEnvironmentBlock(block, 0, true)) << sys.GetLastError();
+    ASSERT_NE(block, 0u);
+    // A Unicode block made by the system starts a helper that sees variables.
+    const ProcessInformation withBlock =
+        start("envcount", "", block, vx::kCreateNoWindow | vx::kCreateUnicodeEnvironment);
+    EXPECT_TRUE(sys.DestroyEnvironmentBlock(block));
+    ASSERT_EQ(sys.WaitForSingleObject(withBlock.hProcess, 20000), vx::kWaitObject0);
+    std::uint32_t count = 0;
+    ASSERT_TRUE(sys.GetExitCodeProcess(withBlock.hProcess, count));
+    EXPECT_GT(count, 0u);
+
+    // The empty block starts a helper too, as an ANSI block.
+    const ProcessInformation empty = start("envcount", "", sys.EmptyEnvironmentBlock());
+    ASSERT_EQ(sys.WaitForSingleObject(empty.hProcess, 20000), vx::kWaitObject0);
+    std::uint32_t emptyCount = 99;
+    ASSERT_TRUE(sys.GetExitCodeProcess(empty.hProcess, emptyCount));
+    EXPECT_LT(emptyCount, count);
+}
+
+TEST_F(Win32ProcessesTest, FailuresLeaveTheSystemsErrorCode) {
+    EXPECT_EQ(sys.OpenProcess(vx::kProcessAllAccess, true, 0), 0u);
+    EXPECT_NE(sys.GetLastError(), 0);
+
+    ProcessInformation info;
+    StartupInfo startup;
+    TempFolder dir;
+    const std::string missing = dir / "missing.exe";
+    EXPECT_FALSE(sys.CreateProcess(&missing, " /x", false, vx::kCreateNoWindow, 0, nullptr, startup, info));
+    EXPECT_EQ(sys.GetLastError(), ERROR_FILE_NOT_FOUND);
+    // A later success does not clear it.
+    EXPECT_TRUE(sys.RevertToSelf());
+    EXPECT_EQ(sys.GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Win32ProcessesTest, ALaunchWithTheTokenOfAProcess) {
+    // The shell's token stands in here for this program's own.
+    ScopedProcHandle self(sys, sys.OpenProcess(vx::kProcessAllAccess, true, ::GetCurrentProcessId()));
+    ASSERT_TRUE(self);
+    ProcHandle rawToken = 0;
+    ASSERT_TRUE(sys.OpenProcessToken(self.get(), vx::kTokenLaunchAccess, rawToken)) << sys.GetLastError();
+    ScopedProcHandle token(sys, rawToken);
+    ASSERT_TRUE(sys.ImpersonateLoggedOnUser(token.get()));
+    ScopedImpersonation impersonation(sys);
+
+    EnvBlock block = 0;
+    ASSERT_TRUE(sys.CreateEnvironmentBlock(block, token.get(), true));
+    ScopedEnvironment environment(sys, block);
+    const std::string program = testProgramPath();
+    TempFolder dir;
+    ProcessInformation info;
+    StartupInfo startup;
+    startup.lpDesktop = "winsta0\\default";
+    // The argument string begins with a blank, as the launcher builds it.
+    ASSERT_TRUE(sys.CreateProcessAsUser(token.get(), &program, " --helper exit 3", false,
+                                        vx::kCreateNoWindow | vx::kCreateUnicodeEnvironment, environment.get(),
+                                        &dir.path(), startup, info))
+        << sys.GetLastError();
+    ScopedProcHandle created(sys, info.hProcess);
+    ScopedProcHandle thread(sys, info.hThread);
+    ASSERT_EQ(sys.WaitForSingleObject(info.hProcess, 20000), vx::kWaitObject0);
+    std::uint32_t code = 0;
+    ASSERT_TRUE(sys.GetExitCodeProcess(info.hProcess, code));
+    EXPECT_EQ(code, 3u);
+}
+
+}  // namespace
