@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/errors.h"
+#include "platform/buffered_stream.h"
 #include "platform/posix/backends.h"
 #include "platform/posix/machine.h"
 #include "run/text.h"
@@ -23,7 +24,6 @@
 
 namespace {
 
-constexpr std::size_t kReadBlock = 64 * 1024;
 constexpr std::size_t kCopyBlock = 1024 * 1024;
 
 std::string parentOf(const std::string& hostPath) {
@@ -93,112 +93,31 @@ void writeAll(int fd, const char* data, std::size_t size, const std::string& hos
     }
 }
 
-class PosixTextStream : public TextStream {
+class PosixTextStream : public BufferedTextStream {
 public:
     PosixTextStream(int fd, bool forReading, std::string hostPath)
-        : fd_(fd), reading_(forReading), path_(std::move(hostPath)) {}
-    ~PosixTextStream() override { closeQuietly(); }
+        : BufferedTextStream(forReading), fd_(fd), path_(std::move(hostPath)) {}
+    ~PosixTextStream() override { closeRaw(); }
 
-    bool AtEndOfStream() override {
-        requireOpen(true);
-        return pos_ >= buffer_.size() && !fill();
+protected:
+    std::size_t readRaw(char* data, std::size_t size) override {
+        ssize_t n;
+        do {
+            n = ::read(fd_, data, size);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) raise(errno, path_);
+        return static_cast<std::size_t>(n);
     }
-
-    std::string ReadLine() override {
-        requireOpen(true);
-        // Only the bytes added by each fill are scanned, so a long line costs
-        // one pass, not one pass per block.
-        std::size_t scanFrom = pos_;
-        for (;;) {
-            const auto lf = buffer_.find('\n', scanFrom);
-            if (lf != std::string::npos) {
-                std::size_t end = lf;
-                if (end > pos_ && buffer_[end - 1] == '\r') --end;
-                std::string line = buffer_.substr(pos_, end - pos_);
-                pos_ = lf + 1;
-                return line;
-            }
-            scanFrom = buffer_.size() - pos_;  // relative: fill() may move the bytes
-            if (!fill()) break;
-            scanFrom += pos_;
-        }
-        if (pos_ >= buffer_.size()) throw runError(err::PastEnd);
-        std::string line = buffer_.substr(pos_);
-        pos_ = buffer_.size();
-        return line;
-    }
-
-    std::string ReadAll() override {
-        requireOpen(true);
-        while (fill()) {
-        }
-        std::string rest = buffer_.substr(pos_);
-        pos_ = buffer_.size();
-        return rest;
-    }
-
-    void Write(const std::string& text) override {
-        requireOpen(false);
-        writeAll(fd_, text.data(), text.size(), path_);
-    }
-
-    void WriteLine(const std::string& text) override {
-        requireOpen(false);
-        // One write(2) for text and line end: a process killed later has
-        // handed the whole line to the system already.
-        std::string line;
-        line.reserve(text.size() + 2);
-        line += text;
-        line += "\r\n";
-        writeAll(fd_, line.data(), line.size(), path_);
-    }
-
-    void Close() override {
-        requireOpen(reading_);
-        closeQuietly();
-    }
-
-private:
-    void closeQuietly() {
+    void writeRaw(const char* data, std::size_t size) override { writeAll(fd_, data, size, path_); }
+    bool isOpen() const override { return fd_ >= 0; }
+    void closeRaw() override {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
     }
 
-    void requireOpen(bool forReading) const {
-        if (fd_ < 0) throw RunError{52, "Bad file name or number"};
-        if (forReading != reading_) throw RunError{54, "Bad file mode"};
-    }
-
-    // Appends the next block to the buffer, dropping what was consumed first.
-    // False at the end of the file.
-    bool fill() {
-        if (eof_) return false;
-        if (pos_ > 0) {
-            buffer_.erase(0, pos_);
-            pos_ = 0;
-        }
-        const std::size_t old = buffer_.size();
-        buffer_.resize(old + kReadBlock);
-        ssize_t n;
-        do {
-            n = ::read(fd_, buffer_.data() + old, kReadBlock);
-        } while (n < 0 && errno == EINTR);
-        if (n < 0) {
-            const int error = errno;
-            buffer_.resize(old);
-            raise(error, path_);
-        }
-        buffer_.resize(old + static_cast<std::size_t>(n));
-        if (n == 0) eof_ = true;
-        return n > 0;
-    }
-
+private:
     int fd_;
-    bool reading_;
     std::string path_;
-    std::string buffer_;
-    std::size_t pos_ = 0;
-    bool eof_ = false;
 };
 
 // Opens `hostPath` with `flags`; a read-only existing file refuses writing.

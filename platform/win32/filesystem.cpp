@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/buffered_stream.h"
 #include "platform/errors.h"
 #include "run/text.h"
 
@@ -18,7 +19,6 @@
 
 namespace {
 
-constexpr DWORD kReadBlock = 64 * 1024;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
 
@@ -107,112 +107,31 @@ void writeAll(HANDLE file, const char* data, std::size_t size) {
     }
 }
 
-class Win32TextStream : public TextStream {
+class Win32TextStream : public BufferedTextStream {
 public:
-    Win32TextStream(HANDLE file, bool forReading) : file_(file), reading_(forReading) {}
-    ~Win32TextStream() override { closeQuietly(); }
+    Win32TextStream(HANDLE file, bool forReading) : BufferedTextStream(forReading), file_(file) {}
+    ~Win32TextStream() override { closeRaw(); }
 
-    bool AtEndOfStream() override {
-        requireOpen(true);
-        return pos_ >= buffer_.size() && !fill();
-    }
-
-    std::string ReadLine() override {
-        requireOpen(true);
-        // Only the bytes added by each fill are scanned, so a long line costs
-        // one pass, not one pass per block.
-        std::size_t scanFrom = pos_;
-        for (;;) {
-            const auto lf = buffer_.find('\n', scanFrom);
-            if (lf != std::string::npos) {
-                std::size_t end = lf;
-                if (end > pos_ && buffer_[end - 1] == '\r') --end;
-                std::string line = buffer_.substr(pos_, end - pos_);
-                pos_ = lf + 1;
-                return line;
-            }
-            scanFrom = buffer_.size() - pos_;  // relative: fill() may move the bytes
-            if (!fill()) break;
-            scanFrom += pos_;
+protected:
+    std::size_t readRaw(char* data, std::size_t size) override {
+        DWORD got = 0;
+        if (!::ReadFile(file_, data, static_cast<DWORD>(size), &got, nullptr)) {
+            const DWORD code = ::GetLastError();
+            // A pipe whose writer has gone is at its end, as a file would be.
+            if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) return 0;
+            throw errorFor(code);
         }
-        if (pos_ >= buffer_.size()) throw runError(err::PastEnd);
-        std::string line = buffer_.substr(pos_);
-        pos_ = buffer_.size();
-        return line;
+        return got;
     }
-
-    std::string ReadAll() override {
-        requireOpen(true);
-        while (fill()) {
-        }
-        std::string rest = buffer_.substr(pos_);
-        pos_ = buffer_.size();
-        return rest;
-    }
-
-    void Write(const std::string& text) override {
-        requireOpen(false);
-        writeAll(file_, text.data(), text.size());
-    }
-
-    void WriteLine(const std::string& text) override {
-        requireOpen(false);
-        // One WriteFile for text and line end: a process killed later has
-        // handed the whole line to the system already.
-        std::string line;
-        line.reserve(text.size() + 2);
-        line += text;
-        line += "\r\n";
-        writeAll(file_, line.data(), line.size());
-    }
-
-    void Close() override {
-        requireOpen(reading_);
-        closeQuietly();
-    }
-
-private:
-    void closeQuietly() {
+    void writeRaw(const char* data, std::size_t size) override { writeAll(file_, data, size); }
+    bool isOpen() const override { return file_ != INVALID_HANDLE_VALUE; }
+    void closeRaw() override {
         if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
         file_ = INVALID_HANDLE_VALUE;
     }
 
-    void requireOpen(bool forReading) const {
-        if (file_ == INVALID_HANDLE_VALUE) throw RunError{52, "Bad file name or number"};
-        if (forReading != reading_) throw RunError{54, "Bad file mode"};
-    }
-
-    // Appends the next block to the buffer, dropping what was consumed first.
-    // False at the end of the file.
-    bool fill() {
-        if (eof_) return false;
-        if (pos_ > 0) {
-            buffer_.erase(0, pos_);
-            pos_ = 0;
-        }
-        const std::size_t old = buffer_.size();
-        buffer_.resize(old + kReadBlock);
-        DWORD got = 0;
-        if (!::ReadFile(file_, buffer_.data() + old, kReadBlock, &got, nullptr)) {
-            const DWORD code = ::GetLastError();
-            buffer_.resize(old);
-            // A pipe whose writer has gone is at its end, as a file would be.
-            if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) {
-                eof_ = true;
-                return false;
-            }
-            throw errorFor(code);
-        }
-        buffer_.resize(old + got);
-        if (got == 0) eof_ = true;
-        return got > 0;
-    }
-
+private:
     HANDLE file_;
-    bool reading_;
-    std::string buffer_;
-    std::size_t pos_ = 0;
-    bool eof_ = false;
 };
 
 // Opens `path` with the given access and disposition. An existing folder or
