@@ -65,3 +65,19 @@ function(vorbex_win32_tests)
   gtest_discover_tests(test_win32 DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL vorbex_win32_tests)
+
+# The logic suites (tests/run, prepare, scriptlog, report) on the Win32
+# backend. Their sandbox is the machine's own drive C: and registry (see
+# tests/support/sandbox_win32.cpp), so they run one at a time. The real MD5
+# library is the stand-in DLL built beside them. A test program stands where
+# vorbex.exe would and reads its own file version, so it carries the same
+# version resource.
+function(vorbex_win32_logic_tests target)
+  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/platform/win32/version.rc)
+  foreach(lib IN ITEMS KGnMD5)
+    if(TARGET ${lib})
+      add_dependencies(${target} ${lib})
+    endif()
+  endforeach()
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+endfunction()

@@ -1,13 +1,12 @@
-// Script details and their MD5 verification, the MD5 service, and the posix MD5 library.
-#include <sys/stat.h>
-
+// Script details and their MD5 verification, and the MD5 service. The MD5
+// library is the real one of the build (posix: OpenSSL; Win32: the DLL).
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/posix/md5.h"
 #include "prepare/checksum.h"
+#include "run/text.h"
 #include "support/test_support.h"
 
 namespace {
@@ -15,7 +14,6 @@ namespace {
 const std::string kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";
 const std::string kEmptyMd5 = "d41d8cd98f00b204e9800998ecf8427e";
 const std::string kProcessed = "C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\ProcessedScripts";
-const std::string kLocalSync = "C:\\Program Files\\KOVAExmonScripts";
 
 // Everything the MD5 library and the profile reader are asked, in order.
 using Events = std::vector<std::string>;
@@ -24,7 +22,7 @@ using Events = std::vector<std::string>;
 // failing, as a library that cannot map a large file would.
 class FailingMd5 : public Md5Library {
 public:
-    explicit FailingMd5(Events* events) : events_(events) {}
+    FailingMd5(Events* events, Md5Library& real) : events_(events), real_(real) {}
     bool failPlain = true;
     bool failBlock = false;
     std::string blockError = "  disk gone  ";
@@ -46,22 +44,22 @@ public:
 
 private:
     Events* events_;
-    PosixMd5Library real_;
+    Md5Library& real_;
 };
 
 // The real profile reader, noting every read.
-class RecordingProfile : public PosixProfileFiles {
+class RecordingProfile : public ForwardingProfileFiles {
 public:
-    explicit RecordingProfile(Events* events) : events_(events) {}
+    RecordingProfile(Events* events, ProfileFiles& real) : ForwardingProfileFiles(real), events_(events) {}
     std::string GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
                           std::uint32_t bufferChars, const std::string& file) override {
         events_->push_back("GetString " + section + "/" + key + " " + std::to_string(bufferChars) + " " + file);
-        return PosixProfileFiles::GetString(section, key, defaultValue, bufferChars, file);
+        return ForwardingProfileFiles::GetString(section, key, defaultValue, bufferChars, file);
     }
     std::int32_t GetInt(const std::string& section, const std::string& key, std::int32_t defaultValue,
                         const std::string& file) override {
         events_->push_back("GetInt " + section + "/" + key + " " + file);
-        return PosixProfileFiles::GetInt(section, key, defaultValue, file);
+        return ForwardingProfileFiles::GetInt(section, key, defaultValue, file);
     }
 
 private:
@@ -80,7 +78,15 @@ struct ChecksumRun : TestRun {
         for (const auto& m : messages()) n += m.rfind(prefix, 0) == 0 ? 1 : 0;
         return n;
     }
-    PosixMd5Library md5;
+    // The digest of "abc" in `path`, in the letter case the real library
+    // writes it (the Windows library may write upper case).
+    std::string abcDigest(const std::string& path) {
+        std::string digest, size, error;
+        EXPECT_NE(md5.KGetMD5(path, digest, size, error), 0) << error;
+        EXPECT_EQ(lowerAscii(digest), kAbcMd5);
+        return digest;
+    }
+    Md5Library& md5 = real->md5();
 };
 
 }  // namespace
@@ -126,7 +132,8 @@ TEST(CompareChecksum, PrimaryScriptFoundWithUpperCaseChecksum) {
     EXPECT_EQ(run.ctx->strPrimaryScriptPath, kProcessed + "\\main.atp");
     EXPECT_EQ(run.ctx->strPrimaryScriptFolder, kProcessed);
     EXPECT_EQ(run.ctx->strAdditionalScripts, details);
-    EXPECT_EQ(run.ctx->strFileMD5, kAbcMd5);
+    const std::string digest = run.abcDigest(kProcessed + "\\main.atp");
+    EXPECT_EQ(run.ctx->strFileMD5, digest);
 
     const std::vector<std::string> expected = {
         "MSG : Preprocessing: [ScriptDetails 0] File Mode:HTTP; ScriptFile:main.atp; "
@@ -136,7 +143,7 @@ TEST(CompareChecksum, PrimaryScriptFoundWithUpperCaseChecksum) {
         "MSG : Preprocessing: Primary Script :: " + kProcessed + "\\main.atp",
         "MSG : Preprocessing: Getting MD5 checksum of : " + kProcessed + "\\main.atp",
         "MSG : Preprocessing: Filesize : 3 Bytes for " + kProcessed + "\\main.atp",
-        "MSG : Preprocessing: FileMD5CheckSum : " + kAbcMd5 + " for " + kProcessed + "\\main.atp",
+        "MSG : Preprocessing: FileMD5CheckSum : " + digest + " for " + kProcessed + "\\main.atp",
     };
     EXPECT_EQ(run.messages(), expected);
 }
@@ -152,9 +159,11 @@ TEST(CompareChecksum, LocalSyncInAnyCaseWithBlanksSelectsTheProgramFilesFolder) 
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     ASSERT_EQ(run.ctx->arrScriptDetails.size(), 2u);
     EXPECT_EQ(run.ctx->arrScriptDetails[1].FileMode, "lOcAl-SyNc  ");
-    EXPECT_EQ(run.ctx->arrScriptDetails[1].Location, kLocalSync + "\\ls.atp");
-    EXPECT_EQ(run.ctx->strSystemDirectory, "C:\\Program Files");
-    EXPECT_TRUE(run.logged("MSG : Preprocessing: System directory :: C:\\Program Files"));
+    // The folder is named by the short form of Program Files ("C:\\PROGRA~1" on Windows).
+    const std::string programFiles = run.paths.ShortPath("C:\\Program Files");
+    EXPECT_EQ(run.ctx->arrScriptDetails[1].Location, programFiles + "\\KOVAExmonScripts\\ls.atp");
+    EXPECT_EQ(run.ctx->strSystemDirectory, programFiles);
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: System directory :: " + programFiles));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: [ScriptDetails 1] File Mode:lOcAl-SyNc  ; ScriptFile:ls.atp; "
                            "Checksum:" + kAbcMd5));
     // The additional script never becomes the primary one.
@@ -246,7 +255,7 @@ TEST(CompareChecksum, BlankFieldsNameTheirEntry) {
 TEST(CompareChecksum, ChecksumServiceFailureComesFirstWithoutPrefix) {
     ChecksumRun run;
     Events events;
-    FailingMd5 md5(&events);
+    FailingMd5 md5(&events, run.real->md5());
     md5.failBlock = true;
     run.ctx->sys.md5 = &md5;
     run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
@@ -281,13 +290,13 @@ TEST(CompareChecksum, EarlierJobLeavesNothingBehind) {
 TEST(GenerateChecksum, PlainCallSucceedingNeverReadsTheBlockSize) {
     ChecksumRun run;
     Events events;
-    RecordingProfile profile(&events);
+    RecordingProfile profile(&events, run.profile);
     run.ctx->sys.profile = &profile;
     run.sandbox.writeFile("C:\\Agent\\MDCSFileList.ini", "[BlockSize]\r\nSize=64\r\n");
     run.sandbox.writeFile("C:\\Agent\\a.txt", "abc");
 
     EXPECT_FALSE(fncGenerateChecksum(*run.ctx, "C:\\Agent\\a.txt"));
-    EXPECT_EQ(run.ctx->strFileMD5, kAbcMd5);
+    EXPECT_EQ(run.ctx->strFileMD5, run.abcDigest("C:\\Agent\\a.txt"));
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(run.ctx->strFailureDesc, "");
 }
@@ -295,8 +304,8 @@ TEST(GenerateChecksum, PlainCallSucceedingNeverReadsTheBlockSize) {
 TEST(GenerateChecksum, BlockSizeReadOnlyAfterThePlainCallFailed) {
     ChecksumRun run;
     Events events;
-    RecordingProfile profile(&events);
-    FailingMd5 md5(&events);
+    RecordingProfile profile(&events, run.profile);
+    FailingMd5 md5(&events, run.real->md5());
     run.ctx->sys.profile = &profile;
     run.ctx->sys.md5 = &md5;
     run.sandbox.writeFile("C:\\Agent\\MDCSFileList.ini", "[blocksize]\r\nsize= 64\r\n");
@@ -307,7 +316,7 @@ TEST(GenerateChecksum, BlockSizeReadOnlyAfterThePlainCallFailed) {
     const Events expected = {"KGetMD5", "GetString BlockSize/Size 255 C:\\Agent\\MDCSFileList.ini",
                              "KGetMD5WBlock 64"};
     EXPECT_EQ(events, expected);
-    EXPECT_EQ(run.ctx->strFileMD5, kAbcMd5);
+    EXPECT_EQ(run.ctx->strFileMD5, run.abcDigest("C:\\Agent\\a.txt"));
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Filesize : 3 Bytes for C:\\Agent\\a.txt"));
 }
@@ -315,7 +324,7 @@ TEST(GenerateChecksum, BlockSizeReadOnlyAfterThePlainCallFailed) {
 TEST(GenerateChecksum, BothCallsFailingWithoutABlockSize) {
     ChecksumRun run;
     Events events;
-    FailingMd5 md5(&events);
+    FailingMd5 md5(&events, run.real->md5());
     run.ctx->sys.md5 = &md5;
     run.sandbox.writeFile("C:\\Agent\\a.txt", "abc");
     run.ctx->strFailureDesc = "earlier text";
@@ -339,7 +348,7 @@ TEST(GenerateChecksum, BothCallsFailingWithoutABlockSize) {
 TEST(GenerateChecksum, ErrorTextIsTrimmedAndTheSizeTextPassedAsItStands) {
     ChecksumRun run;
     Events events;
-    FailingMd5 md5(&events);
+    FailingMd5 md5(&events, run.real->md5());
     md5.failBlock = true;
     run.ctx->sys.md5 = &md5;
     run.sandbox.writeFile("C:\\Agent\\MDCSFileList.ini", "[BlockSize]\r\nSize=4 KB\r\n");
@@ -388,72 +397,4 @@ TEST(GenerateChecksum, BlockSizeReaderForms) {
     EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "Long", file, false), std::string(254, 'x'));
     EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "None", file, true), "0");
     EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "Size", "C:\\Agent\\none.ini", false), "");
-}
-
-// ---- the posix MD5 library ----
-
-TEST(PosixMd5, KnownVectorsThroughBothCalls) {
-    Sandbox box;
-    PosixMd5Library md5;
-    struct Case {
-        std::string content, digest;
-    };
-    const std::vector<Case> cases = {
-        {"", kEmptyMd5},
-        {"abc", kAbcMd5},
-        {"The quick brown fox jumps over the lazy dog", "9e107d9d372bb6826bd81d3542a419d6"},
-        {std::string(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21"},
-        // Larger than one plain read.
-        {std::string(3000000, 'a'), "99ddc9a3a46ea62c95652bdf937a1fb8"},
-    };
-    for (const auto& c : cases) {
-        box.writeFile("C:\\Data\\file.bin", c.content);
-        std::string digest, size, error = "old";
-        ASSERT_NE(md5.KGetMD5("c:\\DATA\\File.BIN", digest, size, error), 0) << error;
-        EXPECT_EQ(digest, c.digest);
-        EXPECT_EQ(size, std::to_string(c.content.size()));
-        EXPECT_EQ(error, "");
-        for (const char* block : {"1", " 7", "3.5", "64"}) {
-            std::string d2, s2, e2;
-            ASSERT_NE(md5.KGetMD5WBlock("C:\\Data\\file.bin", block, d2, s2, e2), 0) << block << ": " << e2;
-            EXPECT_EQ(d2, c.digest) << block;
-            EXPECT_EQ(s2, size) << block;
-        }
-    }
-}
-
-TEST(PosixMd5, UnreadableFilesFailWithAReason) {
-    Sandbox box;
-    PosixMd5Library md5;
-    box.makeFolder("C:\\Data\\folder");
-    ASSERT_EQ(::mkfifo(box.hostPath("C:\\Data\\pipe").c_str(), 0600), 0);
-    struct Case {
-        std::string path, error;
-    };
-    const std::vector<Case> cases = {
-        {"C:\\Data\\missing.bin", "Unable to open file: No such file or directory"},
-        {"C:\\Data\\folder", "Unable to read file: Is a directory"},
-        {"C:\\Data\\pipe", "Unable to read file: not a regular file"},
-    };
-    for (const auto& c : cases) {
-        std::string digest = "keep", size = "keep", error;
-        EXPECT_EQ(md5.KGetMD5(c.path, digest, size, error), 0) << c.path;
-        EXPECT_EQ(error, c.error);
-        EXPECT_EQ(digest + size, "keepkeep");
-        error.clear();
-        EXPECT_EQ(md5.KGetMD5WBlock(c.path, "4", digest, size, error), 0) << c.path;
-        EXPECT_EQ(error, c.error);
-    }
-}
-
-TEST(PosixMd5, UnusableBlockSizesFail) {
-    Sandbox box;
-    PosixMd5Library md5;
-    box.writeFile("C:\\Data\\file.bin", "abc");
-    for (const char* block : {"", "0", "0.5", "-4", "abc", "65537", "1e300"}) {
-        std::string digest, size, error;
-        EXPECT_EQ(md5.KGetMD5WBlock("C:\\Data\\file.bin", block, digest, size, error), 0) << block;
-        EXPECT_EQ(error, std::string("Invalid block size: \"") + block + "\" KB");
-        EXPECT_EQ(digest, "");
-    }
 }

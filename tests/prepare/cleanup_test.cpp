@@ -1,12 +1,7 @@
 // Clean-up of the script folders after each job and of old logs at the end of a run.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -31,20 +26,7 @@ struct CleanupRun : TestRun {
     // Writes a file whose time stamps show the given local time.
     void writeFileAt(const std::string& path, const LocalTime& t) {
         sandbox.writeFile(path, "x");
-        setTime(sandbox.hostPath(path), t);
-    }
-    static void setTime(const std::string& hostPath, const LocalTime& t) {
-        std::tm tm{};
-        tm.tm_year = t.year - 1900;
-        tm.tm_mon = t.month - 1;
-        tm.tm_mday = t.day;
-        tm.tm_hour = t.hour;
-        tm.tm_min = t.minute;
-        tm.tm_sec = t.second;
-        tm.tm_isdst = -1;
-        const timespec stamp{std::mktime(&tm), 0};
-        const timespec times[2] = {stamp, stamp};
-        ASSERT_EQ(::utimensat(AT_FDCWD, hostPath.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << hostPath;
+        ASSERT_TRUE(setFileTime(sandbox.hostPath(path), t)) << path;
     }
     int count(const std::string& prefix) const {
         int n = 0;
@@ -53,15 +35,18 @@ struct CleanupRun : TestRun {
     }
 };
 
-// The posix file system, except that one path refuses to be deleted.
-class StubbornFileSystem : public PosixFileSystem {
+// The real file system, except that one path refuses to be deleted.
+class StubbornFileSystem : public ForwardingFileSystem {
 public:
+    using ForwardingFileSystem::ForwardingFileSystem;
     std::string stubborn;
     void DeleteFile(const std::string& path, bool force) override {
         if (path == stubborn) throw RunError{75, "Path/File access error"};
-        PosixFileSystem::DeleteFile(path, force);
+        ForwardingFileSystem::DeleteFile(path, force);
     }
 };
+
+const char* const kNoLinks = "symbolic links are made with the posix machine's own calls";
 
 std::string twoDigits(int n) {
     char buffer[8];
@@ -80,11 +65,8 @@ TEST(DeleteDownloadedFiles, SideFilesGoAndEverythingElseStays) {
     }
     run.sandbox.writeFile(kLocalSync + "\\locked.log3", "x");
     run.fs.SetReadOnly(kLocalSync + "\\locked.log3", true);
-    // A folder with a side-file name and a link to a side file elsewhere.
+    // A folder with a side-file name.
     run.sandbox.writeFile(kLocalSync + "\\sub.log3\\inner.log3", "x");
-    run.sandbox.writeFile("C:\\Elsewhere\\victim.log3", "x");
-    std::filesystem::create_symlink(run.sandbox.hostPath("C:\\Elsewhere\\victim.log3"),
-                                    run.sandbox.hostPath(kLocalSync) + "/link.log3");
     run.sandbox.writeFile(kProcessed + "\\b.ATPINF", "x");
     run.sandbox.writeFile(kProcessed + "\\main.atp", "x");
 
@@ -96,8 +78,6 @@ TEST(DeleteDownloadedFiles, SideFilesGoAndEverythingElseStays) {
     for (const char* kept : {"notes.log3.txt", "script.atp", "locked.log3", "sub.log3\\inner.log3"}) {
         EXPECT_TRUE(run.sandbox.exists(kLocalSync + "\\" + kept)) << kept;
     }
-    EXPECT_TRUE(std::filesystem::is_symlink(run.sandbox.hostPath(kLocalSync) + "/link.log3"));
-    EXPECT_TRUE(run.sandbox.exists("C:\\Elsewhere\\victim.log3"));
     EXPECT_FALSE(run.sandbox.exists(kProcessed + "\\b.ATPINF"));
     EXPECT_TRUE(run.sandbox.exists(kProcessed + "\\main.atp"));
 
@@ -111,6 +91,22 @@ TEST(DeleteDownloadedFiles, SideFilesGoAndEverythingElseStays) {
     }
     EXPECT_EQ(seen, errors);
     EXPECT_EQ(run.count("MSG : Preprocessing : Deleting file :: "), 5);
+}
+
+TEST(DeleteDownloadedFiles, ALinkToASideFileElsewhereIsNeitherDeletedNorFollowed) {
+    if (!onPosixBackend()) GTEST_SKIP() << kNoLinks;
+    CleanupRun run;
+    run.sandbox.writeFile(kLocalSync + "\\plain.log3", "x");
+    run.sandbox.writeFile("C:\\Elsewhere\\victim.log3", "x");
+    std::filesystem::create_symlink(run.sandbox.hostPath("C:\\Elsewhere\\victim.log3"),
+                                    run.sandbox.hostPath(kLocalSync) + "/link.log3");
+
+    subDeleteDownloadedFiles(*run.ctx);
+
+    EXPECT_FALSE(run.sandbox.exists(kLocalSync + "\\plain.log3"));
+    EXPECT_TRUE(std::filesystem::is_symlink(run.sandbox.hostPath(kLocalSync) + "/link.log3"));
+    EXPECT_TRUE(run.sandbox.exists("C:\\Elsewhere\\victim.log3"));
+    EXPECT_EQ(run.count("MSG : Preprocessing : Deleting file :: "), 1);
 }
 
 TEST(DeleteDownloadedFiles, EachFolderHasItsOwnScanLimit) {
@@ -167,11 +163,6 @@ TEST(DeletePreviousFiles, OldFilesByCalendarDay) {
     run.writeFileAt(kApplicationLog + "\\kTATCMD_new.txt", {2026, 12, 5, 8, 0, 0});
     run.writeFileAt(kApplicationLog + "\\kHVRLog\\vorbex_kTATCMD_old.txt", {2026, 11, 1, 8, 0, 0});
     run.writeFileAt(kApplicationLog + "\\kHVRLog\\vorbex_20261101.txt", {2026, 11, 1, 8, 0, 0});
-    // A link to an old runner log elsewhere: neither the link nor its target is touched.
-    run.writeFileAt("C:\\Elsewhere\\kTATCMD_target.txt", {2026, 11, 1, 8, 0, 0});
-    const std::string link = run.sandbox.hostPath(kApplicationLog) + "/kTATCMD_link.txt";
-    std::filesystem::create_symlink(run.sandbox.hostPath("C:\\Elsewhere\\kTATCMD_target.txt"), link);
-    CleanupRun::setTime(link, {2026, 11, 1, 8, 0, 0});
 
     subdeletepreviousfiles(*run.ctx);
 
@@ -186,8 +177,6 @@ TEST(DeletePreviousFiles, OldFilesByCalendarDay) {
     EXPECT_TRUE(run.sandbox.exists(kApplicationLog + "\\kTATCMD_new.txt"));
     EXPECT_TRUE(run.sandbox.exists(kApplicationLog + "\\kHVRLog\\vorbex_kTATCMD_old.txt"));
     EXPECT_TRUE(run.sandbox.exists(kApplicationLog + "\\kHVRLog\\vorbex_20261101.txt"));
-    EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_TRUE(run.sandbox.exists("C:\\Elsewhere\\kTATCMD_target.txt"));
 
     const std::vector<std::string> expected = {
         "MSG : Preprocessing : in subdeletepreviousfiles",
@@ -199,9 +188,30 @@ TEST(DeletePreviousFiles, OldFilesByCalendarDay) {
     EXPECT_EQ(run.messages(), expected);
 }
 
+TEST(DeletePreviousFiles, ALinkToAnOldRunnerLogIsNeitherDeletedNorFollowed) {
+    if (!onPosixBackend()) GTEST_SKIP() << kNoLinks;
+    CleanupRun run;
+    run.sandbox.makeFolder(kAutomiseLogs);
+    run.writeFileAt(kApplicationLog + "\\old_KTATCMD_1.txt", {2026, 12, 1, 8, 0, 0});
+    run.writeFileAt("C:\\Elsewhere\\kTATCMD_target.txt", {2026, 11, 1, 8, 0, 0});
+    const std::string link = run.sandbox.hostPath(kApplicationLog) + "/kTATCMD_link.txt";
+    std::filesystem::create_symlink(run.sandbox.hostPath("C:\\Elsewhere\\kTATCMD_target.txt"), link);
+    ASSERT_TRUE(setFileTime(link, {2026, 11, 1, 8, 0, 0}));
+
+    subdeletepreviousfiles(*run.ctx);
+
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_TRUE(run.sandbox.exists("C:\\Elsewhere\\kTATCMD_target.txt"));
+    const std::vector<std::string> expected = {
+        "MSG : Preprocessing : in subdeletepreviousfiles",
+        "MSG : Deleting file " + kApplicationLog + "\\old_KTATCMD_1.txt",
+    };
+    EXPECT_EQ(run.messages(), expected);
+}
+
 TEST(DeletePreviousFiles, ErrorsAreIgnoredSilently) {
     CleanupRun run;
-    StubbornFileSystem fs;
+    StubbornFileSystem fs{run.fs};
     run.ctx->objFSO = &fs;
     // No AutomiseLogs folder at all; one runner log that cannot be deleted.
     run.writeFileAt(kApplicationLog + "\\a_kTATCMD_.txt", {2026, 12, 1, 8, 0, 0});

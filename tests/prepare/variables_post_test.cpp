@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/xml.h"
 #include "prepare/variables_post.h"
 #include "support/test_support.h"
 
@@ -18,7 +17,7 @@ const std::string kDrop = "C:\\Agent\\HVRPostLogs\\vars.xml";
 class VariablesPost : public ::testing::Test {
 protected:
     TestRun run;
-    PosixXmlLibrary xml;
+    XmlLibrary& xml = run.real->xml();
     RunContext& ctx = *run.ctx;
 
     void SetUp() override {

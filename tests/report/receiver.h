@@ -1,6 +1,7 @@
 // Test helpers of the report tests: the webpost receiver as a child process,
-// a certificate made for one test, a loopback port where nobody listens, and
-// a webpost library that records its calls instead of posting.
+// a certificate made for one test, a loopback port where nobody listens
+// (posix_receiver.cpp, posix only), and a webpost library that records its
+// calls instead of posting (fake_webpost.cpp, every build).
 #pragma once
 
 #include <sys/types.h>

@@ -2,14 +2,9 @@
 // that meets an earlier failure, fails its checks, or is malformed.
 #include <gtest/gtest.h>
 
-#include <openssl/evp.h>
-
 #include <filesystem>
 
 #include "platform/errors.h"
-#include "platform/posix/desktop.h"
-#include "platform/posix/md5.h"
-#include "platform/posix/processes.h"
 #include "run/job_driver.h"
 #include "run/text.h"
 #include "support/test_support.h"
@@ -157,15 +152,14 @@ TEST_F(JobDriverTest, AMalformedJobEndsTheRun) {
 // Jobs that get as far as running their script, with the test runner.
 class JobDriverRunTest : public JobDriverTest {
 protected:
-    PosixMd5Library md5;
-    PosixProcesses processes;
-    PosixDesktop desktop;
-
     void SetUp() override {
+        if (!onPosixBackend()) {
+            GTEST_SKIP() << "runs the stand-in script runner, a posix program started through the posix backend";
+        }
         JobDriverTest::SetUp();
-        run.platform.md5 = ctx.sys.md5 = &md5;
-        run.platform.processes = ctx.sys.processes = &processes;
-        run.platform.desktop = ctx.sys.desktop = &desktop;
+        run.platform.md5 = ctx.sys.md5 = &run.real->md5();
+        run.platform.processes = ctx.sys.processes = &run.real->processes();
+        run.platform.desktop = ctx.sys.desktop = &run.real->desktop();
         const std::string runner = std::string(VORBEX_BINARY_DIR) + "/atcmd-standin";
         ASSERT_TRUE(std::filesystem::exists(runner)) << "build the atcmd-standin target first";
         run.sandbox.writeFile("C:\\Runner\\ATCMD.exe", "");
@@ -176,15 +170,7 @@ protected:
     // A direct-launch job for a project of the test runner.
     std::string scriptJob(const std::string& project) {
         run.sandbox.writeFile(kProcessed + "\\Run.atz", project);
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        EVP_Digest(project.data(), project.size(), digest, &length, EVP_md5(), nullptr);
-        std::string hex;
-        for (unsigned int i = 0; i < length; ++i) {
-            hex += "0123456789abcdef"[digest[i] >> 4];
-            hex += "0123456789abcdef"[digest[i] & 15];
-        }
-        return job({"T1", "1", "55", "2", "HTTP@#@Run.atz@#@" + hex, "", "1", "0", "0", ""});
+        return job({"T1", "1", "55", "2", "HTTP@#@Run.atz@#@" + systemMd5Hex(project), "", "1", "0", "0", ""});
     }
 };
 

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 
-#include "platform/posix/xml.h"
 #include "run/job_list.h"
 #include "support/test_support.h"
 
@@ -15,7 +14,7 @@ const std::string kListPath = "C:\\Agent\\kHVR\\Tellix\\Action_12_KRN\\KRNScript
 class JobListTest : public ::testing::Test {
 protected:
     TestRun run;
-    PosixXmlLibrary xml;
+    XmlLibrary& xml = run.real->xml();
     RunContext& ctx = *run.ctx;
 
     void SetUp() override {

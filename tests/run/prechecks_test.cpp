@@ -12,28 +12,13 @@
 
 namespace {
 
-char** programArgs() {
-    static char name[] = "vorbex";
-    static char* argv[] = {name, nullptr};
-    return argv;
-}
-
-// The real host with a command line the test chooses.
-class CommandLineHost : public PosixHost {
-public:
-    explicit CommandLineHost(std::string line) : PosixHost(1, programArgs()), line_(std::move(line)) {}
-    std::string CommandLine() override { return line_; }
-
-private:
-    std::string line_;
-};
-
 // A file system on which the runner's script folder cannot be created.
-class NoExMonFolder : public PosixFileSystem {
+class NoExMonFolder : public ForwardingFileSystem {
 public:
+    using ForwardingFileSystem::ForwardingFileSystem;
     void CreateFolder(const std::string& path) override {
         if (containsNoCase(path, "KOVAExMonScripts")) throw runError(err::PermissionDenied);
-        PosixFileSystem::CreateFolder(path);
+        ForwardingFileSystem::CreateFolder(path);
     }
 };
 
@@ -45,8 +30,12 @@ const std::string kRunnerMissing =
 class PreChecksTest : public ::testing::Test {
 protected:
     TestRun run;
-    CommandLineHost host{"5,2,Action_12_KRN"};
+    CommandLineHost host{run.host, "5,2,Action_12_KRN"};
     RunContext& ctx = *run.ctx;
+    // The runner's script folder as the checks name it: below the short form
+    // of Program Files (on Windows "C:\PROGRA~1"; on the posix machine the
+    // path itself).
+    std::string exMon;
 
     void SetUp() override {
         run.platform.host = &host;
@@ -64,6 +53,7 @@ protected:
                                  "C:\\Agent\\kHVR\\Tellix\\Action_12_KRN\\KRNScripts.xml"}) {
             run.sandbox.writeFile(file, "x");
         }
+        exMon = run.paths.ShortPath("C:\\Program Files") + "\\KOVAExMonScripts";
     }
     void setRunner(const std::string& data) { run.sandbox.writeRegistry(kRunnerKey + "\"ATCMDLocation\"=" + data + "\r\n"); }
     void remove(const std::string& path) { std::filesystem::remove_all(run.sandbox.hostPath(path)); }
@@ -79,7 +69,7 @@ TEST_F(PreChecksTest, EverythingPresentLogsTheChecksOnly) {
         "MSG : Preprocessing: HKEY_LOCAL_MACHINE\\SOFTWARE\\VSoft\\Automise\\3.0\\ATCMDLocation : C:\\Tools\\ATCMD.exe",
         "MSG : Preprocessing: Checking for folder C:\\Agent\\kScripts",
         "MSG : Preprocessing: Checking for folder C:\\Agent\\kHVR\\Tellix\\Action_12_KRN\\ProcessedScripts",
-        "MSG : Preprocessing: Checking for folder C:\\Program Files\\KOVAExMonScripts",
+        "MSG : Preprocessing: Checking for folder " + exMon,
         "MSG : Preprocessing: Checking for file C:\\Agent\\KGnMD5.dll",
         "MSG : Preprocessing: Checking for file C:\\Agent\\kWbPost.dll",
     };
@@ -88,7 +78,7 @@ TEST_F(PreChecksTest, EverythingPresentLogsTheChecksOnly) {
 
 TEST_F(PreChecksTest, BlankCommandLineStopsBeforeTheRunnerIsLookedFor) {
     for (const char* line : {"", "   "}) {
-        CommandLineHost blank(line);
+        CommandLineHost blank(run.host, line);
         ctx.sys.host = &blank;
         run.lines.clear();
         subPreChecks(ctx);
@@ -157,7 +147,7 @@ TEST_F(PreChecksTest, RunnerFailureStaysUnlessALaterCheckFails) {
 }
 
 TEST_F(PreChecksTest, ScriptFolderUnderProgramFilesIsCreatedOnceThenOnlyChecked) {
-    const std::string creating = "MSG : Preprocessing: Creating FolderC:\\Program Files\\KOVAExMonScripts";
+    const std::string creating = "MSG : Preprocessing: Creating Folder" + exMon;
     remove("C:\\Program Files\\KOVAExMonScripts");
     subPreChecks(ctx);
     EXPECT_TRUE(run.logged(creating));
@@ -166,11 +156,11 @@ TEST_F(PreChecksTest, ScriptFolderUnderProgramFilesIsCreatedOnceThenOnlyChecked)
     run.lines.clear();
     subPreChecks(ctx);
     EXPECT_FALSE(run.logged(creating));
-    EXPECT_TRUE(run.logged("MSG : Preprocessing: Checking for folder C:\\Program Files\\KOVAExMonScripts"));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Checking for folder " + exMon));
 }
 
 TEST_F(PreChecksTest, FailureToCreateTheScriptFolderReachesTheCaller) {
-    NoExMonFolder failing;
+    NoExMonFolder failing{run.fs};
     ctx.objFSO = &failing;
     ctx.sys.fs = &failing;
     remove("C:\\Program Files\\KOVAExMonScripts");
@@ -180,7 +170,7 @@ TEST_F(PreChecksTest, FailureToCreateTheScriptFolderReachesTheCaller) {
     } catch (const RunError& e) {
         EXPECT_EQ(e.number, err::PermissionDenied);
     }
-    EXPECT_EQ(run.messages().back(), "MSG : Preprocessing: Creating FolderC:\\Program Files\\KOVAExMonScripts");
+    EXPECT_EQ(run.messages().back(), "MSG : Preprocessing: Creating Folder" + exMon);
 }
 
 TEST_F(PreChecksTest, RunnerDiscovery) {
