@@ -3,25 +3,22 @@
 // (/B, /L"console log", /A, /P"project", /V...), reads the project file named
 // by /P (the format is in README.md) and carries out its lines: console-log
 // lines, an exported log, a variables file, sleeps, a grandchild, exit codes.
-// Windows paths are mapped through VORBEX_MACHINE as the program maps them.
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <time.h>
-#include <unistd.h>
-
-#include <cerrno>
+// Files and the run variables file go through the platform seam with Windows
+// paths: native on Windows, mapped through VORBEX_MACHINE on Linux.
+#include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "execute/atcmd.h"
-#include "platform/posix/backends.h"
-#include "platform/posix/machine.h"
+#include "platform/clock.h"
+#include "platform/errors.h"
+#include "platform/filesystem.h"
+#include "platform/profile.h"
+#include "platform/system.h"
+#include "process_self.h"
 
 namespace {
 
@@ -76,33 +73,31 @@ bool isAbsoluteWindows(const std::string& path) {
     return (path.size() >= 2 && path[1] == ':') || (!path.empty() && (path[0] == '\\' || path[0] == '/'));
 }
 
-void makeFolders(const std::string& posixFolder) {
-    std::string path;
-    std::stringstream parts(posixFolder);
-    std::string part;
-    while (std::getline(parts, part, '/')) {
-        if (part.empty()) continue;
-        path += "/" + part;
-        ::mkdir(path.c_str(), 0777);
-    }
+// Creates the folders of a Windows path that are missing, outermost first.
+void makeFolders(FileSystem& fs, const std::string& folder) {
+    if (folder.empty() || folder.back() == ':' || fs.FolderExists(folder)) return;
+    makeFolders(fs, folderOf(folder));
+    ignoreErrors([&] { fs.CreateFolder(folder); });
 }
 
 // Writes a whole file, creating its folders; false when it cannot.
-bool writeFile(const std::string& windowsPath, const std::string& bytes) {
-    const std::string path = mapPath(windowsPath);
-    makeFolders(path.substr(0, path.find_last_of('/')));
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    return static_cast<bool>(out);
+bool writeFile(FileSystem& fs, const std::string& path, const std::string& bytes) {
+    makeFolders(fs, folderOf(path));
+    bool ok = false;
+    ignoreErrors([&] {
+        fs.CreateTextFile(path, true)->Write(bytes);
+        ok = true;
+    });
+    return ok;
 }
 
-bool readFile(const std::string& windowsPath, std::string& bytes) {
-    std::ifstream in(mapPath(windowsPath), std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    bytes = s.str();
-    return true;
+bool readFile(FileSystem& fs, const std::string& path, std::string& bytes) {
+    bool ok = false;
+    ignoreErrors([&] {
+        bytes = fs.OpenTextFile(path, IOMode::ForReading, false)->ReadAll();
+        ok = true;
+    });
+    return ok;
 }
 
 std::string replaceAll(std::string text, const std::string& find, const std::string& with) {
@@ -114,7 +109,7 @@ std::string replaceAll(std::string text, const std::string& find, const std::str
 
 class Runner {
 public:
-    explicit Runner(Arguments args) : args_(std::move(args)) {
+    Runner(Platform& sys, Arguments args) : sys_(sys), args_(std::move(args)) {
         // The program writes the console log into <install>AutomiseLogs\, so
         // the installation is the folder above the log's folder unless the
         // project names it.
@@ -122,13 +117,9 @@ public:
         if (!above.empty()) install_ = above + "\\";
     }
 
-    ~Runner() {
-        if (log_ >= 0) ::close(log_);
-    }
-
     int run() {
         std::string text;
-        if (args_.project.empty() || !readFile(args_.project, text)) {
+        if (args_.project.empty() || !readFile(*sys_.fs, args_.project, text)) {
             console("Error : project file not found: " + args_.project);
             console("Build Failed");
             return 3;
@@ -156,7 +147,7 @@ public:
                 }
                 std::string bytes;
                 const std::string path = isAbsoluteWindows(source) ? source : folderOf(args_.project) + "\\" + source;
-                ok = readFile(path, bytes);
+                ok = readFile(*sys_.fs, path, bytes);
                 if (!ok) console("Error : cannot read " + path);
                 return bytes;
             };
@@ -182,29 +173,25 @@ public:
                 bool ok = false;
                 const std::string body = content(source, ok);
                 if (!ok) return 4;
-                writeFile(exportPath(), body);
+                writeFile(*sys_.fs, exportPath(), body);
                 console(label + " " + exportPath() + "]");
             } else if (word == "vars") {
                 bool ok = true;
                 const std::string body = rest == "inline" ? content(rest, ok) : substitute(rest) + "\r\n";
-                writeFile(varsPath(), body);
+                writeFile(*sys_.fs, varsPath(), body);
                 console(std::string(atcmd::kVariablesFileLine) + varsPath());
             } else if (word == "sleep") {
-                sleepMs(std::atol(rest.c_str()));
+                sys_.clock->sleepMs(static_cast<std::uint32_t>(std::atol(rest.c_str())));
             } else if (word == "child") {
-                const long ms = std::atol(rest.c_str());
-                const pid_t pid = ::fork();
-                if (pid == 0) {
-                    sleepMs(ms);
-                    ::_exit(0);
-                }
+                std::uint32_t pid = 0;
+                if (!startSleepingChild(sys_, std::atol(rest.c_str()), pid)) return fail("cannot start a child");
                 console("Child process id: " + std::to_string(pid));
             } else if (word == "pid") {
-                console("Process id: " + std::to_string(::getpid()));
+                console("Process id: " + std::to_string(currentProcessId()));
             } else if (word == "env") {
                 const char* value = std::getenv(rest.c_str());
                 console(value ? "Environment " + rest + "=" + value : "Environment " + rest + " is not set");
-                console("User id: " + std::to_string(::getuid()));
+                console("User id: " + currentUserId());
             } else if (word == "args") {
                 for (std::size_t n = 0; n < args_.all.size(); ++n) {
                     console("Argument " + std::to_string(n + 1) + ": " + args_.all[n]);
@@ -239,11 +226,10 @@ private:
     // The name the program handed over in the run variables file.
     std::string exportName() {
         if (!exportName_.empty()) return exportName_;
-        PosixProfileFiles profile;
         const std::string name =
-            profile.GetString(std::string(atcmd::kRunVariablesSection), std::string(atcmd::kExportLogNameKey), "",
+            sys_.profile->GetString(std::string(atcmd::kRunVariablesSection), std::string(atcmd::kExportLogNameKey), "",
                               554, install_ + std::string(atcmd::kRunVariablesFile));
-        return name.empty() ? "KOVAExportLog_" + std::to_string(::getpid()) + ".xml" : name;
+        return name.empty() ? "KOVAExportLog_" + std::to_string(currentProcessId()) + ".xml" : name;
     }
 
     std::string exportPath() { return install_ + "AutomiseLogs\\" + exportName(); }
@@ -253,43 +239,37 @@ private:
     }
 
     // One line, handed to the system at once: a runner that is killed later
-    // leaves every line it wrote.
+    // leaves every line it wrote. The log is created with its first line.
     void console(const std::string& line) {
         if (args_.log.empty()) return;
-        if (log_ < 0) {
-            const std::string path = mapPath(args_.log);
-            makeFolders(path.substr(0, path.find_last_of('/')));
-            log_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-            if (log_ < 0) return;
+        if (!log_ && !logFailed_) {
+            makeFolders(*sys_.fs, folderOf(args_.log));
+            ignoreErrors([&] { log_ = sys_.fs->CreateTextFile(args_.log, true); });
+            logFailed_ = !log_;
         }
-        const std::string bytes = line + "\r\n";
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(log_, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
-            done += static_cast<std::size_t>(n);
-        }
+        if (log_) ignoreErrors([&] { log_->WriteLine(line); });
     }
 
-    static void sleepMs(long ms) {
-        timespec left{ms / 1000, (ms % 1000) * 1000000L};
-        while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-        }
-    }
-
+    Platform& sys_;
     Arguments args_;
     std::string install_;
     std::string exportName_;
     std::string varsName_;
-    int log_ = -1;
+    std::unique_ptr<TextStream> log_;
+    bool logFailed_ = false;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    auto system = makeSystemPlatform(argc, argv);
+    // The child that `child` starts on Windows: the stand-in again, asleep.
+    if (argc == 3 && std::string(argv[1]) == "--sleep") {
+        system->platform.clock->sleepMs(static_cast<std::uint32_t>(std::atol(argv[2])));
+        return 0;
+    }
     Arguments args = parseArguments(argc, argv);
     if (args.log.empty()) return 2;  // without /L there is nowhere to report anything
-    Runner runner(std::move(args));
+    Runner runner(system->platform, std::move(args));
     return runner.run();
 }

@@ -1,0 +1,26 @@
+// What the stand-in needs of its own process that the platform seam does not
+// carry: its id, its user, and a child that dies with it.
+// May contain: declarations only; process_self_posix.cpp and
+// process_self_win32.cpp define them, and the build takes its own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct Platform;
+
+/// The id of this process, as the system's process lists show it.
+std::uint32_t currentProcessId();
+
+/// Who this process runs as. Posix: the real uid. Windows: the account name.
+std::string currentUserId();
+
+/// Starts a child that sleeps `ms` milliseconds and is ended with the stand-in
+/// when the launcher ends the stand-in's tree; its id goes to `processId`.
+/// False when it could not be started.
+/// Posix: a fork that stays in the stand-in's process group (the backend's
+/// process creation would make it a session of its own, out of reach of the
+/// group kill that is under test). Windows: the stand-in started again with
+/// `--sleep <ms>` through the processes interface, so it joins the stand-in's
+/// job as any program the runner starts would.
+bool startSleepingChild(Platform& sys, long ms, std::uint32_t& processId);
