@@ -495,16 +495,24 @@ write_jobs "$(job 801 "$(add_script One.atz "$clean_project")")" "$(job 802 "$(a
 run_vorbex
 stop_receiver
 count_lines 1 'MSG : Preprocessing: Registered Dll : C:\Agent\kWbPost.dll'
-has_line 'ERR : Function WebPost :: 429-ActiveX component can'"'"'t create object'
+# The retry follows the start of regsvr32 at once, so it normally finds the
+# class still missing and the record is dropped; should regsvr32 ever win
+# that race, the record is posted instead, which is no fault.
 first="$(drops wpdcmatztempexecst_N_42_ | head -1)"
-[ -n "$first" ] && contains "$(read_drop "$first")" '<scrid>801</scrid>' "dropped status record"
-[ -n "$first" ] || fail "the first record was not dropped"
+expected_posts=1
+if [ -n "$first" ]; then
+  has_line 'ERR : Function WebPost :: 429-ActiveX component can'"'"'t create object'
+  contains "$(read_drop "$first")" '<scrid>801</scrid>' "dropped status record"
+else
+  note "regsvr32 registered the class before the retry: the first record was posted"
+  expected_posts=2
+fi
 # regsvr32 ran on its own meanwhile: the class is there after the run, and the
 # second record, two seconds later, went out through it.
 for i in $(seq 1 30); do class_registered && break; sleep 0.2; done
 class_registered || fail "regsvr32 -s did not register kWbPost.WebPost"
 contains "$(cat "$work/posts.txt")" '<scrid>802</scrid>' "receiver"
-equals "$(grep -c . "$work/posts.txt")" 1 "posts received"
+equals "$(grep -c . "$work/posts.txt")" "$expected_posts" "posts received"
 verdict
 
 echo "$passed passed, $failed failed"
