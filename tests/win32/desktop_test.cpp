@@ -1,5 +1,10 @@
 // The Win32 desktops: opening by name, the error code of a failed open, and
 // a switch to the default desktop of an unlocked session.
+//
+// What cannot be checked here: under Wine SwitchDesktop never refuses and
+// there is no screen-saver desktop, so a locked workstation cannot be made.
+// The classification of a refused switch is tested with a fake desktop in the
+// execute tests; these tests check only what a real session shows.
 #include <gtest/gtest.h>
 
 #include "platform/win32/desktop.h"
