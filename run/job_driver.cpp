@@ -54,6 +54,9 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
             ctx.strDownloadTime = minutesToMs(f[7]);
             ctx.strContext = lowerAscii(f[8]);
             ctx.strCmdParameters = f[9];
+            // The variables file belongs to the job whose script log named it;
+            // a later job must never post it again under its own script id.
+            ctx.strVariablesFile.clear();
 
             WriteLog(ctx, "MSG : Preprocessing: TemplateID :: " + f[0] + "\r\n" +
                               "TemplateVersion :: " + f[1] + "\r\n" +

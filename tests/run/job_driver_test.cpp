@@ -185,6 +185,18 @@ TEST_F(JobDriverRunTest, AScriptWithoutVariablesIsRunAndReported) {
     EXPECT_EQ(drops("wpdcmatztempexecst").size(), 1u);
 }
 
+TEST_F(JobDriverRunTest, AnEarlierJobsVariablesFileIsNotTakenForTheNext) {
+    // The first job's variables file is left behind (its posting never ran),
+    // as after an error in an earlier posting.
+    ctx.strVariablesFile = "C:\\Agent\\AutomiseLogs\\VTXVariables_earlier.xml";
+    run.sandbox.writeFile(ctx.strVariablesFile,
+                          "<wpatcmdscrvardata><var name='Old'>1</var></wpatcmdscrvardata>");
+    fncExecuteKRNScript(ctx, scriptJob("console Project File: ${PROJECT}\nconsole Build Completed\n"));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: No VTX_Variables file found"));
+    EXPECT_TRUE(drops("VTXVariables_").empty());
+    EXPECT_TRUE(run.sandbox.exists("C:\\Agent\\AutomiseLogs\\VTXVariables_earlier.xml"));
+}
+
 TEST_F(JobDriverRunTest, AFailedScriptLeavesTheGenericFailureForTheRun) {
     ctx.blnScriptExecuted = true;
     fncExecuteKRNScript(ctx, scriptJob("console [Copy]\nconsole Error : denied\nconsole Build Failed\n"
