@@ -14,12 +14,15 @@ constexpr const char* kInteractiveDesktop = "winsta0\\default";
 
 // The runner's time limit, converted as the limit has always been converted:
 // a limit beyond 32 bits raises an overflow, which ends the launch unwaited.
+// A negative limit waits not at all: read as an unsigned wait it would be
+// weeks long, or (-1) no limit at all.
 //
 // The runner is already started at that point; an overflow must not leave it
 // running without a limit, so it is ended before the error goes on.
 std::uint32_t timeLimit(RunContext& ctx, Processes& sys, ProcHandle process) {
     try {
-        return static_cast<std::uint32_t>(toLong(ctx.strProcessTime));
+        const std::int32_t ms = toLong(ctx.strProcessTime);
+        return ms < 0 ? 0 : static_cast<std::uint32_t>(ms);
     } catch (const RunError&) {
         sys.TerminateProcess(process, 0);
         throw;

@@ -132,8 +132,10 @@ public:
     /// process this backend did not start is 0.
     virtual bool GetExitCodeProcess(ProcHandle process, std::uint32_t& exitCode) = 0;
     /// TerminateProcess: ends a running process with `exitCode`; fails when
-    /// it has already ended. Posix: a process this backend started is ended
-    /// with its whole process group, so its own children go with it.
+    /// it has already ended. A process this backend started is ended with
+    /// every process it started, however far they went from it. Posix: its
+    /// process group and its tree of descendants, reaped. Win32: its job
+    /// object, or, where it could not join one, its tree by parent ids.
     virtual bool TerminateProcess(ProcHandle process, std::uint32_t exitCode) = 0;
     /// CloseHandle: any handle of this interface.
     virtual bool CloseHandle(ProcHandle handle) = 0;

@@ -26,10 +26,25 @@ public:
                                 std::int32_t defaultValue, const std::string& file) = 0;
     /// WritePrivateProfileStringA: writes key=value, creating section and file
     /// (when the folder exists); every other line stays as it was. The file is
-    /// replaced as a whole so that a reader never sees half of it. False on failure.
+    /// replaced as a whole so that a reader never sees half of it. False on
+    /// failure, and for an entry that is not storableProfileEntry.
     virtual bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                              const std::string& file) = 0;
     /// Writes several keys with one replacement of the file, in order, with the
-    /// result of as many WriteString calls. False when the file could not be written.
-    virtual bool WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) = 0;
+    /// result of as many WriteString calls: an entry that is not storable is
+    /// skipped and every other one is still written. One flag per entry, true
+    /// when that entry was written; all false when the file could not be written.
+    virtual std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) = 0;
 };
+
+/// True when the entry can be stored as one "key=value" line of its section.
+/// Keys come from scripts' output: a line break would add lines of its own,
+/// and a key with "=" or a leading "[" or ";" (after blanks) would read back
+/// as another key, a section or a comment, so such an entry is never written.
+inline bool storableProfileEntry(const ProfileEntry& entry) {
+    const auto breaks = [](const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; };
+    const auto first = entry.key.find_first_not_of(' ');
+    return !breaks(entry.section) && !breaks(entry.key) && !breaks(entry.value) &&
+           entry.section.find(']') == std::string::npos && first != std::string::npos &&
+           entry.key.find('=') == std::string::npos && entry.key[first] != '[' && entry.key[first] != ';';
+}

@@ -34,7 +34,8 @@ RunError objectNotSet() { return RunError{91, "Object variable or With block var
 // it, and is left out when the write fails.
 struct PendingLine {
     std::string message;
-    bool confirmsWrite = false;
+    std::size_t entry = kNoEntry;  // the write this line confirms, if any
+    static constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
 };
 
 struct CounterWrites {
@@ -50,9 +51,13 @@ void flushCounters(RunContext& ctx, CounterWrites& w, const std::string& file) {
     std::vector<PendingLine> lines = std::move(w.lines);
     w.entries.clear();
     w.lines.clear();
-    const bool written = entries.empty() || ctx.sys.profile->WriteStrings(entries, file);
+    std::vector<bool> written;
+    if (!entries.empty()) written = ctx.sys.profile->WriteStrings(entries, file);
     for (const PendingLine& line : lines) {
-        if (!line.confirmsWrite || written) WriteLog(ctx, line.message);
+        // A name that cannot be a key of the file is not written, and only its own line goes.
+        if (line.entry == PendingLine::kNoEntry || (line.entry < written.size() && written[line.entry])) {
+            WriteLog(ctx, line.message);
+        }
     }
 }
 
@@ -78,19 +83,12 @@ std::string readCounter(RunContext& ctx, CounterWrites& w, const std::string& na
     return value;
 }
 
-// A variable's name comes from the script's output. Written as a key, a line
-// break, an "=" or a leading "[" or ";" would make other lines of the
-// threshold file (a section, another key, a comment), so such a name is never
-// written; it could not be read back as its own key anyway.
-bool storableKey(const std::string& name) {
-    return name.find_first_of("\r\n=") == std::string::npos && name.front() != '[' && name.front() != ';';
-}
-
+// A name that cannot be a key of the file (it comes from the script's output)
+// is refused by the write itself, and its success line is then left out.
 void raiseCounter(RunContext& ctx, CounterWrites& w, const std::string& name, const std::string& value,
                   const std::string& file) {
-    if (!storableKey(name)) return;
+    w.lines.push_back(PendingLine{iniWrittenLine(value, name, file), w.entries.size()});
     w.entries.push_back(ProfileEntry{kCountSection, name, value});
-    w.lines.push_back(PendingLine{iniWrittenLine(value, name, file), true});
     if (w.batched) {
         w.counter[lowerAscii(name)] = value;
     } else {
@@ -100,7 +98,7 @@ void raiseCounter(RunContext& ctx, CounterWrites& w, const std::string& name, co
 
 void holdLine(RunContext& ctx, CounterWrites& w, const std::string& message) {
     if (w.batched) {
-        w.lines.push_back(PendingLine{message, false});
+        w.lines.push_back(PendingLine{message});
     } else {
         WriteLog(ctx, message);
     }

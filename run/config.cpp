@@ -146,7 +146,7 @@ std::string GetSpecialfolder(RunContext& ctx) {
 
 std::string GetShortpath(RunContext& ctx, const std::string& path) {
     std::string result;
-    guarded([&] { result = leftText(ctx.sys.paths->ShortPath(path), 164); },
+    guarded([&] { result = ctx.sys.paths->ShortPath(path); },
             [&](const RunError& e) {
                 WriteLog(ctx, "ERR : In GetShortpath. Err : " + std::to_string(e.number) + "::" + e.description);
                 result.clear();

@@ -35,5 +35,6 @@ std::string iniWrittenLine(const std::string& value, const std::string& key, con
 /// The Program Files folder without a trailing "\"; "" on failure.
 std::string GetSpecialfolder(RunContext& ctx);
 
-/// The short form of an existing path; "" when it does not exist.
+/// The short form of an existing path, whole whatever its length (a cut
+/// path would name another file); "" when it does not exist.
 std::string GetShortpath(RunContext& ctx, const std::string& path);

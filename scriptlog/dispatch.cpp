@@ -85,6 +85,10 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
             const auto inside = [&](const std::string& path) { return liesInside(path, logsFolder); };
 
             std::string exportPath;
+            // The run-wide flags are never set back, so they name every kind
+            // that any job of the run exported; this job's parser is chosen
+            // by the kinds its own console log names.
+            bool exportXml = false, exportHtml = false, exportText = false;
             std::unique_ptr<TextStream> stream =
                 ctx.objFSO->OpenTextFile(consoleLogPath, IOMode::ForReading, false);
             if (stream->AtEndOfStream()) {
@@ -107,30 +111,30 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                         std::string path;
                         if (containsNoCase(line, xmlLine) && inside(path = exportPathOf(line, atcmd::kExportXml))) {
                             exportPath = path;
-                            ctx.blnExportXML = true;
+                            ctx.blnExportXML = exportXml = true;
                             continue;
                         }
                         if (containsNoCase(line, textLine) &&
                             inside(path = exportPathOf(line, atcmd::kExportText))) {
                             exportPath = path;
-                            ctx.blnExportText = true;
+                            ctx.blnExportText = exportText = true;
                             continue;
                         }
                         if (containsNoCase(line, htmlLine) &&
                             inside(path = exportPathOf(line, atcmd::kExportHtml))) {
                             exportPath = path;
-                            ctx.blnExportHTML = true;
+                            ctx.blnExportHTML = exportHtml = true;
                             continue;
                         }
                         const std::size_t at = findNoCase(line, logsFolder);
                         if (containsNoCase(line, anyLine) && at != std::string::npos &&
                             inside(path = line.substr(at, line.size() - 1 - at))) {
                             exportPath = path;
-                            ctx.blnExportHTML = true;
+                            ctx.blnExportHTML = exportHtml = true;
                             const std::string ending = lowerAscii(trimBlanks(exportPath));
-                            if (endsWith(ending, ".html")) ctx.blnExportHTML = true;
-                            if (endsWith(ending, ".xml")) ctx.blnExportXML = true;
-                            if (endsWith(ending, ".text")) ctx.blnExportText = true;
+                            if (endsWith(ending, ".html")) ctx.blnExportHTML = exportHtml = true;
+                            if (endsWith(ending, ".xml")) ctx.blnExportXML = exportXml = true;
+                            if (endsWith(ending, ".text")) ctx.blnExportText = exportText = true;
                             continue;
                         }
                     }
@@ -163,13 +167,13 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                     WriteLog(ctx, "ERR : Preprocessing:Exported Log :: " + exportPath + " not Found!!!");
                     WriteLog(ctx, "MSG : Preprocessing:Proceeding with the default script log of ATCMD");
                     fncParseCMDLog(ctx, consoleLogPath, "0");
-                } else if (ctx.blnExportXML) {
+                } else if (exportXml) {
                     WriteLog(ctx, "MSG : Preprocessing: Proceeding with XML Parsing");
                     fncParseExportLogXML(ctx, exportPath, "0");
-                } else if (ctx.blnExportHTML) {
+                } else if (exportHtml) {
                     WriteLog(ctx, "MSG : Preprocessing: Proceeding with HTML Parsing");
                     fncParseExportLogHTML(ctx, exportPath, "0");
-                } else if (ctx.blnExportText) {
+                } else if (exportText) {
                     WriteLog(ctx, "MSG : Preprocessing: Proceeding with TEXT Parsing");
                     fncEditScriptlog(ctx, exportPath, "0");
                 }

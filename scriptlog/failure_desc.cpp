@@ -74,10 +74,11 @@ void writeFailureCounters(RunContext& ctx, FailureCounters& counters) {
         if (fresh) entries.push_back(entry);
         else entries[it->second] = entry;
     }
-    bool written = false;
+    std::vector<bool> written;
     ignoreErrors([&] { written = ctx.sys.profile->WriteStrings(entries, counters.file); });
-    if (!written) return;
+    if (written.size() != entries.size()) return;
+    // A key that could not be stored costs only its own lines.
     for (const auto& entry : raised) {
-        WriteLog(ctx, iniWrittenLine(entry.value, entry.key, counters.file));
+        if (written[slot[lowerAscii(entry.key)]]) WriteLog(ctx, iniWrittenLine(entry.value, entry.key, counters.file));
     }
 }

@@ -44,7 +44,8 @@ FailureCounters beginFailureCounters(RunContext& ctx);
 void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std::string& actionText,
                           const std::string& detail, bool logViolation);
 
-/// Writes every raised counter with one replacement of the file and, when
-/// that succeeds, logs fncWriteINI's success line once per increment, in
-/// order. Nothing is logged when the write fails. Safe to call twice.
+/// Writes every raised counter with one replacement of the file and logs
+/// fncWriteINI's success line once per increment of a counter that was
+/// written, in order. A key that cannot be stored is skipped without a line;
+/// nothing is logged when the file cannot be written. Safe to call twice.
 void writeFailureCounters(RunContext& ctx, FailureCounters& counters);

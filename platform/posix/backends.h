@@ -42,7 +42,9 @@ public:
 private:
     struct Value {
         std::uint32_t type = 0;
-        std::string data;  // REG_SZ: the text and its NUL; REG_DWORD: 4 bytes, little-endian
+        // The string types: the text with its NUL(s); REG_DWORD: 4 bytes,
+        // little-endian; every other type: its bytes as written.
+        std::string data;
     };
     // Values by upper-cased value name, keys by upper-cased full key path.
     using Values = std::map<std::string, Value>;
@@ -59,7 +61,7 @@ public:
                         const std::string& file) override;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& file) override;
-    bool WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override;
+    std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override;
 };
 
 /// Program Files is "C:\Program Files"; a short path is the path itself when it exists (paths.cpp).

@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <set>
 #include <variant>
 
 #include "platform/posix/machine.h"
@@ -195,6 +197,65 @@ void writeAll(int fd, const void* data, std::size_t size) {
 bool isRegularFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// What the tree walk needs of /proc/<pid>/stat.
+struct ProcStat {
+    char state = '?';
+    pid_t ppid = 0;
+    unsigned long long startTime = 0;  // clock ticks after boot
+};
+
+// The fields after the command name, which may itself hold blanks and ")".
+bool readStat(pid_t pid, ProcStat& stat) {
+    std::string text;
+    if (!readWhole("/proc/" + std::to_string(pid) + "/stat", text)) return false;
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return false;
+    std::vector<std::string> fields;
+    std::size_t pos = close + 1;
+    while (pos < text.size() && fields.size() < 20) {
+        while (pos < text.size() && text[pos] == ' ') ++pos;
+        const std::size_t end = text.find(' ', pos);
+        fields.push_back(text.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+        pos = end == std::string::npos ? text.size() : end;
+    }
+    if (fields.size() < 20 || fields[0].empty()) return false;
+    stat.state = fields[0][0];
+    stat.ppid = static_cast<pid_t>(std::strtol(fields[1].c_str(), nullptr, 10));
+    stat.startTime = std::strtoull(fields[19].c_str(), nullptr, 10);
+    return true;
+}
+
+// Every process of the system with its stat, by pid.
+std::map<pid_t, ProcStat> allProcesses() {
+    std::map<pid_t, ProcStat> found;
+    DIR* dir = ::opendir("/proc");
+    if (dir == nullptr) return found;
+    while (const dirent* entry = ::readdir(dir)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0' || pid <= 0) continue;
+        ProcStat stat;
+        if (readStat(static_cast<pid_t>(pid), stat)) found.emplace(static_cast<pid_t>(pid), stat);
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// Waits until every pidfd reports its process ended, or the deadline.
+void awaitEnded(const std::vector<int>& pidfds, std::chrono::steady_clock::time_point deadline) {
+    for (int fd : pidfds) {
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            pollfd p{fd, POLLIN, 0};
+            const int r = ::poll(&p, 1, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
+            if (r != 0 && !(r < 0 && errno == EINTR)) break;
+            if (r == 0) return;  // out of time: the rest are not waited for either
+        }
+    }
 }
 
 }  // namespace
@@ -478,6 +539,10 @@ bool PosixProcesses::launch(const Token* token, const std::string* applicationNa
     const bool restoreSelf = !asUser && impersonating_;
     const bool noWindow = (flags & proc::CREATE_NO_WINDOW) != 0;
 
+    // What the runner orphans (a daemon's double fork, a new session) comes
+    // to this process instead of init, so an overrun can still find and end it.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) return fail(errno);
 
@@ -613,15 +678,78 @@ bool PosixProcesses::GetExitCodeProcess(ProcHandle handle, std::uint32_t& exitCo
     return true;
 }
 
+void PosixProcesses::endDescendants(const ProcessRecord& root) {
+    // A member of the tree: a process whose parent is in the tree, or one
+    // orphaned on the way (its parent ended, so it became this process's
+    // child) that started no earlier than the root and is no other launch.
+    // The walk repeats until it finds nothing new alive, so a process forked
+    // while the tree is being ended is found in the next round; a pidfd per
+    // member keeps each pid from naming another process meanwhile.
+    const pid_t self = ::getpid();
+    ProcStat rootStat;
+    if (!readStat(root.pid, rootStat)) return;
+    std::map<pid_t, int> members;  // pid -> pidfd, the root's own excepted
+    constexpr int kMaxRounds = 64;
+    for (int round = 0; round < kMaxRounds; ++round) {
+        const std::map<pid_t, ProcStat> processes = allProcesses();
+        std::set<pid_t> tree{root.pid};
+        for (const auto& [pid, fd] : members) tree.insert(pid);
+        bool grew = true;
+        while (grew) {
+            grew = false;
+            for (const auto& [pid, stat] : processes) {
+                if (tree.count(pid) != 0 || pid == self) continue;
+                const bool orphan = stat.ppid == self && stat.startTime >= rootStat.startTime &&
+                                    children_.count(pid) == 0;
+                if (tree.count(stat.ppid) != 0 || orphan) {
+                    tree.insert(pid);
+                    grew = true;
+                }
+            }
+        }
+        bool killed = false;
+        for (pid_t pid : tree) {
+            if (pid == root.pid || members.count(pid) != 0) continue;
+            const int fd = pidfdOpen(pid);
+            if (fd < 0) continue;  // ended and reaped meanwhile
+            // The pid still names the process the walk saw, now that the pidfd holds it.
+            ProcStat now;
+            const auto seen = processes.find(pid);
+            if (!readStat(pid, now) || now.startTime != seen->second.startTime) {
+                ::close(fd);
+                continue;
+            }
+            members.emplace(pid, fd);
+            if (now.state != 'Z') {
+                pidfdKill(fd);
+                killed = true;
+            }
+        }
+        if (!killed) break;
+    }
+
+    // Once every member has ended, each one whose parent ended too has come
+    // to this process, and is reaped here so that no zombie stays behind.
+    std::vector<int> fds{root.pidfd};
+    for (const auto& [pid, fd] : members) fds.push_back(fd);
+    awaitEnded(fds, std::chrono::steady_clock::now() + std::chrono::seconds(5));
+    for (const auto& [pid, fd] : members) {
+        siginfo_t info{};
+        ::waitid(P_PIDFD, static_cast<id_t>(fd), &info, WEXITED | WNOHANG);
+        ::close(fd);
+    }
+}
+
 bool PosixProcesses::TerminateProcess(ProcHandle handle, std::uint32_t exitCode) {
     const auto record = processOf(handle);
     if (!record) return fail(EBADF);
     if (record->reaped || hasEnded(record->pidfd)) return fail(ESRCH);
     if (record->ours) {
-        // The whole group, so that what the process started goes with it.
         if (::kill(-record->pid, SIGKILL) != 0 && pidfdKill(record->pidfd) != 0) {
             return fail(errno);
         }
+        // Its group went with it; what left the group goes by the tree.
+        endDescendants(*record);
         siginfo_t info{};
         while (::waitid(P_PIDFD, static_cast<id_t>(record->pidfd), &info, WEXITED) != 0) {
             if (errno != EINTR) break;

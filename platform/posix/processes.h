@@ -25,8 +25,12 @@
 /// - a token is the effective uid and gid, the supplementary groups and the
 ///   environment (/proc/<pid>/environ) of its process;
 /// - a process this object started is a session and process group of its
-///   own; terminating it kills the group and reaps it, and closing its last
-///   handle reaps it when it has ended.
+///   own; terminating it kills the group, then every descendant found by the
+///   parent ids of /proc/<pid>/stat, and reaps them; closing its last handle
+///   reaps it when it has ended;
+/// - the first launch makes this process a child subreaper, so a descendant
+///   that the runner orphans (a daemon that left the runner's session) stays
+///   in reach of the termination instead of going to init.
 class PosixProcesses : public Processes {
 public:
     PosixProcesses();
@@ -79,6 +83,9 @@ private:
     Object* find(ProcHandle handle);
     std::shared_ptr<ProcessRecord> processOf(ProcHandle handle);
     bool fail(int code);
+    /// Ends every descendant of `root` (whose own group is already ended) and
+    /// reaps those that have become this process's children.
+    void endDescendants(const ProcessRecord& root);
     bool launch(const Token* token, const std::string* applicationName, const std::string& commandLine,
                 bool inheritHandles, std::uint32_t flags, EnvBlock environment,
                 const std::string* currentDirectory, ProcessInformation& info);

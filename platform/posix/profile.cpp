@@ -304,39 +304,33 @@ std::int32_t PosixProfileFiles::GetInt(const std::string& section, const std::st
 
 bool PosixProfileFiles::WriteString(const std::string& section, const std::string& key, const std::string& value,
                                     const std::string& file) {
-    return WriteStrings({ProfileEntry{section, key, value}}, file);
+    return WriteStrings({ProfileEntry{section, key, value}}, file).front();
 }
 
-// An entry that cannot be stored as one "key=value" line of its section: a
-// line break would add lines of its own, and a key with "=" or a leading "["
-// or ";" would read back as something else. Such text comes from scripts'
-// output, so it must not be able to rewrite the rest of the file.
-static bool storable(const ProfileEntry& entry) {
-    const auto breaks = [](const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; };
-    const std::string key = trimBlanks(entry.key);
-    return !breaks(entry.section) && !breaks(entry.key) && !breaks(entry.value) && entry.section.find(']') == std::string::npos &&
-           !key.empty() && key.find('=') == std::string::npos && key[0] != '[' && key[0] != ';';
-}
-
-bool PosixProfileFiles::WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) {
+std::vector<bool> PosixProfileFiles::WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) {
+    std::vector<bool> written(entries.size(), false);
+    std::vector<ProfileEntry> storable;
     for (const auto& entry : entries) {
-        if (!storable(entry)) return false;
+        if (storableProfileEntry(entry)) storable.push_back(entry);
     }
+    if (storable.empty()) return written;
     const std::string host = mapPath(file);
     std::string bytes;
     std::optional<mode_t> mode;
     struct stat st {};
     if (::stat(host.c_str(), &st) == 0) {
         // A read-only file refuses writing, even to root.
-        if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) return false;
-        if (!readBytes(host, bytes)) return false;
+        if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) return written;
+        if (!readBytes(host, bytes)) return written;
         mode = st.st_mode & 07777;
     } else {
         struct stat folder {};
         const std::string parent = host.substr(0, host.find_last_of('/'));
-        if (::stat(parent.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return false;
+        if (::stat(parent.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return written;
     }
     auto lines = splitLines(bytes);
-    applyEntries(lines, entries);
-    return replaceFile(host, joinLines(lines), mode);
+    applyEntries(lines, storable);
+    if (!replaceFile(host, joinLines(lines), mode)) return written;
+    for (std::size_t i = 0; i < entries.size(); ++i) written[i] = storableProfileEntry(entries[i]);
+    return written;
 }

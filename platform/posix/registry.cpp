@@ -52,8 +52,87 @@ std::optional<std::string> quoted(const std::string& text, std::size_t& pos) {
     return std::nullopt;
 }
 
-// The data of a value line's right-hand side; nothing for the kinds we skip
-// (hex:, hex(n):, deletions) and for malformed text.
+// UTF-16LE code units as UTF-8, the text encoding of this backend; a lone
+// surrogate becomes "?". An odd last byte is not a code unit and is dropped.
+std::string utf8FromUtf16(const std::string& bytes) {
+    std::string out;
+    const std::size_t units = bytes.size() / 2;
+    auto unit = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i])) |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8;
+    };
+    for (std::size_t i = 0; i < units; ++i) {
+        std::uint32_t c = unit(i);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(++i) - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = '?';
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// A number of at most `maxDigits` hex digits; nothing for other text.
+std::optional<std::uint32_t> hexNumber(const std::string& digits, std::size_t maxDigits) {
+    if (digits.empty() || digits.size() > maxDigits) return std::nullopt;
+    std::uint32_t number = 0;
+    for (char c : digits) {
+        std::uint32_t digit = 0;
+        if (c >= '0' && c <= '9') digit = static_cast<std::uint32_t>(c - '0');
+        else if (c >= 'a' && c <= 'f') digit = static_cast<std::uint32_t>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F') digit = static_cast<std::uint32_t>(c - 'A' + 10);
+        else return std::nullopt;
+        number = number * 16 + digit;
+    }
+    return number;
+}
+
+// "hex:" (binary) or "hex(<type>):" followed by comma-separated bytes, the
+// form the registry editor uses for every type it has no plain notation for.
+// The string types are stored as UTF-16 there; the ANSI registry calls hand
+// them out as text, so they are kept as text here.
+std::optional<std::pair<std::uint32_t, std::string>> parseHexData(const std::string& text) {
+    std::uint32_t type = reg::REG_BINARY;
+    std::size_t pos = 3;
+    if (text.compare(pos, 1, "(") == 0) {
+        const auto close = text.find(')', pos);
+        if (close == std::string::npos) return std::nullopt;
+        const auto number = hexNumber(trimBlanks(text.substr(pos + 1, close - pos - 1)), 8);
+        if (!number) return std::nullopt;
+        type = *number;
+        pos = close + 1;
+    }
+    if (text.compare(pos, 1, ":") != 0) return std::nullopt;
+    std::string bytes;
+    const std::string list = trimBlanks(text.substr(pos + 1));
+    if (!list.empty()) {
+        for (const std::string& piece : splitText(list, ",")) {
+            const auto byte = hexNumber(trimBlanks(piece), 2);
+            if (!byte) return std::nullopt;
+            bytes += static_cast<char>(*byte);
+        }
+    }
+    if (type == reg::REG_SZ || type == reg::REG_EXPAND_SZ || type == reg::REG_MULTI_SZ) bytes = utf8FromUtf16(bytes);
+    return std::make_pair(type, bytes);
+}
+
+// The data of a value line's right-hand side; nothing for deletions ("-")
+// and for malformed text.
 std::optional<std::pair<std::uint32_t, std::string>> parseData(const std::string& text) {
     if (startsWith(text, "\"")) {
         std::size_t pos = 0;
@@ -62,22 +141,15 @@ std::optional<std::pair<std::uint32_t, std::string>> parseData(const std::string
         value->push_back('\0');
         return std::make_pair(reg::REG_SZ, *value);
     }
-    if (startsWith(lowerAscii(text), "dword:")) {
-        const std::string digits = trimBlanks(text.substr(6));
-        if (digits.empty() || digits.size() > 8) return std::nullopt;
-        std::uint32_t number = 0;
-        for (char c : digits) {
-            std::uint32_t digit = 0;
-            if (c >= '0' && c <= '9') digit = static_cast<std::uint32_t>(c - '0');
-            else if (c >= 'a' && c <= 'f') digit = static_cast<std::uint32_t>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') digit = static_cast<std::uint32_t>(c - 'A' + 10);
-            else return std::nullopt;
-            number = number * 16 + digit;
-        }
+    const std::string lower = lowerAscii(text);
+    if (startsWith(lower, "dword:")) {
+        const auto number = hexNumber(trimBlanks(text.substr(6)), 8);
+        if (!number) return std::nullopt;
         std::string bytes(4, '\0');
-        for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((number >> (8 * i)) & 0xFF);
+        for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((*number >> (8 * i)) & 0xFF);
         return std::make_pair(reg::REG_DWORD, bytes);
     }
+    if (startsWith(lower, "hex")) return parseHexData(lower);
     return std::nullopt;
 }
 
@@ -96,9 +168,14 @@ long PosixRegistry::OpenKey(RegHandle hive, const std::string& subkey, std::uint
     bool found = false;
     bool inKey = false;
     Values values;
-    for (std::string line : splitText(text, "\n")) {
+    const std::vector<std::string> lines = splitText(text, "\n");
+    auto lineAt = [&](std::size_t i) {
+        std::string line = lines[i];
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        line = trimBlanks(line);
+        return trimBlanks(line);
+    };
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string line = lineAt(i);
         if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             const auto close = line.rfind(']');
@@ -122,8 +199,16 @@ long PosixRegistry::OpenKey(RegHandle hive, const std::string& subkey, std::uint
         }
         const std::string rest = trimBlanks(line.substr(pos));
         if (!startsWith(rest, "=")) continue;
-        if (auto data = parseData(trimBlanks(rest.substr(1)))) {
-            values[valueName] = Value{data->first, data->second};
+        std::string data = trimBlanks(rest.substr(1));
+        // A long list of bytes goes on over lines that end in "\".
+        if (startsWith(lowerAscii(data), "hex")) {
+            while (!data.empty() && data.back() == '\\' && i + 1 < lines.size()) {
+                data.pop_back();
+                data += lineAt(++i);
+            }
+        }
+        if (auto parsed = parseData(data)) {
+            values[valueName] = Value{parsed->first, parsed->second};
         }
     }
     if (!found) return reg::ERROR_FILE_NOT_FOUND;

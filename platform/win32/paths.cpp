@@ -15,14 +15,18 @@ std::string Win32Paths::ProgramFilesFolder() {
 }
 
 std::string Win32Paths::ShortPath(const std::string& path) {
+    // The first try fits every ordinary path; a longer short form answers with
+    // the size it needs, and the path may change between the two calls, so a
+    // few tries are allowed before giving up.
     std::string buffer(165, '\0');
-    DWORD n = ::GetShortPathNameA(path.c_str(), buffer.data(), 164);
-    if (n >= 164) {
-        // Too long for the program's buffer: n is the size needed.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const DWORD n = ::GetShortPathNameA(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return "";
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
         buffer.assign(n + 1, '\0');
-        n = ::GetShortPathNameA(path.c_str(), buffer.data(), n + 1);
-        if (n > buffer.size()) n = 0;
     }
-    buffer.resize(n);
-    return buffer;
+    return "";
 }

@@ -6,8 +6,7 @@
 
 /// The Program Files folder from the shell (CSIDL_PROGRAM_FILES) and short
 /// names from GetShortPathNameA. A 32-bit program on 64-bit Windows gets the
-/// 32-bit Program Files folder. A short form longer than the program's
-/// 164-character buffer is returned whole; the caller cuts it.
+/// 32-bit Program Files folder. A short form of any length is returned whole.
 class Win32Paths : public Paths {
 public:
     std::string ProgramFilesFolder() override;

@@ -23,14 +23,15 @@ std::int32_t Win32ProfileFiles::GetInt(const std::string& section, const std::st
 
 bool Win32ProfileFiles::WriteString(const std::string& section, const std::string& key, const std::string& value,
                                     const std::string& file) {
+    // The system would write such text as it stands, and so add lines.
+    if (!storableProfileEntry(ProfileEntry{section, key, value})) return false;
     return ::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) != FALSE;
 }
 
-bool Win32ProfileFiles::WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) {
-    // Every key is written even after a failure, as separate calls would be.
-    bool all = true;
-    for (const auto& entry : entries) {
-        if (!WriteString(entry.section, entry.key, entry.value, file)) all = false;
-    }
-    return all;
+std::vector<bool> Win32ProfileFiles::WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) {
+    // Every key is tried even after a failure, as separate calls would be.
+    std::vector<bool> written;
+    written.reserve(entries.size());
+    for (const auto& entry : entries) written.push_back(WriteString(entry.section, entry.key, entry.value, file));
+    return written;
 }

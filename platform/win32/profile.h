@@ -16,5 +16,5 @@ public:
                         const std::string& file) override;
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& file) override;
-    bool WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override;
+    std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override;
 };

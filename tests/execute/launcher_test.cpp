@@ -263,22 +263,60 @@ TEST_F(LaunchTest, InteractiveRunnerWithinTheLimitSucceeds) {
     EXPECT_NE(console().find("Environment VORBEX_MACHINE=" + run.sandbox.root() + "\r\n"), std::string::npos);
 }
 
-TEST_F(LaunchTest, OverrunEndsTheRunnersOwnChildrenToo) {
-    project("child 30000\nsleep 30000\n");
+TEST_F(LaunchTest, OverrunEndsEveryProcessTheScriptStartedAndReapsThem) {
+    // A child in the runner's group that ignores SIGTERM, and a grandchild
+    // that left as a daemon does: a session of its own, its parent gone.
+    project("stubborn 30000\ndetached 30000\nsleep 30000\n");
     run.ctx->strProcessTime = "1500";
-    EXPECT_TRUE(direct());
-    const pid_t grandchild = numberAfter("Child process id: ");
-    ASSERT_GT(grandchild, 0) << console();
-    EXPECT_TRUE(endsWithin(grandchild, 5000));
+    EXPECT_FALSE(interactive());
+    EXPECT_EQ(run.ctx->strFailureDesc, "PostProcessing:The threshold set for the script process time is elapsed.");
+    const pid_t stubborn = numberAfter("Child process id: ");
+    const pid_t detached = numberAfter("Detached process id: ");
+    ASSERT_GT(stubborn, 0) << console();
+    ASSERT_GT(detached, 0) << console();
+    // Gone, not even a zombie: this process adopted what the runner orphaned,
+    // so whatever is left unreaped would still be listed here.
+    for (pid_t pid : {stubborn, detached}) {
+        bool gone = false;
+        for (int waited = 0; waited < 2000 && !gone; waited += 20) {
+            gone = !std::filesystem::exists("/proc/" + std::to_string(pid));
+            if (!gone) ::usleep(20000);
+        }
+        EXPECT_TRUE(gone) << "process " << pid << " outlived the time limit";
+    }
 }
 
-TEST_F(LaunchTest, TimeLimitZeroEndsARunningRunnerAtOnce) {
-    project("sleep 20000\n");
-    run.ctx->strProcessTime = "0";
-    const auto start = Clock::now();
-    EXPECT_TRUE(direct());
-    EXPECT_LT(elapsedMs(start), 5000);
-    EXPECT_TRUE(run.logged("MSG : Postprocessing: Successfully Terminated Process "));
+TEST_F(LaunchTest, NoTimeLimitIsInfinite) {
+    // 0, and limits below it (-1 minutes is -60000 ms, -1 ms would read as
+    // an endless wait), end a running runner at once.
+    for (const char* limit : {"0", "-1", "-60000"}) {
+        SCOPED_TRACE(limit);
+        run.lines.clear();
+        project("sleep 20000\n");
+        run.ctx->strProcessTime = limit;
+        const auto start = Clock::now();
+        EXPECT_TRUE(direct());
+        EXPECT_LT(elapsedMs(start), 5000);
+        EXPECT_TRUE(run.logged("MSG : Postprocessing: Successfully Terminated Process "));
+    }
+}
+
+TEST_F(LaunchTest, ARunnerAtA212CharacterPathIsStartedByItsWholePath) {
+    std::string folder = "C:\\Program Files\\VSoft";
+    while (folder.size() < 200) folder += "\\Automise";
+    folder.resize(202);
+    const std::string longRunner = folder + "\\ATCMD.exe";
+    ASSERT_EQ(longRunner.size(), 212u);
+    run.sandbox.makeFolder(folder);
+    std::filesystem::copy_file(kStandIn, run.sandbox.hostPath(longRunner));
+    run.ctx->strATCMDLocation = longRunner;
+    run.ctx->strPrimaryScriptPath = projectPath();
+    run.ctx->strExecuteScript = "job.atz";
+    project("console [Step]\nconsole Build Completed\n");
+    subExecuteScript(*run.ctx);
+    EXPECT_TRUE(run.ctx->blnScriptExecuted) << run.ctx->strFailureDesc;
+    EXPECT_EQ(run.ctx->strATCMDLocation, longRunner);
+    EXPECT_EQ(run.sandbox.readFile(run.ctx->strATCMDLogFile), "[Step]\r\nBuild Completed\r\n");
 }
 
 TEST_F(LaunchTest, TimeLimitBeyond32BitsEndsTheLaunchUnwaited) {

@@ -130,9 +130,9 @@ TEST_F(ProfileTest, WriteStringsAppliesAllInOrder) {
     box.writeFile(file, "[S]\r\nK=1\r\n");
     const std::vector<ProfileEntry> entries{
         {"S", "K", "2"}, {"T", "A", "x"}, {"s", "New", "n"}, {"T", "A", "y"}};
-    ASSERT_TRUE(ini.WriteStrings(entries, file));
+    EXPECT_EQ(ini.WriteStrings(entries, file), std::vector<bool>(4, true));
     EXPECT_EQ(box.readFile(file), "[S]\r\nK=2\r\nNew=n\r\n[T]\r\nA=y\r\n");
-    EXPECT_FALSE(ini.WriteStrings(entries, "C:\\NoFolder\\x.ini"));
+    EXPECT_EQ(ini.WriteStrings(entries, "C:\\NoFolder\\x.ini"), std::vector<bool>(4, false));
 }
 
 TEST_F(ProfileTest, TextThatWouldAddLinesIsRefusedWhole) {
@@ -144,10 +144,13 @@ TEST_F(ProfileTest, TextThatWouldAddLinesIsRefusedWhole) {
     EXPECT_FALSE(ini.WriteString("S", "a=b", "1", file));
     EXPECT_FALSE(ini.WriteString("S", "[T]", "1", file));
     EXPECT_FALSE(ini.WriteString("S", ";note", "1", file));
-    EXPECT_FALSE(ini.WriteStrings({{"S", "K", "2"}, {"S", "bad\nkey", "1"}}, file));
     EXPECT_EQ(box.readFile(file), before);
     EXPECT_TRUE(ini.WriteString("S", "Bob's task (copy)", "1", file));
     EXPECT_EQ(get("S", "bob's TASK (copy)"), "1");
+    // In a batch such an entry costs only itself.
+    EXPECT_EQ(ini.WriteStrings({{"S", "K", "2"}, {"S", "bad\nkey", "1"}, {"S", " =x", "1"}, {"S", "L", "3"}}, file),
+              (std::vector<bool>{true, false, false, true}));
+    EXPECT_EQ(box.readFile(file), "[S]\r\nK=2\r\nBob's task (copy)=1\r\nL=3\r\n");
 }
 
 TEST_F(ProfileTest, TheFileIsReplacedNotRewrittenInPlace) {

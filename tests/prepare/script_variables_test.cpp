@@ -34,9 +34,9 @@ public:
         ++replacements;
         return !failWrites && real_.WriteString(s, k, v, f);
     }
-    bool WriteStrings(const std::vector<ProfileEntry>& e, const std::string& f) override {
+    std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& e, const std::string& f) override {
         ++replacements;
-        return !failWrites && real_.WriteStrings(e, f);
+        return failWrites ? std::vector<bool>(e.size(), false) : real_.WriteStrings(e, f);
     }
 
 private:

@@ -131,6 +131,18 @@ TEST(Paths, SpecialFolderAndShortPath) {
     }
 }
 
+TEST(Paths, AShortPathOfAnyLengthComesBackWhole) {
+    TestRun run;
+    // Names of eight letters are their own short form, so the short path is as long as the path.
+    std::string folder = "C:\\VxRunner";
+    while (folder.size() < 200) folder += "\\abcdefgh";
+    const std::string runner = folder + "\\atcmd12.exe";
+    ASSERT_EQ(runner.size(), 212u);
+    run.sandbox.writeFile(runner, "x");
+    EXPECT_EQ(upperAscii(GetShortpath(*run.ctx, runner)), upperAscii(runner));
+    EXPECT_TRUE(run.lines.empty());
+}
+
 TEST(RunLog, StampedLinesAndMessageFunctions) {
     TestRun run;
     RunContext& ctx = *run.ctx;

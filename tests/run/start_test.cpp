@@ -236,6 +236,25 @@ TEST(Main, InvalidIdentityEndsTheRunBeforeThePreChecks) {
     EXPECT_TRUE(dword.logged("MSG : Preprocessing: MEMBERID :: "));
 }
 
+TEST(Main, RegistryValuesOfEveryTypeAreReadAsTheirTypeAllows) {
+    Machine m;
+    // The installation path as an expandable string, wrapped as the registry
+    // editor wraps a long one: UTF-16 "C:\Agent".
+    m.agent["InstallationPath"] = "hex(2):43,00,3a,00,5c,00,41,00,67,00,\\\r\n  65,00,6e,00,74,00,00,00";
+    // Identity values that are no plain string read as empty, with no line of their own.
+    m.agent["MEMBERID"] = "hex(b):07,00,00,00,00,00,00,00";
+    m.agent["SITEID"] = "hex:33,00";
+    m.agent["TYPE"] = "hex(7):4d,00,53,00,4d,00,41,00,00,00,00,00";
+    m.runMain();
+    EXPECT_TRUE(m.logged("MSG : Preprocessing: KOVA installation path : C:\\Agent\\"));
+    EXPECT_TRUE(m.logged("MSG : Preprocessing: MEMBERID :: "));
+    EXPECT_TRUE(m.logged("MSG : Preprocessing: SITEID :: "));
+    EXPECT_TRUE(m.logged("MSG : Preprocessing: REGTYPE :: "));
+    for (const auto& line : m.log()) EXPECT_EQ(line.find("Failed to read Registry key"), std::string::npos) << line;
+    EXPECT_TRUE(m.logged("ERR : Preprocessing:Invalid MEMBERID"));
+    EXPECT_EQ(m.log().back(), kEnded);
+}
+
 TEST(Main, WithoutAnInstallationNothingIsWrittenAnywhere) {
     if (!onPosixBackend()) {
         GTEST_SKIP() << "compares the whole machine root before and after, and makes the registry file "

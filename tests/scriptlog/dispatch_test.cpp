@@ -215,13 +215,37 @@ TEST(ProcessScriptLog, OneLineConsoleLog) {
     }
 }
 
-TEST(ProcessScriptLog, EarlierFlagsStillChooseTheParser) {
+TEST(ProcessScriptLog, EachJobIsJudgedByItsOwnExportAndAnUnstorableActionCostsOnlyItself) {
     DispatchRun run;
-    run.ctx->blnExportXML = true;  // left by an earlier job of the run
-    const std::string exportPath = "C:\\Agent\\AutomiseLogs\\now.txt";
-    run.sandbox.writeFile(exportPath, "");
-    EXPECT_TRUE(run.process({"[Export log as Text to file: " + exportPath + "]", "Build Completed", "x"}));
-    EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with XML Parsing"));
-    EXPECT_FALSE(run.logged("ERR : Invalid XML File"));  // zero length: nothing to say
-    EXPECT_FALSE(run.sandbox.exists(exportPath));
+    // Job 1 exports XML; its flag stays set for the rest of the run.
+    const std::string xmlExport = "C:\\Agent\\AutomiseLogs\\job1.xml";
+    run.sandbox.writeFile(xmlExport, kXmlExport);
+    EXPECT_TRUE(run.process({"[Export log as XML to file: " + xmlExport + "]", "Build Completed", "x"}));
+    EXPECT_EQ(run.counterLines(), std::vector<std::string>{ParserRun::writtenLine("1", "Copy files")});
+    run.ctx->strActionDescList.clear();  // the job's status record takes the list
+    run.lines.clear();
+
+    // Job 2 exports HTML. Of its two failing actions, one has a name that
+    // cannot be a key of the counters' file.
+    const std::string htmlExport = "C:\\Agent\\AutomiseLogs\\job2.html";
+    const auto row = [](const std::string& action, const std::string& detail) {
+        return "<tr class=\"ErrorRow\">\r\n<td>Error</td><td>10:00:00</td><td>" + action +
+               "</td><td>00:01</td><td>x</td><td>y</td>\r\n</tr><tr class=\"ActionOutput\"><td colspan=\"6\"><div>"
+               "<span><pre>" + detail + "</pre></span></div></td></tr>";
+    };
+    run.sandbox.writeFile(htmlExport, "<html><BODY>\r\n<table><tr><td>Header</td></tr></TABLE>\r\n<table>" +
+                                          row("Set x=1", "bad value") + row("Run program", "exit 3") +
+                                          "</table>\r\n</body></html>");
+    EXPECT_TRUE(run.process({"[Export log as HTML to file: " + htmlExport + "]", "Build Completed", "x"}));
+    EXPECT_TRUE(run.ctx->blnExportXML);
+    EXPECT_TRUE(run.ctx->blnExportHTML);
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with HTML Parsing"));
+    EXPECT_FALSE(run.logged("MSG : Preprocessing: Proceeding with XML Parsing"));
+    EXPECT_FALSE(run.logged("ERR : Invalid XML File"));
+    EXPECT_EQ(run.ctx->strActionDescList,
+              "ACTION-DESC:Set x=1@#@bad value#$#ACTION-DESC:Run program@#@exit 3");
+    EXPECT_EQ(run.counter("Run program"), "1");
+    EXPECT_EQ(run.counterLines(), std::vector<std::string>{ParserRun::writtenLine("1", "Run program")});
+    EXPECT_EQ(run.counter("Set x"), "");
+    EXPECT_FALSE(run.sandbox.exists(htmlExport));
 }

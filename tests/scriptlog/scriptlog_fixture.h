@@ -26,7 +26,7 @@ public:
         ++writes;
         return real_.WriteString(section, key, value, file);
     }
-    bool WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override {
+    std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override {
         ++writes;
         return real_.WriteStrings(entries, file);
     }

@@ -238,8 +238,16 @@ void Sandbox::writeRegistry(const std::string& body) const {
     removeWrittenKeys();
     const std::string hive = "HKEY_LOCAL_MACHINE\\";
     HKEY key = nullptr;
-    for (const auto& line : linesOf(body)) {
+    const std::vector<std::string> lines = linesOf(body);
+    for (std::size_t index = 0; index < lines.size(); ++index) {
+        std::string line = lines[index];
         if (line.empty()) continue;
+        // A list of bytes goes on over lines that end in "\".
+        while (line.back() == '\\' && line.find("=hex") != std::string::npos && index + 1 < lines.size()) {
+            line.pop_back();
+            const std::string& next = lines[++index];
+            line += next.substr(std::min(next.find_first_not_of(' '), next.size()));
+        }
         if (line.front() == '[') {
             if (key != nullptr) ::RegCloseKey(key);
             key = nullptr;
@@ -255,7 +263,22 @@ void Sandbox::writeRegistry(const std::string& body) const {
         if (at >= line.size() || line[at] != '=') throw std::runtime_error("registry text: '=' expected: " + line);
         ++at;
         LONG rc = ERROR_INVALID_DATA;
-        if (line.compare(at, 6, "dword:") == 0) {
+        if (line.compare(at, 3, "hex") == 0) {
+            // "hex:" binary or "hex(<type>):" and the bytes as they are stored
+            // (UTF-16 for the string types, as the registry keeps them).
+            DWORD type = REG_BINARY;
+            std::size_t colon = line.find(':', at);
+            if (colon == std::string::npos) throw std::runtime_error("registry text: ':' expected: " + line);
+            if (line[at + 3] == '(') type = static_cast<DWORD>(std::stoul(line.substr(at + 4), nullptr, 16));
+            std::string bytes;
+            for (std::size_t pos = colon + 1; pos < line.size();) {
+                const std::size_t comma = std::min(line.find(',', pos), line.size());
+                bytes += static_cast<char>(std::stoul(line.substr(pos, comma - pos), nullptr, 16));
+                pos = comma + 1;
+            }
+            rc = ::RegSetValueExW(key, std::wstring(name.begin(), name.end()).c_str(), 0, type,
+                                  reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+        } else if (line.compare(at, 6, "dword:") == 0) {
             const DWORD number = static_cast<DWORD>(std::stoul(line.substr(at + 6), nullptr, 16));
             rc = ::RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
                                   sizeof number);

@@ -60,9 +60,9 @@ public:
     void makeFolder(const std::string& windowsPath) const;
     /// Replaces the machine's registry with `body`, in the registry editor's
     /// export format without its header ("[HKEY_LOCAL_MACHINE\...]" lines,
-    /// "Name"="text" and "Name"=dword:0000002a values). posix: writes
-    /// <root>/system.reg. Win32: removes the keys an earlier call wrote and
-    /// writes these through the registry API (only string and number values).
+    /// "Name"="text", "Name"=dword:0000002a and "Name"=hex(<type>):<bytes>
+    /// values). posix: writes <root>/system.reg. Win32: removes the keys an
+    /// earlier call wrote and writes these through the registry API.
     void writeRegistry(const std::string& body) const;
 
 private:
@@ -169,7 +169,7 @@ public:
                      const std::string& file) override {
         return real_.WriteString(section, key, value, file);
     }
-    bool WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override {
+    std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override {
         return real_.WriteStrings(entries, file);
     }
 

@@ -96,8 +96,12 @@ TEST_F(Win32ProfileTest, ReadsIgnoreCaseAndFallBackToTheDefault) {
 TEST_F(Win32ProfileTest, WritesCreateTheFileAndKeepOtherLines) {
     const std::string file = dir / "t.ini";
     ASSERT_TRUE(profile.WriteString("Counters", "fail A", "1", file));
-    ASSERT_TRUE(profile.WriteStrings({{"Counters", "FAIL A", "2"}, {"Counters", "fail B", "1"}, {"New", "k", "v"}},
-                                     file));
+    // A key that would read back as another one is skipped; the rest are written.
+    ASSERT_EQ(profile.WriteStrings({{"Counters", "FAIL A", "2"}, {"Counters", "x=y", "5"}, {"Counters", "fail B", "1"},
+                                    {"New", "k", "v"}},
+                                   file),
+              (std::vector<bool>{true, false, true, true}));
+    EXPECT_EQ(profile.GetString("Counters", "x", "", 255, file), "");
     EXPECT_EQ(profile.GetString("Counters", "fail a", "", 255, file), "2");
     EXPECT_EQ(profile.GetString("Counters", "fail B", "", 255, file), "1");
     EXPECT_EQ(profile.GetString("New", "k", "", 255, file), "v");

@@ -182,10 +182,16 @@ public:
                 console(std::string(atcmd::kVariablesFileLine) + varsPath());
             } else if (word == "sleep") {
                 sys_.clock->sleepMs(static_cast<std::uint32_t>(std::atol(rest.c_str())));
-            } else if (word == "child") {
+            } else if (word == "child" || word == "stubborn") {
                 std::uint32_t pid = 0;
-                if (!startSleepingChild(sys_, std::atol(rest.c_str()), pid)) return fail("cannot start a child");
+                if (!startSleepingChild(sys_, std::atol(rest.c_str()), word == "stubborn", pid)) {
+                    return fail("cannot start a child");
+                }
                 console("Child process id: " + std::to_string(pid));
+            } else if (word == "detached") {
+                std::uint32_t pid = 0;
+                if (!startDetachedChild(sys_, std::atol(rest.c_str()), pid)) return fail("cannot start a child");
+                console("Detached process id: " + std::to_string(pid));
             } else if (word == "pid") {
                 console("Process id: " + std::to_string(currentProcessId()));
             } else if (word == "env") {
@@ -267,6 +273,12 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--sleep") {
         system->platform.clock->sleepMs(static_cast<std::uint32_t>(std::atol(argv[2])));
         return 0;
+    }
+    // The middle process of `detached` on Windows: it starts the sleeper and
+    // ends at once, handing the sleeper's id back as its exit code.
+    if (argc == 3 && std::string(argv[1]) == "--detach") {
+        std::uint32_t pid = 0;
+        return startSleepingChild(system->platform, std::atol(argv[2]), false, pid) ? static_cast<int>(pid) : 0;
     }
     Arguments args = parseArguments(argc, argv);
     if (args.log.empty()) return 2;  // without /L there is nowhere to report anything

@@ -23,4 +23,14 @@ std::string currentUserId();
 /// group kill that is under test). Windows: the stand-in started again with
 /// `--sleep <ms>` through the processes interface, so it joins the stand-in's
 /// job as any program the runner starts would.
-bool startSleepingChild(Platform& sys, long ms, std::uint32_t& processId);
+/// With `ignoreTerm` the child ignores the polite request to end (posix:
+/// SIGTERM and SIGHUP), as some tools do; only a forced end stops it.
+bool startSleepingChild(Platform& sys, long ms, bool ignoreTerm, std::uint32_t& processId);
+
+/// Starts a grandchild that sleeps `ms` milliseconds through a middle process
+/// that ends at once, as a daemon detaches: the grandchild's parent is gone
+/// and nothing but the launcher's tree walk links it to the stand-in. Posix:
+/// the grandchild is a session of its own and ignores SIGTERM and SIGHUP.
+/// Windows: the middle is the stand-in started again with `--detach <ms>`,
+/// which starts `--sleep <ms>` and exits with the grandchild's id.
+bool startDetachedChild(Platform& sys, long ms, std::uint32_t& processId);
