@@ -29,6 +29,13 @@ void fillEntry(const PROCESSENTRY32& raw, ProcessEntry& entry) {
     entry.szExeFile.assign(raw.szExeFile, length);
 }
 
+// When a process was created, as one number; 0 when it cannot be read.
+ULONGLONG creationTime(HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
 }  // namespace
 
 Win32Processes::~Win32Processes() {
@@ -136,7 +143,7 @@ bool Win32Processes::launch(ProcHandle token, const std::string* applicationName
     Started record;
     record.processId = pi.dwProcessId;
     HANDLE job = ::CreateJobObjectA(nullptr, nullptr);
-    if (job != nullptr && !::AssignProcessToJobObject(job, pi.hProcess)) {
+    if (job != nullptr && !assignToJob(reinterpret_cast<std::uintptr_t>(job), procOf(pi.hProcess))) {
         ::CloseHandle(job);
         job = nullptr;
     }
@@ -195,12 +202,80 @@ bool Win32Processes::TerminateProcess(ProcHandle process, std::uint32_t exitCode
     }
     const DWORD processId = ::GetProcessId(h);
     for (const auto& [created, started] : started_) {
-        if (started.processId == processId && processId != 0 && started.job != 0) {
-            // The whole job: the runner and everything it started.
-            return ::TerminateJobObject(handleOf(started.job), exitCode) ? true : fail();
-        }
+        if (started.processId != processId || processId == 0) continue;
+        // Outside a job: the process and its tree as a snapshot shows it.
+        if (started.job == 0) return terminateTree(process, processId, exitCode);
+        // The whole job: the runner and everything it started. Should that
+        // fail, the runner itself is still ended.
+        if (terminateJob(started.job, exitCode)) return true;
+        break;
     }
     return ::TerminateProcess(h, exitCode) ? true : fail();
+}
+
+bool Win32Processes::assignToJob(std::uintptr_t job, ProcHandle process) {
+    return ::AssignProcessToJobObject(handleOf(job), handleOf(process)) != FALSE;
+}
+
+bool Win32Processes::terminateJob(std::uintptr_t job, std::uint32_t exitCode) {
+    return ::TerminateJobObject(handleOf(job), exitCode) != FALSE;
+}
+
+bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::uint32_t exitCode) {
+    // The root first, so that it starts nothing more; then, round by round
+    // until a snapshot shows nothing new, every process whose parent id is a
+    // member's. Ids are reused, so an id is only taken for a parent that was
+    // created before its child; and each member's handle is held to the end,
+    // so no member's id can pass to another process meanwhile.
+    if (!::TerminateProcess(handleOf(root), exitCode)) return fail();
+    struct Member {
+        DWORD id;
+        HANDLE handle;  // null for the root, whose handle the caller holds
+        ULONGLONG created;
+    };
+    std::vector<Member> members{{rootId, nullptr, creationTime(handleOf(root))}};
+    constexpr int kMaxRounds = 64;
+    for (int round = 0; round < kMaxRounds; ++round) {
+        const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) break;
+        std::vector<std::pair<DWORD, DWORD>> entries;  // id, parent id
+        PROCESSENTRY32 entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = ::Process32First(snapshot, &entry); more; more = ::Process32Next(snapshot, &entry)) {
+            entries.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
+        }
+        ::CloseHandle(snapshot);
+        const auto memberOf = [&](DWORD id) {
+            for (std::size_t i = 0; i < members.size(); ++i) {
+                if (members[i].id == id) return i;
+            }
+            return members.size();
+        };
+        bool found = false;
+        for (bool grew = true; grew;) {
+            grew = false;
+            for (const auto& [id, parentId] : entries) {
+                const std::size_t parent = memberOf(parentId);
+                if (parent == members.size() || memberOf(id) != members.size() || id == parentId) continue;
+                const HANDLE child =
+                    ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id);
+                if (child == nullptr) continue;
+                const ULONGLONG created = creationTime(child);
+                if (created == 0 || created < members[parent].created) {
+                    ::CloseHandle(child);
+                    continue;
+                }
+                ::TerminateProcess(child, exitCode);
+                members.push_back(Member{id, child, created});
+                found = grew = true;
+            }
+        }
+        if (!found) break;
+    }
+    for (const Member& member : members) {
+        if (member.handle != nullptr) ::CloseHandle(member.handle);
+    }
+    return true;
 }
 
 bool Win32Processes::CloseHandle(ProcHandle handle) {

@@ -17,10 +17,13 @@
 /// - every process created here starts suspended, joins a job object of its
 ///   own, and only then runs (unless the caller asked for CREATE_SUSPENDED,
 ///   then it stays suspended); TerminateProcess of such a process ends the
-///   whole job, so the programs it started end with it. Where the job cannot
-///   be had (an older Windows that puts this program in a job without
-///   nesting), only the process itself is ended. The job lives until the
-///   process handle that creation returned is closed;
+///   whole job, so the programs it started end with it. Where the process
+///   cannot join the job (a runner started in the user's session while this
+///   program runs in session 0, or an older Windows without nested jobs),
+///   TerminateProcess ends it and then its tree found by the parent ids of a
+///   process snapshot; where ending the job fails, it ends the process
+///   itself. The job lives until the process handle that creation returned
+///   is closed;
 /// - TerminateProcess fails with ERROR_ACCESS_DENIED when the process has
 ///   already ended, as Windows does (Wine would report success);
 /// - EmptyEnvironmentBlock is a static block of NULs, good for both the ANSI
@@ -55,6 +58,12 @@ public:
     bool CloseHandle(ProcHandle handle) override;
     long GetLastError() override;
 
+protected:
+    /// The two job calls (AssignProcessToJobObject, TerminateJobObject),
+    /// apart so that a test can make them fail as they fail on Windows.
+    virtual bool assignToJob(std::uintptr_t job, ProcHandle process);
+    virtual bool terminateJob(std::uintptr_t job, std::uint32_t exitCode);
+
 private:
     struct Started {
         std::uint32_t processId = 0;
@@ -63,6 +72,7 @@ private:
 
     bool fail();
     bool fail(unsigned long code);
+    bool terminateTree(ProcHandle root, std::uint32_t rootId, std::uint32_t exitCode);
     bool launch(ProcHandle token, const std::string* applicationName, const std::string& commandLine,
                 bool inheritHandles, std::uint32_t flags, EnvBlock environment,
                 const std::string* currentDirectory, const StartupInfo& startup, ProcessInformation& info);

@@ -25,6 +25,22 @@ constexpr std::uint32_t kTokenLaunchAccess = proc::TOKEN_LAUNCH_ACCESS;
 
 namespace {
 
+// The backend with its job calls able to fail as they fail on Windows: a
+// runner in the user's session cannot join a job of a service in session 0.
+class JobRefusingProcesses : public Win32Processes {
+public:
+    bool refuseJob = false;
+    bool refuseJobEnd = false;
+
+protected:
+    bool assignToJob(std::uintptr_t job, ProcHandle process) override {
+        return !refuseJob && Win32Processes::assignToJob(job, process);
+    }
+    bool terminateJob(std::uintptr_t job, std::uint32_t exitCode) override {
+        return !refuseJobEnd && Win32Processes::terminateJob(job, exitCode);
+    }
+};
+
 class Win32ProcessesTest : public ::testing::Test {
 protected:
     // Starts this program as a helper; the process handle creation returned
@@ -51,7 +67,21 @@ protected:
         }
     }
 
-    Win32Processes sys;
+    // Starts the "grandchild" helper; its child's id goes to `grandchildId`.
+    ProcessInformation startWithGrandchild(DWORD& grandchildId) {
+        TempFolder dir;
+        const std::string pidFile = dir / "grandchild.txt";
+        const ProcessInformation info = start("grandchild", pidFile);
+        std::string text;
+        for (int i = 0; i < 200 && text.empty(); ++i) {
+            ::Sleep(50);
+            text = readBytes(pidFile);
+        }
+        grandchildId = text.empty() ? 0 : static_cast<DWORD>(std::stoul(text));
+        return info;
+    }
+
+    JobRefusingProcesses sys;
     std::vector<ProcHandle> held;
 };
 
@@ -103,23 +133,41 @@ TEST_F(Win32ProcessesTest, AnEndedProcessCannotBeTerminated) {
 }
 
 TEST_F(Win32ProcessesTest, TerminationEndsWhatTheProcessStarted) {
-    TempFolder dir;
-    const std::string pidFile = dir / "grandchild.txt";
-    const ProcessInformation info = start("grandchild", pidFile);
-    std::string text;
-    for (int i = 0; i < 200 && text.empty(); ++i) {
-        ::Sleep(50);
-        text = readBytes(pidFile);
-    }
-    ASSERT_FALSE(text.empty()) << "the helper did not start its child";
-    const DWORD grandchildId = static_cast<DWORD>(std::stoul(text));
-    const HANDLE grandchild = ::OpenProcess(SYNCHRONIZE, FALSE, grandchildId);
-    ASSERT_NE(grandchild, nullptr);
+    // In its job; and, where it could not join one, by the parent ids of a snapshot.
+    for (const bool refuseJob : {false, true}) {
+        SCOPED_TRACE(refuseJob ? "no job" : "job");
+        sys.refuseJob = refuseJob;
+        DWORD grandchildId = 0;
+        const ProcessInformation info = startWithGrandchild(grandchildId);
+        ASSERT_NE(grandchildId, 0u) << "the helper did not start its child";
+        const HANDLE grandchild = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, grandchildId);
+        ASSERT_NE(grandchild, nullptr);
 
+        ScopedProcHandle process(sys, sys.OpenProcess(vx::kProcessAllAccess, true, info.dwProcessId));
+        ASSERT_TRUE(sys.TerminateProcess(process.get(), 0));
+        EXPECT_EQ(sys.WaitForSingleObject(process.get(), 10000), vx::kWaitObject0);
+        EXPECT_EQ(::WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0);
+        ::TerminateProcess(grandchild, 1);
+        ::CloseHandle(grandchild);
+        // Ended once, it cannot be ended again.
+        EXPECT_FALSE(sys.TerminateProcess(process.get(), 0));
+    }
+}
+
+TEST_F(Win32ProcessesTest, AJobThatCannotBeEndedStillLeavesTheProcessToEnd) {
+    sys.refuseJobEnd = true;
+    DWORD grandchildId = 0;
+    const ProcessInformation info = startWithGrandchild(grandchildId);
+    ASSERT_NE(grandchildId, 0u) << "the helper did not start its child";
     ScopedProcHandle process(sys, sys.OpenProcess(vx::kProcessAllAccess, true, info.dwProcessId));
     ASSERT_TRUE(sys.TerminateProcess(process.get(), 0));
-    EXPECT_EQ(::WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0);
-    ::CloseHandle(grandchild);
+    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 10000), vx::kWaitObject0);
+    // The grandchild is beyond this fallback's reach; the test ends it.
+    const HANDLE grandchild = ::OpenProcess(PROCESS_TERMINATE, FALSE, grandchildId);
+    if (grandchild != nullptr) {
+        ::TerminateProcess(grandchild, 1);
+        ::CloseHandle(grandchild);
+    }
 }
 
 TEST_F(Win32ProcessesTest, EnvironmentBlocks) {
