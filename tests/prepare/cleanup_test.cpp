@@ -248,13 +248,13 @@ TEST(DeletePreviousFiles, OwnLeftoversGoAfterADayAndOnlyThey) {
 
     subdeletepreviousfiles(*run.ctx);
 
-    for (const std::string gone : {posted + "wpdcmatztempexecst_N_42_120520262359000.xml.vx4711.tmp",
+    for (const std::string& gone : {posted + "wpdcmatztempexecst_N_42_120520262359000.xml.vx4711.tmp",
                                    kAutomiseLogs + "\\wpdcmatztempexecfail_N_42_x.xml.VX12.TMP",
                                    std::string("C:\\Agent\\Configuration\\.ATZThreshold.ini.vx99.tmp"),
                                    std::string("C:\\Agent\\kScripts\\KOVAVariables.ini.vx7.tmp")}) {
         EXPECT_FALSE(run.sandbox.exists(gone)) << gone;
     }
-    for (const std::string kept : {posted + "wpdcmatztempexecst_N_42_120620260000011.xml.vx4711.tmp",
+    for (const std::string& kept : {posted + "wpdcmatztempexecst_N_42_120620260000011.xml.vx4711.tmp",
                                    posted + "wpdcmatztempexecst_N_42_120120260800000.xml", posted + "vars.xml.tmp",
                                    posted + "report.vx.tmp", std::string("C:\\Agent\\Configuration\\ATZThreshold.ini"),
                                    std::string("C:\\Agent\\kScripts\\Setup.atz.tmp")}) {
