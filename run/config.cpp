@@ -144,8 +144,8 @@ std::unique_ptr<HeldLock> lockIniForUpdate(RunContext& ctx, const std::string& f
             ctx.sys.clock->sleepMs(kIniLockPollMs);
         }
     } catch (const RunError&) {
-        // No lock file can be made where the INI file lives; neither can
-        // another process make one, nor write the INI file there.
+        // No lock file can be made beside the INI file (its folder is
+        // missing, say): there is no lock to wait for.
     }
     return nullptr;
 }

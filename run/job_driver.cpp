@@ -43,6 +43,9 @@ constexpr const char* kJobLockFile = "kScripts\\KOVAVariables.lock";
 constexpr std::int64_t kJobLockGraceMs = 120000;
 // How long a holder is given whose deadline cannot be read (yet).
 constexpr std::int64_t kUnknownHolderMs = 120000;
+// A record read just before a new holder writes its own may be an earlier
+// holder's, past its time: it never cuts the wait shorter than this.
+constexpr std::int64_t kRecordSettleMs = 5000;
 constexpr std::uint32_t kJobLockPollMs = 100;
 
 // The time by which this job will have let the lock go, as it tells the
@@ -74,9 +77,7 @@ std::unique_ptr<HeldLock> takeJobLock(RunContext& ctx) {
             const double deadline = numericValue(record);
             if (record != seen && deadline > 0) {
                 seen = record;
-                // A record read just before a new holder writes its own may be
-                // an earlier holder's, so it never cuts the wait below a moment.
-                giveUpAt = std::max(static_cast<std::int64_t>(deadline), clock.utcMs() + 5000);
+                giveUpAt = std::max(static_cast<std::int64_t>(deadline), clock.utcMs() + kRecordSettleMs);
             }
             if (clock.utcMs() >= giveUpAt) return nullptr;
             clock.sleepMs(kJobLockPollMs);
