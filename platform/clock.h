@@ -3,9 +3,10 @@
 
 #include <cstdint>
 
-/// A local date and time, to the second.
+/// A local date and time, to the millisecond where the clock knows it.
 struct LocalTime {
     int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    int millisecond = 0;  // 0-999; file dates and fake clocks leave it 0
 
     /// Days since 1970-01-01 of the date alone, for calendar-day differences.
     std::int64_t dayNumber() const {
@@ -28,4 +29,8 @@ public:
     virtual LocalTime now() = 0;
     /// Blocks the calling thread for `milliseconds` (kernel32 Sleep).
     virtual void sleepMs(std::uint32_t milliseconds) = 0;
+    /// Milliseconds since 1970-01-01 00:00 UTC. Unlike local time it neither
+    /// jumps with daylight saving nor differs between processes, so one
+    /// process can set a deadline that another one checks.
+    virtual std::int64_t utcMs() = 0;
 };

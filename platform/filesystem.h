@@ -67,6 +67,13 @@ public:
     virtual std::vector<FileEntry> GetFiles(const std::string& folder) = 0;
     /// Marks a file read-only or writable (the read-only attribute).
     virtual void SetReadOnly(const std::string& path, bool readOnly) = 0;
+    /// Opens a log that several processes may write at the same moment: the
+    /// file is created when missing and otherwise appended to, and every
+    /// WriteLine lands whole at its end. When the file has reached
+    /// `restartSize` bytes and no other process has it open through this call,
+    /// its contents are dropped first; a log that another process is writing
+    /// is never cut. The file counts as being written until the stream closes.
+    virtual std::unique_ptr<TextStream> OpenSharedLog(const std::string& path, std::uint64_t restartSize) = 0;
 };
 
 /// The name after the last "\" (GetFileName).

@@ -1,6 +1,7 @@
 // The running process itself: command line, executable, system messages.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class Host {
@@ -19,4 +20,7 @@ public:
     /// FormatMessageA(FROM_SYSTEM): the system's text for an error code, ending
     /// with CR LF as system texts do; "" when the system has none.
     virtual std::string SystemMessage(long code) = 0;
+    /// The id of this process, which makes file names that no other running
+    /// process uses.
+    virtual std::uint32_t ProcessId() = 0;
 };

@@ -13,6 +13,7 @@ class Desktop;
 class Md5Library;
 class WebpostLibrary;
 class XmlLibrary;
+class Locks;
 
 struct Platform {
     FileSystem* fs = nullptr;
@@ -26,4 +27,5 @@ struct Platform {
     Md5Library* md5 = nullptr;
     WebpostLibrary* webpost = nullptr;
     XmlLibrary* xml = nullptr;
+    Locks* locks = nullptr;
 };

@@ -4,6 +4,7 @@
 
 #include "platform/errors.h"
 #include "platform/filesystem.h"
+#include "platform/temp_names.h"
 #include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
@@ -41,8 +42,8 @@ std::int64_t ageInDays(const LocalTime& created, const LocalTime& today) {
     return today.dayNumber() - created.dayNumber();
 }
 
-// Deletes, forcing, every file of the folder older than two days that `wanted`
-// accepts. Nothing that fails here is worth a log line or stopping for.
+// Deletes, forcing, every file of the folder that `wanted` accepts at its
+// age. Nothing that fails here is worth a log line or stopping for.
 template <class Wanted>
 void deleteOldFiles(RunContext& ctx, const std::string& folder, Wanted wanted) {
     std::vector<FileEntry> files;
@@ -50,13 +51,18 @@ void deleteOldFiles(RunContext& ctx, const std::string& folder, Wanted wanted) {
     const LocalTime today = ctx.sys.clock->now();
     for (const FileEntry& file : files) {
         ignoreErrors([&] {
-            if (ageInDays(file.dateCreated, today) > 2 && wanted(file)) {
+            if (wanted(file, ageInDays(file.dateCreated, today))) {
                 WriteLog(ctx, "MSG : Deleting file " + file.path);
                 ctx.objFSO->DeleteFile(file.path, true);
             }
         });
     }
 }
+
+// A temporary file of this program that has waited past one day belongs to a
+// run that died before renaming or deleting it. Two calendar-day boundaries
+// mean at least a whole day: no running drop or INI write is that slow.
+bool leftBehind(const FileEntry& file, std::int64_t age) { return age > 1 && isTemporaryName(file.name); }
 
 }  // namespace
 
@@ -67,8 +73,16 @@ void subDeleteDownloadedFiles(RunContext& ctx) {
 
 void subdeletepreviousfiles(RunContext& ctx) {
     WriteLog(ctx, "MSG : Preprocessing : in subdeletepreviousfiles");
-    deleteOldFiles(ctx, ctx.strInstallPath + "AutomiseLogs", [](const FileEntry&) { return true; });
+    deleteOldFiles(ctx, ctx.strInstallPath + "AutomiseLogs",
+                   [](const FileEntry& file, std::int64_t age) { return age > 2 || leftBehind(file, age); });
     // Only the folder itself: GetFiles does not descend, so the run logs in kHVRLog stay.
-    deleteOldFiles(ctx, ctx.strInstallPath + "ApplicationLog",
-                   [](const FileEntry& file) { return containsNoCase(file.name, "kTATCMD_"); });
+    deleteOldFiles(ctx, ctx.strInstallPath + "ApplicationLog", [](const FileEntry& file, std::int64_t age) {
+        return age > 2 && containsNoCase(file.name, "kTATCMD_");
+    });
+    // Where this program writes through temporary names: drops, and the INI
+    // files it changes. Nothing else there is touched, and no ".xml" is ever
+    // a temporary name.
+    for (const char* folder : {"HVRPostLogs", "Configuration", "kScripts"}) {
+        deleteOldFiles(ctx, ctx.strInstallPath + folder, leftBehind);
+    }
 }

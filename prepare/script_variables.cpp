@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/locks.h"
 #include "platform/profile.h"
 #include "platform/xml.h"
 #include "run/config.h"
@@ -32,6 +33,10 @@ RunError objectNotSet() { return RunError{91, "Object variable or With block var
 // at the end. The step's log lines are held back until then, so that every
 // "Successfully Written" line stands where a write of its own would have put
 // it, and is left out when the write fails.
+//
+// From the first counter read to the last write the threshold file's lock is
+// held, so a run that raises the same counters meanwhile raises what this one
+// wrote, not what it read before.
 struct PendingLine {
     std::string message;
     std::size_t entry = kNoEntry;  // the write this line confirms, if any
@@ -44,6 +49,8 @@ struct CounterWrites {
     std::vector<PendingLine> lines;             // the step's log lines, in order
     std::map<std::string, std::string> counter; // lower-cased name -> counter text as it now stands
     std::map<std::string, bool> exceeded;       // lower-cased name -> per-script limit reached
+    std::unique_ptr<HeldLock> lock;             // taken at the first counter read
+    bool lockTaken = false;
 };
 
 void flushCounters(RunContext& ctx, CounterWrites& w, const std::string& file) {
@@ -76,6 +83,10 @@ std::string readCounter(RunContext& ctx, CounterWrites& w, const std::string& na
     if (w.batched) {
         const auto found = w.counter.find(key);
         if (found != w.counter.end()) return found->second;
+    }
+    if (!w.lockTaken) {
+        w.lockTaken = true;
+        w.lock = lockIniForUpdate(ctx, file);
     }
     std::string value;
     fncReadINI(ctx, value, kCountSection, name, file);
@@ -111,6 +122,9 @@ bool fncVerifyVariablethreshold(RunContext& ctx) {
     guarded(
         [&] {
             const std::string file = thresholdFile(ctx);
+            // Each default below is read, then written when missing; the lock
+            // keeps another run's rewrite of the file out of that step.
+            const std::unique_ptr<HeldLock> lock = lockIniForUpdate(ctx, file);
 
             fncReadINI(ctx, ctx.strThresholdDate, "VTXVariables", "Date", file);
             WriteLog(ctx, "MSG : Preprocessing: Date is  " + ctx.strThresholdDate + " in " + file);

@@ -13,6 +13,42 @@
 #include "run/run_log.h"
 #include "run/text.h"
 
+namespace {
+
+// Names that a variables record takes when its own is taken: the file's name
+// with "_1", "_2", ... before its ending ("vars.xml" gives "vars_1.xml").
+constexpr int kMaxNumberedNames = 100000;
+
+std::string numberedName(const std::string& name, int n) {
+    const auto dot = name.find_last_of('.');
+    const std::string suffix = "_" + std::to_string(n);
+    return dot == std::string::npos || dot == 0 ? name + suffix : name.substr(0, dot) + suffix + name.substr(dot);
+}
+
+// Copies the record into HVRPostLogs under the file's own name, or, when a
+// record still waiting there has it, under the first free numbered name: a
+// record is never replaced before it has been forwarded. A name found free
+// may be taken a moment later by another run; the claim then fails and the
+// next name is tried.
+void dropVariablesRecord(RunContext& ctx, const std::string& path) {
+    const std::string folder = ctx.strInstallPath + "HVRPostLogs\\";
+    const std::string own = fileNameOf(path);
+    for (int n = 0; n <= kMaxNumberedNames; ++n) {
+        const std::string name = n == 0 ? own : numberedName(own, n);
+        if (ctx.objFSO->FileExists(folder + name)) continue;
+        WriteLog(ctx, "MSG : Preprocessing: Copying " + path + " to " + folder + name);
+        try {
+            placeIntoPostLogs(ctx, path, name);
+            return;
+        } catch (const RunError& e) {
+            if (e.number != err::FileExists) throw;
+        }
+    }
+    throw runError(err::FileExists);
+}
+
+}  // namespace
+
 bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
     bool dropped = false;
     guarded(
@@ -40,10 +76,7 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
                 stream->Close();
                 stream.reset();
 
-                const std::string name = fileNameOf(path);
-                WriteLog(ctx, "MSG : Preprocessing: Copying " + path + " to " + ctx.strInstallPath + "HVRPostLogs\\" +
-                                  name);
-                placeIntoPostLogs(ctx, path, name, true);
+                dropVariablesRecord(ctx, path);
                 dropped = true;
             } else {
                 WriteLog(ctx, "MSG : Preprocessing : VTX Varibale file not created due to threshold violation");

@@ -2,6 +2,7 @@
 // agent's forwarding component empties later.
 #include "report/webpost.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "platform/errors.h"
 #include "platform/filesystem.h"
 #include "platform/host.h"
+#include "platform/temp_names.h"
 #include "platform/webpost.h"
 #include "run/config.h"
 #include "run/run_context.h"
@@ -54,8 +56,6 @@ void withRegistration(RunContext& ctx, Statement&& statement) {
     }
 }
 
-std::string dropStamp(RunContext& ctx) { return formatPicture(ctx.sys.clock->now(), kDropStampPicture); }
-
 std::string dropName(RunContext& ctx, const std::string& recordName, const std::string& stamp) {
     return recordName + "_N_" + ctx.strRegID + "_" + stamp + ".xml";
 }
@@ -66,13 +66,17 @@ std::string dropName(RunContext& ctx, const std::string& recordName, const std::
 // on, and only the records still waiting can be in the way.
 std::string freeDropName(RunContext& ctx, const std::string& recordName) {
     const std::string folder = ctx.strInstallPath + "HVRPostLogs\\";
-    std::string stamp = dropStamp(ctx);
+    LocalTime now = ctx.sys.clock->now();
     for (;;) {
+        const std::string stamp = formatPicture(now, kDropStampPicture);
         const std::string name = dropName(ctx, recordName, stamp);
         if (!ctx.objFSO->FileExists(folder + name)) return name;
-        const std::string taken = stamp;
-        // Whole seconds: the stamp has no finer unit to wait for.
-        while ((stamp = dropStamp(ctx)) == taken) ctx.sys.clock->sleepMs(1000);
+        // The stamp has whole seconds: sleep to the start of the next one,
+        // and a little more should the clock not have turned yet.
+        do {
+            ctx.sys.clock->sleepMs(static_cast<std::uint32_t>(1000 - std::clamp(now.millisecond, 0, 999)));
+            now = ctx.sys.clock->now();
+        } while (formatPicture(now, kDropStampPicture) == stamp);
     }
 }
 
@@ -151,7 +155,10 @@ void subDropRecord(RunContext& ctx, const std::string& recordName, const std::st
     FileSystem& fso = *ctx.objFSO;
     for (;;) {
         const std::string name = freeDropName(ctx, recordName);
-        const std::string source = ctx.strInstallPath + "AutomiseLogs\\" + name;
+        // The staging file's name is this process's own: a run dropping the
+        // same record in the same second writes a file of its own.
+        const std::string source =
+            ctx.strInstallPath + "AutomiseLogs\\" + temporaryNameOf(name, ctx.sys.host->ProcessId());
         const std::string target = ctx.strInstallPath + "HVRPostLogs\\" + name;
 
         auto file = fso.CreateTextFile(source, true);
@@ -161,12 +168,12 @@ void subDropRecord(RunContext& ctx, const std::string& recordName, const std::st
 
         WriteLog(ctx, "MSG : Preprocessing: Copying " + source + " to " + target);
         try {
-            placeIntoPostLogs(ctx, source, name, false);
+            placeIntoPostLogs(ctx, source, name);
         } catch (const RunError& e) {
+            ignoreErrors([&] { fso.DeleteFile(source, false); });
             if (e.number != err::FileExists) throw;
             // Another writer took the name since it was found free: start over
             // under the next free name rather than replace that record.
-            ignoreErrors([&] { fso.DeleteFile(source, false); });
             continue;
         }
         WriteLog(ctx, "MSG : Preprocessing: Deleting " + label + " File " + source);
@@ -175,19 +182,17 @@ void subDropRecord(RunContext& ctx, const std::string& recordName, const std::st
     }
 }
 
-void placeIntoPostLogs(RunContext& ctx, const std::string& sourcePath, const std::string& fileName, bool replace) {
+void placeIntoPostLogs(RunContext& ctx, const std::string& sourcePath, const std::string& fileName) {
     FileSystem& fso = *ctx.objFSO;
     const std::string folder = ctx.strInstallPath + "HVRPostLogs\\";
     // The forwarding component takes "*.xml" files only, so it never sees the
-    // copy until the rename makes it whole under its final name.
-    const std::string partial = folder + fileName + ".tmp";
-    fso.CopyFile(sourcePath, partial, true);
+    // copy until the rename makes it whole under its final name; the name is
+    // this process's own, so no other run writes into it meanwhile.
+    const std::string partial = folder + temporaryNameOf(fileName, ctx.sys.host->ProcessId());
     try {
-        fso.MoveFile(partial, folder + fileName, replace);
-    } catch (const RunError&) {
-        ignoreErrors([&] { fso.DeleteFile(partial, true); });
-        throw;
-    } catch (const std::exception&) {
+        fso.CopyFile(sourcePath, partial, true);
+        fso.MoveFile(partial, folder + fileName, false);
+    } catch (...) {
         ignoreErrors([&] { fso.DeleteFile(partial, true); });
         throw;
     }

@@ -14,13 +14,17 @@ void WebPost(RunContext& ctx, const std::string& xml, const std::string& url);
 /// Starts the webpost library's registration (hidden, without waiting).
 void RegisterDLL(RunContext& ctx);
 
-/// The drop steps: writes the record as AutomiseLogs\<name> and places it into
-/// HVRPostLogs\<name>, name = R + "_N_" + RegID + "_" + MMDDYYYYHHNNSSS + ".xml".
-/// File errors are raised to the caller. `label` names the record in the log.
+/// The drop steps: writes the record as AutomiseLogs\<name>.vx<pid>.tmp and
+/// places it into HVRPostLogs\<name>, name = R + "_N_" + RegID + "_" +
+/// MMDDYYYYHHNNSSS + ".xml". A name already taken, found so or lost to
+/// another writer at the last moment, is never replaced: the drop waits for
+/// the next second and takes its name. File errors are raised to the caller.
+/// `label` names the record in the log.
 void subDropRecord(RunContext& ctx, const std::string& recordName, const std::string& xml, const std::string& label);
 
-/// Places an existing file into HVRPostLogs\<fileName> so that no reader ever
-/// sees it half-written: it is copied to a temporary name there (not ending in
-/// ".xml") and renamed. With `replace` an existing drop of that name is
-/// replaced; without it, the caller has chosen a free name. Raises on failure.
-void placeIntoPostLogs(RunContext& ctx, const std::string& sourcePath, const std::string& fileName, bool replace);
+/// Places a copy of an existing file into HVRPostLogs\<fileName> so that no
+/// reader ever sees it half-written: it is copied to this process's own
+/// temporary name there (not ending in ".xml") and renamed without replacing.
+/// Raises 58 when a file of that name is there already (nothing is left
+/// behind then), and any other file error as it comes.
+void placeIntoPostLogs(RunContext& ctx, const std::string& sourcePath, const std::string& fileName);

@@ -3,7 +3,9 @@
 
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/errors.h"
+#include "platform/locks.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "run/run_context.h"
@@ -127,6 +129,25 @@ std::int32_t fncWriteINI(RunContext& ctx, const std::string& section, const std:
         WriteLog(ctx, iniWrittenLine(value, key, file));
     }
     return 0;
+}
+
+namespace {
+constexpr std::uint32_t kIniLockWaitMs = 60000;
+constexpr std::uint32_t kIniLockPollMs = 10;
+}  // namespace
+
+std::unique_ptr<HeldLock> lockIniForUpdate(RunContext& ctx, const std::string& file) {
+    if (ctx.sys.locks == nullptr) return nullptr;
+    try {
+        for (std::uint32_t waited = 0; waited < kIniLockWaitMs; waited += kIniLockPollMs) {
+            if (auto held = ctx.sys.locks->TryLockFile(file)) return held;
+            ctx.sys.clock->sleepMs(kIniLockPollMs);
+        }
+    } catch (const RunError&) {
+        // No lock file can be made beside the INI file (its folder is
+        // missing, say): there is no lock to wait for.
+    }
+    return nullptr;
 }
 
 std::string iniWrittenLine(const std::string& value, const std::string& key, const std::string& file) {

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/registry.h"
 
 struct RunContext;
+class HeldLock;
 
 /// Reads a value of `subkey` under `hive`: type 1 a string, 4 a number as
 /// decimal text; "" when the key or value cannot be read.
@@ -27,6 +29,14 @@ std::int32_t fncReadINI(RunContext& ctx, std::string& value, const std::string& 
 /// Writes key=value into an INI file; logs its success. Always returns 0.
 std::int32_t fncWriteINI(RunContext& ctx, const std::string& section, const std::string& key,
                          const std::string& value, const std::string& file);
+
+/// Takes the lock that makes a read-change-write of an INI file one step
+/// across the processes of the machine. Another process holds it only for
+/// its own read-change-write, so the wait is short and bounded (a minute);
+/// nullptr when there is no lock to hold (the lock file cannot be made, or
+/// the wait ran out): the caller then goes on unguarded, as one process alone
+/// would. Nothing is logged. Release by destroying the result.
+std::unique_ptr<HeldLock> lockIniForUpdate(RunContext& ctx, const std::string& file);
 
 /// The line fncWriteINI logs after a successful write; also used by the
 /// parsers that write several counters at once.

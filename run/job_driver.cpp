@@ -1,10 +1,14 @@
 // The per-job driver.
 #include "run/job_driver.h"
 
+#include <algorithm>
+#include <memory>
 #include <string>
 
 #include "execute/script_run.h"
+#include "platform/clock.h"
 #include "platform/errors.h"
+#include "platform/locks.h"
 #include "prepare/checksum.h"
 #include "prepare/cleanup.h"
 #include "prepare/run_variables.h"
@@ -26,6 +30,62 @@ constexpr double kMsPerMinute = 60000;
 std::string minutesToMs(const std::string& minutes) { return numberText(numericValue(minutes) * kMsPerMinute); }
 
 bool failed(const RunContext& ctx) { return !trimBlanks(ctx.strFailureDesc).empty(); }
+
+// The job lock. kScripts\KOVAVariables.ini is one file for the whole machine,
+// and the export name it hands the script repeats from run to run (one-second
+// stamp, unseeded random part), as may the name of the script's variables
+// file: two jobs of overlapping runs would parse, post or delete each other's
+// files. So from writing the run variables file until the variables are
+// posted, one job of the machine holds this lock and the others wait.
+constexpr const char* kJobLockFile = "kScripts\\KOVAVariables.lock";
+// Beyond the runner's own time limit, a holder needs time to start it, end
+// it, and read and post what it left.
+constexpr std::int64_t kJobLockGraceMs = 120000;
+// How long a holder is given whose deadline cannot be read (yet).
+constexpr std::int64_t kUnknownHolderMs = 120000;
+// A record read just before a new holder writes its own may be an earlier
+// holder's, past its time: it never cuts the wait shorter than this.
+constexpr std::int64_t kRecordSettleMs = 5000;
+constexpr std::uint32_t kJobLockPollMs = 100;
+
+// The time by which this job will have let the lock go, as it tells the
+// waiters: its time limit (as the launcher will take it) and the grace.
+std::int64_t jobDeadline(RunContext& ctx) {
+    const double limit = std::clamp(numericValue(ctx.strProcessTime), 0.0, 2147483647.0);
+    return ctx.sys.clock->utcMs() + static_cast<std::int64_t>(limit) + kJobLockGraceMs;
+}
+
+// Waits for the job lock no longer than the holder's own deadline allows;
+// the holder may change while waiting, and each holder's deadline counts. A
+// holder that died has released the lock through the system. When the lock
+// cannot be had (no lock file can be made, or the holder overran its
+// deadline) the job goes on without it, as a run alone would. Nothing is
+// logged: the wait leaves no trace in the run log.
+std::unique_ptr<HeldLock> takeJobLock(RunContext& ctx) {
+    if (ctx.sys.locks == nullptr) return nullptr;
+    Locks& locks = *ctx.sys.locks;
+    Clock& clock = *ctx.sys.clock;
+    const std::string lockFile = ctx.strInstallPath + kJobLockFile;
+    std::int64_t giveUpAt = clock.utcMs() + kUnknownHolderMs;
+    std::string seen;
+    try {
+        for (;;) {
+            if (auto held = locks.TryLockMachine(lockFile, numberText(static_cast<double>(jobDeadline(ctx))))) {
+                return held;
+            }
+            const std::string record = locks.MachineLockRecord(lockFile);
+            const double deadline = numericValue(record);
+            if (record != seen && deadline > 0) {
+                seen = record;
+                giveUpAt = std::max(static_cast<std::int64_t>(deadline), clock.utcMs() + kRecordSettleMs);
+            }
+            if (clock.utcMs() >= giveUpAt) return nullptr;
+            clock.sleepMs(kJobLockPollMs);
+        }
+    } catch (const RunError&) {
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -88,13 +148,16 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
                     ctx.blnScriptExecuted = false;
                 }
             } else {
-                subgeneraterandomNo(ctx);
-                subExecuteScript(ctx);
-                WriteLog(ctx, "MSG : PreProcessing: Variables File " + ctx.strVariablesFile);
-                if (trimBlanks(ctx.strVariablesFile).empty()) {
-                    WriteLog(ctx, "MSG : Preprocessing: No VTX_Variables file found");
-                } else {
-                    fncPostVTXVariables(ctx, ctx.strVariablesFile);
+                {
+                    const std::unique_ptr<HeldLock> jobLock = takeJobLock(ctx);
+                    subgeneraterandomNo(ctx);
+                    subExecuteScript(ctx);
+                    WriteLog(ctx, "MSG : PreProcessing: Variables File " + ctx.strVariablesFile);
+                    if (trimBlanks(ctx.strVariablesFile).empty()) {
+                        WriteLog(ctx, "MSG : Preprocessing: No VTX_Variables file found");
+                    } else {
+                        fncPostVTXVariables(ctx, ctx.strVariablesFile);
+                    }
                 }
                 subPostTemplateExecStatus(ctx);
                 if (failed(ctx)) {

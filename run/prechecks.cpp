@@ -9,6 +9,7 @@
 #include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
+#include "run/start.h"
 #include "run/text.h"
 
 namespace {
@@ -55,7 +56,7 @@ void subPreChecks(RunContext& ctx) {
     WriteLog(ctx, "MSG : Preprocessing: Checking for folder " + exMonScriptsFolder(ctx));
     if (!ctx.objFSO->FolderExists(exMonScriptsFolder(ctx))) {
         WriteLog(ctx, "MSG : Preprocessing: Creating Folder" + exMonScriptsFolder(ctx));
-        ctx.objFSO->CreateFolder(exMonScriptsFolder(ctx));
+        createFolderUnlessMade(ctx, exMonScriptsFolder(ctx));
     }
 
     const std::string md5Library = install + "KGnMD5.dll";

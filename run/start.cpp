@@ -27,13 +27,13 @@ constexpr std::uint64_t kLogSizeLimit = 0x100000;
 constexpr std::uint32_t kPauseAfterJobMs = 2000;
 
 void createFolderIfMissing(RunContext& ctx, const std::string& path) {
-    if (!ctx.objFSO->FolderExists(path)) ctx.objFSO->CreateFolder(path);
+    if (!ctx.objFSO->FolderExists(path)) createFolderUnlessMade(ctx, path);
 }
 
 void createFolderLogged(RunContext& ctx, const std::string& path) {
     if (!ctx.objFSO->FolderExists(path)) {
         WriteLog(ctx, "MSG : Preprocessing: Creating Folder " + path);
-        ctx.objFSO->CreateFolder(path);
+        createFolderUnlessMade(ctx, path);
     }
 }
 
@@ -88,11 +88,9 @@ void subInitialise(RunContext& ctx) {
     const std::string logName =
         host.ExeBaseName() + "_" + formatPicture(ctx.sys.clock->now(), "mmddyyyyhhnnss") + ".txt";
     const std::string logPath = ctx.strInstallPath + "ApplicationLog\\kHVRLog\\" + logName;
-    if (!ctx.objFSO->FileExists(logPath) || ctx.objFSO->GetFileSize(logPath) >= kLogSizeLimit) {
-        ctx.objLogFile = ctx.objFSO->CreateTextFile(logPath, true);
-    } else {
-        ctx.objLogFile = ctx.objFSO->OpenTextFile(logPath, IOMode::ForAppending, false);
-    }
+    // Runs started in the same second share this log: each appends, and only
+    // a log that no running process is writing is started afresh at the limit.
+    ctx.objLogFile = ctx.objFSO->OpenSharedLog(logPath, kLogSizeLimit);
 
     const std::string stars(85, '*');
     WriteLog(ctx, stars);
@@ -129,6 +127,15 @@ void subInitialise(RunContext& ctx) {
     if (pieces.size() > 0) ctx.strCmdTemplateID = pieces[0];
     if (pieces.size() > 1) ctx.strCmdTemplateVersion = pieces[1];
     if (pieces.size() > 2) ctx.strActionName = pieces[2];
+}
+
+void createFolderUnlessMade(RunContext& ctx, const std::string& path) {
+    try {
+        ctx.objFSO->CreateFolder(path);
+    } catch (const RunError& e) {
+        // Another run may have made it since it was found missing.
+        if (e.number != err::FileExists || !ctx.objFSO->FolderExists(path)) throw;
+    }
 }
 
 void subEndRun(RunContext& ctx) {

@@ -34,6 +34,10 @@ std::string& counterText(RunContext& ctx, FailureCounters& counters, const std::
     const std::string folded = lowerAscii(key);
     auto it = counters.known.find(folded);
     if (it == counters.known.end()) {
+        if (!counters.lockTaken) {
+            counters.lockTaken = true;
+            counters.lock = lockIniForUpdate(ctx, counters.file);
+        }
         std::string value;
         fncReadINI(ctx, value, counters.section, key, counters.file);
         it = counters.known.emplace(folded, std::move(value)).first;
@@ -62,6 +66,8 @@ void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std:
 }
 
 void writeFailureCounters(RunContext& ctx, FailureCounters& counters) {
+    // Declared first, so the lock goes only after the counters are written.
+    const std::unique_ptr<HeldLock> lock = std::move(counters.lock);
     if (counters.raised.empty()) return;
     std::vector<ProfileEntry> raised;
     raised.swap(counters.raised);

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/locks.h"
 #include "platform/profile.h"
 
 struct RunContext;
@@ -20,7 +22,9 @@ bool addActionDesc(RunContext& ctx, const std::string& actionText);
 /// The failure counters of one parse. Each counter is read from the file once
 /// and kept here; the raised ones are written back together by
 /// writeFailureCounters, so a file with thousands of failing actions replaces
-/// the INI file once instead of once per action.
+/// the INI file once instead of once per action. From the first counter read
+/// to that write the INI file's lock is held, so another run raising the same
+/// counter meanwhile waits and then raises the value written here.
 struct FailureCounters {
     std::string file;       // strInstallPath + "Configuration\ATZThreshold.ini"
     std::string section;    // "FailureDesc_" + strExecuteScript
@@ -30,6 +34,9 @@ struct FailureCounters {
     std::map<std::string, std::string> known;
     /// One entry per increment, in the order the increments happened.
     std::vector<ProfileEntry> raised;
+    /// The INI file's lock, taken at the first counter read.
+    std::unique_ptr<HeldLock> lock;
+    bool lockTaken = false;
 };
 
 /// The counters of the current script, with the threshold as it stands now.
@@ -47,5 +54,6 @@ void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std:
 /// Writes every raised counter with one replacement of the file and logs
 /// fncWriteINI's success line once per increment of a counter that was
 /// written, in order. A key that cannot be stored is skipped without a line;
-/// nothing is logged when the file cannot be written. Safe to call twice.
+/// nothing is logged when the file cannot be written. Releases the INI file's
+/// lock. Safe to call twice.
 void writeFailureCounters(RunContext& ctx, FailureCounters& counters);

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/filesystem.h"
 #include "platform/host.h"
+#include "platform/locks.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
@@ -29,6 +30,10 @@ public:
     std::string GetFileVersion(const std::string& path) override;
     std::vector<FileEntry> GetFiles(const std::string& folder) override;
     void SetReadOnly(const std::string& path, bool readOnly) override;
+    /// Holds a shared flock on the log while the stream is open; only a
+    /// process that gets the exclusive lock (so nobody else has the log open)
+    /// may cut it.
+    std::unique_ptr<TextStream> OpenSharedLog(const std::string& path, std::uint64_t restartSize) override;
 };
 
 /// The registry read from <root>/system.reg (registry.cpp). Read only.
@@ -76,6 +81,7 @@ class PosixClock : public Clock {
 public:
     LocalTime now() override;
     void sleepMs(std::uint32_t milliseconds) override;
+    std::int64_t utcMs() override;
 };
 
 /// The running process (host.cpp).
@@ -88,7 +94,18 @@ public:
     void HideFromTaskList() override;
     bool StartHidden(const std::string& commandLine) override;
     std::string SystemMessage(long code) override;
+    std::uint32_t ProcessId() override;
 
 private:
     std::string commandLine_;
+};
+
+/// flock-based locks over mapped paths (locks.cpp). A lock belongs to an open
+/// file description that is never passed on to a child (O_CLOEXEC), so the
+/// runner and its children cannot keep a lock after this process is gone.
+class PosixLocks : public Locks {
+public:
+    std::unique_ptr<HeldLock> TryLockFile(const std::string& file) override;
+    std::unique_ptr<HeldLock> TryLockMachine(const std::string& lockFile, const std::string& record) override;
+    std::string MachineLockRecord(const std::string& lockFile) override;
 };

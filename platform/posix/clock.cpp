@@ -7,10 +7,12 @@
 #include "platform/posix/backends.h"
 
 LocalTime PosixClock::now() {
-    const time_t t = ::time(nullptr);
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
     struct tm tm {};
-    ::localtime_r(&t, &tm);
-    return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+    ::localtime_r(&ts.tv_sec, &tm);
+    return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                     tm.tm_min,          tm.tm_sec,     static_cast<int>(ts.tv_nsec / 1000000)};
 }
 
 void PosixClock::sleepMs(std::uint32_t milliseconds) {
@@ -18,4 +20,10 @@ void PosixClock::sleepMs(std::uint32_t milliseconds) {
     // A signal cuts the sleep short; sleep the rest, as Sleep() would not wake.
     while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
+}
+
+std::int64_t PosixClock::utcMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }

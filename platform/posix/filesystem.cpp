@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -25,6 +26,9 @@
 namespace {
 
 constexpr std::size_t kCopyBlock = 1024 * 1024;
+// How long a log opener waits for a share of a log that another process is
+// cutting (which takes a moment): 200 tries 10 ms apart.
+constexpr int kLogShareTries = 200;
 
 std::string parentOf(const std::string& hostPath) {
     const auto slash = hostPath.find_last_of('/');
@@ -316,4 +320,33 @@ void PosixFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
     if (::stat(host.c_str(), &st) != 0) throw runError(err::FileNotFound);
     const mode_t mode = readOnly ? (st.st_mode & ~mode_t{0222}) : (st.st_mode | S_IWUSR);
     if (::chmod(host.c_str(), mode & 07777) != 0) raise(errno, host);
+}
+
+std::unique_ptr<TextStream> PosixFileSystem::OpenSharedLog(const std::string& path, std::uint64_t restartSize) {
+    const std::string host = mapPath(path);
+    struct stat st {};
+    if (::stat(host.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || isReadOnly(st))) {
+        throw runError(err::PermissionDenied);
+    }
+    const int fd = ::open(host.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) raise(errno, host);
+    // Every writer holds a shared lock while its stream is open, so the
+    // exclusive lock is only ever granted to a process alone with the log.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        struct stat now {};
+        if (::fstat(fd, &now) == 0 && static_cast<std::uint64_t>(now.st_size) >= restartSize &&
+            ::ftruncate(fd, 0) != 0) {
+            const int error = errno;
+            ::close(fd);
+            raise(error, host);
+        }
+    }
+    // From exclusive (or nothing) to shared. Should another process be cutting
+    // the log just now, wait a moment for it; a share that never comes leaves
+    // the log unguarded, not unwritten.
+    for (int i = 0; i < kLogShareTries && ::flock(fd, LOCK_SH | LOCK_NB) != 0; ++i) {
+        timespec pause{0, 10 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+    }
+    return std::make_unique<PosixTextStream>(fd, false, host);
 }

@@ -221,3 +221,5 @@ bool PosixHost::StartHidden(const std::string& commandLine) {
 }
 
 std::string PosixHost::SystemMessage(long code) { return systemMessageText(code); }
+
+std::uint32_t PosixHost::ProcessId() { return static_cast<std::uint32_t>(::getpid()); }

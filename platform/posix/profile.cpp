@@ -12,6 +12,7 @@
 
 #include "platform/posix/backends.h"
 #include "platform/posix/machine.h"
+#include "platform/temp_names.h"
 #include "run/text.h"
 
 namespace {
@@ -243,7 +244,7 @@ bool replaceFile(const std::string& hostPath, const std::string& bytes, std::opt
     const std::string folder = hostPath.substr(0, slash);
     // A hidden name with a suffix of its own: no reader maps an INI name to it.
     const std::string temp =
-        folder + "/." + hostPath.substr(slash + 1) + ".vx" + std::to_string(::getpid()) + ".tmp";
+        folder + "/." + temporaryNameOf(hostPath.substr(slash + 1), static_cast<std::uint32_t>(::getpid()));
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     bool ok = writeAll(fd, bytes);

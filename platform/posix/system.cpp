@@ -26,6 +26,7 @@ public:
         platform.md5 = &md5;
         platform.webpost = &webpost;
         platform.xml = &xml;
+        platform.locks = &locks;
     }
 
 private:
@@ -40,6 +41,7 @@ private:
     PosixProcesses processes;
     PosixDesktop desktop;
     PosixWebpostLibrary webpost;
+    PosixLocks locks;
 };
 
 }  // namespace

@@ -7,7 +7,17 @@
 LocalTime Win32Clock::now() {
     SYSTEMTIME t{};
     ::GetLocalTime(&t);
-    return LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+    return LocalTime{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
 }
 
 void Win32Clock::sleepMs(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+std::int64_t Win32Clock::utcMs() {
+    FILETIME ft{};
+    ::GetSystemTimeAsFileTime(&ft);
+    const std::int64_t ticks = static_cast<std::int64_t>((static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) |
+                                                         ft.dwLowDateTime);
+    // FILETIME counts 100 ns ticks from 1601-01-01.
+    constexpr std::int64_t kTicksTo1970 = 116444736000000000LL;
+    return (ticks - kTicksTo1970) / 10000;
+}

@@ -4,9 +4,11 @@
 
 #include "platform/clock.h"
 
-/// The local time of GetLocalTime and kernel32's Sleep.
+/// The local time of GetLocalTime, kernel32's Sleep, and the UTC time of
+/// GetSystemTimeAsFileTime.
 class Win32Clock : public Clock {
 public:
     LocalTime now() override;
     void sleepMs(std::uint32_t milliseconds) override;
+    std::int64_t utcMs() override;
 };

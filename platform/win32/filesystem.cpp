@@ -21,6 +21,9 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
+// How long a log opener waits while another process cuts that log (which
+// takes a moment): 200 tries 10 ms apart.
+constexpr int kLogShareTries = 200;
 
 // The scripting runtime's error for a Win32 error code.
 RunError errorFor(DWORD code) {
@@ -304,4 +307,39 @@ void Win32FileSystem::SetReadOnly(const std::string& path, bool readOnly) {
     // FILE_ATTRIBUTE_NORMAL stands for "no attribute at all".
     if (next == 0) next = FILE_ATTRIBUTE_NORMAL;
     if (!::SetFileAttributesA(path.c_str(), next)) raiseLastError();
+}
+
+std::unique_ptr<TextStream> Win32FileSystem::OpenSharedLog(const std::string& path, std::uint64_t restartSize) {
+    const DWORD attributes = attributesOf(path);
+    if (isFolderAttr(attributes) || (attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_READONLY) != 0)) {
+        throw runError(err::PermissionDenied);
+    }
+    if (attributes != kNoAttributes) {
+        const HANDLE alone = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (alone != INVALID_HANDLE_VALUE) {
+            LARGE_INTEGER size{};
+            if (::GetFileSizeEx(alone, &size) && static_cast<std::uint64_t>(size.QuadPart) >= restartSize) {
+                LARGE_INTEGER zero{};
+                if (!::SetFilePointerEx(alone, zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(alone)) {
+                    const DWORD code = ::GetLastError();
+                    ::CloseHandle(alone);
+                    throw errorFor(code);
+                }
+            }
+            ::CloseHandle(alone);
+        }
+    }
+    for (int attempt = 0;; ++attempt) {
+        const HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, kShareAll, nullptr,
+                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return std::make_unique<Win32TextStream>(file, false);
+        const DWORD code = ::GetLastError();
+        // Refused only while another process holds the log to cut it.
+        if (code != ERROR_SHARING_VIOLATION || attempt >= kLogShareTries) {
+            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) throw missingEntryError(path);
+            throw errorFor(code);
+        }
+        ::Sleep(10);
+    }
 }

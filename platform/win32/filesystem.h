@@ -32,4 +32,8 @@ public:
     std::string GetFileVersion(const std::string& path) override;
     std::vector<FileEntry> GetFiles(const std::string& folder) override;
     void SetReadOnly(const std::string& path, bool readOnly) override;
+    /// Every writer opens the log for appending with all sharing; a log is cut
+    /// only through a handle that refuses to share writing, which the system
+    /// grants only while no other handle can write it.
+    std::unique_ptr<TextStream> OpenSharedLog(const std::string& path, std::uint64_t restartSize) override;
 };

@@ -69,3 +69,5 @@ std::string Win32Host::SystemMessage(long code) {
                                      sizeof buffer, nullptr);
     return std::string(buffer, n < sizeof buffer ? n : 0);
 }
+
+std::uint32_t Win32Host::ProcessId() { return ::GetCurrentProcessId(); }

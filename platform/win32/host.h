@@ -33,6 +33,8 @@ public:
     /// inserts are passed, so a text that needs them ("%1 is not a valid
     /// Win32 application.") is refused by the system and also gives "".
     std::string SystemMessage(long code) override;
+    /// GetCurrentProcessId.
+    std::uint32_t ProcessId() override;
 
 private:
     std::string raw_;

@@ -7,6 +7,7 @@
 #include "platform/win32/desktop.h"
 #include "platform/win32/filesystem.h"
 #include "platform/win32/host.h"
+#include "platform/win32/locks.h"
 #include "platform/win32/md5.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/processes.h"
@@ -34,6 +35,7 @@ public:
         platform.md5 = &md5_;
         platform.webpost = &webpost_;
         platform.xml = &xml_;
+        platform.locks = &locks_;
     }
 
 private:
@@ -48,6 +50,7 @@ private:
     Win32Md5Library md5_;
     Win32WebpostLibrary webpost_;
     Win32XmlLibrary xml_;
+    Win32Locks locks_;
 };
 
 }  // namespace

@@ -64,7 +64,9 @@ std::string E2EMachine::job(const std::string& scriptId, const std::string& exec
            params;
 }
 
-int E2EMachine::run(const std::string& commandLine) {
+int E2EMachine::run(const std::string& commandLine) { return finish(start(commandLine)); }
+
+pid_t E2EMachine::start(const std::string& commandLine) {
     const std::string program = std::string(VORBEX_BINARY_DIR) + "/vorbex";
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -76,8 +78,12 @@ int E2EMachine::run(const std::string& commandLine) {
         }
         ::_exit(127);
     }
+    return pid;
+}
+
+int E2EMachine::finish(pid_t pid) {
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    if (pid <= 0 || ::waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -94,14 +100,35 @@ std::string E2EMachine::runLog() const {
     return s.str();
 }
 
-std::vector<std::string> E2EMachine::logMessages() const {
-    std::vector<std::string> out;
-    std::istringstream in(runLog());
+namespace {
+
+void appendMessages(const std::string& log, std::vector<std::string>& out) {
+    std::istringstream in(log);
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const auto tab = line.find('\t');
         out.push_back(tab == std::string::npos ? line : line.substr(tab + 1));
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> E2EMachine::logMessages() const {
+    std::vector<std::string> out;
+    appendMessages(runLog(), out);
+    return out;
+}
+
+std::vector<std::string> E2EMachine::allLogMessages() const {
+    std::vector<std::string> out;
+    const fs::path folder = sandbox.hostPath("C:\\Agent\\ApplicationLog\\kHVRLog");
+    if (!fs::exists(folder)) return out;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        appendMessages(s.str(), out);
     }
     return out;
 }

@@ -2,6 +2,8 @@
 // the stand-in runner registered, and the built program run as a process.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -27,10 +29,16 @@ struct E2EMachine {
 
     /// Runs build/vorbex with this command line; returns its exit status.
     int run(const std::string& commandLine = "5,2,Action_27_KRN");
+    /// Starts build/vorbex with this command line without waiting (see finish).
+    pid_t start(const std::string& commandLine);
+    /// Waits for a program started by start(); returns its exit status.
+    static int finish(pid_t pid);
     /// The text of the newest run log.
     std::string runLog() const;
     /// The messages of the run log (stamps removed), continuation lines as they are.
     std::vector<std::string> logMessages() const;
+    /// The messages of every run log (stamps removed), file after file.
+    std::vector<std::string> allLogMessages() const;
     /// Names of the files in C:\Agent\HVRPostLogs.
     std::vector<std::string> drops() const;
     std::string readDrop(const std::string& name) const;

@@ -227,3 +227,38 @@ TEST(DeletePreviousFiles, ErrorsAreIgnoredSilently) {
     EXPECT_EQ(run.count("ERR"), 0);
     EXPECT_EQ(run.count("MSG : Deleting file "), 3);
 }
+
+// Temporary files that runs which died left behind go once they are more than
+// a day old; nothing else in those folders is touched, and a complete record
+// never has a temporary name.
+TEST(DeletePreviousFiles, OwnLeftoversGoAfterADayAndOnlyThey) {
+    CleanupRun run;  // today is 12/07/2026 10:15:30
+    const LocalTime dayBefore{2026, 12, 5, 23, 59, 0}, yesterday{2026, 12, 6, 0, 0, 1};
+    const std::string posted = "C:\\Agent\\HVRPostLogs\\";
+    run.writeFileAt(posted + "wpdcmatztempexecst_N_42_120520262359000.xml.vx4711.tmp", dayBefore);
+    run.writeFileAt(posted + "wpdcmatztempexecst_N_42_120620260000011.xml.vx4711.tmp", yesterday);
+    run.writeFileAt(posted + "wpdcmatztempexecst_N_42_120120260800000.xml", {2026, 12, 1, 8, 0, 0});
+    run.writeFileAt(posted + "vars.xml.tmp", dayBefore);
+    run.writeFileAt(posted + "report.vx.tmp", dayBefore);
+    run.writeFileAt(kAutomiseLogs + "\\wpdcmatztempexecfail_N_42_x.xml.VX12.TMP", dayBefore);
+    run.writeFileAt("C:\\Agent\\Configuration\\.ATZThreshold.ini.vx99.tmp", dayBefore);
+    run.writeFileAt("C:\\Agent\\Configuration\\ATZThreshold.ini", dayBefore);
+    run.writeFileAt("C:\\Agent\\kScripts\\KOVAVariables.ini.vx7.tmp", dayBefore);
+    run.writeFileAt("C:\\Agent\\kScripts\\Setup.atz.tmp", dayBefore);
+
+    subdeletepreviousfiles(*run.ctx);
+
+    for (const std::string& gone : {posted + "wpdcmatztempexecst_N_42_120520262359000.xml.vx4711.tmp",
+                                   kAutomiseLogs + "\\wpdcmatztempexecfail_N_42_x.xml.VX12.TMP",
+                                   std::string("C:\\Agent\\Configuration\\.ATZThreshold.ini.vx99.tmp"),
+                                   std::string("C:\\Agent\\kScripts\\KOVAVariables.ini.vx7.tmp")}) {
+        EXPECT_FALSE(run.sandbox.exists(gone)) << gone;
+    }
+    for (const std::string& kept : {posted + "wpdcmatztempexecst_N_42_120620260000011.xml.vx4711.tmp",
+                                   posted + "wpdcmatztempexecst_N_42_120120260800000.xml", posted + "vars.xml.tmp",
+                                   posted + "report.vx.tmp", std::string("C:\\Agent\\Configuration\\ATZThreshold.ini"),
+                                   std::string("C:\\Agent\\kScripts\\Setup.atz.tmp")}) {
+        EXPECT_TRUE(run.sandbox.exists(kept)) << kept;
+    }
+    EXPECT_EQ(run.count("MSG : Deleting file "), 4);
+}

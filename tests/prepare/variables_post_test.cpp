@@ -1,6 +1,7 @@
 // Posting of a script's variables through the drop folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -45,27 +46,39 @@ protected:
     }
 };
 
-TEST_F(VariablesPost, RecordGetsItsHeaderAndIsDroppedUnderTheFilesOwnName) {
-    writeVars("<scriptversion>2</scriptversion><var name='Disk'>40</var>");
+// A record still waiting in the drop folder is never replaced: runs that leave
+// variables files of the same name each get their record through, the later
+// ones under numbered names that keep the file's own name and ending.
+TEST_F(VariablesPost, RecordNamedLikeAWaitingOneLeavesBoth) {
     run.sandbox.writeFile(kDrop, "an earlier drop still waiting");
+    writeVars("<scriptversion>2</scriptversion><var name='Disk'>40</var>");
 
     EXPECT_TRUE(fncPostVTXVariables(ctx, kVars));
 
-    EXPECT_EQ(run.sandbox.readFile(kDrop),
-              "<wpatcmdscrvardata><regid>42</regid><scandatetime>12/07/2026 10:41:05</scandatetime>"
-              "<scriptid>7001</scriptid><scriptversion><![CDATA[2]]></scriptversion>"
-              "<var name='Disk'><![CDATA[40]]></var></wpatcmdscrvardata>");
+    const std::string header = "<wpatcmdscrvardata><regid>42</regid><scandatetime>12/07/2026 10:41:05</scandatetime>"
+                               "<scriptid>7001</scriptid>";
+    EXPECT_EQ(run.sandbox.readFile("C:\\Agent\\HVRPostLogs\\vars_1.xml"),
+              header + "<scriptversion><![CDATA[2]]></scriptversion><var name='Disk'><![CDATA[40]]></var>"
+                       "</wpatcmdscrvardata>");
     EXPECT_FALSE(run.sandbox.exists(kVars));
-    EXPECT_EQ(dropFolder(), std::vector<std::string>{"vars.xml"});
-
     const std::vector<std::string> expected = {
         "MSG : Preprocessing: in functions fncPostVTXVariables",
         "MSG : Preprocessing: Successfully Written 1 to variable Disk to file " + kIni,
         "MSG : Preprocessing: Contents in VTX_Variable file ",
-        "MSG : Preprocessing: Copying " + kVars + " to C:\\Agent\\HVRPostLogs\\vars.xml",
+        "MSG : Preprocessing: Copying " + kVars + " to C:\\Agent\\HVRPostLogs\\vars_1.xml",
         "MSG : Preprocessing: Deleting " + kVars,
     };
     EXPECT_EQ(run.messages(), expected);
+
+    // The next run's file of the same name takes the next free name.
+    writeVars("<var name='Disk'>41</var>");
+    EXPECT_TRUE(fncPostVTXVariables(ctx, kVars));
+    EXPECT_EQ(run.sandbox.readFile("C:\\Agent\\HVRPostLogs\\vars_2.xml"),
+              header + "<var name='Disk'><![CDATA[41]]></var></wpatcmdscrvardata>");
+    EXPECT_EQ(run.sandbox.readFile(kDrop), "an earlier drop still waiting");
+    auto names = dropFolder();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"vars.xml", "vars_1.xml", "vars_2.xml"}));
 }
 
 TEST_F(VariablesPost, OpeningTagInsideAValueIsRewrittenToo) {

@@ -35,8 +35,10 @@ TEST_F(ActionStatus, CleanRunIsDroppedWithStatusOne) {
               (std::vector<std::string>{
                   "MSG : Webpost Data :: " + xml,
                   "MSG : Preprocessing: Direct webpost failed. Posting the xml contents to HVRPostLogs ",
-                  "MSG : Preprocessing: Copying C:\\Agent\\AutomiseLogs\\" + kDrop + " to C:\\Agent\\HVRPostLogs\\" + kDrop,
-                  "MSG : Preprocessing: Deleting [Template_Execution_Status] File C:\\Agent\\AutomiseLogs\\" + kDrop}));
+                  "MSG : Preprocessing: Copying C:\\Agent\\AutomiseLogs\\" + run.staging(kDrop) +
+                      " to C:\\Agent\\HVRPostLogs\\" + kDrop,
+                  "MSG : Preprocessing: Deleting [Template_Execution_Status] File C:\\Agent\\AutomiseLogs\\" +
+                      run.staging(kDrop)}));
 }
 
 TEST_F(ActionStatus, FailureTextGoesInUnescaped) {

@@ -45,6 +45,9 @@ public:
     std::string GetFileVersion(const std::string& p) override { return real_.GetFileVersion(p); }
     std::vector<FileEntry> GetFiles(const std::string& f) override { return real_.GetFiles(f); }
     void SetReadOnly(const std::string& p, bool r) override { real_.SetReadOnly(p, r); }
+    std::unique_ptr<TextStream> OpenSharedLog(const std::string& p, std::uint64_t s) override {
+        return real_.OpenSharedLog(p, s);
+    }
 
 private:
     FileSystem& real_;
@@ -58,10 +61,12 @@ TEST(Drop, NameCarriesTheSecondsTwiceAndTheFileMovesOver) {
     EXPECT_EQ(run.drops(), std::vector<std::string>{name});
     EXPECT_EQ(run.drop(name), "<a>1</a>\r\n");
     EXPECT_TRUE(run.filesIn("AutomiseLogs").empty());
+    // The staging file carries this process's id, so no other run shares it.
+    const std::string staging = run.staging(name);
     EXPECT_EQ(run.messages(),
               (std::vector<std::string>{
-                  "MSG : Preprocessing: Copying C:\\Agent\\AutomiseLogs\\" + name + " to C:\\Agent\\HVRPostLogs\\" + name,
-                  "MSG : Preprocessing: Deleting [Template_Execution_Status] File C:\\Agent\\AutomiseLogs\\" + name}));
+                  "MSG : Preprocessing: Copying C:\\Agent\\AutomiseLogs\\" + staging + " to C:\\Agent\\HVRPostLogs\\" + name,
+                  "MSG : Preprocessing: Deleting [Template_Execution_Status] File C:\\Agent\\AutomiseLogs\\" + staging}));
 
     run.clock.time = {2026, 11, 30, 23, 59, 45};
     subDropRecord(*run.ctx, "wpdcmatztempexecfail", "<b/>", "[Template_Execution_Failure]");
@@ -132,23 +137,18 @@ TEST(Drop, NameTakenAtTheLastMomentIsNotReplaced) {
     EXPECT_TRUE(run.filesIn("AutomiseLogs").empty());
 }
 
-TEST(PlaceIntoPostLogs, ReplacesOnlyWhenAsked) {
+TEST(PlaceIntoPostLogs, NeverReplacesAWaitingDrop) {
     ReportRun run;
     run.sandbox.writeFile("C:\\Agent\\AutomiseLogs\\vars.xml", "<new/>");
     run.sandbox.writeFile("C:\\Agent\\HVRPostLogs\\vars.xml", "<old/>");
-
     try {
-        placeIntoPostLogs(*run.ctx, "C:\\Agent\\AutomiseLogs\\vars.xml", "vars.xml", false);
+        placeIntoPostLogs(*run.ctx, "C:\\Agent\\AutomiseLogs\\vars.xml", "vars.xml");
         ADD_FAILURE() << "an existing drop was replaced";
     } catch (const RunError& e) {
         EXPECT_EQ(e.number, err::FileExists);
     }
-    EXPECT_EQ(run.drops(), std::vector<std::string>{"vars.xml"});
+    EXPECT_EQ(run.drops(), std::vector<std::string>{"vars.xml"});  // no temporary copy left either
     EXPECT_EQ(run.drop("vars.xml"), "<old/>");
-
-    placeIntoPostLogs(*run.ctx, "C:\\Agent\\AutomiseLogs\\vars.xml", "vars.xml", true);
-    EXPECT_EQ(run.drops(), std::vector<std::string>{"vars.xml"});
-    EXPECT_EQ(run.drop("vars.xml"), "<new/>");
     EXPECT_TRUE(run.sandbox.exists("C:\\Agent\\AutomiseLogs\\vars.xml"));  // a copy: the source stays
 }
 

@@ -39,6 +39,8 @@ struct ReportRun : TestRun {
         return names;
     }
     std::vector<std::string> drops() const { return filesIn("HVRPostLogs"); }
+    /// The name under which this process stages a drop in AutomiseLogs.
+    std::string staging(const std::string& name) { return name + ".vx" + std::to_string(host.ProcessId()) + ".tmp"; }
     std::string drop(const std::string& name) const { return sandbox.readFile("C:\\Agent\\HVRPostLogs\\" + name); }
 
     int count(const std::string& message) const {

@@ -207,4 +207,30 @@ TEST_F(JobDriverRunTest, AFailedScriptLeavesTheGenericFailureForTheRun) {
     EXPECT_FALSE(run.sandbox.exists(kProcessed + "\\old.log3"));
 }
 
+// The machine's job lock: a job that gets it tells the waiters by when it
+// will let go (its time limit and more); a job that finds it taken waits,
+// logging nothing, no longer than the holder said.
+TEST_F(JobDriverRunTest, TheJobLockIsWaitedForNoLongerThanItsHolderSaid) {
+    const std::string project = "console Project File: ${PROJECT}\nconsole Build Completed\n";
+    const std::string lockFile = "C:\\Agent\\kScripts\\KOVAVariables.lock";
+    fncExecuteKRNScript(ctx, scriptJob(project));  // the first job also writes the threshold defaults
+    const std::size_t linesBefore = run.lines.size();
+    const std::int64_t before = run.clock.utcMs();
+    fncExecuteKRNScript(ctx, scriptJob(project));
+    EXPECT_GE(numericValue(run.locks.MachineLockRecord(lockFile)), before + 60000.0);  // a limit of 1 minute
+    const std::size_t linesAlone = run.lines.size() - linesBefore;
+
+    // Another run holds the lock and will have let go within five minutes.
+    const std::int64_t deadline = run.clock.utcMs() + 300000;
+    auto other = run.locks.TryLockMachine(lockFile, std::to_string(deadline));
+    ASSERT_NE(other, nullptr);
+    const std::uint64_t sleptBefore = run.clock.sleptMs;
+    fncExecuteKRNScript(ctx, scriptJob(project));
+    EXPECT_GE(run.clock.utcMs(), deadline);
+    EXPECT_LT(run.clock.sleptMs - sleptBefore, 301000u);
+    EXPECT_EQ(ctx.strFailureDesc, "");
+    EXPECT_EQ(run.lines.size(), linesBefore + 2 * linesAlone);
+    EXPECT_EQ(drops("wpdcmatztempexecst").size(), 3u);
+}
+
 }  // namespace

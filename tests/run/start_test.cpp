@@ -25,6 +25,23 @@ public:
     }
 };
 
+// A folder that another run creates between the check and the create: it is
+// reported missing once and is there by the time it is created.
+class MadeMeanwhile : public ForwardingFileSystem {
+public:
+    using ForwardingFileSystem::ForwardingFileSystem;
+    bool FolderExists(const std::string& path) override {
+        if (endsWith(path, "\\HVRPostLogs") && !asked_) {
+            asked_ = true;
+            return false;
+        }
+        return ForwardingFileSystem::FolderExists(path);
+    }
+
+private:
+    bool asked_ = false;
+};
+
 const std::string kStars(85, '*');
 const std::string kEnded = "MSG : Preprocessing: Application Ended";
 const std::string kJobList = "C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\KRNScripts.xml";
@@ -303,6 +320,32 @@ TEST(Main, ARunLogOfOneMebibyteOrMoreIsReplacedASmallerOneContinued) {
     runWithExistingLog(1048576, false);
     runWithExistingLog(1048577, false);
     runWithExistingLog(1048575, true);
+
+    // A log over the limit that another run is still writing is continued:
+    // cutting it would lose that run's lines.
+    Machine m;
+    m.run.sandbox.makeFolder("C:\\Agent\\ApplicationLog\\kHVRLog");
+    auto other = m.run.fs.OpenSharedLog(m.logPath(), 1048576);
+    other->WriteLine("OTHER RUN " + std::string(1048576, 'x'));
+    m.runMain();
+    other->WriteLine("OTHER RUN GOES ON");
+    other.reset();
+    const std::string text = m.run.sandbox.readFile(m.logPath());
+    EXPECT_TRUE(startsWith(text, "OTHER RUN xxx"));
+    EXPECT_NE(text.find("MSG : Preprocessing: Application started"), std::string::npos);
+    EXPECT_TRUE(endsWith(text, "OTHER RUN GOES ON\r\n"));
+}
+
+TEST(Main, AWorkingFolderMadeByAnotherRunMeanwhileIsNoError) {
+    Machine m;
+    m.run.sandbox.makeFolder("C:\\Agent\\HVRPostLogs");
+    MadeMeanwhile racing{m.run.fs};
+    m.ctx.objFSO = &racing;
+    m.runMain();
+    EXPECT_TRUE(m.logged("MSG : Preprocessing: Creating Folder C:\\Agent\\\\HVRPostLogs"));
+    for (const auto& line : m.log()) EXPECT_FALSE(startsWith(line, "ERR : in Main.")) << line;
+    EXPECT_EQ(m.log().back(), kEnded);
+    EXPECT_EQ(m.drops("wpdcmtkvrmenuactionst_N_42_"), 1);
 }
 
 TEST(Main, FailureToCreateTheScriptFolderGoesToTheMainHandler) {

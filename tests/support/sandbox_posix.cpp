@@ -119,6 +119,7 @@ public:
     Md5Library& md5() override { return made(md5_); }
     Processes& processes() override { return made(processes_); }
     Desktop& desktop() override { return made(desktop_); }
+    Locks& locks() override { return locks_; }
 
 private:
     // The heavier backends are made only for the tests that use them.
@@ -137,6 +138,7 @@ private:
     std::unique_ptr<PosixMd5Library> md5_;
     std::unique_ptr<PosixProcesses> processes_;
     std::unique_ptr<PosixDesktop> desktop_;
+    PosixLocks locks_;
 };
 
 }  // namespace

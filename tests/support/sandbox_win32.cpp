@@ -6,6 +6,7 @@
 #include "platform/win32/desktop.h"
 #include "platform/win32/filesystem.h"
 #include "platform/win32/host.h"
+#include "platform/win32/locks.h"
 #include "platform/win32/md5.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/processes.h"
@@ -347,6 +348,7 @@ public:
     Md5Library& md5() override { return made(md5_); }
     Processes& processes() override { return made(processes_); }
     Desktop& desktop() override { return made(desktop_); }
+    Locks& locks() override { return locks_; }
 
 private:
     template <typename T>
@@ -364,6 +366,7 @@ private:
     std::unique_ptr<Win32Md5Library> md5_;
     std::unique_ptr<Win32Processes> processes_;
     std::unique_ptr<Win32Desktop> desktop_;
+    Win32Locks locks_;
 };
 
 }  // namespace

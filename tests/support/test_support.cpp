@@ -5,8 +5,10 @@
 
 void FakeClock::sleepMs(std::uint32_t ms) {
     sleptMs += ms;
-    // Advance the stamp by whole seconds so later stamps move on as well.
-    int add = static_cast<int>(ms / 1000);
+    // Carry milliseconds into seconds, and so on, so later stamps move on as well.
+    const int total = time.millisecond + static_cast<int>(ms % 1000);
+    time.millisecond = total % 1000;
+    int add = static_cast<int>(ms / 1000) + total / 1000;
     while (add-- > 0) {
         if (++time.second < 60) continue;
         time.second = 0;
@@ -14,6 +16,10 @@ void FakeClock::sleepMs(std::uint32_t ms) {
         time.minute = 0;
         ++time.hour;
     }
+}
+
+std::int64_t FakeClock::utcMs() {
+    return (((time.dayNumber() * 24 + time.hour) * 60 + time.minute) * 60 + time.second) * 1000 + time.millisecond;
 }
 
 std::string CaptureStream::ReadLine() { throw RunError{62, "Input past end of file"}; }
@@ -32,6 +38,7 @@ TestRun::TestRun() {
     platform.paths = &paths;
     platform.clock = &clock;
     platform.host = &host;
+    platform.locks = &locks;
     ctx = std::make_unique<RunContext>(platform);
     ctx->objLogFile = std::make_unique<CaptureStream>(&lines);
 }

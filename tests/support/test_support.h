@@ -16,6 +16,7 @@
 #include "platform/desktop.h"
 #include "platform/filesystem.h"
 #include "platform/host.h"
+#include "platform/locks.h"
 #include "platform/md5.h"
 #include "platform/paths.h"
 #include "platform/processes.h"
@@ -96,16 +97,19 @@ public:
     virtual Md5Library& md5() = 0;
     virtual Processes& processes() = 0;
     virtual Desktop& desktop() = 0;
+    virtual Locks& locks() = 0;
 };
 std::unique_ptr<RealBackends> makeRealBackends();
 
-/// A clock that stands where the test puts it; sleeping advances it.
+/// A clock that stands where the test puts it; sleeping advances it. Its
+/// UTC time is its local time read as UTC.
 class FakeClock : public Clock {
 public:
     LocalTime time{2026, 12, 7, 10, 15, 30};
     std::uint64_t sleptMs = 0;
     LocalTime now() override { return time; }
     void sleepMs(std::uint32_t ms) override;
+    std::int64_t utcMs() override;
 };
 
 /// A text stream that keeps the written lines in memory (the captured run log).
@@ -148,6 +152,9 @@ public:
     std::string GetFileVersion(const std::string& path) override { return real_.GetFileVersion(path); }
     std::vector<FileEntry> GetFiles(const std::string& folder) override { return real_.GetFiles(folder); }
     void SetReadOnly(const std::string& path, bool readOnly) override { real_.SetReadOnly(path, readOnly); }
+    std::unique_ptr<TextStream> OpenSharedLog(const std::string& path, std::uint64_t restartSize) override {
+        return real_.OpenSharedLog(path, restartSize);
+    }
 
 private:
     FileSystem& real_;
@@ -187,6 +194,7 @@ public:
     void HideFromTaskList() override { real_.HideFromTaskList(); }
     bool StartHidden(const std::string& commandLine) override { return real_.StartHidden(commandLine); }
     std::string SystemMessage(long code) override { return real_.SystemMessage(code); }
+    std::uint32_t ProcessId() override { return real_.ProcessId(); }
 
 private:
     Host& real_;
@@ -206,6 +214,7 @@ struct TestRun {
     Paths& paths = real->paths();
     FakeClock clock;
     Host& host = real->host();
+    Locks& locks = real->locks();
     Platform platform;
     std::unique_ptr<RunContext> ctx;
     /// Captured log lines, each as written (stamp, TAB, message).

@@ -482,6 +482,65 @@ f="$(drops wpdcmtkvrmenuactionst_N_42_ | head -1)"
 [ -n "$f" ] || fail "no action record"
 verdict
 
+# Runs that overlap: each its own action and template, all failing the same
+# action of the same script and leaving a variables file of the same name,
+# with a receiver that refuses every post.
+scenario "overlap: four runs at once lose no record, log line or count"
+start_receiver --status 500
+install_agent "http://127.0.0.1:$receiver_port/"
+seed_registry
+overlap_project='console Project File: ${PROJECT}
+varsfile vars.xml
+export xml inline
+<?xml version="1.0"?>
+<FB6LOG filename="Fail.atz">
+<ACTION actionname="Copy" name="Copy patch" starttime="20261207101530" endtime="20261207101531" runtime="00000000000001" status="Error">
+<MESSAGE><![CDATA[Access denied
+]]></MESSAGE>
+</ACTION>
+</FB6LOG>
+end
+vars <wpatcmdscrvardata><var name='"'Disk'"'>42</var></wpatcmdscrvardata>
+console Build Failed
+console Exit with return code: 1
+exit 1
+'
+for i in 1 2 3 4; do
+  entry="$(add_script Fail.atz "$overlap_project" "$agent/kHVR/Tellix/Action_3${i}_KRN/ProcessedScripts")"
+  { echo '<?xml version="1.0"?>'; echo '<root>'
+    echo "<item>7$i%@%3%@%100$i%@%1%@%$entry%@%%@%1%@%1%@%0%@%</item>"; echo '</root>'
+  } | crlf > "$agent/kHVR/Tellix/Action_3${i}_KRN/KRNScripts.xml"
+done
+overlap_pids=()
+for i in 1 2 3 4; do
+  timeout 180 wine start /wait /unix "$agent/vorbex.exe" "5$i,2,Action_3${i}_KRN" </dev/null >/dev/null 2>&1 &
+  overlap_pids+=($!)
+done
+for p in "${overlap_pids[@]}"; do wait "$p" || fail "a run ended with $?"; done
+stop_receiver
+ids_of() {  # RECORD ELEMENT -> the element's values in those drops, sorted, one line
+  local f
+  for f in $(drops "$1"); do echo "$(read_drop "$f" | sed -n "s/.*<$2>\([^<]*\)<\/$2>.*/\1/p")"; done | sort | tr '\n' ' '
+}
+equals "$(ids_of wpdcmatztempexecst_N_42_ scrid)" "1001 1002 1003 1004 " "status records"
+equals "$(ids_of wpdcmatztempexecfail_N_42_ scrid)" "1001 1002 1003 1004 " "failure records"
+equals "$(ids_of wpdcmtkvrmenuactionst_N_42_ tempid)" "51 52 53 54 " "action records"
+equals "$(ids_of vars scriptid)" "1001 1002 1003 1004 " "variables records"
+for f in $(ls "$agent/HVRPostLogs"); do
+  case "$f" in *.xml) ;; *) fail "left in C:\\Agent\\HVRPostLogs: $f" ;; esac
+  equals "$(grep -c . "$agent/HVRPostLogs/$f")" 1 "lines of $f"
+  case "$(read_drop "$f")" in *'</wpdcmatztempexecst>'|*'</wpdcmatztempexecfail>'|*'</wpdcmtkvrmenuactionst>'|*'</wpatcmdscrvardata>') ;;
+    *) fail "$f is not whole" ;; esac
+done
+cat "$agent/ApplicationLog/kHVRLog/"*.txt | tr -d '\r' | sed 's/^[^\t]*\t//' > "$work/messages.txt"
+count_lines 4 'MSG : Preprocessing: Application started'
+count_lines 4 'MSG : Preprocessing: Application Ended'
+thresholds="$(tr -d '\r' < "$agent/Configuration/ATZThreshold.ini" 2>/dev/null)"
+contains "$thresholds" $'[FailureDesc_Fail.atz]\nCopy patch=4' "ATZThreshold.ini"
+contains "$thresholds" $'\nDisk=4' "ATZThreshold.ini"
+equals "$(grep -c . "$work/posts.txt")" 8 "posts refused"
+verdict
+
 # The registration is started, not waited for: the retry right after it fails
 # while regsvr32 is still starting, and the record is dropped. On a machine
 # where regsvr32 won that race the first record would be posted instead.
