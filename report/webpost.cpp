@@ -181,7 +181,8 @@ void placeIntoPostLogs(RunContext& ctx, const std::string& sourcePath, const std
     // The forwarding component takes "*.xml" files only, so it never sees the
     // copy until the rename makes it whole under its final name.
     const std::string partial = folder + fileName + ".tmp";
-    fso.CopyFile(sourcePath, partial, true);
+    // The source lies in AutomiseLogs, where a script may put a link.
+    fso.CopyOutOf(logsFolder(ctx), sourcePath, partial, true);
     try {
         fso.MoveFile(partial, folder + fileName, replace);
     } catch (const RunError&) {

@@ -19,7 +19,8 @@ void RegisterDLL(RunContext& ctx);
 /// File errors are raised to the caller. `label` names the record in the log.
 void subDropRecord(RunContext& ctx, const std::string& recordName, const std::string& xml, const std::string& label);
 
-/// Places an existing file into HVRPostLogs\<fileName> so that no reader ever
+/// Places an existing file of AutomiseLogs (copied through a confined handle)
+/// into HVRPostLogs\<fileName> so that no reader ever
 /// sees it half-written: it is copied to a temporary name there (not ending in
 /// ".xml") and renamed. With `replace` an existing drop of that name is
 /// replaced; without it, the caller has chosen a free name. Raises on failure.

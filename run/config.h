@@ -37,3 +37,8 @@ std::string GetSpecialfolder(RunContext& ctx);
 
 /// The short form of an existing path; "" when it does not exist.
 std::string GetShortpath(RunContext& ctx, const std::string& path);
+
+/// strInstallPath + "AutomiseLogs": where the runner writes a script's logs
+/// and files, and so the one folder whose files a script's output may name.
+/// Such a file is used only through the confined operations of objFSO.
+std::string logsFolder(const RunContext& ctx);

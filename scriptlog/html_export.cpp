@@ -2,6 +2,7 @@
 #include "scriptlog/html_export.h"
 
 #include "platform/errors.h"
+#include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
 #include "run/text.h"
@@ -55,7 +56,7 @@ void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath, const
     FailureCounters counters = beginFailureCounters(ctx);
     guarded(
         [&] {
-            std::unique_ptr<TextStream> stream = ctx.objFSO->OpenTextFile(exportPath, IOMode::ForReading, false);
+            std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
             if (stream->AtEndOfStream()) return;
             std::string page = stream->ReadAll();
             stream.reset();

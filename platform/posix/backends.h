@@ -29,6 +29,12 @@ public:
     std::string GetFileVersion(const std::string& path) override;
     std::vector<FileEntry> GetFiles(const std::string& folder) override;
     void SetReadOnly(const std::string& path, bool readOnly) override;
+    bool FileExistsInside(const std::string& folder, const std::string& path) override;
+    std::unique_ptr<TextStream> OpenInside(const std::string& folder, const std::string& path) override;
+    void RewriteInside(const std::string& folder, const std::string& path, const std::string& text) override;
+    void CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
+                   bool overwrite) override;
+    void DeleteInside(const std::string& folder, const std::string& path, bool force) override;
 };
 
 /// The registry read from <root>/system.reg (registry.cpp). Read only.

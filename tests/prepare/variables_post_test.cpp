@@ -11,7 +11,7 @@
 namespace {
 
 const std::string kIni = "C:\\Agent\\Configuration\\ATZThreshold.ini";
-const std::string kVars = "C:\\Work\\Out\\vars.xml";
+const std::string kVars = "C:\\Agent\\AutomiseLogs\\vars.xml";
 const std::string kDrop = "C:\\Agent\\HVRPostLogs\\vars.xml";
 
 class VariablesPost : public ::testing::Test {
@@ -109,10 +109,10 @@ TEST_F(VariablesPost, FileIsDeletedWhetherOrNotAnythingWasPosted) {
 }
 
 TEST_F(VariablesPost, MissingFileIsOnlyLogged) {
-    EXPECT_FALSE(fncPostVTXVariables(ctx, "C:\\Work\\Out\\gone.xml"));
+    EXPECT_FALSE(fncPostVTXVariables(ctx, "C:\\Agent\\AutomiseLogs\\gone.xml"));
     const std::vector<std::string> expected = {
         "MSG : Preprocessing: in functions fncPostVTXVariables",
-        "MSG : Preprocessing: VTX varibale File not found C:\\Work\\Out\\gone.xml",
+        "MSG : Preprocessing: VTX varibale File not found C:\\Agent\\AutomiseLogs\\gone.xml",
     };
     EXPECT_EQ(run.messages(), expected);
     EXPECT_TRUE(dropFolder().empty());

@@ -45,6 +45,19 @@ public:
     std::string GetFileVersion(const std::string& p) override { return real_.GetFileVersion(p); }
     std::vector<FileEntry> GetFiles(const std::string& f) override { return real_.GetFiles(f); }
     void SetReadOnly(const std::string& p, bool r) override { real_.SetReadOnly(p, r); }
+    bool FileExistsInside(const std::string& f, const std::string& p) override { return real_.FileExistsInside(f, p); }
+    std::unique_ptr<TextStream> OpenInside(const std::string& f, const std::string& p) override {
+        return real_.OpenInside(f, p);
+    }
+    void RewriteInside(const std::string& f, const std::string& p, const std::string& t) override {
+        real_.RewriteInside(f, p, t);
+    }
+    void CopyOutOf(const std::string& f, const std::string& p, const std::string& t, bool o) override {
+        real_.CopyOutOf(f, p, t, o);
+    }
+    void DeleteInside(const std::string& f, const std::string& p, bool force) override {
+        real_.DeleteInside(f, p, force);
+    }
 
 private:
     FileSystem& real_;

@@ -148,6 +148,22 @@ public:
     std::string GetFileVersion(const std::string& path) override { return real_.GetFileVersion(path); }
     std::vector<FileEntry> GetFiles(const std::string& folder) override { return real_.GetFiles(folder); }
     void SetReadOnly(const std::string& path, bool readOnly) override { real_.SetReadOnly(path, readOnly); }
+    bool FileExistsInside(const std::string& folder, const std::string& path) override {
+        return real_.FileExistsInside(folder, path);
+    }
+    std::unique_ptr<TextStream> OpenInside(const std::string& folder, const std::string& path) override {
+        return real_.OpenInside(folder, path);
+    }
+    void RewriteInside(const std::string& folder, const std::string& path, const std::string& text) override {
+        real_.RewriteInside(folder, path, text);
+    }
+    void CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
+                   bool overwrite) override {
+        real_.CopyOutOf(folder, path, target, overwrite);
+    }
+    void DeleteInside(const std::string& folder, const std::string& path, bool force) override {
+        real_.DeleteInside(folder, path, force);
+    }
 
 private:
     FileSystem& real_;

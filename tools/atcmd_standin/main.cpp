@@ -64,11 +64,6 @@ Arguments parseArguments(int argc, char** argv) {
     return a;
 }
 
-std::string folderOf(const std::string& windowsPath) {
-    const auto pos = windowsPath.find_last_of('\\');
-    return pos == std::string::npos ? std::string() : windowsPath.substr(0, pos);
-}
-
 bool isAbsoluteWindows(const std::string& path) {
     return (path.size() >= 2 && path[1] == ':') || (!path.empty() && (path[0] == '\\' || path[0] == '/'));
 }
