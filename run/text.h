@@ -64,7 +64,7 @@ bool endsWith(std::string_view text, std::string_view suffix);
 /// make a record the server refuses, or a run log nobody can open.
 inline constexpr std::size_t kTextBound = 64 * 1024;
 /// What ends a text cut to the bound; kept within the bound itself.
-inline constexpr std::string_view kCutMarker = " ...[cut: longer than 64 KiB]";
+inline constexpr std::string_view kCutMarker = " ... (cut: longer than 64 KiB)";
 
 /// The text as it is when it holds at most `bound` bytes; otherwise its
 /// beginning and kCutMarker, `bound` bytes in all.

@@ -420,7 +420,8 @@ Fd openLeaf(const Beneath& at, int access, struct stat& st) {
     Fd file{::openat(at.parent.fd, at.name.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
     if (file.fd < 0) {
         const int error = errno;
-        if (error == ELOOP) refuse();
+        // ENXIO: a FIFO or device without the other end, never a file.
+        if (error == ELOOP || error == ENXIO) refuse();
         if (error == ENOENT) throw runError(err::FileNotFound);
         raise(error, at.hostPath);
     }
