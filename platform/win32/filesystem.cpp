@@ -411,6 +411,8 @@ Handle openLeaf(const Beneath& at, DWORD access, DWORD extraFlags, BY_HANDLE_FIL
         if (code == ERROR_PATH_NOT_FOUND) throw runError(err::PathNotFound);
         throw errorFor(code);
     }
+    // A device name (NUL, CON, COM1) opens the device in any folder.
+    if (::GetFileType(file.h) != FILE_TYPE_DISK) refuse();
     if (!::GetFileInformationByHandle(file.h, &info)) raiseLastError();
     return file;
 }
