@@ -219,7 +219,7 @@ int main(int argc, char** argv) {
         {"errors", kErrors, "dispatch + console-log parser, one action's error lines"},
         {"text", kText, "text export parser"},
         {"xml", kXml, "XML export parser"},
-        {"html", kHtml, "HTML export parser (read whole)"},
+        {"html", kHtml, "HTML export parser (two streaming passes)"},
     };
     std::printf("%-9s %9s %9s %8s %9s %9s  %s\n", "case", "size MB", "parse s", "wc -l s", "ratio", "peak MB", "what");
     for (const auto& c : cases) {

@@ -61,6 +61,15 @@ std::string BufferedTextStream::ReadAll() {
     return rest;
 }
 
+std::string BufferedTextStream::Read(std::size_t count) {
+    requireOpen(true);
+    while (buffer_.size() - pos_ < count && fill()) {
+    }
+    std::string part = buffer_.substr(pos_, count);
+    pos_ += part.size();
+    return part;
+}
+
 void BufferedTextStream::Write(const std::string& text) {
     requireOpen(false);
     writeRaw(text.data(), text.size());

@@ -125,12 +125,14 @@ std::int32_t toLong(std::string_view text) {
     return static_cast<std::int32_t>(rounded);
 }
 
-std::string trimBlanks(std::string_view text) {
+std::string_view blankTrimmed(std::string_view text) {
     std::size_t b = 0, e = text.size();
     while (b < e && text[b] == ' ') ++b;
     while (e > b && text[e - 1] == ' ') --e;
-    return std::string(text.substr(b, e - b));
+    return text.substr(b, e - b);
 }
+
+std::string trimBlanks(std::string_view text) { return std::string(blankTrimmed(text)); }
 
 std::string lowerAscii(std::string_view text) {
     std::string out(text);

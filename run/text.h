@@ -30,6 +30,8 @@ std::int32_t toLong(std::string_view text);
 
 /// Blanks removed at both ends (tabs and line ends stay).
 std::string trimBlanks(std::string_view text);
+/// The same, as a view into `text` (for a reader that must not copy every line).
+std::string_view blankTrimmed(std::string_view text);
 
 std::string lowerAscii(std::string_view text);
 std::string upperAscii(std::string_view text);

@@ -71,7 +71,7 @@ void fncParseCMDLog(RunContext& ctx, const std::string& consoleLogPath, const st
                 continue;
             }
         }
-        const std::string trimmed = trimBlanks(line);
+        const std::string_view trimmed = blankTrimmed(line);
         if (startsWith(trimmed, "[") && endsWith(trimmed, "]")) {
             closeAction();
             haveAction = true;
@@ -83,8 +83,13 @@ void fncParseCMDLog(RunContext& ctx, const std::string& consoleLogPath, const st
         // log is only read for its end.
         if (!haveAction || trimmed.empty() || failureListFull(ctx)) continue;
 
+        // A message that was cut takes no more text: only the line's status counts.
+        if (isCut(current.message)) {
+            current.error = startsWith(trimmed, atcmd::kErrorMessage);
+            continue;
+        }
         const std::string text =
-            line.find('\'') == std::string::npos ? trimmed : trimBlanks(replaceAll(line, "'", "''"));
+            line.find('\'') == std::string::npos ? std::string(trimmed) : trimBlanks(replaceAll(line, "'", "''"));
         // The message is built from trimmed, non-empty lines, so it never has
         // blanks at its ends: comparing it untrimmed is comparing it trimmed.
         if (current.message.empty()) {

@@ -58,7 +58,10 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                 std::size_t lineCount = 0;
                 while (!stream->AtEndOfStream()) {
                     secondLast.swap(last);
-                    last = trimBlanks(stream->ReadLine());
+                    last = stream->ReadLine();
+                    if (const std::string_view trimmed = blankTrimmed(last); trimmed.size() != last.size()) {
+                        last = std::string(trimmed);
+                    }
                     ++lineCount;
                     const std::string& line = last;
 

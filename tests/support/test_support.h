@@ -115,6 +115,7 @@ public:
     bool AtEndOfStream() override { return true; }
     std::string ReadLine() override;
     std::string ReadAll() override { return ""; }
+    std::string Read(std::size_t) override { return ""; }
     void Write(const std::string& text) override;
     void WriteLine(const std::string& text) override;
     void Close() override {}
