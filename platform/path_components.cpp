@@ -55,5 +55,6 @@ bool finalPathBelow(const std::string& realFolder, const std::string& finalPath)
     std::string prefix = realFolder;
     while (!prefix.empty() && prefix.back() == '\\') prefix.pop_back();
     prefix += '\\';
-    return finalPath.size() > prefix.size() && equalsNoCase(std::string_view(finalPath).substr(0, prefix.size()), prefix);
+    return finalPath.size() > prefix.size() &&
+           equalsNoCase(std::string_view(finalPath).substr(0, prefix.size()), prefix);
 }

@@ -37,7 +37,9 @@ void subPostTemplateExecStatus(RunContext& ctx) {
             if (status == "1") {
                 status = trimBlanks(ctx.strFailureDesc).empty() ? "1" : "0";
             } else {
-                if (exportNotUsedApplies(ctx)) appendBounded(ctx.strActionDescList, ". Export Log functionality not used");
+                if (exportNotUsedApplies(ctx)) {
+                    appendBounded(ctx.strActionDescList, ". Export Log functionality not used");
+                }
                 // The parts come from the script's output: the description is
                 // kept to kTextBound as it is built.
                 if (!trimBlanks(ctx.strFailureDesc).empty()) {

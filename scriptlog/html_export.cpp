@@ -200,7 +200,8 @@ void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath, const
                     const std::uint64_t from = std::max(at, layout.actionsFrom);
                     const std::uint64_t to = std::min<std::uint64_t>(at + text.size(), layout.actionsTo);
                     if (from < to && row.size() < kMaxLineBytes) {
-                        row.append(text.substr(from - at, std::min<std::uint64_t>(to - from, kMaxLineBytes - row.size())));
+                        const std::uint64_t length = std::min<std::uint64_t>(to - from, kMaxLineBytes - row.size());
+                        row.append(text.substr(from - at, length));
                     }
                     return at + text.size() < layout.actionsTo;
                 });

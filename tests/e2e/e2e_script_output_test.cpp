@@ -109,8 +109,9 @@ TEST(EndToEndScriptOutput, FortyMegabytesOfFailureGiveBoundedRecordsAndLog) {
     message.reserve(41u * 1000 * 1000);
     while (message.size() < 40u * 1000 * 1000) message += line + "\r\n";
     m.sandbox.writeFile("C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\ProcessedScripts\\big.xml",
-                        "<?xml version=\"1.0\"?>\r\n<FB6LOG filename=\"b\">\r\n<ACTION name=\"Big\" status=\"Error\">\r\n"
-                        "<MESSAGE><![CDATA[" + message + "]]></MESSAGE>\r\n</ACTION>\r\n</FB6LOG>\r\n");
+                        "<?xml version=\"1.0\"?>\r\n<FB6LOG filename=\"b\">\r\n"
+                        "<ACTION name=\"Big\" status=\"Error\">\r\n<MESSAGE><![CDATA[" + message +
+                            "]]></MESSAGE>\r\n</ACTION>\r\n</FB6LOG>\r\n");
     message = std::string();
     const auto exported = m.addScript("Export.atz", "console Project File: ${PROJECT}\n"
                                                     "export xml big.xml\n"

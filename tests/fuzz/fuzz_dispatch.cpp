@@ -26,7 +26,9 @@ struct Links {
 
     explicit Links(fuzz::Machine& machine) : m(machine), logs(mapPath(fuzz::kLogs)) {
         namespace fs = std::filesystem;
-        for (const char* name : kOutsideNames) m.run.sandbox.writeFile(std::string("C:\\Outside\\") + name, kOutsideExport);
+        for (const char* name : kOutsideNames) {
+            m.run.sandbox.writeFile(std::string("C:\\Outside\\") + name, kOutsideExport);
+        }
         m.run.sandbox.writeFile("C:\\Agent\\HVRPostLogs\\waiting.xml", kOutsideExport);
         fs::create_symlink(mapPath("C:\\Outside"), logs + "/d");
         fs::create_symlink(mapPath("C:\\Agent\\HVRPostLogs"), logs + "/post");

@@ -90,7 +90,8 @@ TEST(Confinement, LinkSwappedDuringTheRunNeverReachesOutside) {
     });
     int rewritten = 0, parsed = 0;
     for (int i = 0; i < 300; ++i) {
-        run.sandbox.writeFile(consoleLog, "[Export log as XML to file: " + kLogs + "d\\x.xml]\r\nBuild Failed\r\nx\r\n");
+        run.sandbox.writeFile(consoleLog,
+                              "[Export log as XML to file: " + kLogs + "d\\x.xml]\r\nBuild Failed\r\nx\r\n");
         ctx.strActionDescList.clear();
         fncProcessScriptLog(ctx, consoleLog);
         EXPECT_EQ(ctx.strActionDescList.find("OUTSIDE"), std::string::npos);

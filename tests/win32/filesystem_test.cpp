@@ -373,7 +373,8 @@ TEST_F(Win32FileSystemTest, JunctionMadeByTheSystemIsRefused) {
                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     DWORD returned = 0;
-    const BOOL made = ::DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(), size, nullptr, 0, &returned, nullptr);
+    const BOOL made =
+        ::DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(), size, nullptr, 0, &returned, nullptr);
     const DWORD code = ::GetLastError();
     ::CloseHandle(h);
     if (!made || (::GetFileAttributesA(junction.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {

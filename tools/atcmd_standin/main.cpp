@@ -159,7 +159,8 @@ public:
             } else if (word == "repeat") {
                 const auto space = rest.find(' ');
                 const long count = std::atol(rest.substr(0, space).c_str());
-                const std::string text = space == std::string::npos ? std::string() : substitute(rest.substr(space + 1));
+                const std::string text =
+                    space == std::string::npos ? std::string() : substitute(rest.substr(space + 1));
                 for (long n = 0; n < count; ++n) console(text);
             } else if (word == "export") {
                 const auto space = rest.find(' ');
