@@ -31,6 +31,8 @@ namespace {
 
 const char* kInstall = "C:\\Agent\\";
 const char* kConsole = "C:\\Agent\\ATCMDLogs\\console.log";
+// One failing action whose error lines fill the whole log.
+const char* kErrors = "C:\\Agent\\ATCMDLogs\\errors.log";
 const char* kText = "C:\\Agent\\AutomiseLogs\\run.txt";
 const char* kXml = "C:\\Agent\\AutomiseLogs\\run.xml";
 const char* kHtml = "C:\\Agent\\AutomiseLogs\\run.html";
@@ -67,6 +69,10 @@ void consoleLine(std::size_t n, std::string& out) {
     out += "Copying C:\\Data\\file" + std::to_string(n) + ".dat to D:\\Backup\\file" + std::to_string(n) + ".dat\r\n";
     out += "  1 file(s) copied, 4096 bytes\r\n";
     if (failing(n)) out += "Error : Access denied to D:\\Backup\\file" + std::to_string(n) + ".dat\r\n";
+}
+
+void errorLine(std::size_t n, std::string& out) {
+    out += "Error : Access denied to D:\\Backup\\file" + std::to_string(n) + ".dat\r\n";
 }
 
 const std::string kRule = "---------------|--------------------------|" + std::string(81, '-') +
@@ -158,6 +164,7 @@ int runCase(const std::string& which) {
         return 0;
     }
     if (which == "console") fncParseCMDLog(ctx, kConsole, "0");
+    else if (which == "errors") fncProcessScriptLog(ctx, kErrors);
     else if (which == "dispatch") fncProcessScriptLog(ctx, kConsole);
     else if (which == "text") fncEditScriptlog(ctx, kText, "0");
     else if (which == "xml") fncParseExportLogXML(ctx, kXml, "0");
@@ -184,6 +191,8 @@ int main(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     generate(sandbox.hostPath(kConsole), large, "Project File: C:\\p.atp\r\nBuild Started: now\r\n",
              "Build Failed\r\nElapsed time: 10s\r\n", consoleLine);
+    generate(sandbox.hostPath(kErrors), large, "Project File: C:\\p.atp\r\n[Copy]\r\n",
+             "[Report]\r\nBuild Failed\r\nExit with return code: 1\r\n", errorLine);
     generate(sandbox.hostPath(kText), large,
              std::string(72, '*') + "\r\nAutomise LogFile : C:\\p.atl\r\nLog Title    : Job\r\n" +
                  std::string(72, '*') + "\r\n" + kRule + "\r\n",
@@ -207,9 +216,10 @@ int main(int argc, char** argv) {
         {"readline", kConsole, "ReadLine loop alone, no parsing"},
         {"console", kConsole, "console-log parser"},
         {"dispatch", kConsole, "dispatch + console-log parser (two passes)"},
+        {"errors", kErrors, "dispatch + console-log parser, one action's error lines"},
         {"text", kText, "text export parser"},
         {"xml", kXml, "XML export parser"},
-        {"html", kHtml, "HTML export parser (read whole)"},
+        {"html", kHtml, "HTML export parser (two streaming passes)"},
     };
     std::printf("%-9s %9s %9s %8s %9s %9s  %s\n", "case", "size MB", "parse s", "wc -l s", "ratio", "peak MB", "what");
     for (const auto& c : cases) {

@@ -1,6 +1,8 @@
 // Buffered reading and line writing shared by the backends' text streams.
 #include "platform/buffered_stream.h"
 
+#include <algorithm>
+
 #include "platform/errors.h"
 
 namespace {
@@ -22,8 +24,22 @@ std::string BufferedTextStream::ReadLine() {
         if (lf != std::string::npos) {
             std::size_t end = lf;
             if (end > pos_ && buffer_[end - 1] == '\r') --end;
-            std::string line = buffer_.substr(pos_, end - pos_);
+            std::string line = buffer_.substr(pos_, std::min(end - pos_, kMaxLineBytes));
             pos_ = lf + 1;
+            return line;
+        }
+        if (buffer_.size() - pos_ > kMaxLineBytes) {
+            // Past the limit the line is only looked for its end.
+            std::string line = buffer_.substr(pos_, kMaxLineBytes);
+            for (;;) {
+                const auto end = buffer_.find('\n', pos_);
+                if (end != std::string::npos) {
+                    pos_ = end + 1;
+                    break;
+                }
+                pos_ = buffer_.size();
+                if (!fill()) break;
+            }
             return line;
         }
         scanFrom = buffer_.size() - pos_;  // relative: fill() may move the bytes
@@ -43,6 +59,15 @@ std::string BufferedTextStream::ReadAll() {
     std::string rest = buffer_.substr(pos_);
     pos_ = buffer_.size();
     return rest;
+}
+
+std::string BufferedTextStream::Read(std::size_t count) {
+    requireOpen(true);
+    while (buffer_.size() - pos_ < count && fill()) {
+    }
+    std::string part = buffer_.substr(pos_, count);
+    pos_ += part.size();
+    return part;
 }
 
 void BufferedTextStream::Write(const std::string& text) {

@@ -18,6 +18,7 @@ public:
     bool AtEndOfStream() override;
     std::string ReadLine() override;
     std::string ReadAll() override;
+    std::string Read(std::size_t count) override;
     void Write(const std::string& text) override;
     void WriteLine(const std::string& text) override;
     void Close() override;

@@ -29,6 +29,7 @@ inline constexpr long InternalError = 51;   // Internal error
 inline constexpr long FileNotFound = 53;    // File not found
 inline constexpr long FileExists = 58;      // File already exists
 inline constexpr long PastEnd = 62;         // Input past end of file
+inline constexpr long PathAccess = 75;      // Path/File access error (a path that leaves its folder)
 inline constexpr long PermissionDenied = 70;// Permission denied
 inline constexpr long PathNotFound = 76;    // Path not found
 inline constexpr long CannotCreate = 429;   // ActiveX component can't create object
@@ -46,6 +47,7 @@ inline std::string errorDescription(long number) {
         case err::FileNotFound: return "File not found";
         case err::FileExists: return "File already exists";
         case err::PastEnd: return "Input past end of file";
+        case err::PathAccess: return "Path/File access error";
         case err::PermissionDenied: return "Permission denied";
         case err::PathNotFound: return "Path not found";
         case err::CannotCreate: return "ActiveX component can't create object";

@@ -1,6 +1,7 @@
 // The file-system object (objFSO) and its text streams.
 // Operations raise RunError as the scripting file-system object does:
-// 53 File not found, 76 Path not found, 70 Permission denied, 58 File already exists.
+// 53 File not found, 76 Path not found, 70 Permission denied, 58 File already exists,
+// and 75 Path/File access error for a path the confined operations refuse.
 // Paths are Windows paths; each backend maps them to its own file system.
 #pragma once
 
@@ -18,9 +19,14 @@ public:
     /// True when no byte is left to read.
     virtual bool AtEndOfStream() = 0;
     /// The next line without its line end (LF, or CR LF). Raises 62 at the end.
+    /// A line longer than kMaxLineBytes gives its first kMaxLineBytes bytes;
+    /// the rest of it is read past, so a script's endless line never sits in
+    /// memory whole.
     virtual std::string ReadLine() = 0;
     /// Everything from the current position to the end.
     virtual std::string ReadAll() = 0;
+    /// The next `count` bytes; fewer at the end of the file, "" there.
+    virtual std::string Read(std::size_t count) = 0;
     /// Writes the text as it stands.
     virtual void Write(const std::string& text) = 0;
     /// Writes the text and CR LF, and hands both to the system at once, so a
@@ -29,6 +35,9 @@ public:
     /// Closes the file; later calls raise an error. The destructor closes too.
     virtual void Close() = 0;
 };
+
+/// The most bytes ReadLine returns of one line.
+inline constexpr std::size_t kMaxLineBytes = 1024 * 1024;
 
 enum class IOMode { ForReading = 1, ForWriting = 2, ForAppending = 8 };
 
@@ -74,10 +83,41 @@ public:
     /// its contents are dropped first; a log that another process is writing
     /// is never cut. The file counts as being written until the stream closes.
     virtual std::unique_ptr<TextStream> OpenSharedLog(const std::string& path, std::uint64_t restartSize) = 0;
+
+    // Confined operations, for files that a script's output names. `path`
+    // must name a regular file that lies, by its real location, below
+    // `folder`: below it once "." and ".." are applied (see componentsBelow),
+    // with no component below `folder` -- a folder on the way or the file
+    // itself -- a symbolic link, junction or other reparse point, and with no
+    // second name (a hard link). Each call checks and acts on handles it holds
+    // open, so a component swapped for a link meanwhile is refused, never
+    // followed. `folder` itself is trusted as it is named. A path that breaks
+    // the rule raises 75; a missing file 53, a missing folder on the way 76.
+
+    /// True when a regular file is there; false when nothing (or a folder) is.
+    virtual bool FileExistsInside(const std::string& folder, const std::string& path) = 0;
+    /// Opens the file for reading.
+    virtual std::unique_ptr<TextStream> OpenInside(const std::string& folder, const std::string& path) = 0;
+    /// Replaces the content of the existing file with `text`; a read-only file
+    /// raises 70.
+    virtual void RewriteInside(const std::string& folder, const std::string& path, const std::string& text) = 0;
+    /// Copies the file to `target` (an ordinary path), replacing an existing
+    /// target only when `overwrite` (else 58), as CopyFile does.
+    virtual void CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
+                           bool overwrite) = 0;
+    /// Deletes the file; a read-only one only when `force` (else 70). A link
+    /// found there is neither followed nor deleted.
+    virtual void DeleteInside(const std::string& folder, const std::string& path, bool force) = 0;
 };
 
 /// The name after the last "\" (GetFileName).
 inline std::string fileNameOf(const std::string& path) {
     const auto pos = path.find_last_of('\\');
     return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+/// The part before the last "\" (the folder of a file's path); "" when there is none.
+inline std::string folderOf(const std::string& path) {
+    const auto pos = path.find_last_of('\\');
+    return pos == std::string::npos ? std::string() : path.substr(0, pos);
 }

@@ -33,6 +33,9 @@ public:
     /// not well-formed. The encoding declared in the file is honoured. No
     /// external entity, DTD or network resource is ever read.
     virtual bool Load(const std::string& path) = 0;
+    /// Loads a document from the bytes of a file already read, with the same
+    /// rules as Load: for a file that must be read through a confined handle.
+    virtual bool LoadBytes(const std::string& bytes) = 0;
     /// selectSingleNode("//name"): the first element of that exact name in
     /// document order; null when there is none or nothing is loaded.
     virtual std::unique_ptr<XmlNode> SelectFirstElement(const std::string& name) = 0;

@@ -98,7 +98,15 @@ void subCompareCheksum(RunContext& ctx) {
 
                 const std::string path = entry.Location + "\\" + entry.ScriptFile;
                 WriteLog(ctx, "MSG : Preprocessing: Checking for file " + path);
-                if (!ctx.objFSO->FileExists(path)) {
+                // A name that leads out of the deploy folder (by "..", or through
+                // a link or junction below it) names no script of this job.
+                bool found = false;
+                try {
+                    found = ctx.objFSO->FileExistsInside(entry.Location, path);
+                } catch (const RunError& e) {
+                    if (e.number != err::PathAccess) throw;
+                }
+                if (!found) {
                     markEntry(entry, "File not found " + path, jobError);
                     continue;
                 }

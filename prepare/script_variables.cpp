@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/filesystem.h"
 #include "platform/locks.h"
 #include "platform/profile.h"
 #include "platform/xml.h"
@@ -186,10 +187,21 @@ bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
             if (ctx.sys.xml == nullptr) throw runError(err::CannotCreate);
             std::unique_ptr<XmlDocument> document = ctx.sys.xml->CreateDocument();
             if (!document) throw runError(err::CannotCreate);
-            if (!document->Load(path)) {
+            // The script wrote the file, so it is read only where it really
+            // lies in the logs folder, and parsed from the bytes read.
+            std::string bytes;
+            bool read = false;
+            try {
+                bytes = ctx.objFSO->OpenInside(logsFolder(ctx), path)->ReadAll();
+                read = true;
+            } catch (const RunError& e) {
+                if (e.number == err::PathAccess) throw;
+            }
+            if (!read || !document->LoadBytes(bytes)) {
                 WriteLog(ctx, "ERR: Failed to load " + path);
                 return;
             }
+            bytes = std::string();
 
             std::unique_ptr<XmlNode> container = document->SelectFirstElement(kContainer);
             if (!container) throw objectNotSet();
@@ -227,13 +239,14 @@ bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
                     }
                     const double counter = numericValue(readCounter(ctx, pending, record.VarName, file));
                     if (threshold >= counter) {
-                        items += "<var name='" + record.VarName + "'><![CDATA[" + record.VarValue + "]]></var>";
+                        items += "<var name='" + attributeText(record.VarName) + "'>" + cdataSection(record.VarValue) +
+                                 "</var>";
                         raiseCounter(ctx, pending, record.VarName, numberText(counter + 1), file);
                     }
                 } else if (record.VersionTag == "scriptversion") {
-                    items += "<scriptversion><![CDATA[" + record.ScriptVersion + "]]></scriptversion>";
+                    items += "<scriptversion>" + cdataSection(record.ScriptVersion) + "</scriptversion>";
                 } else if (record.NameTag == "scriptname") {
-                    items += "<scriptname><![CDATA[" + record.ScriptName + "]]></scriptname>";
+                    items += "<scriptname>" + cdataSection(record.ScriptName) + "</scriptname>";
                 }
             }
             flushCounters(ctx, pending, file);

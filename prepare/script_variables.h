@@ -12,4 +12,7 @@ bool fncVerifyVariablethreshold(RunContext& ctx);
 bool fncVaribaleThresholdExceed(RunContext& ctx, const std::string& variableName);
 
 /// Reads the script's variables file into the variables record (strVariablesXML).
+/// The file is read only where it lies by its real location in the logs
+/// folder (logsFolder); a name is escaped in its attribute and a value or
+/// text keeps its "]]>" inside CDATA, so the record holds only its own fields.
 bool fncReadVariableXML(RunContext& ctx, const std::string& path);

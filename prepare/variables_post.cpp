@@ -9,6 +9,7 @@
 #include "platform/filesystem.h"
 #include "prepare/script_variables.h"
 #include "report/webpost.h"
+#include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
 #include "run/text.h"
@@ -54,7 +55,19 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
     guarded(
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: in functions fncPostVTXVariables");
-            if (!ctx.objFSO->FileExists(path)) {
+            // The console log names the file; it is read, rewritten, copied and
+            // deleted only where it really lies in the logs folder.
+            const std::string folder = logsFolder(ctx);
+            bool found = false;
+            try {
+                found = ctx.objFSO->FileExistsInside(folder, path);
+            } catch (const RunError& e) {
+                if (e.number != err::PathAccess) throw;
+                WriteLog(ctx, "ERR : Preprocessing: VTX variables file " + path + " lies outside " + folder +
+                                  " (through '..' or a link) and is not read");
+                return;
+            }
+            if (!found) {
                 WriteLog(ctx, "MSG : Preprocessing: VTX varibale File not found " + path);
                 return;
             }
@@ -71,10 +84,7 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
                 // The record replaces the script's file, which then travels as the drop.
                 // A file that cannot be opened raises here, so the script's raw
                 // output is never dropped in the record's place.
-                std::unique_ptr<TextStream> stream = ctx.objFSO->OpenTextFile(path, IOMode::ForWriting, false);
-                stream->Write(ctx.strVariablesXML);
-                stream->Close();
-                stream.reset();
+                ctx.objFSO->RewriteInside(folder, path, ctx.strVariablesXML);
 
                 dropVariablesRecord(ctx, path);
                 dropped = true;
@@ -83,7 +93,7 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
             }
 
             WriteLog(ctx, "MSG : Preprocessing: Deleting " + path);
-            ctx.objFSO->DeleteFile(path, true);
+            ctx.objFSO->DeleteInside(folder, path, true);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in fncPostVTXVariables. " + std::to_string(e.number) + "::" + e.description);

@@ -22,8 +22,8 @@ bool fncPostKRNExecStatus(RunContext& ctx) {
                 "</siteid><regid>" + ctx.strRegID + "</regid><tempid>" + numberText(numericValue(ctx.strCmdTemplateID)) +
                 "</tempid><tempver>" + numberText(numericValue(ctx.strCmdTemplateVersion)) + "</tempver><menuid>" +
                 numberText(numericValue(menuId)) + "</menuid><scandt>" + ctx.strStartTime + "</scandt><status>" +
-                status + "</status><faildesc>" + ctx.strFailureDesc + "</faildesc><exever>" + ctx.strExeVersion +
-                "</exever></wpdcmtkvrmenuactionst>";
+                status + "</status><faildesc>" + boundedText(ctx.strFailureDesc) + "</faildesc><exever>" +
+                ctx.strExeVersion + "</exever></wpdcmtkvrmenuactionst>";
 
             WriteLog(ctx, "MSG : Webpost Data :: " + record);
             WriteLog(ctx, "MSG : Preprocessing: Direct webpost failed. Posting the xml contents to HVRPostLogs ");

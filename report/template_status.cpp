@@ -37,13 +37,18 @@ void subPostTemplateExecStatus(RunContext& ctx) {
             if (status == "1") {
                 status = trimBlanks(ctx.strFailureDesc).empty() ? "1" : "0";
             } else {
-                if (exportNotUsedApplies(ctx)) ctx.strActionDescList += ". Export Log functionality not used";
+                if (exportNotUsedApplies(ctx)) {
+                    appendBounded(ctx.strActionDescList, ". Export Log functionality not used");
+                }
+                // The parts come from the script's output: the description is
+                // kept to kTextBound as it is built.
                 if (!trimBlanks(ctx.strFailureDesc).empty()) {
-                    ctx.strFailureDesc += ctx.strExitLine + ctx.strActionDescList;
+                    appendBounded(ctx.strFailureDesc, ctx.strExitLine);
+                    appendBounded(ctx.strFailureDesc, ctx.strActionDescList);
                 } else if (!trimBlanks(ctx.strActionDescList).empty()) {
-                    ctx.strFailureDesc = "Postprocessing:" + ctx.strActionDescList;
+                    ctx.strFailureDesc = boundedText("Postprocessing:" + ctx.strActionDescList);
                 } else if (!trimBlanks(ctx.strExitLine).empty()) {
-                    ctx.strFailureDesc = "Postprocessing:" + ctx.strExitLine;
+                    ctx.strFailureDesc = boundedText("Postprocessing:" + ctx.strExitLine);
                 }
             }
 
@@ -67,7 +72,7 @@ void subPostTemplateExecStatus(RunContext& ctx) {
                     element("regid", ctx.strRegID) + element("scrid", ctx.strScriptID) +
                     element("scrver", ctx.strScriptVersion) + element("tempid", ctx.strTemplateID) +
                     element("tempver", ctx.strTemplateVersion) + element("scandt", ctx.strStartTime) +
-                    element("faildesc", "<![CDATA[" + ctx.strFailureDesc + "]]>") + "</wpdcmatztempexecfail>";
+                    element("faildesc", cdataSection(boundedText(ctx.strFailureDesc))) + "</wpdcmatztempexecfail>";
                 WriteLog(ctx, "MSG : Preprocessing: Direct webposting for [Template_Execution_Failure]");
                 subGetWebPostScript(ctx, "wpdcmatztempexecfail", failureRecord);
                 if (!ctx.blnWebPostStatus) {

@@ -190,7 +190,8 @@ void placeIntoPostLogs(RunContext& ctx, const std::string& sourcePath, const std
     // this process's own, so no other run writes into it meanwhile.
     const std::string partial = folder + temporaryNameOf(fileName, ctx.sys.host->ProcessId());
     try {
-        fso.CopyFile(sourcePath, partial, true);
+        // The source lies in AutomiseLogs, where a script may put a link.
+        fso.CopyOutOf(logsFolder(ctx), sourcePath, partial, true);
         fso.MoveFile(partial, folder + fileName, false);
     } catch (...) {
         ignoreErrors([&] { fso.DeleteFile(partial, true); });

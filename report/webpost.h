@@ -22,8 +22,9 @@ void RegisterDLL(RunContext& ctx);
 /// `label` names the record in the log.
 void subDropRecord(RunContext& ctx, const std::string& recordName, const std::string& xml, const std::string& label);
 
-/// Places a copy of an existing file into HVRPostLogs\<fileName> so that no
-/// reader ever sees it half-written: it is copied to this process's own
+/// Places a copy of an existing file of AutomiseLogs (read through a confined
+/// handle, since a script may put a link there) into HVRPostLogs\<fileName> so
+/// that no reader ever sees it half-written: it is copied to this process's own
 /// temporary name there (not ending in ".xml") and renamed without replacing.
 /// Raises 58 when a file of that name is there already (nothing is left
 /// behind then), and any other file error as it comes.

@@ -174,3 +174,5 @@ std::string GetShortpath(RunContext& ctx, const std::string& path) {
             });
     return result;
 }
+
+std::string logsFolder(const RunContext& ctx) { return ctx.strInstallPath + "AutomiseLogs"; }

@@ -48,3 +48,8 @@ std::string GetSpecialfolder(RunContext& ctx);
 /// The short form of an existing path, whole whatever its length (a cut
 /// path would name another file); "" when it does not exist.
 std::string GetShortpath(RunContext& ctx, const std::string& path);
+
+/// strInstallPath + "AutomiseLogs": where the runner writes a script's logs
+/// and files, and so the one folder whose files a script's output may name.
+/// Such a file is used only through the confined operations of objFSO.
+std::string logsFolder(const RunContext& ctx);

@@ -10,7 +10,11 @@ void WriteLog(RunContext& ctx, const std::string& message) {
     ignoreErrors([&] {
         if (!ctx.objLogFile) return;
         const LocalTime now = ctx.sys.clock->now();
-        ctx.objLogFile->WriteLine(formatPicture(now, "MM\\/DD\\/YYYY HH:MM:SS") + "\t" + message);
+        // A message that carries a script's text is cut, stamp included, to
+        // the bound every line of the log keeps.
+        std::string line = formatPicture(now, "MM\\/DD\\/YYYY HH:MM:SS") + "\t";
+        appendBounded(line, message);
+        ctx.objLogFile->WriteLine(line);
     });
 }
 

@@ -7,7 +7,8 @@
 struct RunContext;
 
 /// Appends one line, stamped "MM/DD/YYYY HH:MM:SS" + TAB, to the run log.
-/// Never fails; writes nothing while the log is not open.
+/// Never fails; writes nothing while the log is not open. A line longer than
+/// kTextBound (stamp included) is cut as boundedText cuts it.
 void WriteLog(RunContext& ctx, const std::string& message);
 
 /// The system's message for a code given as decimal text, with its CR LF.

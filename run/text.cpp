@@ -1,6 +1,7 @@
 // Text and number helpers with the old runtime's rules.
 #include "run/text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -124,12 +125,14 @@ std::int32_t toLong(std::string_view text) {
     return static_cast<std::int32_t>(rounded);
 }
 
-std::string trimBlanks(std::string_view text) {
+std::string_view blankTrimmed(std::string_view text) {
     std::size_t b = 0, e = text.size();
     while (b < e && text[b] == ' ') ++b;
     while (e > b && text[e - 1] == ' ') --e;
-    return std::string(text.substr(b, e - b));
+    return text.substr(b, e - b);
 }
+
+std::string trimBlanks(std::string_view text) { return std::string(blankTrimmed(text)); }
 
 std::string lowerAscii(std::string_view text) {
     std::string out(text);
@@ -241,6 +244,50 @@ bool startsWith(std::string_view text, std::string_view prefix) { return text.su
 
 bool endsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+std::string boundedText(std::string_view text, std::size_t bound) {
+    std::string out;
+    appendBounded(out, text, bound);
+    return out;
+}
+
+void appendBounded(std::string& text, std::string_view more, std::size_t bound) {
+    if (more.size() <= bound - std::min(bound, text.size())) {
+        text.append(more);
+        return;
+    }
+    if (isCut(text, bound)) return;
+    const std::size_t keep = bound > kCutMarker.size() ? bound - kCutMarker.size() : 0;
+    if (text.size() < keep) {
+        text.append(more.substr(0, keep - text.size()));
+    } else {
+        text.resize(keep);
+    }
+    text.append(kCutMarker.substr(0, bound - keep));
+}
+
+bool isCut(std::string_view text, std::size_t bound) {
+    return text.size() == bound && endsWith(text, kCutMarker.substr(0, std::min(bound, kCutMarker.size())));
+}
+
+std::string cdataSection(std::string_view text) {
+    return "<![CDATA[" + replaceAll(text, "]]>", "]]]]><![CDATA[>") + "]]>";
+}
+
+std::string attributeText(std::string_view text) {
+    if (text.find_first_of("&<'") == std::string_view::npos) return std::string(text);
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '\'': out += "&apos;"; break;
+            default: out += c;
+        }
+    }
+    return out;
 }
 
 std::string formatPicture(const LocalTime& t, std::string_view picture) {

@@ -30,6 +30,8 @@ std::int32_t toLong(std::string_view text);
 
 /// Blanks removed at both ends (tabs and line ends stay).
 std::string trimBlanks(std::string_view text);
+/// The same, as a view into `text` (for a reader that must not copy every line).
+std::string_view blankTrimmed(std::string_view text);
 
 std::string lowerAscii(std::string_view text);
 std::string upperAscii(std::string_view text);
@@ -58,6 +60,32 @@ std::string midText(std::string_view text, std::size_t start, std::size_t length
 
 bool startsWith(std::string_view text, std::string_view prefix);
 bool endsWith(std::string_view text, std::string_view suffix);
+
+/// The most bytes a text that comes from a script may take in a record or
+/// in one run-log line: a failing action that prints without end must not
+/// make a record the server refuses, or a run log nobody can open.
+inline constexpr std::size_t kTextBound = 64 * 1024;
+/// What ends a text cut to the bound; kept within the bound itself.
+inline constexpr std::string_view kCutMarker = " ... (cut: longer than 64 KiB)";
+
+/// The text as it is when it holds at most `bound` bytes; otherwise its
+/// beginning and kCutMarker, `bound` bytes in all.
+std::string boundedText(std::string_view text, std::size_t bound = kTextBound);
+/// Appends `more` to `text` as far as `bound` allows; when it does not fit,
+/// `text` is cut as boundedText cuts. A text that was cut takes nothing more,
+/// so a caller may go on appending without growing it.
+void appendBounded(std::string& text, std::string_view more, std::size_t bound = kTextBound);
+/// True when `text` has been cut by the two helpers above (it is `bound`
+/// bytes long and ends with the marker).
+bool isCut(std::string_view text, std::size_t bound = kTextBound);
+
+/// A CDATA section holding `text`: every "]]>" in it is split across two
+/// sections ("]]]]><![CDATA[>"), so the section ends where the record says
+/// and a reader gets `text` back unchanged.
+std::string cdataSection(std::string_view text);
+/// `text` made safe as an attribute value between single quotes: "&", "<"
+/// and "'" become entities; nothing else changes.
+std::string attributeText(std::string_view text);
 
 /// Formats a time with a date picture: "MM"/"mm" month (minutes right after an
 /// hour token), "DD"/"dd" day, "YYYY"/"yyyy" year, "HH"/"hh" hour 00-23,

@@ -13,8 +13,10 @@
 
 namespace {
 
-/// One action of the console log. Only failed actions outlive the next
-/// action line, so memory follows the failures, not the length of the log.
+/// One action of the console log. An action is reported as soon as the next
+/// action line (or the end of the log) settles its status, so only the
+/// current one is held, its message cut at kTextBound: memory stays flat
+/// however long the log or its messages are.
 struct CmdLogAction {
     bool error = false;     // status "Error" (else "Completed")
     std::string name;       // text between the brackets, apostrophes doubled
@@ -24,18 +26,29 @@ struct CmdLogAction {
 }  // namespace
 
 void fncParseCMDLog(RunContext& ctx, const std::string& consoleLogPath, const std::string& mode) {
-    std::unique_ptr<TextStream> stream = ctx.objFSO->OpenTextFile(consoleLogPath, IOMode::ForReading, false);
+    // The runner writes the console log where the script can write too: a
+    // link put in its place is refused, never read.
+    std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(folderOf(consoleLogPath), consoleLogPath);
 
-    std::vector<CmdLogAction> failed;
     CmdLogAction current;
     bool haveAction = false;
     bool endSeen = false;
     // The end-of-file checks look at the last two lines only.
     std::string last, secondLast;
     std::size_t lineCount = 0;
+    // The list only grows while the log is read, so whether it was blank
+    // before the failed actions are added is known from the start.
+    const bool listWasBlank = trimBlanks(ctx.strActionDescList).empty();
 
+    // Failed actions join the list in log order, as they would after the read.
     auto closeAction = [&] {
-        if (haveAction && current.error) failed.push_back(std::move(current));
+        if (haveAction && current.error) {
+            addActionDesc(ctx, current.name);
+            if (!trimBlanks(current.message).empty()) {
+                appendBounded(ctx.strActionDescList, "@#@");
+                appendBounded(ctx.strActionDescList, current.message);
+            }
+        }
         current = CmdLogAction{};
     };
 
@@ -58,24 +71,32 @@ void fncParseCMDLog(RunContext& ctx, const std::string& consoleLogPath, const st
                 continue;
             }
         }
-        const std::string trimmed = trimBlanks(line);
+        const std::string_view trimmed = blankTrimmed(line);
         if (startsWith(trimmed, "[") && endsWith(trimmed, "]")) {
             closeAction();
             haveAction = true;
-            current.name = replaceAll(trimmed.substr(1, trimmed.size() - 2), "'", "''");
+            current.name = boundedText(replaceAll(trimmed.substr(1, trimmed.size() - 2), "'", "''"));
             endSeen = true;
             continue;
         }
-        if (!haveAction || trimmed.empty()) continue;
+        // Once the list is full nothing more can reach it: the rest of the
+        // log is only read for its end.
+        if (!haveAction || trimmed.empty() || failureListFull(ctx)) continue;
 
+        // A message that was cut takes no more text: only the line's status counts.
+        if (isCut(current.message)) {
+            current.error = startsWith(trimmed, atcmd::kErrorMessage);
+            continue;
+        }
         const std::string text =
-            line.find('\'') == std::string::npos ? trimmed : trimBlanks(replaceAll(line, "'", "''"));
+            line.find('\'') == std::string::npos ? std::string(trimmed) : trimBlanks(replaceAll(line, "'", "''"));
         // The message is built from trimmed, non-empty lines, so it never has
         // blanks at its ends: comparing it untrimmed is comparing it trimmed.
         if (current.message.empty()) {
-            current.message = text;
+            current.message = boundedText(text);
         } else if (current.message != "Success") {
-            current.message.append("\r\n").append(text);
+            appendBounded(current.message, "\r\n");
+            appendBounded(current.message, text);
         }
         current.error = startsWith(text, atcmd::kErrorMessage);
     }
@@ -91,14 +112,8 @@ void fncParseCMDLog(RunContext& ctx, const std::string& consoleLogPath, const st
         ctx.strExitLine = secondLastLine();
         ctx.strScriptStatus = "FAILED";
     }
-    if (trimBlanks(ctx.strExitLine).empty() && trimBlanks(ctx.strActionDescList).empty() &&
-        containsNoCase(secondLastLine(), atcmd::kExitWith)) {
+    if (trimBlanks(ctx.strExitLine).empty() && listWasBlank && containsNoCase(secondLastLine(), atcmd::kExitWith)) {
         ctx.strExitLine = secondLastLine();
         ctx.strScriptStatus = "FAILED";
-    }
-
-    for (const auto& action : failed) {
-        addActionDesc(ctx, action.name);
-        if (!trimBlanks(action.message).empty()) ctx.strActionDescList.append("@#@").append(action.message);
     }
 }

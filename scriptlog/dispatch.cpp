@@ -3,11 +3,11 @@
 // Also the parser of the plain-text export.
 #include "scriptlog/dispatch.h"
 
-#include <optional>
 #include <vector>
 
 #include "execute/atcmd.h"
 #include "platform/errors.h"
+#include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
 #include "run/text.h"
@@ -17,46 +17,6 @@
 #include "scriptlog/xml_export.h"
 
 namespace {
-
-// The components of an absolute Windows path ("X:\..."), with empty and "."
-// components dropped and ".." applied (never above the drive). Nothing when
-// the path is not of that form, or has a component that Windows itself would
-// rewrite (trailing dots or blanks, as in ".. "), since such a name could
-// climb out of a folder where a plain comparison sees none.
-std::optional<std::vector<std::string>> resolvedComponents(const std::string& path) {
-    const auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
-    const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    if (path.size() < 3 || !isLetter(path[0]) || path[1] != ':' || !isSeparator(path[2])) return std::nullopt;
-    std::vector<std::string> parts{upperAscii(path.substr(0, 2))};
-    std::size_t pos = 3;
-    while (pos <= path.size()) {
-        std::size_t end = pos;
-        while (end < path.size() && !isSeparator(path[end])) ++end;
-        const std::string part = path.substr(pos, end - pos);
-        pos = end + 1;
-        if (part.empty() || part == ".") continue;
-        if (part == "..") {
-            if (parts.size() > 1) parts.pop_back();
-            continue;
-        }
-        if (part.back() == '.' || part.back() == ' ') return std::nullopt;
-        parts.push_back(part);
-    }
-    return parts;
-}
-
-// True when `path` names something below `folder` once both are resolved.
-// The script writes the console log, so a path read from it is checked
-// before this program deletes or reads that file.
-bool liesInside(const std::string& path, const std::string& folder) {
-    const auto inner = resolvedComponents(path);
-    const auto outer = resolvedComponents(folder);
-    if (!inner || !outer || inner->size() <= outer->size()) return false;
-    for (std::size_t i = 0; i < outer->size(); ++i) {
-        if (!equalsNoCase((*inner)[i], (*outer)[i])) return false;
-    }
-    return true;
-}
 
 // The path of an "[Export log as ... to file: <path>]" line.
 std::string exportPathOf(const std::string& line, std::string_view marker) {
@@ -76,21 +36,22 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                 return;
             }
 
-            const std::string logsFolder = ctx.strInstallPath + "AutomiseLogs\\";
-            const std::string xmlLine = std::string(atcmd::kExportXml) + " " + logsFolder;
-            const std::string textLine = std::string(atcmd::kExportText) + " " + logsFolder;
-            const std::string htmlLine = std::string(atcmd::kExportHtml) + " " + logsFolder;
-            const std::string anyLine = std::string(atcmd::kExportAny) + logsFolder;
-            const std::string variablesLine = std::string(atcmd::kVariablesFileLine) + logsFolder;
-            const auto inside = [&](const std::string& path) { return liesInside(path, logsFolder); };
+            const std::string folder = logsFolder(ctx);
+            const std::string prefix = folder + "\\";
+            const std::string xmlLine = std::string(atcmd::kExportXml) + " " + prefix;
+            const std::string textLine = std::string(atcmd::kExportText) + " " + prefix;
+            const std::string htmlLine = std::string(atcmd::kExportHtml) + " " + prefix;
+            const std::string anyLine = std::string(atcmd::kExportAny) + prefix;
+            const std::string variablesLine = std::string(atcmd::kVariablesFileLine) + prefix;
 
+            // A path the log names is taken as the log names it; whether it
+            // really lies in the logs folder is decided where the file is used.
             std::string exportPath;
             // The run-wide flags are never set back, so they name every kind
             // that any job of the run exported; this job's parser is chosen
             // by the kinds its own console log names.
             bool exportXml = false, exportHtml = false, exportText = false;
-            std::unique_ptr<TextStream> stream =
-                ctx.objFSO->OpenTextFile(consoleLogPath, IOMode::ForReading, false);
+            std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(folderOf(consoleLogPath), consoleLogPath);
             if (stream->AtEndOfStream()) {
                 WriteLog(ctx, "ERR : No contents in :: " + consoleLogPath);
                 ctx.strFailureDesc = "Preprocessing:No contents in :: " + consoleLogPath;
@@ -101,35 +62,34 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                 std::size_t lineCount = 0;
                 while (!stream->AtEndOfStream()) {
                     secondLast.swap(last);
-                    last = trimBlanks(stream->ReadLine());
+                    last = stream->ReadLine();
+                    if (const std::string_view trimmed = blankTrimmed(last); trimmed.size() != last.size()) {
+                        last = std::string(trimmed);
+                    }
                     ++lineCount;
                     const std::string& line = last;
 
                     // Every export rule needs "[Export log", and so a "[": one byte
                     // search rules most lines out before the slower searches.
                     if (line.find('[') != std::string::npos && containsNoCase(line, atcmd::kExportAny)) {
-                        std::string path;
-                        if (containsNoCase(line, xmlLine) && inside(path = exportPathOf(line, atcmd::kExportXml))) {
-                            exportPath = path;
+                        if (containsNoCase(line, xmlLine)) {
+                            exportPath = exportPathOf(line, atcmd::kExportXml);
                             ctx.blnExportXML = exportXml = true;
                             continue;
                         }
-                        if (containsNoCase(line, textLine) &&
-                            inside(path = exportPathOf(line, atcmd::kExportText))) {
-                            exportPath = path;
+                        if (containsNoCase(line, textLine)) {
+                            exportPath = exportPathOf(line, atcmd::kExportText);
                             ctx.blnExportText = exportText = true;
                             continue;
                         }
-                        if (containsNoCase(line, htmlLine) &&
-                            inside(path = exportPathOf(line, atcmd::kExportHtml))) {
-                            exportPath = path;
+                        if (containsNoCase(line, htmlLine)) {
+                            exportPath = exportPathOf(line, atcmd::kExportHtml);
                             ctx.blnExportHTML = exportHtml = true;
                             continue;
                         }
-                        const std::size_t at = findNoCase(line, logsFolder);
-                        if (containsNoCase(line, anyLine) && at != std::string::npos &&
-                            inside(path = line.substr(at, line.size() - 1 - at))) {
-                            exportPath = path;
+                        if (containsNoCase(line, anyLine)) {
+                            const std::size_t at = findNoCase(line, prefix);
+                            exportPath = line.substr(at, line.size() - 1 - at);
                             ctx.blnExportHTML = exportHtml = true;
                             const std::string ending = lowerAscii(trimBlanks(exportPath));
                             if (endsWith(ending, ".html")) ctx.blnExportHTML = exportHtml = true;
@@ -139,8 +99,7 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                         }
                     }
                     if (line.find("*****") != std::string::npos && containsNoCase(line, variablesLine)) {
-                        const std::string path = trimBlanks(replaceNoCase(line, atcmd::kVariablesFileLine, ""));
-                        if (inside(path)) ctx.strVariablesFile = path;
+                        ctx.strVariablesFile = trimBlanks(replaceNoCase(line, atcmd::kVariablesFileLine, ""));
                     }
                 }
                 stream->Close();
@@ -161,9 +120,24 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
             }
             stream.reset();
 
+            bool refused = false;
             if (!trimBlanks(exportPath).empty()) {
                 WriteLog(ctx, "MSG : Preprocessing: Exported Log :: " + exportPath);
-                if (!ctx.objFSO->FileExists(exportPath)) {
+                bool found = false;
+                try {
+                    found = ctx.objFSO->FileExistsInside(folder, exportPath);
+                } catch (const RunError& e) {
+                    if (e.number != err::PathAccess) throw;
+                    refused = true;
+                }
+                if (refused) {
+                    // The script named an export, so the log says which and why
+                    // it is not read; the console log stands in for it.
+                    WriteLog(ctx, "ERR : Preprocessing:Exported Log :: " + exportPath + " lies outside " + folder +
+                                      " (through '..' or a link) and is not read");
+                    WriteLog(ctx, "MSG : Preprocessing:Proceeding with the default script log of ATCMD");
+                    fncParseCMDLog(ctx, consoleLogPath, "0");
+                } else if (!found) {
                     WriteLog(ctx, "ERR : Preprocessing:Exported Log :: " + exportPath + " not Found!!!");
                     WriteLog(ctx, "MSG : Preprocessing:Proceeding with the default script log of ATCMD");
                     fncParseCMDLog(ctx, consoleLogPath, "0");
@@ -183,9 +157,14 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                 fncParseCMDLog(ctx, consoleLogPath, "0");
             }
 
-            if (!exportPath.empty() && ctx.objFSO->FileExists(exportPath)) {
+            // A link or anything outside is neither followed nor deleted.
+            bool present = false;
+            if (!exportPath.empty() && !refused) {
+                ignoreErrors([&] { present = ctx.objFSO->FileExistsInside(folder, exportPath); });
+            }
+            if (present) {
                 WriteLog(ctx, "MSG : Preprocessing: Deleting File :: " + exportPath);
-                ctx.objFSO->DeleteFile(exportPath, false);
+                ctx.objFSO->DeleteInside(folder, exportPath, false);
                 WriteLog(ctx, "MSG : Preprocessing: Successfully deleted :: " + exportPath);
             }
             result = true;
@@ -217,7 +196,7 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std:
     FailureCounters counters = beginFailureCounters(ctx);
     guarded(
         [&] {
-            std::unique_ptr<TextStream> stream = ctx.objFSO->OpenTextFile(exportPath, IOMode::ForReading, false);
+            std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
 
             // Block i is judged together with block i + 1, so at most two whole
             // blocks are held: the file is walked once, as it is read.
@@ -256,8 +235,11 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std:
                 }
             };
 
+            // Blocks are cut at kTextBound like every text bound for the
+            // list, and once the list is full the rest of the file can change
+            // nothing: reading stops there.
             std::string block;
-            while (!stream->AtEndOfStream()) {
+            while (!stream->AtEndOfStream() && !failureListFull(ctx)) {
                 std::string line = stream->ReadLine();
                 if (line.find(kTableRule) != std::string::npos) {
                     window.push_back(std::move(block));
@@ -265,7 +247,8 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std:
                     ++rulesRead;
                     walk();
                 } else {
-                    block.append("\r\n").append(line);
+                    appendBounded(block, "\r\n");
+                    appendBounded(block, line);
                 }
             }
             stream->Close();

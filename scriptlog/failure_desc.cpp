@@ -12,13 +12,13 @@ bool addActionDesc(RunContext& ctx, const std::string& actionText) {
     // "Blank" is asked once per failing action; trimming a copy of a list
     // that grows with every action would make a long export quadratic.
     const bool blank = list.find_first_not_of(' ') == std::string::npos;
-    if (blank) {
-        list.assign("ACTION-DESC:").append(actionText);
-    } else {
-        list.append("#$#ACTION-DESC:").append(actionText);
-    }
+    if (blank) list.assign("ACTION-DESC:");
+    else appendBounded(list, "#$#ACTION-DESC:");
+    appendBounded(list, actionText);
     return blank;
 }
+
+bool failureListFull(const RunContext& ctx) { return isCut(ctx.strActionDescList); }
 
 FailureCounters beginFailureCounters(RunContext& ctx) {
     FailureCounters counters;
@@ -49,6 +49,8 @@ std::string& counterText(RunContext& ctx, FailureCounters& counters, const std::
 
 void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std::string& actionText,
                           const std::string& detail, bool logViolation) {
+    // A full list takes nothing more, and a detail that is not reported is not counted.
+    if (failureListFull(ctx)) return;
     const bool wasBlank = addActionDesc(ctx, actionText);
     std::string& text = counterText(ctx, counters, actionText);
     const double count = numericValue(text);
@@ -60,7 +62,8 @@ void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std:
         return;
     }
     if (trimBlanks(detail).empty()) return;
-    ctx.strActionDescList.append("@#@").append(detail);
+    appendBounded(ctx.strActionDescList, "@#@");
+    appendBounded(ctx.strActionDescList, detail);
     text = numberText(count + 1);
     counters.raised.push_back(ProfileEntry{counters.section, actionText, text});
 }

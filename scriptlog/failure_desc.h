@@ -17,7 +17,12 @@ struct RunContext;
 /// Adds one failing action to strActionDescList: "ACTION-DESC:" + action when
 /// the list holds nothing but blanks (which it then replaces), otherwise
 /// "#$#ACTION-DESC:" + action appended. Returns true when the list was blank.
+/// The list never grows past kTextBound: what does not fit is cut (run/text.h).
 bool addActionDesc(RunContext& ctx, const std::string& actionText);
+
+/// True once strActionDescList has been cut at its bound: nothing a parser
+/// still collects can reach it, so the parsers stop collecting.
+bool failureListFull(const RunContext& ctx);
 
 /// The failure counters of one parse. Each counter is read from the file once
 /// and kept here; the raised ones are written back together by
@@ -42,7 +47,8 @@ struct FailureCounters {
 /// The counters of the current script, with the threshold as it stands now.
 FailureCounters beginFailureCounters(RunContext& ctx);
 
-/// Records one failing action of an export: adds its list entry, then, while
+/// Records one failing action of an export (nothing when the list is full):
+/// adds its list entry, then, while
 /// its counter (read through fncReadINI) is at most the threshold and
 /// `detail` is not blank, appends "@#@" + detail and raises the counter by
 /// one. When the counter is above the threshold and `logViolation` is set,

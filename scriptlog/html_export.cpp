@@ -1,7 +1,12 @@
 // Parser of the HTML export: plain text searches in the page, no markup parser.
 #include "scriptlog/html_export.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <initializer_list>
+
 #include "platform/errors.h"
+#include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
 #include "run/text.h"
@@ -51,37 +56,157 @@ void subParseHTMLActionRow(RunContext& ctx, HTMLActionTable& arrHTMLActions, con
     }
 }
 
+namespace {
+
+constexpr std::string_view kBody = "<body>";
+constexpr std::string_view kTableEnd = "</table>";
+constexpr std::string_view kRowEnd = "</tr>";
+constexpr std::size_t kBlock = 64 * 1024;
+// The longest marker less one: what a block must keep for the next one.
+constexpr std::size_t kCarry = 7;
+
+bool markerAt(std::string_view text, std::size_t at, std::string_view marker) {
+    return text.size() - at >= marker.size() && equalsNoCase(text.substr(at, marker.size()), marker);
+}
+
+// Reads a stream block by block and tells `found` of every marker of
+// `markers` (each begins with "<", none can overlap another) with its offset
+// in the file, in file order, as a search of the whole text would find them;
+// the bytes between the markers go to `bytes` with their offset. Either
+// callback ends the reading by answering false.
+template <class Found, class Bytes>
+void scanMarkers(TextStream& stream, std::initializer_list<std::string_view> markers, Found found, Bytes bytes) {
+    std::string window;
+    std::uint64_t base = 0;  // file offset of window[0]
+    for (;;) {
+        const std::string block = stream.Read(kBlock);
+        const bool end = block.empty();
+        window += block;
+        // A "<" too near the end to be told apart waits for the next block.
+        const std::size_t limit = end ? window.size() : (window.size() > kCarry ? window.size() - kCarry : 0);
+        std::size_t done = 0;  // bytes of the window handed on
+        for (std::size_t at = window.find('<'); at < limit; at = window.find('<', at + 1)) {
+            if (at < done) continue;
+            for (const std::string_view marker : markers) {
+                if (!markerAt(window, at, marker)) continue;
+                if (at > done && !bytes(base + done, std::string_view(window).substr(done, at - done))) return;
+                if (!found(base + at, marker)) return;
+                done = at + marker.size();
+                break;
+            }
+        }
+        if (done < limit) {
+            if (!bytes(base + done, std::string_view(window).substr(done, limit - done))) return;
+            done = limit;
+        }
+        if (end) return;
+        window.erase(0, done);
+        base += done;
+    }
+}
+
+// Where the page's parts lie, from one pass over the file: the text from the
+// first "<body>" on (all of it without one), its table ends, and the row ends
+// of the action table between the first two.
+struct PageLayout {
+    std::uint64_t tableEnds = 0;
+    std::uint64_t actionsFrom = 0;  // just after the first table end
+    std::uint64_t actionsTo = 0;    // at the second table end
+    std::uint64_t rowEnds = 0;      // "</tr>" between them
+};
+
+PageLayout layoutOf(TextStream& stream) {
+    PageLayout layout;
+    bool body = false;
+    scanMarkers(
+        stream, {kBody, kTableEnd, kRowEnd},
+        [&](std::uint64_t at, std::string_view marker) {
+            if (marker == kBody) {
+                // Only what follows the first one counts.
+                if (!body) layout = PageLayout{};
+                body = true;
+            } else if (marker == kTableEnd) {
+                ++layout.tableEnds;
+                if (layout.tableEnds == 1) layout.actionsFrom = at + kTableEnd.size();
+                if (layout.tableEnds == 2) layout.actionsTo = at;
+            } else if (layout.tableEnds == 1) {
+                ++layout.rowEnds;
+            }
+            return true;
+        },
+        [](std::uint64_t, std::string_view) { return true; });
+    return layout;
+}
+
+}  // namespace
+
 void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath, const std::string& mode) {
     FailureCounters counters = beginFailureCounters(ctx);
     guarded(
         [&] {
-            std::unique_ptr<TextStream> stream = ctx.objFSO->OpenTextFile(exportPath, IOMode::ForReading, false);
-            if (stream->AtEndOfStream()) return;
-            std::string page = stream->ReadAll();
-            stream.reset();
-
-            const std::size_t body = findNoCase(page, "<body>");
-            if (body != std::string::npos) page.erase(0, body + 1);
-            const std::vector<std::string> arrHTMLTables = splitNoCase(page, "</table>");
-            page.clear();
-            page.shrink_to_fit();
-            if (arrHTMLTables.size() != 3) return;
-
-            const std::vector<std::string> arrHTMLActionRows = splitNoCase(arrHTMLTables[1], "</tr>");
-            HTMLActionTable arrHTMLActions(arrHTMLActionRows.size());
-            for (std::size_t index = 0; index < arrHTMLActionRows.size(); ++index) {
-                subParseHTMLActionRow(ctx, arrHTMLActions, arrHTMLActionRows[index], static_cast<int>(index));
-                // The 16-bit counter overflows on the step past 32767.
-                if (index + 1 >= kRowLimit) throw runError(err::Overflow);
+            // Two passes instead of the page in memory: the first finds the
+            // parts (the page is only taken apart when its body holds exactly
+            // two table ends, and the row limit is known before any row is
+            // reported); the second takes the action table a row at a time.
+            // A row is settled once the row after it is read, since only an
+            // output row changes the row before it, so two rows are held,
+            // each kept to kMaxLineBytes.
+            PageLayout layout;
+            {
+                std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
+                if (stream->AtEndOfStream()) return;
+                layout = layoutOf(*stream);
             }
+            if (layout.tableEnds != 2 || layout.actionsTo == layout.actionsFrom) return;
+            const std::uint64_t rowCount = layout.rowEnds + 1;
 
-            for (auto& row : arrHTMLActions) {
+            HTMLActionTable window(2);
+            std::uint64_t index = 0;
+            auto settle = [&](std::array<std::string, 7>& row) {
                 bool complete = true;
                 for (std::size_t column = 0; column < 6; ++column) complete = complete && !row[column].empty();
-                if (!complete || lowerAscii(row[0]) != "error") continue;
+                if (!complete || lowerAscii(row[0]) != "error") return;
                 row[2] = replaceAll(row[2], "\"", "'");
                 recordCountedFailure(ctx, counters, row[2], row[6], false);
-            }
+            };
+            auto parseRow = [&](const std::string& text) {
+                if (index == 0) {
+                    subParseHTMLActionRow(ctx, window, text, 0);
+                    // The 16-bit counter overflows on the step past 32767.
+                    if (rowCount >= kRowLimit) throw runError(err::Overflow);
+                } else {
+                    if (index + 1 > kRowLimit) throw runError(err::Overflow);  // the file grew meanwhile
+                    subParseHTMLActionRow(ctx, window, text, 1);
+                    settle(window[0]);
+                    window[0] = std::move(window[1]);
+                    window[1] = {};
+                }
+                ++index;
+            };
+
+            std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
+            std::string row;
+            scanMarkers(
+                *stream, {kRowEnd},
+                [&](std::uint64_t at, std::string_view) {
+                    if (at < layout.actionsFrom) return true;
+                    if (at >= layout.actionsTo) return false;
+                    parseRow(row);
+                    row.clear();
+                    return true;
+                },
+                [&](std::uint64_t at, std::string_view text) {
+                    // Only the action table's bytes make rows, each kept to its bound.
+                    const std::uint64_t from = std::max(at, layout.actionsFrom);
+                    const std::uint64_t to = std::min<std::uint64_t>(at + text.size(), layout.actionsTo);
+                    if (from < to && row.size() < kMaxLineBytes) {
+                        const std::uint64_t length = std::min<std::uint64_t>(to - from, kMaxLineBytes - row.size());
+                        row.append(text.substr(from - at, length));
+                    }
+                    return at + text.size() < layout.actionsTo;
+                });
+            parseRow(row);
+            settle(window[0]);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : fncParseExportLogHTML. " + std::to_string(e.number) + " " + e.description);

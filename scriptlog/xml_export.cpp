@@ -2,7 +2,10 @@
 // not as a document: each element it knows begins its own line.
 #include "scriptlog/xml_export.h"
 
+#include <optional>
+
 #include "platform/errors.h"
+#include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
 #include "run/text.h"
@@ -46,7 +49,7 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
     ctx.strXMLDetArr.clear();
     std::unique_ptr<TextStream> stream;
     // An export that can't be opened is read as one without rows.
-    ignoreErrors([&] { stream = ctx.objFSO->OpenTextFile(exportPath, IOMode::ForReading, false); });
+    ignoreErrors([&] { stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath); });
 
     // A read that fails ends the reading: going on would only fail again.
     bool readable = stream != nullptr;
@@ -64,6 +67,7 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
         return ok;
     };
 
+    FailureCounters counters = beginFailureCounters(ctx);
     if (!atEnd()) {
         std::string line;
         while (readLine(line) && line.empty() && !atEnd()) {
@@ -73,13 +77,30 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
             return;
         }
 
-        // Only rows the failure pass can take are kept: an export of any
-        // length costs memory for its failing actions alone. Every other row
-        // is counted (for its serial number) and its message lines skipped.
+        // A failing row is reported as soon as the next row begins (or the
+        // file ends): the failure pass of a row depends only on the list and
+        // the counters, which reading never touches, so the list and the
+        // counters come out as if every row had been read first. Only the
+        // row being read is held, its message cut at kTextBound; the table
+        // keeps the failing rows while the list has room. Every other row is
+        // counted (for its serial number) and its message lines skipped.
         std::string logFileName;
         std::size_t rowCount = 0;
-        XMLDetail* lastRow = nullptr;
-        while (!atEnd()) {
+        std::optional<XMLDetail> pending;
+        std::size_t keptBytes = 0;
+        auto report = [&] {
+            if (!pending) return;
+            // A failing counter access costs this row its detail, not the parse.
+            ignoreErrors([&] { recordCountedFailure(ctx, counters, pending->ItemName, pending->MessageText, false); });
+            const std::size_t size = pending->ItemName.size() + pending->MessageText.size();
+            if (keptBytes < kTextBound) {
+                keptBytes += size;
+                ctx.strXMLDetArr.push_back(std::move(*pending));
+            }
+            pending.reset();
+        };
+        // Once the list is full the rest of the export can change nothing.
+        while (!atEnd() && !failureListFull(ctx)) {
             if (!readLine(line)) break;
             // K, the line blank-trimmed and upper-cased, is only ever tested at
             // its two ends; its first 18 and last 14 characters are enough.
@@ -90,19 +111,21 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
             if (startsWith(keyHead, "<FB6LOG")) {
                 attributeValue(line, "filename=", logFileName);
             } else if (isAction || startsWith(keyHead, "<ACTIONLIST")) {
+                report();
                 ++rowCount;
-                lastRow = nullptr;
                 // An action list has no status, so only an action can fail;
                 // the fields of the others are never looked at.
                 std::string status;
                 if (isAction) attributeValue(line, "status=", status);
                 if (!isFailing(status)) continue;
-                XMLDetail row;
-                row.LogFileName = logFileName;
+                XMLDetail& row = pending.emplace();
+                row.LogFileName = boundedText(logFileName);
                 row.SerialNo = std::to_string(rowCount);
-                row.ActionStatus = std::move(status);
+                row.ActionStatus = boundedText(status);
                 attributeValue(line, "actionname=", row.ActionName);
                 attributeValue(line, " name=", row.ItemName);
+                row.ActionName = boundedText(row.ActionName);
+                row.ItemName = boundedText(row.ItemName);
                 std::string start, end, run;
                 attributeValue(line, "starttime=", start);
                 attributeValue(line, "endtime=", end);
@@ -110,27 +133,21 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
                 row.StartTime = timeOf(start);
                 row.EndTime = timeOf(end);
                 row.RunTime = timeOf(run);
-                ctx.strXMLDetArr.push_back(std::move(row));
-                lastRow = &ctx.strXMLDetArr.back();
             } else if (startsWith(keyHead, "<MESSAGE><![CDATA[")) {
-                if (lastRow) lastRow->MessageText = midText(line, 19);
+                if (pending) pending->MessageText = boundedText(midText(line, 19));
             } else if (trimmed.empty() ||
                        !(endsWith(keyTail, "]]></MESSAGE>") || endsWith(keyTail, "</ACTION>") ||
                          endsWith(keyTail, "</FB6LOG>") || endsWith(keyTail, "</ACTIONLIST>"))) {
-                if (lastRow) lastRow->MessageText.append("\r\n").append(line);
+                if (pending) {
+                    appendBounded(pending->MessageText, "\r\n");
+                    appendBounded(pending->MessageText, line);
+                }
             }
         }
+        report();
     }
     stream.reset();
 
     subGetArrUBound(ctx, "strXMLDetArr");
-
-    FailureCounters counters = beginFailureCounters(ctx);
-    for (std::int32_t i = 0; i <= ctx.lngXMLDetUBound; ++i) {
-        const XMLDetail& row = ctx.strXMLDetArr[static_cast<std::size_t>(i)];
-        if (!isFailing(row.ActionStatus)) continue;
-        // A failing counter access costs this row its detail, not the parse.
-        ignoreErrors([&] { recordCountedFailure(ctx, counters, row.ItemName, row.MessageText, false); });
-    }
     writeFailureCounters(ctx, counters);
 }

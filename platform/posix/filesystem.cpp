@@ -10,12 +10,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <strings.h>
+
 #include <cerrno>
 #include <cstring>
 
 #include "platform/errors.h"
 #include "platform/buffered_stream.h"
 #include "platform/posix/backends.h"
+#include "platform/path_components.h"
 #include "platform/posix/machine.h"
 #include "run/text.h"
 
@@ -124,6 +127,28 @@ private:
     std::string path_;
 };
 
+// Holds a descriptor for the length of a scope.
+struct Fd {
+    int fd = -1;
+    Fd() = default;
+    explicit Fd(int f) : fd(f) {}
+    Fd(Fd&& other) noexcept : fd(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    ~Fd() { reset(); }
+    int release() {
+        const int f = fd;
+        fd = -1;
+        return f;
+    }
+    void reset(int f = -1) {
+        if (fd >= 0) ::close(fd);
+        fd = f;
+    }
+};
+
 // Opens `hostPath` with `flags`; a read-only existing file refuses writing.
 std::unique_ptr<TextStream> openStream(const std::string& hostPath, int flags) {
     const bool forReading = (flags & O_ACCMODE) == O_RDONLY;
@@ -161,13 +186,7 @@ void copyBytes(int in, int out, const std::string& target) {
     }
 }
 
-// Holds a descriptor for the length of a scope.
-struct Fd {
-    int fd = -1;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
+void copyInto(int in, const struct stat& src, const std::string& to, bool overwrite);
 
 bool lessNoCase(const std::string& a, const std::string& b) {
     // NTFS orders names by their upper-case form ("A_B" after "AAB"), so fold upwards.
@@ -221,7 +240,13 @@ void PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
     }
     struct stat src {};
     if (::fstat(in.fd, &src) != 0 || !S_ISREG(src.st_mode)) throw runError(err::FileNotFound);
+    copyInto(in.fd, src, to, overwrite);
+}
 
+namespace {
+
+// Copies the open file `in` (described by `src`) to `to`.
+void copyInto(int in, const struct stat& src, const std::string& to, bool overwrite) {
     struct stat dst {};
     if (::stat(to.c_str(), &dst) == 0) {
         if (!overwrite) throw runError(err::FileExists);
@@ -232,8 +257,10 @@ void PosixFileSystem::CopyFile(const std::string& source, const std::string& tar
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
     Fd out{::open(to.c_str(), flags, src.st_mode & 0777)};
     if (out.fd < 0) raise(errno, to);
-    copyBytes(in.fd, out.fd, to);
+    copyBytes(in, out.fd, to);
 }
+
+}  // namespace
 
 void PosixFileSystem::MoveFile(const std::string& source, const std::string& target, bool replace) {
     const std::string from = mapPath(source);
@@ -349,4 +376,144 @@ std::unique_ptr<TextStream> PosixFileSystem::OpenSharedLog(const std::string& pa
         ::nanosleep(&pause, nullptr);
     }
     return std::make_unique<PosixTextStream>(fd, false, host);
+}
+
+// Confined operations. Each walks from a descriptor of the folder, one
+// component at a time with O_NOFOLLOW, and acts on what it opened: a link
+// anywhere below the folder is refused where it is met, and a swap made after
+// a check cannot redirect the use.
+namespace {
+
+[[noreturn]] void refuse() { throw runError(err::PathAccess); }
+
+// The entry of the folder held by `dir` whose name equals `component`
+// without regard to case; an exact match wins.
+std::string matchAt(int dir, const std::string& component) {
+    struct stat st {};
+    if (::fstatat(dir, component.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return component;
+    Fd copy{::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (copy.fd < 0) return component;
+    DIR* listing = ::fdopendir(copy.fd);
+    if (listing == nullptr) return component;
+    copy.release();
+    std::string found = component;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (::strcasecmp(entry->d_name, component.c_str()) == 0) {
+            found = entry->d_name;
+            break;
+        }
+    }
+    ::closedir(listing);
+    return found;
+}
+
+// The folder a confined path's file lies in, held open, and the file's name there.
+struct Beneath {
+    Fd parent;
+    std::string name;
+    std::string hostPath;  // for the error numbers only
+};
+
+Beneath walkBeneath(const std::string& folder, const std::string& path) {
+    const auto parts = componentsBelow(folder, path);
+    if (!parts) refuse();
+    Beneath at;
+    at.hostPath = mapPath(folder);
+    at.parent.reset(::open(at.hostPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (at.parent.fd < 0) throw runError(err::PathNotFound);
+    for (std::size_t i = 0; i + 1 < parts->size(); ++i) {
+        const std::string name = matchAt(at.parent.fd, (*parts)[i]);
+        const int next = ::openat(at.parent.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            const int error = errno;
+            struct stat st {};
+            if (error == ELOOP ||
+                (::fstatat(at.parent.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))) {
+                refuse();
+            }
+            if (error == ENOENT || error == ENOTDIR) throw runError(err::PathNotFound);
+            raise(error, at.hostPath + "/" + name);
+        }
+        at.parent.reset(next);
+        at.hostPath += "/" + name;
+    }
+    at.name = matchAt(at.parent.fd, parts->back());
+    at.hostPath += "/" + at.name;
+    return at;
+}
+
+// A regular file with no other name; anything else is refused.
+void requireSingleFile(const struct stat& st) {
+    if (S_ISLNK(st.st_mode) || !S_ISREG(st.st_mode) || st.st_nlink != 1) refuse();
+}
+
+// Opens the file `at` names. O_NONBLOCK keeps a FIFO planted there from
+// blocking the open; it is refused right after, as anything but a file is.
+Fd openLeaf(const Beneath& at, int access, struct stat& st) {
+    Fd file{::openat(at.parent.fd, at.name.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    if (file.fd < 0) {
+        const int error = errno;
+        // ENXIO: a FIFO or device without the other end, never a file.
+        if (error == ELOOP || error == ENXIO) refuse();
+        if (error == ENOENT) throw runError(err::FileNotFound);
+        raise(error, at.hostPath);
+    }
+    if (::fstat(file.fd, &st) != 0) raise(errno, at.hostPath);
+    if (S_ISDIR(st.st_mode)) throw runError(err::PermissionDenied);
+    requireSingleFile(st);
+    ::fcntl(file.fd, F_SETFL, ::fcntl(file.fd, F_GETFL) & ~O_NONBLOCK);
+    return file;
+}
+
+}  // namespace
+
+bool PosixFileSystem::FileExistsInside(const std::string& folder, const std::string& path) {
+    Beneath at;
+    try {
+        at = walkBeneath(folder, path);
+    } catch (const RunError& e) {
+        if (e.number == err::PathNotFound) return false;
+        throw;
+    }
+    struct stat st {};
+    if (::fstatat(at.parent.fd, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) return false;
+    requireSingleFile(st);
+    return true;
+}
+
+std::unique_ptr<TextStream> PosixFileSystem::OpenInside(const std::string& folder, const std::string& path) {
+    const Beneath at = walkBeneath(folder, path);
+    struct stat st {};
+    Fd file = openLeaf(at, O_RDONLY, st);
+    return std::make_unique<PosixTextStream>(file.release(), true, at.hostPath);
+}
+
+void PosixFileSystem::RewriteInside(const std::string& folder, const std::string& path, const std::string& text) {
+    const Beneath at = walkBeneath(folder, path);
+    struct stat st {};
+    Fd file = openLeaf(at, O_WRONLY, st);
+    if (isReadOnly(st)) throw runError(err::PermissionDenied);
+    if (::ftruncate(file.fd, 0) != 0) raise(errno, at.hostPath);
+    writeAll(file.fd, text.data(), text.size(), at.hostPath);
+}
+
+void PosixFileSystem::CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
+                                bool overwrite) {
+    const Beneath at = walkBeneath(folder, path);
+    struct stat st {};
+    Fd file = openLeaf(at, O_RDONLY, st);
+    copyInto(file.fd, st, mapPath(target), overwrite);
+}
+
+void PosixFileSystem::DeleteInside(const std::string& folder, const std::string& path, bool force) {
+    const Beneath at = walkBeneath(folder, path);
+    struct stat st {};
+    if (::fstatat(at.parent.fd, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) {
+        throw runError(err::FileNotFound);
+    }
+    requireSingleFile(st);
+    if (isReadOnly(st) && !force) throw runError(err::PermissionDenied);
+    // Should the name be swapped for a link after the check, unlinkat removes
+    // the link itself: nothing outside the folder is touched either way.
+    if (::unlinkat(at.parent.fd, at.name.c_str(), 0) != 0) raise(errno, at.hostPath);
 }

@@ -275,7 +275,13 @@ public:
     bool Load(const std::string& path) override {
         tree_.reset();  // a failed load leaves an empty document, as the DOM does
         std::string bytes;
-        if (!readWholeFile(mapPath(path), bytes) || bytes.size() > static_cast<std::size_t>(INT_MAX)) return false;
+        if (!readWholeFile(mapPath(path), bytes)) return false;
+        return LoadBytes(bytes);
+    }
+
+    bool LoadBytes(const std::string& bytes) override {
+        tree_.reset();
+        if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return false;
 
         std::unique_ptr<xmlParserCtxt, CtxtFree> ctxt(xmlNewParserCtxt());
         if (!ctxt || ctxt->sax == nullptr) return false;

@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "platform/buffered_stream.h"
 #include "platform/errors.h"
+#include "platform/path_components.h"
 #include "run/text.h"
 
 // <windows.h> maps these names to their ANSI/Unicode variants.
@@ -341,5 +343,227 @@ std::unique_ptr<TextStream> Win32FileSystem::OpenSharedLog(const std::string& pa
             throw errorFor(code);
         }
         ::Sleep(10);
+    }
+}
+
+// Confined operations.
+namespace {
+
+// Holds a handle for the length of a scope.
+struct Handle {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    Handle() = default;
+    explicit Handle(HANDLE handle) : h(handle) {}
+    Handle(Handle&& other) noexcept : h(other.release()) {}
+    Handle& operator=(Handle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            h = other.release();
+        }
+        return *this;
+    }
+    ~Handle() { reset(); }
+    bool valid() const { return h != INVALID_HANDLE_VALUE; }
+    HANDLE release() {
+        const HANDLE handle = h;
+        h = INVALID_HANDLE_VALUE;
+        return handle;
+    }
+    void reset() {
+        if (valid()) ::CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+    }
+};
+
+[[noreturn]] void refuse() { throw runError(err::PathAccess); }
+
+// The real path of an opened file or folder ("\\?\C:\..."); "" when the
+// system cannot name it (a device, for one).
+std::string finalPathOf(HANDLE handle) {
+    std::string path(MAX_PATH, '\0');
+    for (int tries = 0; tries < 2; ++tries) {
+        const DWORD n = ::GetFinalPathNameByHandleA(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) return "";
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.assign(n, '\0');  // n is the size needed, its NUL included
+    }
+    return "";
+}
+
+// The folders below a confined operation's folder, held open, and the path
+// of the file in the last of them.
+struct Beneath {
+    Handle top;
+    std::string realFolder;
+    std::vector<Handle> chain;
+    std::string leafPath;
+};
+
+Beneath walkBeneath(const std::string& folder, const std::string& path) {
+    const auto parts = componentsBelow(folder, path);
+    if (!parts) refuse();
+    Beneath at;
+    std::string current = folder;
+    while (current.size() > 3 && (current.back() == '\\' || current.back() == '/')) current.pop_back();
+    at.top = Handle(::CreateFileA(current.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!at.top.valid()) throw runError(err::PathNotFound);
+    at.realFolder = finalPathOf(at.top.h);
+    if (at.realFolder.empty()) throw runError(err::PathNotFound);
+    if (current.back() != '\\') current += '\\';
+    for (std::size_t i = 0; i + 1 < parts->size(); ++i) {
+        current += (*parts)[i];
+        // Without FILE_SHARE_DELETE: while it is held, nobody renames this
+        // folder away or puts a junction in its place.
+        Handle next(::CreateFileA(current.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!next.valid()) {
+            const DWORD code = ::GetLastError();
+            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) throw runError(err::PathNotFound);
+            throw errorFor(code);
+        }
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!::GetFileInformationByHandle(next.h, &info)) raiseLastError();
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) refuse();
+        if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw runError(err::PathNotFound);
+        if (!finalPathBelow(at.realFolder, finalPathOf(next.h))) refuse();
+        at.chain.push_back(std::move(next));
+        current += '\\';
+    }
+    at.leafPath = current + parts->back();
+    return at;
+}
+
+// Opens the file `at` names with `access`, as itself even when it is a link,
+// and refuses it unless it may be used.
+Handle openLeaf(const Beneath& at, DWORD access, DWORD extraFlags, BY_HANDLE_FILE_INFORMATION& info) {
+    Handle file(::CreateFileA(at.leafPath.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | extraFlags, nullptr));
+    if (!file.valid()) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND) throw runError(err::FileNotFound);
+        if (code == ERROR_PATH_NOT_FOUND) throw runError(err::PathNotFound);
+        throw errorFor(code);
+    }
+    // A device name (NUL, CON, COM1) opens the device in any folder.
+    if (::GetFileType(file.h) != FILE_TYPE_DISK) refuse();
+    if (!::GetFileInformationByHandle(file.h, &info)) raiseLastError();
+    return file;
+}
+
+void requireUsable(const Beneath& at, const Handle& file, const BY_HANDLE_FILE_INFORMATION& info) {
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+        FILE_ATTRIBUTE_DIRECTORY) {
+        throw runError(err::PermissionDenied);  // a folder, as the ordinary calls answer
+    }
+    if (!win32::usableBeneath(info.dwFileAttributes, info.nNumberOfLinks, ::GetFileType(file.h), at.realFolder,
+                              finalPathOf(file.h))) {
+        refuse();
+    }
+}
+
+}  // namespace
+
+bool win32::usableBeneath(unsigned long attributes, unsigned long links, unsigned long fileType,
+                          const std::string& realFolder, const std::string& finalPath) {
+    if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) return false;
+    if (links != 1 || fileType != FILE_TYPE_DISK) return false;
+    return !realFolder.empty() && finalPathBelow(realFolder, finalPath);
+}
+
+bool Win32FileSystem::FileExistsInside(const std::string& folder, const std::string& path) {
+    Beneath at;
+    try {
+        at = walkBeneath(folder, path);
+    } catch (const RunError& e) {
+        if (e.number == err::PathNotFound) return false;
+        throw;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    Handle file;
+    try {
+        file = openLeaf(at, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS, info);
+    } catch (const RunError& e) {
+        if (e.number == err::FileNotFound || e.number == err::PathNotFound) return false;
+        throw;
+    }
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+        FILE_ATTRIBUTE_DIRECTORY) {
+        return false;
+    }
+    requireUsable(at, file, info);
+    return true;
+}
+
+std::unique_ptr<TextStream> Win32FileSystem::OpenInside(const std::string& folder, const std::string& path) {
+    const Beneath at = walkBeneath(folder, path);
+    BY_HANDLE_FILE_INFORMATION info{};
+    Handle file = openLeaf(at, GENERIC_READ, 0, info);
+    requireUsable(at, file, info);
+    return std::make_unique<Win32TextStream>(file.release(), true);
+}
+
+void Win32FileSystem::RewriteInside(const std::string& folder, const std::string& path, const std::string& text) {
+    const Beneath at = walkBeneath(folder, path);
+    BY_HANDLE_FILE_INFORMATION info{};
+    Handle file = openLeaf(at, GENERIC_WRITE, 0, info);
+    requireUsable(at, file, info);
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) throw runError(err::PermissionDenied);
+    LARGE_INTEGER zero{};
+    if (!::SetFilePointerEx(file.h, zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.h)) raiseLastError();
+    writeAll(file.h, text.data(), text.size());
+}
+
+void Win32FileSystem::CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
+                                bool overwrite) {
+    const Beneath at = walkBeneath(folder, path);
+    BY_HANDLE_FILE_INFORMATION info{};
+    Handle in = openLeaf(at, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN, info);
+    requireUsable(at, in, info);
+    const DWORD existing = attributesOf(target);
+    if (existing != kNoAttributes) {
+        if (!overwrite) throw runError(err::FileExists);
+        if (isFolderAttr(existing) || (existing & FILE_ATTRIBUTE_READONLY) != 0) {
+            throw runError(err::PermissionDenied);
+        }
+    }
+    Handle out(::CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, overwrite ? CREATE_ALWAYS : CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out.valid()) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND) throw missingEntryError(target);
+        throw errorFor(code);
+    }
+    std::string buffer(1024 * 1024, '\0');
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(in.h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) raiseLastError();
+        if (got == 0) break;
+        writeAll(out.h, buffer.data(), got);
+    }
+}
+
+void Win32FileSystem::DeleteInside(const std::string& folder, const std::string& path, bool force) {
+    const Beneath at = walkBeneath(folder, path);
+    BY_HANDLE_FILE_INFORMATION info{};
+    Handle file = openLeaf(at, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, info);
+    requireUsable(at, file, info);
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        if (!force) throw runError(err::PermissionDenied);
+        FILE_BASIC_INFO basic{};
+        if (!::GetFileInformationByHandleEx(file.h, FileBasicInfo, &basic, sizeof basic)) raiseLastError();
+        basic.FileAttributes &= ~DWORD{FILE_ATTRIBUTE_READONLY};
+        if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        if (!::SetFileInformationByHandle(file.h, FileBasicInfo, &basic, sizeof basic)) raiseLastError();
+    }
+    // Deleted through the handle: the file that was checked is the one that goes.
+    // Set by position: <windows.h> renames the member after its DeleteFile macro.
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!::SetFileInformationByHandle(file.h, FileDispositionInfo, &disposition, sizeof disposition)) {
+        raiseLastError();
     }
 }

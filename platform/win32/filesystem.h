@@ -17,7 +17,15 @@
 /// - a read-only file refuses writing and deletion, unless deletion is forced;
 /// - GetFiles lists the regular files of a folder (no folders, no reparse
 ///   points) with their creation time in local time, sorted by name without
-///   regard to case (names compared in upper case, as NTFS orders them).
+///   regard to case (names compared in upper case, as NTFS orders them);
+/// - the confined operations open every folder below the given one and the
+///   file itself with FILE_FLAG_OPEN_REPARSE_POINT, so a junction or link is
+///   opened as itself and refused by its FILE_ATTRIBUTE_REPARSE_POINT; the
+///   folders on the way stay open without FILE_SHARE_DELETE while the file is
+///   opened, so none can be renamed or replaced meanwhile; and the file's
+///   GetFinalPathNameByHandleA must lie below that of the given folder, which
+///   also refuses what the attributes cannot show (a Unix link under Wine, a
+///   device name such as NUL).
 class Win32FileSystem : public FileSystem {
 public:
     bool FolderExists(const std::string& path) override;
@@ -36,4 +44,23 @@ public:
     /// only through a handle that refuses to share writing, which the system
     /// grants only while no other handle can write it.
     std::unique_ptr<TextStream> OpenSharedLog(const std::string& path, std::uint64_t restartSize) override;
+    bool FileExistsInside(const std::string& folder, const std::string& path) override;
+    std::unique_ptr<TextStream> OpenInside(const std::string& folder, const std::string& path) override;
+    void RewriteInside(const std::string& folder, const std::string& path, const std::string& text) override;
+    void CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
+                   bool overwrite) override;
+    void DeleteInside(const std::string& folder, const std::string& path, bool force) override;
 };
+
+namespace win32 {
+
+/// Whether a file opened below a folder may be used by a confined operation:
+/// its attributes (from GetFileInformationByHandle) carry no
+/// FILE_ATTRIBUTE_REPARSE_POINT and no FILE_ATTRIBUTE_DIRECTORY, it has one
+/// name (`links`), GetFileType says FILE_TYPE_DISK (`fileType`), and its
+/// final path lies below the folder's (both as GetFinalPathNameByHandleA
+/// gives them; an empty final path is refused).
+bool usableBeneath(unsigned long attributes, unsigned long links, unsigned long fileType,
+                   const std::string& realFolder, const std::string& finalPath);
+
+}  // namespace win32

@@ -6,6 +6,8 @@
 
 #include <msxml2.h>
 
+#include <cstring>
+
 #include "platform/errors.h"
 #include "platform/win32/support.h"
 
@@ -107,6 +109,25 @@ public:
         Variant source;
         source.get()->vt = VT_BSTR;
         source.get()->bstrVal = ::SysAllocString(win32::wideOf(path).c_str());
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        const HRESULT hr = doc_->load(*source.get(), &ok);
+        return hr == S_OK && ok == VARIANT_TRUE;
+    }
+
+    bool LoadBytes(const std::string& bytes) override {
+        // The DOM takes a byte array as a whole file, its declared encoding included.
+        SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+        if (array == nullptr) return false;
+        void* data = nullptr;
+        if (FAILED(::SafeArrayAccessData(array, &data))) {
+            ::SafeArrayDestroy(array);
+            return false;
+        }
+        if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+        ::SafeArrayUnaccessData(array);
+        Variant source;
+        source.get()->vt = VT_ARRAY | VT_UI1;
+        source.get()->parray = array;  // released with the variant
         VARIANT_BOOL ok = VARIANT_FALSE;
         const HRESULT hr = doc_->load(*source.get(), &ok);
         return hr == S_OK && ok == VARIANT_TRUE;

@@ -275,3 +275,67 @@ TEST_F(FileSystemTest, GetFilesDatesAreLocalModificationTimes) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].dateCreated, (LocalTime{2025, 3, 4, 5, 6, 7}));
 }
+
+// The confined operations act on what lies below the folder: through a link
+// anywhere on the way, a second name or a FIFO they do nothing at all, and
+// what is really inside they read, rewrite, copy and delete like the others.
+TEST_F(FileSystemTest, ConfinedOperationsNeverLeaveTheFolder) {
+    const std::string logs = "C:\\Agent\\AutomiseLogs";
+    const std::string host = box.hostPath(logs);
+    box.writeFile(logs + "\\Sub\\in.txt", "inside\r\n");
+    box.writeFile("C:\\Outside\\victim.txt", "victim\r\n");
+    fs::create_symlink(box.hostPath("C:\\Outside"), host + "/dir");
+    fs::create_symlink(box.hostPath("C:\\Outside\\victim.txt"), host + "/file.txt");
+    fs::create_symlink(box.hostPath("C:\\Outside"), host + "/Sub/deeper");
+    ASSERT_EQ(::link(box.hostPath("C:\\Outside\\victim.txt").c_str(), (host + "/hard.txt").c_str()), 0);
+    ASSERT_EQ(::mkfifo((host + "/pipe.xml").c_str(), 0600), 0);
+
+    const std::vector<std::string> refused = {
+        logs + "\\dir\\victim.txt", logs + "\\DIR\\victim.txt", logs + "\\file.txt", logs + "\\Sub\\deeper\\victim.txt",
+        logs + "\\hard.txt",        logs + "\\pipe.xml",        logs + "\\..\\..\\Outside\\victim.txt",
+        logs + "\\in.txt:stream",   "C:\\Outside\\victim.txt",
+    };
+    for (const auto& path : refused) {
+        EXPECT_EQ(errorOf([&] { fsys.FileExistsInside(logs, path); }), err::PathAccess) << path;
+        EXPECT_EQ(errorOf([&] { fsys.OpenInside(logs, path); }), err::PathAccess) << path;
+        EXPECT_EQ(errorOf([&] { fsys.RewriteInside(logs, path, "x"); }), err::PathAccess) << path;
+        EXPECT_EQ(errorOf([&] { fsys.CopyOutOf(logs, path, "C:\\copy.txt", true); }), err::PathAccess) << path;
+        EXPECT_EQ(errorOf([&] { fsys.DeleteInside(logs, path, true); }), err::PathAccess) << path;
+    }
+    EXPECT_EQ(box.readFile("C:\\Outside\\victim.txt"), "victim\r\n");
+    EXPECT_TRUE(fs::is_symlink(host + "/dir") && fs::is_symlink(host + "/file.txt"));
+    EXPECT_TRUE(fs::exists(host + "/hard.txt"));
+    EXPECT_FALSE(box.exists("C:\\copy.txt"));
+
+    // Inside, names match without regard to case, as elsewhere.
+    EXPECT_TRUE(fsys.FileExistsInside(logs, logs + "\\sub\\IN.txt"));
+    EXPECT_FALSE(fsys.FileExistsInside(logs, logs + "\\Sub\\none.txt"));
+    EXPECT_FALSE(fsys.FileExistsInside(logs, logs + "\\None\\in.txt"));
+    EXPECT_FALSE(fsys.FileExistsInside(logs, logs + "\\Sub"));
+    EXPECT_EQ(errorOf([&] { fsys.OpenInside(logs, logs + "\\Sub\\none.txt"); }), err::FileNotFound);
+    EXPECT_EQ(errorOf([&] { fsys.OpenInside(logs, logs + "\\None\\in.txt"); }), err::PathNotFound);
+    EXPECT_EQ(fsys.OpenInside(logs, logs + "\\Sub\\.\\x\\..\\in.txt")->ReadLine(), "inside");
+    fsys.RewriteInside(logs, logs + "\\Sub\\in.txt", "new");
+    EXPECT_EQ(box.readFile(logs + "\\Sub\\in.txt"), "new");
+    fsys.CopyOutOf(logs, logs + "\\Sub\\in.txt", "C:\\copy.txt", false);
+    EXPECT_EQ(box.readFile("C:\\copy.txt"), "new");
+    EXPECT_EQ(errorOf([&] { fsys.CopyOutOf(logs, logs + "\\Sub\\in.txt", "C:\\copy.txt", false); }), err::FileExists);
+    fsys.SetReadOnly(logs + "\\Sub\\in.txt", true);
+    EXPECT_EQ(errorOf([&] { fsys.RewriteInside(logs, logs + "\\Sub\\in.txt", "x"); }), err::PermissionDenied);
+    EXPECT_EQ(errorOf([&] { fsys.DeleteInside(logs, logs + "\\Sub\\in.txt", false); }), err::PermissionDenied);
+    fsys.DeleteInside(logs, logs + "\\Sub\\in.txt", true);
+    EXPECT_FALSE(box.exists(logs + "\\Sub\\in.txt"));
+}
+
+// A line without end is kept to its first kMaxLineBytes; the next line is
+// read as usual after it.
+TEST_F(FileSystemTest, EndlessLineIsCutAndReadPast) {
+    const std::string endless(3 * kMaxLineBytes + 12345, 'e');
+    box.writeFile("C:\\long.txt", "first\r\n" + endless + "\r\nnext\r\n" + endless);
+    auto in = fsys.OpenTextFile("C:\\long.txt", IOMode::ForReading, false);
+    EXPECT_EQ(in->ReadLine(), "first");
+    EXPECT_EQ(in->ReadLine(), endless.substr(0, kMaxLineBytes));
+    EXPECT_EQ(in->ReadLine(), "next");
+    EXPECT_EQ(in->ReadLine(), endless.substr(0, kMaxLineBytes));
+    EXPECT_TRUE(in->AtEndOfStream());
+}

@@ -148,6 +148,19 @@ TEST(CompareChecksum, PrimaryScriptFoundWithUpperCaseChecksum) {
     EXPECT_EQ(run.messages(), expected);
 }
 
+// An entry whose name climbs out of its deploy folder names no script there,
+// even when a file of the right checksum lies where the name leads.
+TEST(CompareChecksum, NameLeadingOutOfTheDeployFolderIsNotFound) {
+    ChecksumRun run;
+    run.sandbox.writeFile("C:\\Agent\\kScripts\\up.atz", "abc");
+    const std::string path = kProcessed + "\\..\\..\\..\\..\\kScripts\\up.atz";
+    run.ctx->strExecuteScript = "HTTP@#@..\\..\\..\\..\\kScripts\\up.atz@#@" + kAbcMd5;
+    subCompareCheksum(*run.ctx);
+    EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:File not found " + path);
+    EXPECT_EQ(run.ctx->strPrimaryScriptPath, "");
+    EXPECT_FALSE(run.loggedPart("Getting MD5 checksum"));
+}
+
 TEST(CompareChecksum, LocalSyncInAnyCaseWithBlanksSelectsTheProgramFilesFolder) {
     ChecksumRun run;
     run.sandbox.writeFile("C:\\Program Files\\KOVAExMonScripts\\ls.atp", "abc");

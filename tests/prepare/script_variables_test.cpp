@@ -12,7 +12,7 @@
 namespace {
 
 const std::string kIni = "C:\\Agent\\Configuration\\ATZThreshold.ini";
-const std::string kVars = "C:\\Work\\Out\\vars.xml";
+const std::string kVars = "C:\\Agent\\AutomiseLogs\\vars.xml";
 
 // Wraps the real profile files, counting replacements of a file and able to
 // fail every write.
@@ -307,8 +307,8 @@ TEST_F(ScriptVariables, UnusableFilesGiveTheirLogLineAndNoRecord) {
     EXPECT_EQ(counter("first"), "<none>");
 
     run.lines.clear();
-    EXPECT_FALSE(fncReadVariableXML(ctx, "C:\\Work\\Out\\missing.xml"));
-    EXPECT_TRUE(run.logged("ERR: Failed to load C:\\Work\\Out\\missing.xml"));
+    EXPECT_FALSE(fncReadVariableXML(ctx, "C:\\Agent\\AutomiseLogs\\missing.xml"));
+    EXPECT_TRUE(run.logged("ERR: Failed to load C:\\Agent\\AutomiseLogs\\missing.xml"));
 }
 
 TEST_F(ScriptVariables, EntitiesAndDtdsAreNeverExpandedFromOutside) {

@@ -12,7 +12,7 @@
 namespace {
 
 const std::string kIni = "C:\\Agent\\Configuration\\ATZThreshold.ini";
-const std::string kVars = "C:\\Work\\Out\\vars.xml";
+const std::string kVars = "C:\\Agent\\AutomiseLogs\\vars.xml";
 const std::string kDrop = "C:\\Agent\\HVRPostLogs\\vars.xml";
 
 class VariablesPost : public ::testing::Test {
@@ -90,6 +90,34 @@ TEST_F(VariablesPost, OpeningTagInsideAValueIsRewrittenToo) {
               header + "<var name='Tag'><![CDATA[" + header + "]]></var></wpatcmdscrvardata>");
 }
 
+// A name that would close its attribute and a value that would close its
+// CDATA section stay text: the record is well-formed, has one regid, and
+// reads back as the script wrote it.
+TEST_F(VariablesPost, ForgedNameAndValueStayTextOfTheirVariable) {
+    writeVars("<var name=\"a' evil='1\">x]]&gt;&lt;regid&gt;8888&lt;/regid&gt;</var>"
+              "<scriptname>n]]&gt;&lt;regid/&gt;</scriptname><var name='&amp;&lt;b'>plain</var>");
+    EXPECT_TRUE(fncPostVTXVariables(ctx, kVars));
+    const std::string record = run.sandbox.readFile(kDrop);
+    EXPECT_EQ(record,
+              "<wpatcmdscrvardata><regid>42</regid><scandatetime>12/07/2026 10:41:05</scandatetime>"
+              "<scriptid>7001</scriptid><var name='a&apos; evil=&apos;1'><![CDATA[x]]]]><![CDATA[><regid>8888</regid>"
+              "]]></var><scriptname><![CDATA[n]]]]><![CDATA[><regid/>]]></scriptname>"
+              "<var name='&amp;&lt;b'><![CDATA[plain]]></var></wpatcmdscrvardata>");
+
+    auto document = xml.CreateDocument();
+    ASSERT_TRUE(document->LoadBytes(record));
+    auto root = document->SelectFirstElement("wpatcmdscrvardata");
+    ASSERT_NE(root, nullptr);
+    ASSERT_EQ(root->ChildCount(), 6);
+    EXPECT_EQ(root->Child(0)->Text(), "42");
+    auto forged = root->Child(3);
+    ASSERT_EQ(forged->AttributeCount(), 1);
+    EXPECT_EQ(forged->AttributeValue(0), "a' evil='1");
+    EXPECT_EQ(forged->Text(), "x]]><regid>8888</regid>");
+    EXPECT_EQ(root->Child(4)->Text(), "n]]><regid/>");
+    EXPECT_EQ(root->Child(5)->AttributeValue(0), "&<b");
+}
+
 TEST_F(VariablesPost, FileIsDeletedWhetherOrNotAnythingWasPosted) {
     struct Case {
         const char* name;
@@ -122,10 +150,10 @@ TEST_F(VariablesPost, FileIsDeletedWhetherOrNotAnythingWasPosted) {
 }
 
 TEST_F(VariablesPost, MissingFileIsOnlyLogged) {
-    EXPECT_FALSE(fncPostVTXVariables(ctx, "C:\\Work\\Out\\gone.xml"));
+    EXPECT_FALSE(fncPostVTXVariables(ctx, "C:\\Agent\\AutomiseLogs\\gone.xml"));
     const std::vector<std::string> expected = {
         "MSG : Preprocessing: in functions fncPostVTXVariables",
-        "MSG : Preprocessing: VTX varibale File not found C:\\Work\\Out\\gone.xml",
+        "MSG : Preprocessing: VTX varibale File not found C:\\Agent\\AutomiseLogs\\gone.xml",
     };
     EXPECT_EQ(run.messages(), expected);
     EXPECT_TRUE(dropFolder().empty());

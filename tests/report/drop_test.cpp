@@ -48,6 +48,19 @@ public:
     std::unique_ptr<TextStream> OpenSharedLog(const std::string& p, std::uint64_t s) override {
         return real_.OpenSharedLog(p, s);
     }
+    bool FileExistsInside(const std::string& f, const std::string& p) override { return real_.FileExistsInside(f, p); }
+    std::unique_ptr<TextStream> OpenInside(const std::string& f, const std::string& p) override {
+        return real_.OpenInside(f, p);
+    }
+    void RewriteInside(const std::string& f, const std::string& p, const std::string& t) override {
+        real_.RewriteInside(f, p, t);
+    }
+    void CopyOutOf(const std::string& f, const std::string& p, const std::string& t, bool o) override {
+        real_.CopyOutOf(f, p, t, o);
+    }
+    void DeleteInside(const std::string& f, const std::string& p, bool force) override {
+        real_.DeleteInside(f, p, force);
+    }
 
 private:
     FileSystem& real_;

@@ -109,11 +109,27 @@ TEST_F(TemplateStatus, FailedWithNothingToSaySendsOnlyTheStatusRecord) {
     EXPECT_EQ(run.ctx->strFailureDesc, "");
 }
 
-TEST_F(TemplateStatus, CdataEndInsideTheDescriptionIsKeptAsItIs) {
-    run.ctx->strFailureDesc = "Postprocessing:a]]>b <c> & d";
+// A script's message that closes the CDATA section and opens elements of its
+// own stays text: the record is well-formed, has only its own nine fields,
+// and reads back as the script wrote it.
+TEST_F(TemplateStatus, ForgedMessageStaysTextOfTheDescription) {
+    XmlLibrary& xml = run.real->xml();
+    const std::string forged = "boom ]]></faildesc><status>1</status><faildesc><![CDATA[ <c> & d]]>";
+    scriptResult("FAILED", "", "ACTION-DESC:Copy@#@" + forged);
+    run.ctx->blnExportXML = true;
     subPostTemplateExecStatus(*run.ctx);
     ASSERT_EQ(library.posts.size(), 2u);
-    EXPECT_EQ(library.posts[1].xml, failureRecord("Postprocessing:a]]>b <c> & d"));
+    const std::string record = library.posts[1].xml;
+    EXPECT_EQ(record, failureRecord("Postprocessing:ACTION-DESC:Copy@#@boom ]]]]><![CDATA[></faildesc><status>1"
+                                    "</status><faildesc><![CDATA[ <c> & d]]]]><![CDATA[>"));
+
+    auto document = xml.CreateDocument();
+    ASSERT_TRUE(document->LoadBytes(record)) << record;
+    EXPECT_EQ(document->SelectFirstElement("status"), nullptr);
+    auto root = document->SelectFirstElement("wpdcmatztempexecfail");
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->ChildCount(), 9);
+    EXPECT_EQ(document->SelectFirstElement("faildesc")->Text(), "Postprocessing:ACTION-DESC:Copy@#@" + forged);
 }
 
 TEST_F(TemplateStatus, FailedPostsAreDropped) {

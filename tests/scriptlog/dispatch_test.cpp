@@ -117,10 +117,13 @@ TEST(ProcessScriptLog, MissingExportFallsBackToTheConsoleLog) {
     EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy@#@Error : x");
 }
 
-TEST(ProcessScriptLog, PathsOutsideTheLogsFolderAreNotRecognised) {
+// A path outside the logs folder's own prefix is no export line at all; one
+// that starts there and leaves it is an export the script named: the log
+// says so and why it is not read, and the console log stands in for it.
+TEST(ProcessScriptLog, PathsThatLeaveTheLogsFolderAreSaidAndNotRead) {
     const std::string ini = ParserRun::kIni;
-    const std::vector<std::string> paths = {
-        "C:\\Other\\AutomiseLogs\\x.xml",
+    const std::string kept = "[Threshold]\r\nVTXVariablesTh=24\r\n";
+    const std::vector<std::string> leaving = {
         "C:\\Agent\\AutomiseLogs\\..\\Configuration\\ATZThreshold.ini",
         "C:\\Agent\\AutomiseLogs\\sub\\..\\..\\Configuration\\ATZThreshold.ini",
         "C:\\Agent\\AutomiseLogs\\/..\\\\Configuration\\ATZThreshold.ini",
@@ -129,26 +132,32 @@ TEST(ProcessScriptLog, PathsOutsideTheLogsFolderAreNotRecognised) {
         "C:\\Agent\\AutomiseLogs\\.",
     };
     for (const std::string kind : {"XML", "Text", "HTML"}) {
-        for (const auto& path : paths) {
+        for (const auto& path : leaving) {
             DispatchRun run;
-            run.sandbox.writeFile(ini, "[Threshold]\r\nVTXVariablesTh=24\r\n");
-            EXPECT_TRUE(run.process({"[Export log as " + kind + " to file: " + path + "]",
-                                     "MSG : ***** Creating VTXVariables XML file " + path, "Build Completed", "x"}))
+            run.sandbox.writeFile(ini, kept);
+            EXPECT_TRUE(run.process({"[Export log as " + kind + " to file: " + path + "]", "[Copy]", "Error : x",
+                                     "Build Failed"}))
                 << kind << " " << path;
-            EXPECT_TRUE(run.logged("MSG : Preprocessing:Export Action not used!!!!")) << kind << " " << path;
-            EXPECT_FALSE(run.loggedPart("Deleting File")) << kind << " " << path;
-            EXPECT_FALSE(run.ctx->blnExportXML || run.ctx->blnExportText || run.ctx->blnExportHTML);
-            EXPECT_EQ(run.ctx->strVariablesFile, "") << path;
-            EXPECT_EQ(run.sandbox.readFile(ini), "[Threshold]\r\nVTXVariablesTh=24\r\n");
+            const std::string shown = trimBlanks(path);
+            const long named = run.at("MSG : Preprocessing: Exported Log :: " + shown);
+            EXPECT_GE(named, 0) << kind << " " << path;
+            EXPECT_EQ(run.at("ERR : Preprocessing:Exported Log :: " + shown +
+                             " lies outside C:\\Agent\\AutomiseLogs (through '..' or a link) and is not read"),
+                      named + 1);
+            EXPECT_EQ(run.at("MSG : Preprocessing:Proceeding with the default script log of ATCMD"), named + 2);
+            EXPECT_FALSE(run.loggedPart("Export Action not used"));
+            EXPECT_FALSE(run.loggedPart("Deleting File"));
+            EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy@#@Error : x");
+            EXPECT_EQ(run.sandbox.readFile(ini), kept);
         }
     }
-    // The generic form is checked the same way.
+    // Not below the logs folder's name at all: the line names no export.
     DispatchRun run;
-    run.sandbox.writeFile(ini, "x");
-    EXPECT_TRUE(run.process(
-        {"[Export logC:\\Agent\\AutomiseLogs\\..\\Configuration\\ATZThreshold.ini]", "Build Completed", "x"}));
-    EXPECT_FALSE(run.ctx->blnExportHTML);
-    EXPECT_TRUE(run.sandbox.exists(ini));
+    run.sandbox.writeFile("C:\\Other\\AutomiseLogs\\x.xml", kXmlExport);
+    EXPECT_TRUE(run.process({"[Export log as XML to file: C:\\Other\\AutomiseLogs\\x.xml]", "Build Completed", "x"}));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing:Export Action not used!!!!"));
+    EXPECT_FALSE(run.ctx->blnExportXML);
+    EXPECT_TRUE(run.sandbox.exists("C:\\Other\\AutomiseLogs\\x.xml"));
 }
 
 TEST(ProcessScriptLog, PathsThatStayInsideAfterResolvingAreRecognised) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/errors.h"
+#include "run/text.h"
 #include "scriptlog/html_export.h"
 #include "scriptlog_fixture.h"
 
@@ -136,6 +137,31 @@ TEST(ParseExportLogHTML, SixteenBitRowLimit) {
         EXPECT_EQ(run.messages(), std::vector<std::string>{"ERR : fncParseExportLogHTML. 6 Overflow"});
         EXPECT_EQ(run.ctx->strActionDescList, "");
     }
+}
+
+// The page is read in blocks: a marker cut in two by a block's end is still
+// found, wherever the page lies in the file, and a row without end is kept to
+// its bound without stopping the rows after it.
+TEST(ParseExportLogHTML, MarkersAcrossReadBlocksAndEndlessRows) {
+    std::string rows;
+    for (int i = 0; i < 3000; ++i) rows += actionRow("Completed", "N", "NormalRow");
+    rows += actionRow("Error", "A") + outputRow("a &lt;1&gt;");
+    for (std::size_t shift = 0; shift < 48; ++shift) {
+        HtmlRun run;
+        run.parse(std::string(65530 - shift, ' ') + page(rows));
+        EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:A@#@a <1>") << shift;
+        EXPECT_TRUE(run.messages().size() == 1u) << shift;  // the counter's line only
+    }
+    HtmlRun run;
+    run.parse(page(actionRow("Error", "A") + outputRow(std::string(3 * kMaxLineBytes, 'o')) + actionRow("Error", "B") +
+                   outputRow("b")));
+    EXPECT_TRUE(startsWith(run.ctx->strActionDescList, "ACTION-DESC:A@#@ooo"));
+    EXPECT_TRUE(endsWith(run.ctx->strActionDescList, kCutMarker));
+    // A row cut before its sixth cell has no six cells.
+    HtmlRun second;
+    second.parse(page(actionRow("Error", std::string(3 * kMaxLineBytes, 'n')) + actionRow("Error", "B") +
+                      outputRow("b")));
+    EXPECT_EQ(second.ctx->strActionDescList, "ACTION-DESC:B@#@b");
 }
 
 TEST(ParseHTMLActionRow, CellsSplitInAnyCase) {

@@ -119,6 +119,7 @@ public:
     bool AtEndOfStream() override { return true; }
     std::string ReadLine() override;
     std::string ReadAll() override { return ""; }
+    std::string Read(std::size_t) override { return ""; }
     void Write(const std::string& text) override;
     void WriteLine(const std::string& text) override;
     void Close() override {}
@@ -154,6 +155,22 @@ public:
     void SetReadOnly(const std::string& path, bool readOnly) override { real_.SetReadOnly(path, readOnly); }
     std::unique_ptr<TextStream> OpenSharedLog(const std::string& path, std::uint64_t restartSize) override {
         return real_.OpenSharedLog(path, restartSize);
+    }
+    bool FileExistsInside(const std::string& folder, const std::string& path) override {
+        return real_.FileExistsInside(folder, path);
+    }
+    std::unique_ptr<TextStream> OpenInside(const std::string& folder, const std::string& path) override {
+        return real_.OpenInside(folder, path);
+    }
+    void RewriteInside(const std::string& folder, const std::string& path, const std::string& text) override {
+        real_.RewriteInside(folder, path, text);
+    }
+    void CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
+                   bool overwrite) override {
+        real_.CopyOutOf(folder, path, target, overwrite);
+    }
+    void DeleteInside(const std::string& folder, const std::string& path, bool force) override {
+        real_.DeleteInside(folder, path, force);
     }
 
 private:

@@ -416,6 +416,39 @@ else
 fi
 verdict
 
+# Wine shows a Unix link as the folder or file it leads to, so only the real
+# path of the opened handle can tell: the program must refuse both.
+scenario "confinement: links out of AutomiseLogs are refused, nothing outside changes"
+install_agent
+seed_registry
+rm -rf "$c/Outside"
+mkdir -p "$agent/AutomiseLogs" "$c/Outside"
+printf '%s\r\n' '<?xml version="1.0"?>' '<FB6LOG filename="o">' '<ACTION name="Outside" status="Error">' \
+  '<MESSAGE><![CDATA[OUTSIDE TEXT]]></MESSAGE>' '</ACTION>' '</FB6LOG>' > "$c/Outside/victim.xml"
+printf 'root:x:0:0\n' > "$c/Outside/passwd"
+victim_sum="$(md5_of "$c/Outside/victim.xml")"
+ln -s ../../Outside "$agent/AutomiseLogs/d"
+ln -s ../../Outside/passwd "$agent/AutomiseLogs/vars.xml"
+write_jobs "$(job 901 "$(add_script Link.atz 'console Project File: ${PROJECT}
+console [Export log as XML to file: C:\Agent\AutomiseLogs\d\victim.xml]
+console MSG : ***** Creating VTXVariables XML file C:\Agent\AutomiseLogs\vars.xml
+console Build Failed
+console Exit with return code: 1
+exit 1
+')")"
+run_vorbex
+outside=" lies outside C:\\Agent\\AutomiseLogs (through '..' or a link) and is not read"
+has_line "ERR : Preprocessing:Exported Log :: C:\\Agent\\AutomiseLogs\\d\\victim.xml$outside"
+has_line "ERR : Preprocessing: VTX variables file C:\\Agent\\AutomiseLogs\\vars.xml$outside"
+lacks_prefix 'MSG : Preprocessing:Export Action not used'
+equals "$(md5_of "$c/Outside/victim.xml")" "$victim_sum" "outside export"
+equals "$(cat "$c/Outside/passwd")" "root:x:0:0" "outside file"
+[ -L "$agent/AutomiseLogs/d" ] && [ -L "$agent/AutomiseLogs/vars.xml" ] || fail "a link in AutomiseLogs was removed"
+grep -rq -e OUTSIDE -e 'root:' "$agent/HVRPostLogs" && fail "outside text reached a record"
+f="$(drops wpdcmatztempexecfail_N_42_ | head -1)"
+[ -n "$f" ] && contains "$(read_drop "$f")" '<faildesc><![CDATA[Postprocessing:Exit with return code: 1]]>' "failure record"
+verdict
+
 posting_jobs() {
   write_jobs "$(job 701 "$(add_script Ok.atz "$clean_project")")" \
              "$(job 702 "$(add_script Four.atz $'console Project File: ${PROJECT}\nconsole Build Failed\nconsole Exit with return code: 4\nexit 4\n')")"

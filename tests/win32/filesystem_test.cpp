@@ -8,8 +8,12 @@
 #undef MoveFile
 #undef DeleteFile
 
+#include <winioctl.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/win32/filesystem.h"
@@ -266,3 +270,119 @@ TEST_F(Win32FileSystemTest, GetFileVersionReadsTheVersionResource) {
 }
 
 }  // namespace
+
+// The confined operations do their work on what lies below the folder, and
+// refuse a path that climbs out, a device name, a stream name and a file with
+// a second name; nothing outside changes.
+TEST_F(Win32FileSystemTest, ConfinedOperationsActOnlyBelowTheFolder) {
+    const std::string logs = dir / "Logs";
+    ::CreateDirectoryA(logs.c_str(), nullptr);
+    ::CreateDirectoryA((logs + "\\Sub").c_str(), nullptr);
+    writeBytes(logs + "\\Sub\\in.txt", "inside\r\n");
+    writeBytes(dir / "victim.txt", "victim");
+    const bool hardLink = ::CreateHardLinkA((logs + "\\hard.txt").c_str(), (dir / "victim.txt").c_str(), nullptr);
+
+    std::vector<std::string> refused = {logs + "\\..\\victim.txt", logs + "\\Sub\\..\\..\\victim.txt",
+                                        logs + "\\NUL", logs + "\\Sub\\in.txt:stream", dir / "victim.txt"};
+    if (hardLink) refused.push_back(logs + "\\hard.txt");
+    for (const auto& path : refused) {
+        EXPECT_EQ(errorOf([&] { fs.FileExistsInside(logs, path); }), err::PathAccess) << path;
+        EXPECT_EQ(errorOf([&] { fs.OpenInside(logs, path); }), err::PathAccess) << path;
+        EXPECT_EQ(errorOf([&] { fs.RewriteInside(logs, path, "x"); }), err::PathAccess) << path;
+        EXPECT_EQ(errorOf([&] { fs.CopyOutOf(logs, path, dir / "copy.txt", true); }), err::PathAccess) << path;
+        EXPECT_EQ(errorOf([&] { fs.DeleteInside(logs, path, true); }), err::PathAccess) << path;
+    }
+    EXPECT_EQ(readBytes(dir / "victim.txt"), "victim");
+    EXPECT_FALSE(fs.FileExists(dir / "copy.txt"));
+
+    EXPECT_TRUE(fs.FileExistsInside(logs, logs + "\\SUB\\In.TXT"));
+    EXPECT_FALSE(fs.FileExistsInside(logs, logs + "\\Sub\\none.txt"));
+    EXPECT_FALSE(fs.FileExistsInside(logs, logs + "\\None\\in.txt"));
+    EXPECT_FALSE(fs.FileExistsInside(logs, logs + "\\Sub"));
+    EXPECT_EQ(errorOf([&] { fs.OpenInside(logs, logs + "\\Sub\\none.txt"); }), err::FileNotFound);
+    EXPECT_EQ(fs.OpenInside(logs, logs + "\\Sub\\.\\x\\..\\in.txt")->ReadLine(), "inside");
+    fs.RewriteInside(logs, logs + "\\Sub\\in.txt", "new");
+    EXPECT_EQ(readBytes(logs + "\\Sub\\in.txt"), "new");
+    fs.CopyOutOf(logs, logs + "\\Sub\\in.txt", dir / "copy.txt", false);
+    EXPECT_EQ(readBytes(dir / "copy.txt"), "new");
+    EXPECT_EQ(errorOf([&] { fs.CopyOutOf(logs, logs + "\\Sub\\in.txt", dir / "copy.txt", false); }), err::FileExists);
+    fs.SetReadOnly(logs + "\\Sub\\in.txt", true);
+    EXPECT_EQ(errorOf([&] { fs.RewriteInside(logs, logs + "\\Sub\\in.txt", "x"); }), err::PermissionDenied);
+    EXPECT_EQ(errorOf([&] { fs.DeleteInside(logs, logs + "\\Sub\\in.txt", false); }), err::PermissionDenied);
+    fs.DeleteInside(logs, logs + "\\Sub\\in.txt", true);
+    EXPECT_FALSE(fs.FileExists(logs + "\\Sub\\in.txt"));
+    if (hardLink) ::DeleteFileA((logs + "\\hard.txt").c_str());
+}
+
+// What the handle of an opened file says decides: a reparse point (a junction
+// or symbolic link opened as itself), a folder, a second name, a device, or a
+// real path elsewhere is refused. Wine 8 makes no reparse points (its
+// CreateSymbolicLinkA makes nothing and FSCTL_SET_REPARSE_POINT is not
+// supported), so the attribute rule is shown here on the values themselves.
+TEST(Win32Confinement, AttributesAndFinalPathOfTheHandleDecide) {
+    const std::string folder = "\\\\?\\C:\\Agent\\AutomiseLogs";
+    const std::string file = folder + "\\run.xml";
+    const DWORD plain = FILE_ATTRIBUTE_ARCHIVE;
+    EXPECT_TRUE(win32::usableBeneath(plain, 1, FILE_TYPE_DISK, folder, file));
+    EXPECT_TRUE(win32::usableBeneath(plain | FILE_ATTRIBUTE_READONLY, 1, FILE_TYPE_DISK, folder + "\\",
+                                     "\\\\?\\c:\\agent\\automiselogs\\Sub\\RUN.XML"));
+    EXPECT_FALSE(win32::usableBeneath(plain | FILE_ATTRIBUTE_REPARSE_POINT, 1, FILE_TYPE_DISK, folder, file));
+    EXPECT_FALSE(win32::usableBeneath(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 1, FILE_TYPE_DISK,
+                                      folder, file));
+    EXPECT_FALSE(win32::usableBeneath(FILE_ATTRIBUTE_DIRECTORY, 1, FILE_TYPE_DISK, folder, file));
+    EXPECT_FALSE(win32::usableBeneath(plain, 2, FILE_TYPE_DISK, folder, file));
+    EXPECT_FALSE(win32::usableBeneath(plain, 1, FILE_TYPE_CHAR, folder, file));
+    EXPECT_FALSE(win32::usableBeneath(plain, 1, FILE_TYPE_DISK, folder, "\\\\?\\C:\\Windows\\win.ini"));
+    EXPECT_FALSE(win32::usableBeneath(plain, 1, FILE_TYPE_DISK, folder, folder + "2\\run.xml"));
+    EXPECT_FALSE(win32::usableBeneath(plain, 1, FILE_TYPE_DISK, folder, folder));
+    EXPECT_FALSE(win32::usableBeneath(plain, 1, FILE_TYPE_DISK, folder, ""));
+    EXPECT_FALSE(win32::usableBeneath(plain, 1, FILE_TYPE_DISK, "", file));
+}
+
+// Where the system makes a junction (Windows itself), one below the folder
+// that leads outside is refused and left in place. Skipped where it cannot
+// make one, as under Wine 8.
+TEST_F(Win32FileSystemTest, JunctionMadeByTheSystemIsRefused) {
+    const std::string logs = dir / "Logs";
+    const std::string outside = dir / "Outside";
+    ::CreateDirectoryA(logs.c_str(), nullptr);
+    ::CreateDirectoryA(outside.c_str(), nullptr);
+    writeBytes(outside + "\\victim.xml", "victim");
+    const std::string junction = logs + "\\d";
+    ::CreateDirectoryA(junction.c_str(), nullptr);
+
+    // A mount-point reparse buffer naming the outside folder.
+    const std::wstring target = L"\\??\\" + std::wstring(outside.begin(), outside.end());
+    std::vector<char> buffer(16 + (target.size() + 2) * sizeof(wchar_t) + 16, 0);
+    auto put16 = [&](std::size_t at, std::size_t value) {
+        buffer[at] = static_cast<char>(value & 0xff);
+        buffer[at + 1] = static_cast<char>(value >> 8);
+    };
+    const std::size_t nameBytes = target.size() * sizeof(wchar_t);
+    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    std::memcpy(buffer.data(), &tag, sizeof tag);
+    put16(4, 8 + nameBytes + 2 + 2);  // data length: offsets, name, its NUL, empty print name and its NUL
+    put16(8, 0);                      // substitute name offset
+    put16(10, nameBytes);             // substitute name length
+    put16(12, nameBytes + 2);         // print name offset
+    put16(14, 0);                     // print name length
+    std::memcpy(buffer.data() + 16, target.c_str(), nameBytes);
+    const DWORD size = static_cast<DWORD>(8 + 8 + nameBytes + 2 + 2);
+
+    const HANDLE h = ::CreateFileA(junction.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD returned = 0;
+    const BOOL made =
+        ::DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(), size, nullptr, 0, &returned, nullptr);
+    const DWORD code = ::GetLastError();
+    ::CloseHandle(h);
+    if (!made || (::GetFileAttributesA(junction.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        GTEST_SKIP() << "this system makes no junction (FSCTL_SET_REPARSE_POINT: error " << code << ")";
+    }
+    EXPECT_EQ(errorOf([&] { fs.OpenInside(logs, junction + "\\victim.xml"); }), err::PathAccess);
+    EXPECT_EQ(errorOf([&] { fs.DeleteInside(logs, junction + "\\victim.xml", true); }), err::PathAccess);
+    EXPECT_EQ(errorOf([&] { fs.FileExistsInside(logs, junction + "\\victim.xml"); }), err::PathAccess);
+    EXPECT_EQ(readBytes(outside + "\\victim.xml"), "victim");
+    ::RemoveDirectoryA(junction.c_str());
+}

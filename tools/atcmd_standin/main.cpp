@@ -64,11 +64,6 @@ Arguments parseArguments(int argc, char** argv) {
     return a;
 }
 
-std::string folderOf(const std::string& windowsPath) {
-    const auto pos = windowsPath.find_last_of('\\');
-    return pos == std::string::npos ? std::string() : windowsPath.substr(0, pos);
-}
-
 bool isAbsoluteWindows(const std::string& path) {
     return (path.size() >= 2 && path[1] == ':') || (!path.empty() && (path[0] == '\\' || path[0] == '/'));
 }
@@ -161,6 +156,12 @@ public:
                 varsName_ = rest;
             } else if (word == "console") {
                 console(substitute(rest));
+            } else if (word == "repeat") {
+                const auto space = rest.find(' ');
+                const long count = std::atol(rest.substr(0, space).c_str());
+                const std::string text =
+                    space == std::string::npos ? std::string() : substitute(rest.substr(space + 1));
+                for (long n = 0; n < count; ++n) console(text);
             } else if (word == "export") {
                 const auto space = rest.find(' ');
                 const std::string kind = rest.substr(0, space);
