@@ -98,7 +98,11 @@ void subCompareCheksum(RunContext& ctx) {
 
                 const std::string path = entry.Location + "\\" + entry.ScriptFile;
                 WriteLog(ctx, "MSG : Preprocessing: Checking for file " + path);
-                if (!ctx.objFSO->FileExists(path)) {
+                // "?" is what the job list's reader leaves for a character the
+                // code page has no form for. No Windows file name holds one, so
+                // such a name is not looked up: Windows could take it as a
+                // pattern, and posix as another file.
+                if (entry.ScriptFile.find('?') != std::string::npos || !ctx.objFSO->FileExists(path)) {
                     markEntry(entry, "File not found " + path, jobError);
                     continue;
                 }
