@@ -213,12 +213,12 @@ TEST_F(JobDriverRunTest, AnEarlierJobsVariablesFileIsNotTakenForTheNext) {
 TEST_F(JobDriverRunTest, ARunnerInAFolderWithABlankIsStartedByItsWholePath) {
     LongNamesOnly longNames(run.paths);
     run.platform.paths = ctx.sys.paths = &longNames;
-    placeRunner("C:\\Runner Tools\\ATCMD.exe");
+    placeRunner("C:\\Script Runner\\ATCMD.exe");
     // What the system tries first for the path unquoted: no program at all.
-    run.sandbox.writeFile("C:\\Runner.exe", "not a program");
+    run.sandbox.writeFile("C:\\Script.exe", "not a program");
     fncExecuteKRNScript(ctx, scriptJob("console Project File: ${PROJECT}\nconsole Build Completed\n"));
     EXPECT_EQ(ctx.strFailureDesc, "");
-    EXPECT_TRUE(run.loggedPart("With parameter, Exe path :C:\\Runner Tools\\ATCMD.exe,Parameter : /B /L\""));
+    EXPECT_TRUE(run.loggedPart("With parameter, Exe path :C:\\Script Runner\\ATCMD.exe,Parameter : /B /L\""));
     EXPECT_TRUE(ctx.blnScriptExecuted);
     EXPECT_EQ(drops("wpdcmatztempexecfail").size(), 0u);
 }
