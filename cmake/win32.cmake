@@ -62,6 +62,12 @@ function(vorbex_win32_tests)
       add_dependencies(test_win32 ${lib})
     endif()
   endforeach()
+  # An MD5 library that checks what the backend hands its second call.
+  add_library(Md5Probe SHARED ${CMAKE_SOURCE_DIR}/tests/win32/md5_probe/md5_probe.cpp
+              ${CMAKE_SOURCE_DIR}/tests/win32/md5_probe/md5_probe.def)
+  set_target_properties(Md5Probe PROPERTIES PREFIX "")
+  target_link_libraries(Md5Probe PRIVATE oleaut32)
+  add_dependencies(test_win32 Md5Probe)
   gtest_discover_tests(test_win32 DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL vorbex_win32_tests)

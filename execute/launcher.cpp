@@ -2,6 +2,7 @@
 #include "execute/launcher.h"
 
 #include "execute/process_watch.h"
+#include "platform/command_line.h"
 #include "platform/errors.h"
 #include "platform/processes.h"
 #include "run/run_context.h"
@@ -177,8 +178,10 @@ bool fncExecuteUsingCreateProcess(RunContext& ctx, const std::string& exePath, c
                               exePath + ",Parameter :" + arguments + ",Working Directory :" + workingDirectory);
             StartupInfo startup;
             startup.lpDesktop = kInteractiveDesktop;
-            // The path is the short form, without blanks, so it needs no quotes.
-            const std::string commandLine = exePath + arguments;
+            // The short form has no blank, but where a volume has no short
+            // names it is the long path, which must be quoted or the system
+            // would start "C:\Program.exe". The log lines keep the path as given.
+            const std::string commandLine = commandLineProgram(exePath) + arguments;
 
             EnvBlock rawBlock = 0;
             const bool haveEnvironment = sys.CreateEnvironmentBlock(rawBlock, 0, true);

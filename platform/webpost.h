@@ -51,7 +51,7 @@ public:
     /// Starts the registration of the library file `libraryPath` (a Windows
     /// path), hidden and without waiting for it to finish. Returns false when
     /// it could not be started.
-    /// Win32: runs "regsvr32 -s " + libraryPath. Posix: there is nothing to
-    /// register; returns true at once.
+    /// Win32: runs "regsvr32 -s " + libraryPath, quoted when it holds a
+    /// blank. Posix: there is nothing to register; returns true at once.
     virtual bool Register(const std::string& libraryPath) = 0;
 };

@@ -6,7 +6,9 @@
 #include <memory>
 #include <string>
 
-/// One node of a loaded document. Valid while its document lives.
+/// One node of a loaded document. Valid while its document lives. Texts come
+/// back in the system code page; a character it has no form for is "?" on
+/// both backends, never a look-alike.
 class XmlNode {
 public:
     virtual ~XmlNode() = default;

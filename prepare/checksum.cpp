@@ -98,13 +98,19 @@ void subCompareCheksum(RunContext& ctx) {
 
                 const std::string path = entry.Location + "\\" + entry.ScriptFile;
                 WriteLog(ctx, "MSG : Preprocessing: Checking for file " + path);
-                // A name that leads out of the deploy folder (by "..", or through
-                // a link or junction below it) names no script of this job.
+                // "?" is what the job list's reader leaves for a character the
+                // code page has no form for. No Windows file name holds one, so
+                // such a name is not looked up: Windows could take it as a
+                // pattern, and posix as another file. A name that leads out of
+                // the deploy folder (by "..", or through a link or junction
+                // below it) names no script of this job either.
                 bool found = false;
-                try {
-                    found = ctx.objFSO->FileExistsInside(entry.Location, path);
-                } catch (const RunError& e) {
-                    if (e.number != err::PathAccess) throw;
+                if (entry.ScriptFile.find('?') == std::string::npos) {
+                    try {
+                        found = ctx.objFSO->FileExistsInside(entry.Location, path);
+                    } catch (const RunError& e) {
+                        if (e.number != err::PathAccess) throw;
+                    }
                 }
                 if (!found) {
                     markEntry(entry, "File not found " + path, jobError);

@@ -7,6 +7,9 @@ struct RunContext;
 
 /// Checks every script file of the job: present in its deploy mode's folder
 /// and matching its MD5. Failures go into strFailureDesc.
+/// This is where text of the job list becomes a path: a file name holding
+/// "?" (what a character without a form in the code page became) is "File
+/// not found" without being looked up.
 void subCompareCheksum(RunContext& ctx);
 
 /// MD5 of one file into strFileMD5; true when no checksum could be made.

@@ -65,8 +65,10 @@ bool Win32Host::StartHidden(const std::string& commandLine) { return win32::star
 
 std::string Win32Host::SystemMessage(long code) {
     char buffer[200] = {};
-    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, static_cast<DWORD>(code), 0, buffer,
-                                     sizeof buffer, nullptr);
+    // Without IGNORE_INSERTS the system refuses every text that has an insert
+    // ("%1 is not a valid Win32 application."), and the reason would be lost.
+    const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                     static_cast<DWORD>(code), 0, buffer, sizeof buffer, nullptr);
     return std::string(buffer, n < sizeof buffer ? n : 0);
 }
 

@@ -28,10 +28,10 @@ public:
     void HideFromTaskList() override;
     /// CreateProcessA with the window hidden (SW_HIDE, CREATE_NO_WINDOW), not waited for.
     bool StartHidden(const std::string& commandLine) override;
-    /// FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, language 0) into a buffer of
-    /// 200 characters; "" when the system has no text for the code. No
-    /// inserts are passed, so a text that needs them ("%1 is not a valid
-    /// Win32 application.") is refused by the system and also gives "".
+    /// FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+    /// language 0) into a buffer of 200 characters; "" when the system has no
+    /// text for the code. A text with inserts comes back with its inserts as
+    /// they stand ("%1 is not a valid Win32 application.").
     std::string SystemMessage(long code) override;
     /// GetCurrentProcessId.
     std::uint32_t ProcessId() override;

@@ -49,9 +49,31 @@ std::string fileNameOfLibrary(const std::string& library) {
 
 }  // namespace
 
+struct Win32Md5Library::OutValues {
+    Variant md5, size, error;
+    std::string md5Text, sizeText, errorText;
+
+    OutValues(const std::string& md5In, const std::string& sizeIn, const std::string& errorIn) {
+        setText(md5, md5In);
+        setOptionalText(size, sizeIn);
+        setOptionalText(error, errorIn);
+    }
+    // Reads the values back into the caller's texts, and keeps those texts.
+    void giveBack(std::string& md5Out, std::string& sizeOut, std::string& errorOut) {
+        md5Out = md5Text = textOf(md5);
+        sizeOut = sizeText = textOf(size);
+        errorOut = errorText = textOf(error);
+    }
+    bool gaveBack(const std::string& md5In, const std::string& sizeIn, const std::string& errorIn) const {
+        return md5In == md5Text && sizeIn == sizeText && errorIn == errorText;
+    }
+};
+
 Win32Md5Library::Win32Md5Library(std::string library) : library_(std::move(library)) {}
 
 Win32Md5Library::~Win32Md5Library() {
+    // What the library left may need its code to be released.
+    carried_.reset();
     if (module_ != nullptr) ::FreeLibrary(static_cast<HMODULE>(module_));
 }
 
@@ -70,32 +92,27 @@ void* Win32Md5Library::function(const char* name) {
 std::int16_t Win32Md5Library::KGetMD5(const std::string& path, std::string& md5, std::string& size,
                                       std::string& error) {
     const auto call = reinterpret_cast<KGetMD5Fn>(function("KGetMD5"));
-    Variant vPath, vMd5, vSize, vError;
+    carried_.reset();
+    Variant vPath;
     setText(vPath, path);
-    setText(vMd5, md5);
-    setOptionalText(vSize, size);
-    setOptionalText(vError, error);
+    auto out = std::make_unique<OutValues>(md5, size, error);
     // The path goes by value: the callee gets a copy of the VARIANT and must
     // not free it; it stays ours to clear.
-    const short result = call(*vPath.get(), vMd5.get(), vSize.get(), vError.get());
-    md5 = textOf(vMd5);
-    size = textOf(vSize);
-    error = textOf(vError);
+    const short result = call(*vPath.get(), out->md5.get(), out->size.get(), out->error.get());
+    out->giveBack(md5, size, error);
+    carried_ = std::move(out);
     return result;
 }
 
 std::int16_t Win32Md5Library::KGetMD5WBlock(const std::string& path, const std::string& blockSize,
                                             std::string& md5, std::string& size, std::string& error) {
     const auto call = reinterpret_cast<KGetMD5WBlockFn>(function("KGetMD5WBlock"));
-    Variant vPath, vBlock, vMd5, vSize, vError;
+    Variant vPath, vBlock;
     setText(vPath, path);
     setText(vBlock, blockSize);
-    setText(vMd5, md5);
-    setOptionalText(vSize, size);
-    setOptionalText(vError, error);
-    const short result = call(*vPath.get(), *vBlock.get(), vMd5.get(), vSize.get(), vError.get());
-    md5 = textOf(vMd5);
-    size = textOf(vSize);
-    error = textOf(vError);
+    std::unique_ptr<OutValues> out = std::move(carried_);
+    if (!out || !out->gaveBack(md5, size, error)) out = std::make_unique<OutValues>(md5, size, error);
+    const short result = call(*vPath.get(), *vBlock.get(), out->md5.get(), out->size.get(), out->error.get());
+    out->giveBack(md5, size, error);
     return result;
 }

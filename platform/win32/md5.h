@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/md5.h"
@@ -12,6 +13,12 @@
 /// values, the MD5, size and error texts as VARIANTs by reference; a 16-bit
 /// result). The texts go in and out as the VARIANTs hold them: an empty text
 /// goes in as an empty VARIANT, except the MD5, which goes in as a string.
+///
+/// The caller hands KGetMD5WBlock the three texts KGetMD5 gave back; the
+/// library then gets the very VARIANTs the first call left, not VARIANTs
+/// rebuilt from their texts (a number stays a number, Null stays Null, and a
+/// character the code page cannot carry is not lost). Texts that differ from
+/// those the first call gave back go in as new VARIANTs.
 ///
 /// The library is loaded at the first call and kept until this object ends.
 /// Unlike the posix backend, a library that cannot be loaded raises RunError
@@ -38,4 +45,8 @@ private:
 
     std::string library_;
     void* module_ = nullptr;  // HMODULE
+    /// The MD5, size and error VARIANTs the last KGetMD5 left, with the texts
+    /// it gave back for them; null once a block call has taken them.
+    struct OutValues;
+    std::unique_ptr<OutValues> carried_;
 };

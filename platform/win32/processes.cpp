@@ -115,7 +115,9 @@ bool Win32Processes::launch(ProcHandle token, const std::string* applicationName
                             const std::string* currentDirectory, const StartupInfo& startup,
                             ProcessInformation& info) {
     STARTUPINFOA si{};
-    si.cb = startup.cb;
+    // The record's own size on this build, whatever size the caller's
+    // description names: the system reads as many bytes as cb says.
+    si.cb = sizeof si;
     // The system may write into the desktop name and the command line.
     std::vector<char> desktop(startup.lpDesktop.begin(), startup.lpDesktop.end());
     desktop.push_back('\0');

@@ -21,10 +21,18 @@ std::wstring wideOf(const std::string& text) {
 
 std::string ansiOf(const wchar_t* text, std::size_t length) {
     if (text == nullptr || length == 0) return std::string();
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    // Without WC_NO_BEST_FIT_CHARS a fullwidth reverse solidus (U+FF3C) would
+    // come out as a real separator and could make a path the text never
+    // named. UTF-8 has a form for every character and refuses both the flag
+    // and a default character.
+    const bool utf8 = ::GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const char* fallback = utf8 ? nullptr : "?";
+    const int size = static_cast<int>(length);
+    const int n = ::WideCharToMultiByte(CP_ACP, flags, text, size, nullptr, 0, fallback, nullptr);
     if (n <= 0) return std::string();
     std::string ansi(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), ansi.data(), n, nullptr, nullptr);
+    ::WideCharToMultiByte(CP_ACP, flags, text, size, ansi.data(), n, fallback, nullptr);
     return ansi;
 }
 

@@ -12,7 +12,11 @@ namespace win32 {
 /// Text of the system code page (CP_ACP) as UTF-16; characters the code page
 /// cannot map come out as the system converts them.
 std::wstring wideOf(const std::string& text);
-/// UTF-16 as text of the system code page; unmappable characters become "?".
+/// UTF-16 as text of the system code page. A character the code page has
+/// no form of its own for becomes "?", never a look-alike (a fullwidth
+/// reverse solidus, U+FF3C, is not a separator); "?" can be no part of a
+/// Windows file name, so such a text never names a file (see
+/// subCompareCheksum, where job-list text becomes a path).
 std::string ansiOf(const wchar_t* text, std::size_t length);
 std::string ansiOf(const std::wstring& text);
 

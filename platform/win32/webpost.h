@@ -18,8 +18,9 @@
 /// 13 type mismatch, the exception's own code and text for an error the
 /// object raised).
 ///
-/// Register starts "regsvr32 -s " + the library path hidden and does not
-/// wait for it; false when regsvr32 could not be started.
+/// Register starts "regsvr32 -s " + the library path (quoted when it holds a
+/// blank) hidden and does not wait for it; false when regsvr32 could not be
+/// started.
 class Win32WebpostLibrary : public WebpostLibrary {
 public:
     std::unique_ptr<WebpostObject> CreateObject(const std::string& className) override;

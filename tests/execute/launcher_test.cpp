@@ -66,14 +66,21 @@ public:
     std::vector<std::string> events;
 };
 
-// True once `pid` has ended (or no longer exists) within `ms`.
-bool endsWithin(pid_t pid, int ms) {
-    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (fd < 0) return errno == ESRCH;
-    pollfd p{fd, POLLIN, 0};
-    const int r = ::poll(&p, 1, ms);
-    ::close(fd);
-    return r > 0;
+// True when the user `uid` (no supplementary groups) has each access to each
+// path, asked by a child that has become that user.
+bool reachableBy(uid_t uid, const std::vector<std::pair<std::string, int>>& checks) {
+    const pid_t child = ::fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0) ::_exit(2);
+        for (const auto& [path, mode] : checks) {
+            if (::access(path.c_str(), mode) != 0) ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 class LaunchTest : public ::testing::Test {
@@ -471,14 +478,27 @@ TEST_F(LaunchTest, ShellIsFoundByNameAndLendsItsUserToTheRunner) {
     namespace fs = std::filesystem;
     const bool root = ::geteuid() == 0;
     const uid_t nobody = 65534;
-    // The other user must reach the sandbox, the runner and the log folder.
+    // The other user must reach the sandbox, the shell, the runner and the
+    // log folder; both programs are copied in, wherever the build lives.
     ::chmod(run.sandbox.root().c_str(), 0755);
     run.sandbox.makeFolder(install + "Shell");
     ::chmod(run.sandbox.hostPath(install + "AutomiseLogs").c_str(), 0777);
     const std::string shellCopy = run.sandbox.hostPath(install + "Shell") + "/Explorer.Exe";
-    fs::copy_file(kStandIn, shellCopy);
-    ::chmod(shellCopy.c_str(), 0755);
+    const std::string runnerCopy = install + "Shell\\ATCMD.exe";
+    for (const std::string& copy : {shellCopy, run.sandbox.hostPath(runnerCopy)}) {
+        fs::copy_file(kStandIn, copy);
+        ::chmod(copy.c_str(), 0755);
+    }
     run.sandbox.writeFile(install + "Shell\\shell.atz", "sleep 30000\n");
+    project("env VORBEX_SESSION_MARK\n");
+    if (root && !reachableBy(nobody, {{shellCopy, X_OK},
+                                      {run.sandbox.hostPath(runnerCopy), X_OK},
+                                      {run.sandbox.hostPath(install + "Shell\\shell.atz"), R_OK},
+                                      {run.sandbox.hostPath(projectPath()), R_OK},
+                                      {run.sandbox.hostPath(install + "AutomiseLogs"), W_OK | X_OK}})) {
+        GTEST_SKIP() << "the user nobody cannot reach the sandbox " << run.sandbox.root()
+                     << ": a folder on its way is closed to other users";
+    }
 
     const std::string shellLog = "/L" + install + "Shell\\shell.txt";
     const std::string shellProject = "/P" + install + "Shell\\shell.atz";
@@ -503,9 +523,8 @@ TEST_F(LaunchTest, ShellIsFoundByNameAndLendsItsUserToTheRunner) {
     ASSERT_EQ(found, static_cast<std::uint32_t>(shell));
     EXPECT_FALSE(run.loggedPart("ERR"));
 
-    project("env VORBEX_SESSION_MARK\n");
     run.ctx->strContext = "1";
-    EXPECT_TRUE(fncExecuteUsingToken(*run.ctx, found, runner(), arguments(true), install + "Scripts"));
+    EXPECT_TRUE(fncExecuteUsingToken(*run.ctx, found, runnerCopy, arguments(true), install + "Scripts"));
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     const std::string text = console();
     EXPECT_NE(text.find("Environment VORBEX_SESSION_MARK=from-the-shell\r\n"), std::string::npos) << text;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/command_line.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/processes.h"
 #include "support/test_support.h"
@@ -60,6 +61,24 @@ TEST(WindowsCommandLine, UnquotedProgramWithBlanksIsResolvedAsWindowsDoes) {
     sandbox.makeFolder("C:\\Tools");
     EXPECT_EQ(wincmd::resolveProgram("C:\\Tools x", rest), "C:\\Tools");
     EXPECT_EQ(rest, " x");
+}
+
+TEST(WindowsCommandLine, ALongProgramPathWithABlankIsQuotedAndSplitBackWhole) {
+    Sandbox sandbox;
+    const std::string runner = "C:\\Program Files\\VSoft\\Automise 3.0\\ATCMD.exe";
+    sandbox.writeFile(runner, "");
+    // What the system tries first for the path unquoted.
+    sandbox.writeFile("C:\\Program.exe", "");
+    const std::string arguments = " /B /L\"C:\\Agent\\AutomiseLogs\\x.txt\" /B /P\"C:\\Agent\\a b.atz\"";
+    const std::string line = commandLineProgram(runner) + arguments;
+    EXPECT_EQ(line, "\"" + runner + "\"" + arguments);
+    std::string_view rest;
+    EXPECT_EQ(wincmd::resolveProgram(line, rest), runner);
+    EXPECT_EQ(wincmd::splitArguments(rest),
+              (Args{"/B", "/LC:\\Agent\\AutomiseLogs\\x.txt", "/B", "/PC:\\Agent\\a b.atz"}));
+    // A short path has no blank and stays as it is; a tab separates as a blank does.
+    EXPECT_EQ(commandLineProgram("C:\\PROGRA~1\\VSoft\\ATCMD.exe"), "C:\\PROGRA~1\\VSoft\\ATCMD.exe");
+    EXPECT_EQ(commandLineProgram("C:\\Tools\tx\\run.exe"), "\"C:\\Tools\tx\\run.exe\"");
 }
 
 class PosixProcessesTest : public ::testing::Test {

@@ -243,6 +243,19 @@ TEST(CompareChecksum, FailingEntriesJoinedInTableOrderAfterTheScriptNameChanged)
     EXPECT_EQ(run.ctx->arrScriptDetails[1].Location, kProcessed);  // not found: stays the folder
 }
 
+TEST(CompareChecksum, ANameWithACharacterTheCodePageLacksIsNeverLookedUp) {
+    ChecksumRun run;
+    // The job list's reader leaves "?" for such a character. As a pattern it
+    // would match main.atp; on posix it may even be a file of its own.
+    run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
+    if (onPosixBackend()) run.sandbox.writeFile(kProcessed + "\\ma?n.atp", "abc");
+    run.ctx->strExecuteScript = "HTTP@#@ma?n.atp@#@" + kAbcMd5;
+    subCompareCheksum(*run.ctx);
+    EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:File not found " + kProcessed + "\\ma?n.atp");
+    EXPECT_EQ(run.ctx->strPrimaryScriptPath, "");
+    EXPECT_EQ(run.count("MSG : Preprocessing: Getting MD5 checksum"), 0);
+}
+
 TEST(CompareChecksum, BlankFieldsNameTheirEntry) {
     ChecksumRun run;
     run.ctx->strExecuteScript = "@#@main.atp@#@" + kAbcMd5;

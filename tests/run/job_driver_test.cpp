@@ -149,23 +149,36 @@ TEST_F(JobDriverTest, AMalformedJobEndsTheRun) {
     }
 }
 
-// Jobs that get as far as running their script, with the test runner.
+// Short names as a volume without them gives them: the long path itself.
+class LongNamesOnly : public Paths {
+public:
+    explicit LongNamesOnly(Paths& real) : real_(real) {}
+    std::string ProgramFilesFolder() override { return real_.ProgramFilesFolder(); }
+    std::string ShortPath(const std::string& path) override { return real_.ShortPath(path).empty() ? "" : path; }
+
+private:
+    Paths& real_;
+};
+
+// Jobs that get as far as running their script, with the stand-in runner of
+// this build (the Windows one beside the test programs on the Win32 backend).
 class JobDriverRunTest : public JobDriverTest {
 protected:
     void SetUp() override {
-        if (!onPosixBackend()) {
-            GTEST_SKIP() << "runs the stand-in script runner, a posix program started through the posix backend";
-        }
         JobDriverTest::SetUp();
         run.platform.md5 = ctx.sys.md5 = &run.real->md5();
         run.platform.processes = ctx.sys.processes = &run.real->processes();
         run.platform.desktop = ctx.sys.desktop = &run.real->desktop();
-        const std::string runner = std::string(VORBEX_BINARY_DIR) + "/atcmd-standin";
+        placeRunner("C:\\Runner\\ATCMD.exe");
+    }
+    void placeRunner(const std::string& windowsPath) {
+        const std::string runner = onPosixBackend() ? std::string(VORBEX_BINARY_DIR) + "/atcmd-standin"
+                                                    : run.host.ExeFolder() + "\\atcmd-standin.exe";
         ASSERT_TRUE(std::filesystem::exists(runner)) << "build the atcmd-standin target first";
-        run.sandbox.writeFile("C:\\Runner\\ATCMD.exe", "");
-        std::filesystem::copy_file(runner, run.sandbox.hostPath("C:\\Runner\\ATCMD.exe"),
+        run.sandbox.writeFile(windowsPath, "");
+        std::filesystem::copy_file(runner, run.sandbox.hostPath(windowsPath),
                                    std::filesystem::copy_options::overwrite_existing);
-        ctx.strATCMDLocation = "C:\\Runner\\ATCMD.exe";
+        ctx.strATCMDLocation = windowsPath;
     }
     // A direct-launch job for a project of the test runner.
     std::string scriptJob(const std::string& project) {
@@ -195,6 +208,19 @@ TEST_F(JobDriverRunTest, AnEarlierJobsVariablesFileIsNotTakenForTheNext) {
     EXPECT_TRUE(run.logged("MSG : Preprocessing: No VTX_Variables file found"));
     EXPECT_TRUE(drops("VTXVariables_").empty());
     EXPECT_TRUE(run.sandbox.exists("C:\\Agent\\AutomiseLogs\\VTXVariables_earlier.xml"));
+}
+
+TEST_F(JobDriverRunTest, ARunnerInAFolderWithABlankIsStartedByItsWholePath) {
+    LongNamesOnly longNames(run.paths);
+    run.platform.paths = ctx.sys.paths = &longNames;
+    placeRunner("C:\\Script Runner\\ATCMD.exe");
+    // What the system tries first for the path unquoted: no program at all.
+    run.sandbox.writeFile("C:\\Script.exe", "not a program");
+    fncExecuteKRNScript(ctx, scriptJob("console Project File: ${PROJECT}\nconsole Build Completed\n"));
+    EXPECT_EQ(ctx.strFailureDesc, "");
+    EXPECT_TRUE(run.loggedPart("With parameter, Exe path :C:\\Script Runner\\ATCMD.exe,Parameter : /B /L\""));
+    EXPECT_TRUE(ctx.blnScriptExecuted);
+    EXPECT_EQ(drops("wpdcmatztempexecfail").size(), 0u);
 }
 
 TEST_F(JobDriverRunTest, AFailedScriptLeavesTheGenericFailureForTheRun) {

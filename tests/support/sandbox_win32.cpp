@@ -18,11 +18,16 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include "tests/support/win32/standard_handles.h"
+
 #include <algorithm>
 #include <set>
 #include <stdexcept>
 
 namespace {
+
+// Before any test starts a process (see standard_handles.h).
+const bool kStandardHandlesKept = (keepStandardHandlesFromChildren(), true);
 
 // The folders whose new entries a sandbox removes: every Windows path the
 // logic tests use lies below one of them.

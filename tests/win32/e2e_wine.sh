@@ -6,7 +6,8 @@
 #
 # Needs: scripts/build-windows KGnMD5 kWbPost atcmd-standin (build-win32/)
 #        and the Linux receiver (build/webpost-receiver, or $VORBEX_LINUX_BUILD).
-# Prints one line per scenario and "N passed, N failed"; exits 1 on a failure.
+# Prints one line per scenario and "N passed, N failed"; exits 1 on a failure,
+# 2 when something it needs is missing, 75 when its Wine prefix did not start.
 # Lines starting with "note:" say where Wine is not Windows.
 set -uo pipefail
 
@@ -46,13 +47,10 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-mkdir -p "$WINEPREFIX"
-# One server for the whole script, so every wine call does not pay for a new one.
-wineserver -p </dev/null >/dev/null 2>&1
-if ! timeout 180 wineboot -i </dev/null >/dev/null 2>&1; then
-  echo "e2e_wine: wineboot failed" >&2
-  exit 2
-fi
+# One server for the whole script, so every wine call does not pay for a new
+# one; a prefix that does not start ends the script with 75.
+. "$repo/tests/win32/wine_prefix.sh"
+start_wine_prefix || exit $?
 
 c="$WINEPREFIX/drive_c"
 agent="$c/Agent"

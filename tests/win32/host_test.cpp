@@ -46,6 +46,11 @@ TEST(Win32Host, SystemMessagesEndWithALineBreak) {
     EXPECT_LT(text.size(), 200u);
     // A code the system has no text for.
     EXPECT_EQ(host.SystemMessage(0x0FFFFFFF), "");
+    // A text with an insert keeps it, and with it the reason of a failed start.
+    const std::string badImage = host.SystemMessage(193);  // ERROR_BAD_EXE_FORMAT
+    EXPECT_NE(badImage.find("%1"), std::string::npos) << badImage;
+    ASSERT_GE(badImage.size(), 3u);
+    EXPECT_EQ(badImage.substr(badImage.size() - 2), "\r\n");
 }
 
 TEST(Win32Host, StartHiddenFailsForAMissingProgram) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "tests/support/win32/standard_handles.h"
 #include "win32_test_support.h"
 
 namespace {
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
         ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
         return helper(argv[2], argc >= 4 ? argv[3] : "");
     }
+    keepStandardHandlesFromChildren();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -63,6 +63,23 @@ TEST(Win32Md5, TheBlockCallNeedsAUsableBlockSize) {
     EXPECT_EQ(blockSize, "3000");
 }
 
+TEST(Win32Md5, TheBlockCallGetsTheValuesThePlainCallLeft) {
+    TempFolder dir;
+    Win32Md5Library md5(Win32Host().ExeFolder() + "\\Md5Probe.dll");
+    std::string digest, size, error;
+    ASSERT_EQ(md5.KGetMD5(dir / "any.txt", digest, size, error), 0);
+    EXPECT_EQ(size, "4096");
+    // The probe succeeds only when it gets its own Null, number and text back.
+    EXPECT_NE(md5.KGetMD5WBlock(dir / "any.txt", "", digest, size, error), 0) << error;
+    EXPECT_EQ(digest, "SAME");
+
+    // Texts the caller changed in between go in as new values.
+    ASSERT_EQ(md5.KGetMD5(dir / "any.txt", digest, size, error), 0);
+    size = "0";
+    EXPECT_EQ(md5.KGetMD5WBlock(dir / "any.txt", "", digest, size, error), 0);
+    EXPECT_EQ(error, "got md5 vt 8, size vt 8, error vt 8");
+}
+
 TEST(Win32Md5, AMissingLibraryOrFunctionRaisesTheRuntimesErrors) {
     TempFolder dir;
     writeBytes(dir / "abc.txt", "abc");

@@ -169,6 +169,35 @@ TEST_F(Win32WebpostPost, NoListenerIsAFailureNotAnError) {
     EXPECT_EQ(e2, "0");
 }
 
+// The file the machine's registration of the class names; "" when none.
+std::string registeredServer() {
+    char clsid[64] = {};
+    LONG size = sizeof clsid;
+    if (::RegQueryValueA(HKEY_CLASSES_ROOT, (std::string(kClass) + "\\CLSID").c_str(), clsid, &size) != 0) return "";
+    char server[MAX_PATH * 2] = {};
+    size = sizeof server;
+    const std::string key = std::string("CLSID\\") + clsid + "\\InprocServer32";
+    if (::RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), server, &size) != 0) return "";
+    return server;
+}
+
+TEST(Win32WebpostRegister, ALibraryInAFolderWithABlankIsRegisteredByItsWholePath) {
+    unregisterStandIn();
+    TempFolder dir;
+    const std::string folder = dir / "Agent Files";
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    const std::string library = folder + "\\kWbPost.dll";
+    ASSERT_TRUE(::CopyFileA(standInLibrary().c_str(), library.c_str(), FALSE));
+    ASSERT_TRUE(Win32WebpostLibrary().Register(library));
+    std::string server;
+    for (int i = 0; i < 100 && server.empty(); ++i) {
+        ::Sleep(100);
+        server = registeredServer();
+    }
+    unregisterStandIn();
+    EXPECT_EQ(::lstrcmpiA(server.c_str(), library.c_str()), 0) << server;
+}
+
 TEST(Win32WebpostRegister, RegistrationRunsRegsvr32WithoutWaiting) {
     unregisterStandIn();
     Win32WebpostLibrary library;

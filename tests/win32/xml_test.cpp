@@ -85,6 +85,14 @@ TEST_F(Win32XmlTest, TextComesBackInTheSystemCodePage) {
     auto latin = load("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r><n>caf\xE9</n></r>");
     ASSERT_TRUE(loaded);
     EXPECT_EQ(latin->SelectFirstElement("n")->Text(), "caf\xE9");
+    // A character the code page lacks is "?", never a look-alike: a fullwidth
+    // reverse solidus and full stop (U+FF3C, U+FF0E) must not become a path's
+    // "\" and ".", in a text or in an attribute.
+    auto wide = load("<r><n a=\"\xEF\xBC\x8E\xEF\xBC\x8E\">\xEF\xBC\x8E\xEF\xBC\x8E\xEF\xBC\xBCx\xEF\xBC\x8E"
+                     "atz</n></r>");
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(wide->SelectFirstElement("n")->Text(), "???x?atz");
+    EXPECT_EQ(wide->SelectFirstElement("n")->AttributeValue(0), "??");
 }
 
 TEST_F(Win32XmlTest, ExternalEntitiesAreNotRead) {
