@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include "platform/errors.h"
 #include "run/job_driver.h"
@@ -246,12 +248,23 @@ TEST_F(JobDriverRunTest, TheJobLockIsWaitedForNoLongerThanItsHolderSaid) {
     EXPECT_GE(numericValue(run.locks.MachineLockRecord(lockFile)), before + 60000.0);  // a limit of 1 minute
     const std::size_t linesAlone = run.lines.size() - linesBefore;
 
-    // Another run holds the lock and will have let go within five minutes.
+    // Another run holds the lock and will have let go within five minutes. It
+    // is held from another thread: a Win32 mutex is its owning thread's to
+    // take again, so only another thread (or process) is kept out by it.
     const std::int64_t deadline = run.clock.utcMs() + 300000;
-    auto other = run.locks.TryLockMachine(lockFile, std::to_string(deadline));
-    ASSERT_NE(other, nullptr);
+    std::promise<bool> taken;
+    std::promise<void> letGo;
+    std::thread other([&, deadline] {
+        auto held = run.locks.TryLockMachine(lockFile, std::to_string(deadline));
+        taken.set_value(held != nullptr);
+        letGo.get_future().wait();
+    });
+    const bool otherHolds = taken.get_future().get();
     const std::uint64_t sleptBefore = run.clock.sleptMs;
-    fncExecuteKRNScript(ctx, scriptJob(project));
+    if (otherHolds) fncExecuteKRNScript(ctx, scriptJob(project));
+    letGo.set_value();
+    other.join();
+    ASSERT_TRUE(otherHolds);
     EXPECT_GE(run.clock.utcMs(), deadline);
     EXPECT_LT(run.clock.sleptMs - sleptBefore, 301000u);
     EXPECT_EQ(ctx.strFailureDesc, "");
