@@ -1,6 +1,7 @@
 // The posix backend of the processes interface: /proc for snapshots and
 // tokens, fork/execve for creation, pidfds for waiting and termination.
-// May contain: declarations only; the definitions live in processes.cpp.
+// May contain: declarations only; the definitions live in processes.cpp,
+// which reads /proc through proc_reader.h and starts programs through spawn.h.
 #pragma once
 
 #include <sys/types.h>
