@@ -1,8 +1,8 @@
 // The session launcher.
 #include "execute/launcher.h"
 
+#include "base/command_line.h"
 #include "execute/process_watch.h"
-#include "platform/command_line.h"
 #include "platform/errors.h"
 #include "platform/processes.h"
 #include "run/run_context.h"
@@ -181,7 +181,7 @@ bool fncExecuteUsingCreateProcess(RunContext& ctx, const std::string& exePath, c
             // The short form has no blank, but where a volume has no short
             // names it is the long path, which must be quoted or the system
             // would start "C:\Program.exe". The log lines keep the path as given.
-            const std::string commandLine = commandLineProgram(exePath) + arguments;
+            const std::string commandLine = wincmd::commandLineProgram(exePath) + arguments;
 
             EnvBlock rawBlock = 0;
             const bool haveEnvironment = sys.CreateEnvironmentBlock(rawBlock, 0, true);

@@ -23,7 +23,7 @@ bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::s
                           const std::string& arguments, const std::string& workingDirectory);
 
 /// Starts the command line `exePath` + `arguments` as a child of this program
-/// (the path in quotes when it holds a blank, see commandLineProgram)
+/// (the path in quotes when it holds a blank, see wincmd::commandLineProgram)
 /// with the system's default environment, in this program's own current
 /// directory (`workingDirectory` is only logged). An overrun is ended and
 /// logged but does not make the result false.

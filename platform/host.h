@@ -15,8 +15,6 @@ public:
     virtual std::string ExeBaseName() = 0;
     /// Hides the process from the task list (nothing to do where there is none).
     virtual void HideFromTaskList() = 0;
-    /// Starts a command line hidden, without waiting; false when it could not start.
-    virtual bool StartHidden(const std::string& commandLine) = 0;
     /// FormatMessageA(FROM_SYSTEM): the system's text for an error code, ending
     /// with CR LF as system texts do; "" when the system has none.
     virtual std::string SystemMessage(long code) = 0;

@@ -98,7 +98,6 @@ public:
     std::string ExeFolder() override;
     std::string ExeBaseName() override;
     void HideFromTaskList() override;
-    bool StartHidden(const std::string& commandLine) override;
     std::string SystemMessage(long code) override;
     std::uint32_t ProcessId() override;
 

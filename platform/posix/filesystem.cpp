@@ -18,6 +18,7 @@
 #include "platform/errors.h"
 #include "platform/buffered_stream.h"
 #include "platform/posix/backends.h"
+#include "platform/posix/fd.h"
 #include "platform/path_components.h"
 #include "platform/posix/machine.h"
 #include "run/text.h"
@@ -86,18 +87,9 @@ LocalTime localTimeOf(time_t t) {
     return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-// Writes all bytes, going on after partial writes and signals.
-void writeAll(int fd, const char* data, std::size_t size, const std::string& hostPath) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            const int error = errno;
-            if (error == EINTR) continue;
-            raise(error, hostPath);
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
+// Writes all bytes, or raises the error of the write that failed.
+void writeOrRaise(int fd, const char* data, std::size_t size, const std::string& hostPath) {
+    if (!writeAll(fd, data, size)) raise(errno, hostPath);
 }
 
 class PosixTextStream : public BufferedTextStream {
@@ -115,7 +107,7 @@ protected:
         if (n < 0) raise(errno, path_);
         return static_cast<std::size_t>(n);
     }
-    void writeRaw(const char* data, std::size_t size) override { writeAll(fd_, data, size, path_); }
+    void writeRaw(const char* data, std::size_t size) override { writeOrRaise(fd_, data, size, path_); }
     bool isOpen() const override { return fd_ >= 0; }
     void closeRaw() override {
         if (fd_ >= 0) ::close(fd_);
@@ -125,28 +117,6 @@ protected:
 private:
     int fd_;
     std::string path_;
-};
-
-// Holds a descriptor for the length of a scope.
-struct Fd {
-    int fd = -1;
-    Fd() = default;
-    explicit Fd(int f) : fd(f) {}
-    Fd(Fd&& other) noexcept : fd(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    ~Fd() { reset(); }
-    int release() {
-        const int f = fd;
-        fd = -1;
-        return f;
-    }
-    void reset(int f = -1) {
-        if (fd >= 0) ::close(fd);
-        fd = f;
-    }
 };
 
 // Opens `hostPath` with `flags`; a read-only existing file refuses writing.
@@ -182,7 +152,7 @@ void copyBytes(int in, int out, const std::string& target) {
             if (error == EINTR) continue;
             raise(error, target);
         }
-        writeAll(out, buffer.data(), static_cast<std::size_t>(n), target);
+        writeOrRaise(out, buffer.data(), static_cast<std::size_t>(n), target);
     }
 }
 
@@ -494,7 +464,7 @@ void PosixFileSystem::RewriteInside(const std::string& folder, const std::string
     Fd file = openLeaf(at, O_WRONLY, st);
     if (isReadOnly(st)) throw runError(err::PermissionDenied);
     if (::ftruncate(file.fd, 0) != 0) raise(errno, at.hostPath);
-    writeAll(file.fd, text.data(), text.size(), at.hostPath);
+    writeOrRaise(file.fd, text.data(), text.size(), at.hostPath);
 }
 
 void PosixFileSystem::CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,

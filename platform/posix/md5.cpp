@@ -13,17 +13,11 @@
 
 #include <openssl/evp.h>
 
+#include "platform/posix/fd.h"
 #include "platform/posix/machine.h"
 #include "run/text.h"
 
 namespace {
-
-struct FileHolder {
-    int fd = -1;
-    ~FileHolder() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 struct MdFree {
     void operator()(EVP_MD* md) const { EVP_MD_free(md); }
@@ -41,9 +35,8 @@ std::string systemReason(int code) {
 // `bytes` on success, or the reason for the failure.
 std::string digestFile(const std::string& windowsPath, std::size_t chunk, std::string& hex, std::uint64_t& bytes) {
     const std::string path = mapPath(windowsPath);
-    FileHolder file;
     // O_NONBLOCK so that a FIFO cannot hold the open; it is refused below anyway.
-    file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     if (file.fd < 0) {
         const int code = errno;
         return "Unable to open file: " + systemReason(code);

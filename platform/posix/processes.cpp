@@ -1,9 +1,9 @@
-// Processes on Linux: /proc, fork/execve, pidfds, effective-id switching.
+// Processes on Linux: the handle table, tokens and impersonation, waiting
+// and termination over pidfds. The /proc readers live in proc_reader.cpp,
+// the fork/exec sequence in spawn.cpp, the command-line rules in base/.
 // May contain: POSIX and Linux calls; nothing of the program's logic.
 #include "platform/posix/processes.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,11 +17,13 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstring>
 #include <set>
 #include <variant>
 
+#include "base/command_line.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/proc_reader.h"
+#include "platform/posix/spawn.h"
 
 extern char** environ;
 
@@ -29,107 +31,13 @@ namespace {
 
 constexpr std::string_view kMachineVariable = "VORBEX_MACHINE";
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
 // The pidfd calls by number: this C library's <sys/pidfd.h> lacks C linkage
 // for C++ callers.
 int pidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 int pidfdKill(int pidfd) { return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0)); }
 
-// Reads a whole (small, /proc) file; false with errno set when it cannot.
-bool readWhole(const std::string& path, std::string& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    out.clear();
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            out.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            const int saved = errno;
-            ::close(fd);
-            errno = saved;
-            return false;
-        }
-    }
-    ::close(fd);
-    return true;
-}
-
-std::string baseName(std::string_view path) {
-    const auto pos = path.find_last_of("/\\");
-    return std::string(pos == std::string_view::npos ? path : path.substr(pos + 1));
-}
-
-// The executable name of a process, as a snapshot shows it.
-std::string executableName(const std::string& procDir) {
-    char target[PATH_MAX];
-    const ssize_t n = ::readlink((procDir + "/exe").c_str(), target, sizeof target - 1);
-    if (n > 0) {
-        std::string path(target, static_cast<std::size_t>(n));
-        constexpr std::string_view deleted = " (deleted)";
-        if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
-            path.resize(path.size() - deleted.size());
-        }
-        return baseName(path);
-    }
-    std::string text;
-    if (readWhole(procDir + "/cmdline", text) && !text.empty() && text[0] != '\0') {
-        return baseName(std::string_view(text.c_str()));
-    }
-    if (readWhole(procDir + "/comm", text)) {
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
-        return text;
-    }
-    return "";
-}
-
-// The effective uid/gid and the groups from /proc/<pid>/status.
-bool readIdentity(pid_t pid, PosixProcesses::Identity& identity) {
-    std::string status;
-    if (!readWhole("/proc/" + std::to_string(pid) + "/status", status)) return false;
-    bool haveUid = false, haveGid = false;
-    std::size_t start = 0;
-    while (start < status.size()) {
-        std::size_t end = status.find('\n', start);
-        if (end == std::string::npos) end = status.size();
-        const std::string line = status.substr(start, end - start);
-        start = end + 1;
-        auto fields = [&](std::size_t from) {
-            std::vector<unsigned long> values;
-            const char* p = line.c_str() + from;
-            char* next = nullptr;
-            for (;;) {
-                const unsigned long v = std::strtoul(p, &next, 10);
-                if (next == p) break;
-                values.push_back(v);
-                p = next;
-            }
-            return values;
-        };
-        if (line.rfind("Uid:", 0) == 0) {
-            const auto v = fields(4);
-            if (v.size() >= 2) identity.uid = static_cast<uid_t>(v[1]), haveUid = true;
-        } else if (line.rfind("Gid:", 0) == 0) {
-            const auto v = fields(4);
-            if (v.size() >= 2) identity.gid = static_cast<gid_t>(v[1]), haveGid = true;
-        } else if (line.rfind("Groups:", 0) == 0) {
-            identity.groups.clear();
-            for (unsigned long g : fields(7)) identity.groups.push_back(static_cast<gid_t>(g));
-        }
-    }
-    if (!haveUid || !haveGid) {
-        errno = EIO;
-        return false;
-    }
-    return true;
-}
-
-PosixProcesses::Identity currentIdentity() {
-    PosixProcesses::Identity id;
+ProcIdentity currentIdentity() {
+    ProcIdentity id;
     id.uid = ::geteuid();
     id.gid = ::getegid();
     const int n = ::getgroups(0, nullptr);
@@ -149,7 +57,7 @@ bool sameGroups(std::vector<gid_t> a, std::vector<gid_t> b) {
 
 // Switches the effective ids; the groups and gid first, while the effective
 // uid still has the right to change them. False with errno on failure.
-bool applyEffective(const PosixProcesses::Identity& to) {
+bool applyEffective(const ProcIdentity& to) {
     if (::geteuid() != 0 && ::getuid() == 0 && ::seteuid(0) != 0) return false;
     if (::setgroups(to.groups.size(), to.groups.data()) != 0) return false;
     if (::setegid(to.gid) != 0) return false;
@@ -183,64 +91,10 @@ std::uint32_t exitCodeOf(const siginfo_t& info) {
     return 128u + static_cast<std::uint32_t>(info.si_status);
 }
 
-void writeAll(int fd, const void* data, std::size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-}
-
-bool isRegularFile(const std::string& path) {
+// Whether a Windows path names a file that a command line may start.
+bool isProgramFile(const std::string& windowsPath) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// What the tree walk needs of /proc/<pid>/stat.
-struct ProcStat {
-    char state = '?';
-    pid_t ppid = 0;
-    unsigned long long startTime = 0;  // clock ticks after boot
-};
-
-// The fields after the command name, which may itself hold blanks and ")".
-bool readStat(pid_t pid, ProcStat& stat) {
-    std::string text;
-    if (!readWhole("/proc/" + std::to_string(pid) + "/stat", text)) return false;
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) return false;
-    std::vector<std::string> fields;
-    std::size_t pos = close + 1;
-    while (pos < text.size() && fields.size() < 20) {
-        while (pos < text.size() && text[pos] == ' ') ++pos;
-        const std::size_t end = text.find(' ', pos);
-        fields.push_back(text.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
-        pos = end == std::string::npos ? text.size() : end;
-    }
-    if (fields.size() < 20 || fields[0].empty()) return false;
-    stat.state = fields[0][0];
-    stat.ppid = static_cast<pid_t>(std::strtol(fields[1].c_str(), nullptr, 10));
-    stat.startTime = std::strtoull(fields[19].c_str(), nullptr, 10);
-    return true;
-}
-
-// Every process of the system with its stat, by pid.
-std::map<pid_t, ProcStat> allProcesses() {
-    std::map<pid_t, ProcStat> found;
-    DIR* dir = ::opendir("/proc");
-    if (dir == nullptr) return found;
-    while (const dirent* entry = ::readdir(dir)) {
-        char* end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0' || pid <= 0) continue;
-        ProcStat stat;
-        if (readStat(static_cast<pid_t>(pid), stat)) found.emplace(static_cast<pid_t>(pid), stat);
-    }
-    ::closedir(dir);
-    return found;
+    return ::stat(mapPath(windowsPath).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // Waits until every pidfd reports its process ended, or the deadline.
@@ -322,26 +176,17 @@ bool PosixProcesses::fail(int code) {
 long PosixProcesses::GetLastError() { return lastError_; }
 
 ProcHandle PosixProcesses::CreateToolhelp32Snapshot(std::uint32_t, std::uint32_t) {
-    DIR* dir = ::opendir("/proc");
-    if (dir == nullptr) {
+    std::vector<pid_t> ids;
+    if (!processIds(ids)) {
         fail(errno);
         return 0;
     }
-    std::vector<std::pair<long, std::string>> found;
-    while (const dirent* entry = ::readdir(dir)) {
-        char* end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0' || pid <= 0) continue;
-        found.emplace_back(pid, executableName(std::string("/proc/") + entry->d_name));
-    }
-    ::closedir(dir);
-    std::sort(found.begin(), found.end());
-
     auto object = std::make_unique<Object>();
     Snapshot snapshot;
-    for (auto& [pid, name] : found) {
+    for (pid_t pid : ids) {
         ProcessEntry e;
         e.th32ProcessID = static_cast<std::uint32_t>(pid);
+        std::string name = executableName(pid);
         // The record's buffer holds MAX_PATH bytes with the terminating NUL.
         if (name.size() > proc::MAX_PATH - 1) name.resize(proc::MAX_PATH - 1);
         e.szExeFile = name + '\0';
@@ -396,15 +241,7 @@ bool PosixProcesses::OpenProcessToken(ProcHandle process, std::uint32_t, ProcHan
     if (!record) return fail(EBADF);
     Token t;
     if (!readIdentity(record->pid, t.identity)) return fail(errno);
-    std::string environ;
-    if (!readWhole("/proc/" + std::to_string(record->pid) + "/environ", environ)) return fail(errno);
-    std::size_t start = 0;
-    while (start < environ.size()) {
-        std::size_t end = environ.find('\0', start);
-        if (end == std::string::npos) end = environ.size();
-        if (end > start) t.environment.emplace_back(environ, start, end - start);
-        start = end + 1;
-    }
+    if (!readEnvironment(record->pid, t.environment)) return fail(errno);
     auto object = std::make_unique<Object>();
     object->value = std::move(t);
     token = add(std::move(object));
@@ -416,8 +253,8 @@ bool PosixProcesses::ImpersonateLoggedOnUser(ProcHandle handle) {
     auto* token = object ? std::get_if<Token>(&object->value) : nullptr;
     if (token == nullptr) return fail(EBADF);
     RevertToSelf();
-    const Identity self = currentIdentity();
-    const Identity& to = token->identity;
+    const ProcIdentity self = currentIdentity();
+    const ProcIdentity& to = token->identity;
     if (to.uid == self.uid && to.gid == self.gid && sameGroups(to.groups, self.groups)) {
         // Already that user: nothing to switch, and no privilege needed.
         self_ = self;
@@ -437,7 +274,7 @@ bool PosixProcesses::ImpersonateLoggedOnUser(ProcHandle handle) {
 bool PosixProcesses::RevertToSelf() {
     if (!impersonating_) return true;
     impersonating_ = false;
-    const Identity now = currentIdentity();
+    const ProcIdentity now = currentIdentity();
     if (now.uid == self_.uid && now.gid == self_.gid && sameGroups(now.groups, self_.groups)) return true;
     if (::seteuid(self_.uid) != 0 || !applyEffective(self_)) return fail(errno);
     return true;
@@ -489,8 +326,6 @@ bool PosixProcesses::CreateProcess(const std::string* applicationName, const std
 bool PosixProcesses::launch(const Token* token, const std::string* applicationName, const std::string& commandLine,
                             bool inheritHandles, std::uint32_t flags, EnvBlock environment,
                             const std::string* currentDirectory, ProcessInformation& info) {
-    // Everything the child needs is prepared here: between fork and exec the
-    // child may only make async-signal-safe calls.
     std::string program;
     std::vector<std::string> args;
     if (applicationName != nullptr) {
@@ -501,7 +336,7 @@ bool PosixProcesses::launch(const Token* token, const std::string* applicationNa
         for (auto& a : wincmd::splitArguments(rest)) args.push_back(std::move(a));
     } else {
         std::string_view rest;
-        const std::string windowsProgram = wincmd::resolveProgram(commandLine, rest);
+        const std::string windowsProgram = wincmd::resolveProgram(commandLine, rest, isProgramFile);
         if (windowsProgram.empty()) return fail(ENOENT);
         program = mapPath(windowsProgram);
         args.push_back(program);
@@ -520,85 +355,35 @@ bool PosixProcesses::launch(const Token* token, const std::string* applicationNa
     }
     putVariable(env, kMachineVariable, machineRoot());
 
+    SpawnRequest request;
+    request.program = std::move(program);
+    request.arguments = std::move(args);
+    request.environment = std::move(env);
     // An empty folder name stands for none, as a null one does.
-    const std::string directory =
-        currentDirectory != nullptr && !currentDirectory->empty() ? mapPath(*currentDirectory) : std::string();
-    std::vector<char*> argv, envp;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
+    if (currentDirectory != nullptr && !currentDirectory->empty()) request.directory = mapPath(*currentDirectory);
     // Who the child becomes: the token's user; a direct child is this
     // program's own user, not whoever it is impersonating.
-    const bool asUser = token != nullptr;
-    const Identity target = asUser ? token->identity : (impersonating_ ? self_ : currentIdentity());
-    const bool realRoot = ::getuid() == 0;
-    const bool changeIds = asUser && (target.uid != ::getuid() || target.gid != ::getgid() ||
-                                      !sameGroups(target.groups, currentIdentity().groups));
-    const bool restoreSelf = !asUser && impersonating_;
-    const bool noWindow = (flags & proc::CREATE_NO_WINDOW) != 0;
+    if (token != nullptr) {
+        request.identity = token->identity;
+        const ProcIdentity& target = token->identity;
+        if (target.uid != ::getuid() || target.gid != ::getgid() ||
+            !sameGroups(target.groups, currentIdentity().groups)) {
+            request.ids = SpawnRequest::Ids::BecomeUser;
+        }
+    } else if (impersonating_) {
+        request.identity = self_;
+        request.ids = SpawnRequest::Ids::RestoreEffective;
+    }
+    request.nullStdio = (flags & proc::CREATE_NO_WINDOW) != 0;
+    request.closeInherited = !inheritHandles;
 
     // What the runner orphans (a daemon's double fork, a new session) comes
     // to this process instead of init, so an overrun can still find and end it.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
 
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) return fail(errno);
-
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        const int code = errno;
-        ::close(report[0]);
-        ::close(report[1]);
-        return fail(code);
-    }
-    if (pid == 0) {
-        auto die = [&](int code) {
-            writeAll(report[1], &code, sizeof code);
-            ::_exit(127);
-        };
-        if (realRoot && ::geteuid() != 0 && ::seteuid(0) != 0) die(errno);
-        if (changeIds) {
-            if (::setgroups(target.groups.size(), target.groups.data()) != 0) die(errno);
-            if (::setgid(target.gid) != 0) die(errno);
-            if (::setuid(target.uid) != 0) die(errno);
-        } else if (restoreSelf) {
-            if (::setgroups(target.groups.size(), target.groups.data()) != 0) die(errno);
-            if (::setegid(target.gid) != 0) die(errno);
-            if (::seteuid(target.uid) != 0) die(errno);
-        }
-        if (::setsid() < 0) die(errno);
-        if (!directory.empty() && ::chdir(directory.c_str()) != 0) die(errno);
-        if (noWindow) {
-            const int null = ::open("/dev/null", O_RDWR);
-            if (null < 0) die(errno);
-            for (int fd = 0; fd <= 2; ++fd) {
-                if (::dup2(null, fd) < 0) die(errno);
-            }
-            if (null > 2) ::close(null);
-        }
-        if (!inheritHandles) ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-        ::execve(program.c_str(), argv.data(), envp.data());
-        die(errno);
-    }
-
-    ::close(report[1]);
-    int childError = 0;
-    std::size_t got = 0;
-    while (got < sizeof childError) {
-        const ssize_t n = ::read(report[0], reinterpret_cast<char*>(&childError) + got, sizeof childError - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(report[0]);
-    if (got == sizeof childError) {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        return fail(childError);
-    }
+    int spawnError = 0;
+    const pid_t pid = spawnProgram(request, spawnError);
+    if (pid < 0) return fail(spawnError);
 
     // The child cannot be reaped by anyone but us, so its pid is still its own.
     const int fd = pidfdOpen(pid);
@@ -767,89 +552,3 @@ bool PosixProcesses::CloseHandle(ProcHandle handle) {
     if (handles_.erase(handle) == 0) return fail(EBADF);
     return true;
 }
-
-namespace wincmd {
-
-std::vector<std::string> splitArguments(std::string_view s) {
-    std::vector<std::string> out;
-    std::size_t i = 0;
-    const std::size_t n = s.size();
-    for (;;) {
-        while (i < n && isBlank(s[i])) ++i;
-        if (i >= n) break;
-        std::string arg;
-        bool quoted = false;
-        while (i < n && (quoted || !isBlank(s[i]))) {
-            if (s[i] == '\\') {
-                std::size_t count = 0;
-                while (i < n && s[i] == '\\') ++count, ++i;
-                if (i < n && s[i] == '"') {
-                    arg.append(count / 2, '\\');
-                    if (count % 2 == 1) {
-                        arg += '"';
-                        ++i;
-                    }
-                } else {
-                    arg.append(count, '\\');
-                }
-            } else if (s[i] == '"') {
-                if (quoted && i + 1 < n && s[i + 1] == '"') {
-                    arg += '"';
-                    i += 2;
-                } else {
-                    quoted = !quoted;
-                    ++i;
-                }
-            } else {
-                arg += s[i++];
-            }
-        }
-        out.push_back(std::move(arg));
-    }
-    return out;
-}
-
-std::string programToken(std::string_view s, std::string_view& rest) {
-    if (!s.empty() && s[0] == '"') {
-        const auto close = s.find('"', 1);
-        if (close == std::string_view::npos) {
-            rest = {};
-            return std::string(s.substr(1));
-        }
-        rest = s.substr(close + 1);
-        return std::string(s.substr(1, close - 1));
-    }
-    std::size_t i = 0;
-    while (i < s.size() && !isBlank(s[i])) ++i;
-    rest = s.substr(i);
-    return std::string(s.substr(0, i));
-}
-
-std::string resolveProgram(std::string_view s, std::string_view& rest) {
-    std::size_t start = 0;
-    while (start < s.size() && isBlank(s[start])) ++start;
-    s = s.substr(start);
-    if (!s.empty() && s[0] == '"') return programToken(s, rest);
-
-    auto existing = [](std::string candidate) -> std::string {
-        if (candidate.empty()) return "";
-        if (isRegularFile(mapPath(candidate))) return candidate;
-        const auto name = baseName(candidate);
-        if (name.find('.') == std::string::npos && isRegularFile(mapPath(candidate + ".exe"))) {
-            return candidate + ".exe";
-        }
-        return "";
-    };
-    for (std::size_t end = 0; end <= s.size(); ++end) {
-        if (end < s.size() && !isBlank(s[end])) continue;
-        if (end > 0 && isBlank(s[end - 1])) continue;  // only the first of a run of blanks ends a candidate
-        const std::string found = existing(std::string(s.substr(0, end)));
-        if (!found.empty()) {
-            rest = s.substr(end);
-            return found;
-        }
-    }
-    return programToken(s, rest);
-}
-
-}  // namespace wincmd

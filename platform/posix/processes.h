@@ -1,6 +1,7 @@
 // The posix backend of the processes interface: /proc for snapshots and
 // tokens, fork/execve for creation, pidfds for waiting and termination.
-// May contain: declarations only; the definitions live in processes.cpp.
+// May contain: declarations only; the definitions live in processes.cpp,
+// which reads /proc through proc_reader.h and starts programs through spawn.h.
 #pragma once
 
 #include <sys/types.h>
@@ -9,9 +10,9 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "platform/posix/proc_reader.h"
 #include "platform/processes.h"
 
 /// Processes over /proc and fork/execve. Handles are small numbers of this
@@ -61,13 +62,8 @@ public:
     bool CloseHandle(ProcHandle handle) override;
     long GetLastError() override;
 
-    struct Identity {
-        uid_t uid = 0;
-        gid_t gid = 0;
-        std::vector<gid_t> groups;
-    };
     struct Token {
-        Identity identity;
+        ProcIdentity identity;
         std::vector<std::string> environment;  // NAME=value
     };
     struct ProcessRecord;
@@ -98,26 +94,5 @@ private:
     ProcHandle nextHandle_ = 0x100;
     long lastError_ = 0;
     bool impersonating_ = false;
-    Identity self_;  // the effective identity saved by ImpersonateLoggedOnUser
+    ProcIdentity self_;  // the effective identity saved by ImpersonateLoggedOnUser
 };
-
-/// The Windows command-line rules, for the backend and its tests.
-namespace wincmd {
-/// The arguments after the program name, split as the C runtime splits them:
-/// blanks and tabs separate; quotes group; 2n backslashes before a quote give
-/// n and the quote groups, 2n+1 give n and a literal quote; "" inside quotes
-/// is a literal quote; other backslashes are literal.
-std::vector<std::string> splitArguments(std::string_view text);
-/// The program name as the C runtime takes it (argv[0]): up to the closing
-/// quote when the text opens with one, else up to the first blank or tab;
-/// `rest` receives what follows.
-std::string programToken(std::string_view text, std::string_view& rest);
-/// The program of a command line as CreateProcess finds it without an
-/// application name: a quoted first token; else each prefix that ends at a
-/// blank, then the whole line, is tried in turn ("C:\Program", then
-/// "C:\Program Files\VSoft\...") and the first that names an existing file
-/// (as spelled, or with ".exe" added when the name has no extension) wins;
-/// when none exists, the first blank-delimited token. Returns the Windows
-/// path; `rest` receives the command line after it.
-std::string resolveProgram(std::string_view commandLine, std::string_view& rest);
-}  // namespace wincmd

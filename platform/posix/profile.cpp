@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "platform/posix/backends.h"
+#include "platform/posix/fd.h"
 #include "platform/posix/machine.h"
 #include "platform/temp_names.h"
 #include "run/text.h"
@@ -68,23 +69,6 @@ std::optional<std::string> keyOf(const Line& line) {
     return trimBlanks(text.substr(0, eq));
 }
 
-// The whole file; false when it is missing or cannot be read (a folder, say).
-bool readBytes(const std::string& hostPath, std::string& bytes) {
-    const int fd = ::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bytes.clear();
-    char block[65536];
-    ssize_t n;
-    for (;;) {
-        n = ::read(fd, block, sizeof block);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        bytes.append(block, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return n == 0;
-}
-
 // The parsed values of one file, kept while the file stays the same one
 // (same inode, size and modification time), so that many reads of a large
 // file do not parse it again each time.
@@ -117,7 +101,7 @@ const ParsedFile* parsed(const std::string& hostPath) {
         return &it->second;
     }
     std::string bytes;
-    if (!readBytes(hostPath, bytes)) {
+    if (!readWhole(hostPath, bytes)) {
         files.erase(hostPath);
         return nullptr;
     }
@@ -226,17 +210,6 @@ void applyEntries(std::vector<Line>& lines, const std::vector<ProfileEntry>& ent
     lines = std::move(out);
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Writes `bytes` to a temporary file beside `hostPath` and renames it over
 // the original, so readers see the old file or the new one, never a part.
 bool replaceFile(const std::string& hostPath, const std::string& bytes, std::optional<mode_t> mode) {
@@ -247,7 +220,7 @@ bool replaceFile(const std::string& hostPath, const std::string& bytes, std::opt
         folder + "/." + temporaryNameOf(hostPath.substr(slash + 1), static_cast<std::uint32_t>(::getpid()));
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    bool ok = writeAll(fd, bytes);
+    bool ok = writeAll(fd, bytes.data(), bytes.size());
     if (ok && mode) ok = ::fchmod(fd, *mode) == 0;
     if (ok) ok = ::fsync(fd) == 0;
     if (::close(fd) != 0) ok = false;
@@ -322,7 +295,7 @@ std::vector<bool> PosixProfileFiles::WriteStrings(const std::vector<ProfileEntry
     if (::stat(host.c_str(), &st) == 0) {
         // A read-only file refuses writing, even to root.
         if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) return written;
-        if (!readBytes(host, bytes)) return written;
+        if (!readWhole(host, bytes)) return written;
         mode = st.st_mode & 07777;
     } else {
         struct stat folder {};

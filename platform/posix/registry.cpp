@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "platform/posix/backends.h"
+#include "platform/posix/fd.h"
 #include "platform/posix/machine.h"
 #include "run/text.h"
 
@@ -17,23 +18,6 @@ namespace {
 constexpr long kInvalidHandle = 6;      // ERROR_INVALID_HANDLE
 constexpr long kInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
 constexpr char kHive[] = "HKEY_LOCAL_MACHINE";
-
-// The file's bytes; "" when it is missing or cannot be read (a folder, say).
-std::string readWholeFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return "";
-    std::string bytes;
-    char block[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, block, sizeof block);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) bytes.clear();
-        if (n <= 0) break;
-        bytes.append(block, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return bytes;
-}
 
 // A quoted text starting at text[pos] == '"', with \\ and \" escapes; pos
 // ends after the closing quote. Nothing when the quote is not closed.
@@ -162,7 +146,8 @@ long PosixRegistry::OpenKey(RegHandle hive, const std::string& subkey, std::uint
     if (!sub.empty()) wanted += "\\" + sub;
 
     // A missing or unreadable file reads as empty: every key is missing.
-    std::string text = readWholeFile(registryFilePath());
+    std::string text;
+    if (!readWhole(registryFilePath(), text)) text.clear();
     if (startsWith(text, "\xEF\xBB\xBF")) text.erase(0, 3);
 
     bool found = false;

@@ -8,13 +8,12 @@
 #include <sys/stat.h>
 
 #include <climits>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/posix/fd.h"
 #include "platform/posix/machine.h"
 
 namespace {
@@ -264,10 +263,7 @@ private:
 bool readWholeFile(const std::string& posixPath, std::string& bytes) {
     struct stat st {};
     if (::stat(posixPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    std::ifstream in(posixPath, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    return readWhole(posixPath, bytes);
 }
 
 class Document : public XmlDocument {

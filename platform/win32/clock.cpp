@@ -2,7 +2,7 @@
 // May contain: kernel32 time and sleep calls only.
 #include "platform/win32/clock.h"
 
-#include <windows.h>
+#include "platform/win32/windows.h"
 
 LocalTime Win32Clock::now() {
     SYSTEMTIME t{};

@@ -3,7 +3,7 @@
 // since it brings <windows.h> with it.
 #pragma once
 
-#include <windows.h>
+#include "platform/win32/windows.h"
 #include <oleauto.h>
 
 #include <string>

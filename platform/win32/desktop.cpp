@@ -2,10 +2,7 @@
 // May contain: the user32 desktop calls; no program logic.
 #include "platform/win32/desktop.h"
 
-#include <windows.h>
-
-// <windows.h> maps these names to their ANSI/Unicode variants.
-#undef OpenDesktop
+#include "platform/win32/windows.h"
 
 namespace {
 HDESK deskOf(DeskHandle h) { return reinterpret_cast<HDESK>(h); }

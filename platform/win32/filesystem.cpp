@@ -3,7 +3,7 @@
 // scripting runtime's error numbers; no program logic.
 #include "platform/win32/filesystem.h"
 
-#include <windows.h>
+#include "platform/win32/windows.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,10 +14,6 @@
 #include "platform/path_components.h"
 #include "run/text.h"
 
-// <windows.h> maps these names to their ANSI/Unicode variants.
-#undef CopyFile
-#undef MoveFile
-#undef DeleteFile
 
 namespace {
 

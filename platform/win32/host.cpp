@@ -1,10 +1,9 @@
-// The running process: command line, executable, system messages and hidden starts.
+// The running process: command line, executable, system messages.
 // May contain: kernel32 calls; no program logic.
 #include "platform/win32/host.h"
 
-#include <windows.h>
-
-#include "platform/win32/support.h"
+#include "base/command_line.h"
+#include "platform/win32/windows.h"
 
 namespace {
 
@@ -25,18 +24,6 @@ std::string modulePath() {
 
 }  // namespace
 
-std::string argumentsOfCommandLine(const std::string& raw) {
-    std::size_t i = 0;
-    if (i < raw.size() && raw[i] == '"') {
-        const auto close = raw.find('"', 1);
-        i = close == std::string::npos ? raw.size() : close + 1;
-    } else {
-        while (i < raw.size() && raw[i] != ' ' && raw[i] != '\t') ++i;
-    }
-    while (i < raw.size() && (raw[i] == ' ' || raw[i] == '\t')) ++i;
-    return raw.substr(i);
-}
-
 Win32Host::Win32Host() {
     const char* raw = ::GetCommandLineA();
     raw_ = raw != nullptr ? raw : "";
@@ -44,7 +31,7 @@ Win32Host::Win32Host() {
 
 Win32Host::Win32Host(std::string rawCommandLine) : raw_(std::move(rawCommandLine)) {}
 
-std::string Win32Host::CommandLine() { return argumentsOfCommandLine(raw_); }
+std::string Win32Host::CommandLine() { return wincmd::argumentsAfterProgram(raw_); }
 
 std::string Win32Host::ExeFolder() {
     const std::string path = modulePath();
@@ -60,8 +47,6 @@ std::string Win32Host::ExeBaseName() {
 }
 
 void Win32Host::HideFromTaskList() {}  // no window, so no task-list entry
-
-bool Win32Host::StartHidden(const std::string& commandLine) { return win32::startHidden(commandLine) == 0; }
 
 std::string Win32Host::SystemMessage(long code) {
     char buffer[200] = {};

@@ -18,16 +18,14 @@ public:
     /// for tests of the splitting.
     explicit Win32Host(std::string rawCommandLine);
 
-    /// Everything after the program name, the blanks before it removed: the
-    /// program name is a quoted first token or runs up to the first blank.
+    /// Everything after the program name, the blanks before it removed, as
+    /// the runtime's Command() gives it (wincmd::argumentsAfterProgram).
     std::string CommandLine() override;
     std::string ExeFolder() override;
     std::string ExeBaseName() override;
     /// The program is built without a console or window of its own, so there
     /// is no task-list entry to remove; nothing is done.
     void HideFromTaskList() override;
-    /// CreateProcessA with the window hidden (SW_HIDE, CREATE_NO_WINDOW), not waited for.
-    bool StartHidden(const std::string& commandLine) override;
     /// FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
     /// language 0) into a buffer of 200 characters; "" when the system has no
     /// text for the code. A text with inserts comes back with its inserts as
@@ -39,9 +37,3 @@ public:
 private:
     std::string raw_;
 };
-
-/// The part of a raw Windows command line after the program name, as the
-/// runtime's Command() gives it: a quoted first token ends at its closing
-/// quote, an unquoted one at the first blank or tab; the blanks and tabs
-/// after it are skipped.
-std::string argumentsOfCommandLine(const std::string& raw);

@@ -2,7 +2,7 @@
 // May contain: kernel32 lock, mutex and file calls; no program logic.
 #include "platform/win32/locks.h"
 
-#include <windows.h>
+#include "platform/win32/windows.h"
 
 #include <cstdio>
 

@@ -2,7 +2,7 @@
 // May contain: those calls; no program logic.
 #include "platform/win32/paths.h"
 
-#include <windows.h>
+#include "platform/win32/windows.h"
 #include <shlobj.h>
 
 std::string Win32Paths::ProgramFilesFolder() {

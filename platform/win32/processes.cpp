@@ -2,13 +2,8 @@
 // May contain: those calls and job objects; no program logic.
 #include "platform/win32/processes.h"
 
-#include <windows.h>
-#include <tlhelp32.h>
+#include "platform/win32/windows.h"
 #include <userenv.h>
-
-// <windows.h> maps these names to their ANSI/Unicode variants.
-#undef CreateProcess
-#undef CreateProcessAsUser
 
 #include <cstring>
 #include <vector>

@@ -2,7 +2,7 @@
 // May contain: the kernel32 profile calls; no program logic.
 #include "platform/win32/profile.h"
 
-#include <windows.h>
+#include "platform/win32/windows.h"
 
 std::string Win32ProfileFiles::GetString(const std::string& section, const std::string& key,
                                          const std::string& defaultValue, std::uint32_t bufferChars,

@@ -2,7 +2,7 @@
 // May contain: the advapi32 registry calls; no program logic.
 #include "platform/win32/registry.h"
 
-#include <windows.h>
+#include "platform/win32/windows.h"
 
 namespace {
 HKEY keyOf(RegHandle handle) { return reinterpret_cast<HKEY>(handle); }

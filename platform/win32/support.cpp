@@ -3,7 +3,7 @@
 // calls; no program logic.
 #include "platform/win32/support.h"
 
-#include <windows.h>
+#include "platform/win32/windows.h"
 #include <objbase.h>
 
 #include <vector>

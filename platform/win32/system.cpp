@@ -14,10 +14,8 @@
 #include "platform/win32/profile.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/webpost.h"
+#include "platform/win32/windows.h"
 #include "platform/win32/xml.h"
-
-// Last: the interface headers declare constants that <windows.h> defines as macros.
-#include <windows.h>
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "platform/command_line.h"
+#include "base/command_line.h"
 #include "platform/errors.h"
 #include "platform/win32/support.h"
 
@@ -151,5 +151,5 @@ std::unique_ptr<WebpostObject> Win32WebpostLibrary::CreateObject(const std::stri
 
 bool Win32WebpostLibrary::Register(const std::string& libraryPath) {
     // Quoted when it holds a blank, or regsvr32 gets half the path.
-    return win32::startHidden("regsvr32 -s " + commandLineProgram(libraryPath)) == 0;
+    return win32::startHidden("regsvr32 -s " + wincmd::commandLineProgram(libraryPath)) == 0;
 }

@@ -1,14 +1,18 @@
 // The Linux process backend where the launcher relies on Windows behaviour:
-// command-line rules, exit codes of running and ended children, termination
-// of ended processes, environments and tokens.
+// a program found and its arguments split by the Windows command-line rules,
+// exit codes of running and ended children, termination of ended processes,
+// environments and tokens.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
-#include "platform/command_line.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/processes.h"
 #include "support/test_support.h"
@@ -16,70 +20,6 @@
 namespace {
 
 using Args = std::vector<std::string>;
-
-TEST(WindowsCommandLine, ArgumentsSplitByTheRuntimesRules) {
-    EXPECT_EQ(wincmd::splitArguments(""), Args{});
-    EXPECT_EQ(wincmd::splitArguments("  \t "), Args{});
-    EXPECT_EQ(wincmd::splitArguments(" /B /L\"C:\\A B\\x.txt\" /B"), (Args{"/B", "/LC:\\A B\\x.txt", "/B"}));
-    EXPECT_EQ(wincmd::splitArguments("a\\\\\\\"b"), Args{"a\\\"b"});        // 3 backslashes + quote
-    EXPECT_EQ(wincmd::splitArguments("\"a\\\\\" b"), (Args{"a\\", "b"}));    // 2 backslashes + quote
-    EXPECT_EQ(wincmd::splitArguments("a\\\\b c\\"), (Args{"a\\\\b", "c\\"}));  // no quote: literal
-    EXPECT_EQ(wincmd::splitArguments("\"a \"\"b\"\" c\""), Args{"a \"b\" c"});  // "" inside quotes
-    EXPECT_EQ(wincmd::splitArguments("\"\" x"), (Args{"", "x"}));               // an empty argument
-    EXPECT_EQ(wincmd::splitArguments("\"open ended"), Args{"open ended"});
-    EXPECT_EQ(wincmd::splitArguments("a\"b c\"d"), Args{"ab cd"});
-}
-
-TEST(WindowsCommandLine, ProgramTokenOfALineThatBeginsWithABlankIsEmpty) {
-    std::string_view rest;
-    EXPECT_EQ(wincmd::programToken(" /B /P\"x\"", rest), "");
-    EXPECT_EQ(rest, " /B /P\"x\"");
-    EXPECT_EQ(wincmd::programToken("\"C:\\a b\\run.exe\"x y", rest), "C:\\a b\\run.exe");
-    EXPECT_EQ(rest, "x y");
-    EXPECT_EQ(wincmd::programToken("C:\\run\\a\\\"b c", rest), "C:\\run\\a\\\"b");
-}
-
-TEST(WindowsCommandLine, UnquotedProgramWithBlanksIsResolvedAsWindowsDoes) {
-    Sandbox sandbox;
-    sandbox.writeFile("C:\\Program Files\\My Tool\\runner", "");
-    std::string_view rest;
-    EXPECT_EQ(wincmd::resolveProgram("C:\\Program Files\\My Tool\\runner /B /P\"x y\"", rest),
-              "C:\\Program Files\\My Tool\\runner");
-    EXPECT_EQ(rest, " /B /P\"x y\"");
-
-    // An earlier candidate that exists wins, as it does on Windows.
-    sandbox.writeFile("C:\\Program.exe", "");
-    EXPECT_EQ(wincmd::resolveProgram("C:\\Program Files\\My Tool\\runner /B", rest), "C:\\Program.exe");
-    EXPECT_EQ(rest, " Files\\My Tool\\runner /B");
-
-    // Nothing exists: the first blank-delimited token, for the error to name.
-    EXPECT_EQ(wincmd::resolveProgram("  C:\\None at all", rest), "C:\\None");
-    EXPECT_EQ(wincmd::resolveProgram("\"C:\\Program Files\\My Tool\\runner\" a", rest),
-              "C:\\Program Files\\My Tool\\runner");
-    EXPECT_EQ(rest, " a");
-    // A folder is no program.
-    sandbox.makeFolder("C:\\Tools");
-    EXPECT_EQ(wincmd::resolveProgram("C:\\Tools x", rest), "C:\\Tools");
-    EXPECT_EQ(rest, " x");
-}
-
-TEST(WindowsCommandLine, ALongProgramPathWithABlankIsQuotedAndSplitBackWhole) {
-    Sandbox sandbox;
-    const std::string runner = "C:\\Program Files\\VSoft\\Automise 3.0\\ATCMD.exe";
-    sandbox.writeFile(runner, "");
-    // What the system tries first for the path unquoted.
-    sandbox.writeFile("C:\\Program.exe", "");
-    const std::string arguments = " /B /L\"C:\\Agent\\AutomiseLogs\\x.txt\" /B /P\"C:\\Agent\\a b.atz\"";
-    const std::string line = commandLineProgram(runner) + arguments;
-    EXPECT_EQ(line, "\"" + runner + "\"" + arguments);
-    std::string_view rest;
-    EXPECT_EQ(wincmd::resolveProgram(line, rest), runner);
-    EXPECT_EQ(wincmd::splitArguments(rest),
-              (Args{"/B", "/LC:\\Agent\\AutomiseLogs\\x.txt", "/B", "/PC:\\Agent\\a b.atz"}));
-    // A short path has no blank and stays as it is; a tab separates as a blank does.
-    EXPECT_EQ(commandLineProgram("C:\\PROGRA~1\\VSoft\\ATCMD.exe"), "C:\\PROGRA~1\\VSoft\\ATCMD.exe");
-    EXPECT_EQ(commandLineProgram("C:\\Tools\tx\\run.exe"), "\"C:\\Tools\tx\\run.exe\"");
-}
 
 class PosixProcessesTest : public ::testing::Test {
 protected:
@@ -99,6 +39,59 @@ protected:
     Sandbox sandbox;
     PosixProcesses processes;
 };
+
+TEST_F(PosixProcessesTest, AnUnquotedPathWithBlanksIsFoundAndItsArgumentsSplitTheWindowsWay) {
+    // A program below a folder with a blank, named without quotes and without
+    // its ".exe", as Windows resolves it: "C:\Program" is tried first and is
+    // a folder, which is no program.
+    std::filesystem::create_directories(sandbox.root() + "/drive_c/Program Files/Tool");
+    std::filesystem::copy_file("/bin/sh", sandbox.root() + "/drive_c/Program Files/Tool/sh.exe");
+    sandbox.makeFolder("C:\\Program");
+    const std::string out = sandbox.root() + "/args.txt";
+    const std::string script = "printf '%s|' \"$0\" \"$@\" > " + out + "; echo >> " + out;
+    // The script goes in quotes with its own quotes as \" (Windows escaping).
+    std::string quoted;
+    for (char ch : script) quoted += ch == '"' ? std::string("\\\"") : std::string(1, ch);
+    const std::string line =
+        "C:\\Program Files\\Tool\\sh -c \"" + quoted + "\" zero \"b c\" d\\\"e \"x\"\"y\" back\\\\slash";
+    ProcessInformation info;
+    ASSERT_TRUE(processes.CreateProcess(nullptr, line, false, proc::CREATE_NO_WINDOW, 0, nullptr, StartupInfo{}, info))
+        << processes.GetLastError();
+    {
+        ScopedProcHandle process(processes, info.hProcess), thread(processes, info.hThread);
+        ASSERT_EQ(processes.WaitForSingleObject(process.get(), 10000), proc::WAIT_OBJECT_0);
+        std::uint32_t code = 1;
+        ASSERT_TRUE(processes.GetExitCodeProcess(process.get(), code));
+        EXPECT_EQ(code, 0u);
+    }
+    std::ifstream in(out);
+    std::ostringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), "zero|b c|d\"e|x\"y|back\\\\slash|\n");
+    // With its handles closed, the ended child is reaped: nothing is left to wait for.
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST_F(PosixProcessesTest, AProgramThatCannotRunFailsTheCallWithItsReason) {
+    sandbox.writeFile("C:\\Tools\\plain.txt", "not a program");
+    ProcessInformation info;
+    auto start = [&](const std::string& line) {
+        return processes.CreateProcess(nullptr, line, false, proc::CREATE_NO_WINDOW, 0, nullptr, StartupInfo{}, info);
+    };
+    EXPECT_FALSE(start("vorbex-no-such-tool -s C:\\Agent\\kWbPost.dll"));
+    EXPECT_EQ(processes.GetLastError(), ENOENT);
+    EXPECT_FALSE(start("\"C:\\No Such\\prog.exe\" /x"));
+    EXPECT_EQ(processes.GetLastError(), ENOENT);
+    // Found, but no program: the exec's own error comes back through the pipe.
+    EXPECT_FALSE(start("C:\\Tools\\plain.txt"));
+    EXPECT_EQ(processes.GetLastError(), EACCES);
+    EXPECT_FALSE(start("   "));
+    EXPECT_EQ(processes.GetLastError(), ENOENT);
+    // Each failed child is reaped already.
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
 
 TEST_F(PosixProcessesTest, ExitCodeIsStillActiveUntilTheChildEnds) {
     const ProcessInformation info = start("C:\\p\\quick.atz");

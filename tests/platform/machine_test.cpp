@@ -2,15 +2,9 @@
 // services of the posix backend: the running process and its paths.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
 #include "platform/posix/machine.h"
 #include "support/test_support.h"
@@ -90,22 +84,6 @@ TEST(MachinePaths, SystemMessagesEndWithCrLf) {
 
 // ---- The running process, paths and clock of the posix backend.
 
-namespace {
-
-// Waits (up to five seconds) for a detached program to write `path`.
-std::string awaitFile(const std::string& path) {
-    for (int i = 0; i < 500; ++i) {
-        std::ifstream in(path);
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (!text.str().empty() && text.str().back() == '\n') return text.str();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return "";
-}
-
-}  // namespace
-
 TEST(PosixHostTest, CommandLineAndExecutable) {
     char a[] = "vorbex", b[] = "5,2,Action_27_KRN", c[] = "extra";
     char* argv[] = {a, b, c, nullptr};
@@ -120,40 +98,6 @@ TEST(PosixHostTest, CommandLineAndExecutable) {
     EXPECT_EQ(mapPath(host.ExeFolder()), exe.substr(0, exe.find_last_of('/')));
     EXPECT_NE(host.ExeFolder().back(), '\\');
     EXPECT_EQ(host.SystemMessage(2), systemMessageText(2));
-}
-
-TEST(PosixHostTest, StartHiddenSplitsTheWindowsWay) {
-    Sandbox box;
-    // A program below a folder with a blank, named without quotes, as
-    // Windows resolves it: "C:\Program" is tried first and does not exist.
-    fs::create_directories(box.root() + "/drive_c/Program Files/Tool");
-    fs::copy_file("/bin/sh", box.root() + "/drive_c/Program Files/Tool/sh");
-    char a[] = "vorbex";
-    char* argv[] = {a, nullptr};
-    PosixHost host(1, argv);
-    const std::string out = box.root() + "/args.txt";
-    const std::string script = "printf '%s|' \"$0\" \"$@\" > " + out + "; echo >> " + out;
-    // The script goes in quotes with its own quotes as \" (Windows escaping).
-    std::string quoted;
-    for (char ch : script) quoted += ch == '"' ? std::string("\\\"") : std::string(1, ch);
-    ASSERT_TRUE(host.StartHidden("C:\\Program Files\\Tool\\sh.exe -c \"" + quoted +
-                                 "\" zero \"b c\" d\\\"e \"x\"\"y\" back\\\\slash"));
-    EXPECT_EQ(awaitFile(out), "zero|b c|d\"e|x\"y|back\\\\slash|\n");
-    // The child in between is reaped already: nothing is left to wait for.
-    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-    EXPECT_EQ(errno, ECHILD);
-}
-
-TEST(PosixHostTest, StartHiddenFailsForMissingPrograms) {
-    Sandbox box;
-    box.writeFile("C:\\Tools\\plain.txt", "not a program");
-    char a[] = "vorbex";
-    char* argv[] = {a, nullptr};
-    PosixHost host(1, argv);
-    EXPECT_FALSE(host.StartHidden("vorbex-no-such-tool -s C:\\Agent\\kWbPost.dll"));
-    EXPECT_FALSE(host.StartHidden("\"C:\\No Such\\prog.exe\" /x"));
-    EXPECT_FALSE(host.StartHidden("C:\\Tools\\plain.txt"));
-    EXPECT_FALSE(host.StartHidden("   "));
 }
 
 TEST(PosixPathsTest, ShortPathIsTheExistingPathItself) {

@@ -14,8 +14,7 @@
 #include "platform/win32/registry.h"
 #include "platform/win32/xml.h"
 
-// Last: the interface headers declare names that <windows.h> defines as macros.
-#include <windows.h>
+#include "platform/win32/windows.h"
 #include <wincrypt.h>
 
 #include "tests/support/win32/standard_handles.h"

@@ -209,7 +209,6 @@ public:
     std::string ExeFolder() override { return real_.ExeFolder(); }
     std::string ExeBaseName() override { return real_.ExeBaseName(); }
     void HideFromTaskList() override { real_.HideFromTaskList(); }
-    bool StartHidden(const std::string& commandLine) override { return real_.StartHidden(commandLine); }
     std::string SystemMessage(long code) override { return real_.SystemMessage(code); }
     std::uint32_t ProcessId() override { return real_.ProcessId(); }
 

@@ -5,10 +5,8 @@
 #include "platform/win32/paths.h"
 #include "platform/win32/profile.h"
 #include "platform/win32/registry.h"
+#include "platform/win32/windows.h"
 #include "win32_test_support.h"
-
-// Last: the interface headers declare constants that <windows.h> defines as macros.
-#include <windows.h>
 
 namespace {
 

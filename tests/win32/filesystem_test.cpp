@@ -2,12 +2,7 @@
 // copies, moves, deletion with the read-only attribute, and folder listings.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-// The file-system object's methods, not the ANSI/Unicode macros of these names.
-#undef CopyFile
-#undef MoveFile
-#undef DeleteFile
-
+#include "platform/win32/windows.h"
 #include <winioctl.h>
 
 #include <algorithm>

@@ -1,25 +1,11 @@
 // The Win32 host: the command line after the program name, the executable's
-// own name and folder, system messages and hidden starts.
+// own name and folder, system messages.
 #include <gtest/gtest.h>
 
 #include "platform/win32/host.h"
 #include "win32_test_support.h"
 
 namespace {
-
-TEST(Win32CommandLine, TheProgramNameIsCutOffAsTheRuntimeDoes) {
-    EXPECT_EQ(argumentsOfCommandLine("vorbex.exe 5,2,Action_27_KRN"), "5,2,Action_27_KRN");
-    // A quoted program name may hold blanks.
-    EXPECT_EQ(argumentsOfCommandLine("\"C:\\Program Files\\Agent\\vorbex.exe\"  5,2,Action"), "5,2,Action");
-    // A quote that ends the program name needs no blank after it.
-    EXPECT_EQ(argumentsOfCommandLine("\"vorbex.exe\"5,2"), "5,2");
-    EXPECT_EQ(argumentsOfCommandLine("vorbex.exe\t \t5, 2 ,x "), "5, 2 ,x ");
-    EXPECT_EQ(argumentsOfCommandLine("vorbex.exe"), "");
-    EXPECT_EQ(argumentsOfCommandLine("\"vorbex.exe"), "");
-    EXPECT_EQ(argumentsOfCommandLine(""), "");
-    // Quotes inside the arguments are kept as they are.
-    EXPECT_EQ(argumentsOfCommandLine("a.exe \"x y\",2"), "\"x y\",2");
-}
 
 TEST(Win32Host, TheRawCommandLineComesFromTheSystem) {
     Win32Host host;
@@ -51,13 +37,6 @@ TEST(Win32Host, SystemMessagesEndWithALineBreak) {
     EXPECT_NE(badImage.find("%1"), std::string::npos) << badImage;
     ASSERT_GE(badImage.size(), 3u);
     EXPECT_EQ(badImage.substr(badImage.size() - 2), "\r\n");
-}
-
-TEST(Win32Host, StartHiddenFailsForAMissingProgram) {
-    Win32Host host;
-    TempFolder dir;
-    EXPECT_FALSE(host.StartHidden("\"" + (dir / "missing.exe") + "\" -s x"));
-    EXPECT_TRUE(host.StartHidden(helperCommandLine("exit", "0")));
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // letting go leaves the job lock abandoned, which the next taker owns.
 #include <gtest/gtest.h>
 
-#include <windows.h>
+#include "platform/win32/windows.h"
 
 #include "platform/errors.h"
 #include "platform/win32/locks.h"

@@ -1,10 +1,10 @@
 // The Win32 backend tests, and the helper processes they start: the same
 // program started with "--helper <mode> [argument]" plays a child process
-// (sleep, exit with a code, start a grandchild, count its environment)
-// instead of running the tests.
+// (sleep, exit with a code, start a grandchild, count its environment, write
+// its arguments) instead of running the tests.
 #include <gtest/gtest.h>
 
-#include <windows.h>
+#include "platform/win32/windows.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +15,7 @@
 
 namespace {
 
-int helper(const std::string& mode, const std::string& argument) {
+int helper(const std::string& mode, const std::string& argument, int argc, char** argv) {
     if (mode == "sleep") {
         ::Sleep(60000);
         return 0;
@@ -37,6 +37,14 @@ int helper(const std::string& mode, const std::string& argument) {
         ::Sleep(60000);
         return 0;
     }
+    if (mode == "args") {
+        // Writes the arguments after its own to `argument`, one a line, as
+        // the C runtime split them.
+        std::string text;
+        for (int i = 4; i < argc; ++i) text += std::string(argv[i]) + "\n";
+        writeBytes(argument, text);
+        return 0;
+    }
     if (mode == "envcount") {
         // The number of variables of the environment the helper was given.
         int count = 0;
@@ -55,7 +63,7 @@ int helper(const std::string& mode, const std::string& argument) {
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--helper") == 0) {
         ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-        return helper(argv[2], argc >= 4 ? argv[3] : "");
+        return helper(argv[2], argc >= 4 ? argv[3] : "", argc, argv);
     }
     keepStandardHandlesFromChildren();
     ::testing::InitGoogleTest(&argc, argv);

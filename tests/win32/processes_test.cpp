@@ -2,26 +2,10 @@
 // waiting, exit codes, and termination of a process with everything it started.
 #include <gtest/gtest.h>
 
+#include "base/command_line.h"
 #include "platform/win32/processes.h"
+#include "platform/win32/windows.h"
 #include "win32_test_support.h"
-
-// The interface's constants under names that <windows.h> leaves alone.
-namespace vx {
-constexpr std::uint32_t kSnapAll = proc::TH32CS_SNAPALL;
-constexpr std::uint32_t kProcessAllAccess = proc::PROCESS_ALL_ACCESS;
-constexpr std::uint32_t kStillActive = proc::STILL_ACTIVE;
-constexpr std::uint32_t kWaitTimeout = proc::WAIT_TIMEOUT;
-constexpr std::uint32_t kWaitObject0 = proc::WAIT_OBJECT_0;
-constexpr std::uint32_t kCreateNoWindow = proc::CREATE_NO_WINDOW;
-constexpr std::uint32_t kCreateUnicodeEnvironment = proc::CREATE_UNICODE_ENVIRONMENT;
-constexpr std::uint32_t kTokenLaunchAccess = proc::TOKEN_LAUNCH_ACCESS;
-}  // namespace vx
-
-// Last: the interface headers declare constants that <windows.h> defines as macros.
-#include <windows.h>
-// The backend's methods, not the ANSI/Unicode macros of these names.
-#undef CreateProcess
-#undef CreateProcessAsUser
 
 namespace {
 
@@ -46,7 +30,7 @@ protected:
     // Starts this program as a helper; the process handle creation returned
     // is closed at the end of the test.
     ProcessInformation start(const std::string& mode, const std::string& argument = "",
-                             EnvBlock environment = 0, std::uint32_t flags = vx::kCreateNoWindow) {
+                             EnvBlock environment = 0, std::uint32_t flags = proc::CREATE_NO_WINDOW) {
         ProcessInformation info;
         StartupInfo startup;
         startup.lpDesktop = "winsta0\\default";
@@ -86,7 +70,7 @@ protected:
 };
 
 TEST_F(Win32ProcessesTest, TheSnapshotListsThisProgram) {
-    ScopedProcHandle snapshot(sys, sys.CreateToolhelp32Snapshot(vx::kSnapAll, 0));
+    ScopedProcHandle snapshot(sys, sys.CreateToolhelp32Snapshot(proc::TH32CS_SNAPALL, 0));
     ASSERT_TRUE(snapshot);
     ProcessEntry entry;
     bool found = false;
@@ -103,25 +87,71 @@ TEST_F(Win32ProcessesTest, TheSnapshotListsThisProgram) {
     EXPECT_EQ(sys.GetLastError(), ERROR_NO_MORE_FILES);
 }
 
+// The command-line rules against the system's own. A program path with a
+// blank, put first by wincmd::commandLineProgram, starts that program even
+// where the system would take a prefix of it; the C runtime of the started
+// program splits the rest as wincmd::splitArguments does; and without
+// quotes, wincmd::resolveProgram names the program the system starts.
+TEST_F(Win32ProcessesTest, TheSystemAgreesWithTheCommandLineRules) {
+    TempFolder dir;
+    const std::string folder = dir / "Test Tools";
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    const std::string program = folder + "\\helper.exe";
+    ASSERT_TRUE(::CopyFileA(testProgramPath().c_str(), program.c_str(), FALSE));
+    const std::string out = dir / "args.txt";
+    const std::string arguments = " --helper args \"" + out + "\"" +
+                                  R"( /B /L"C:\A B\x.txt" "b c" d\"e a\\\"q back\\slash "" x"y z"w end\)";
+    const auto expected = [&] {
+        auto all = wincmd::splitArguments(arguments);
+        std::string text;
+        for (std::size_t i = 3; i < all.size(); ++i) text += all[i] + "\n";
+        return text;
+    }();
+    auto run = [&](const std::string& line) {
+        ::DeleteFileA(out.c_str());
+        ProcessInformation info;
+        if (!sys.CreateProcess(nullptr, line, false, proc::CREATE_NO_WINDOW, 0, nullptr, StartupInfo{}, info)) {
+            return "start failed: " + std::to_string(sys.GetLastError());
+        }
+        ScopedProcHandle process(sys, info.hProcess), thread(sys, info.hThread);
+        if (sys.WaitForSingleObject(process.get(), 20000) != proc::WAIT_OBJECT_0) return std::string("no end");
+        return readBytes(out);
+    };
+
+    // What the system would take first without quotes: a file that is no program.
+    writeBytes(dir / "Test.exe", "not a program");
+    EXPECT_EQ(run(wincmd::commandLineProgram(program) + arguments), expected);
+
+    ::DeleteFileA((dir / "Test.exe").c_str());
+    const auto exists = [](const std::string& path) {
+        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    };
+    std::string_view rest;
+    const std::string unquoted = program.substr(0, program.size() - 4) + arguments;  // without ".exe"
+    EXPECT_EQ(wincmd::resolveProgram(unquoted, rest, exists), program);
+    EXPECT_EQ(run(unquoted), expected);
+}
+
 TEST_F(Win32ProcessesTest, ARunningHelperIsWaitedForAndTerminated) {
     const ProcessInformation info = start("sleep");
-    ScopedProcHandle process(sys, sys.OpenProcess(vx::kProcessAllAccess, true, info.dwProcessId));
+    ScopedProcHandle process(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, info.dwProcessId));
     ASSERT_TRUE(process);
     std::uint32_t code = 0;
     ASSERT_TRUE(sys.GetExitCodeProcess(process.get(), code));
-    EXPECT_EQ(code, vx::kStillActive);
-    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 50), vx::kWaitTimeout);
+    EXPECT_EQ(code, proc::STILL_ACTIVE);
+    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 50), proc::WAIT_TIMEOUT);
     ASSERT_TRUE(sys.TerminateProcess(process.get(), 0));
-    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 10000), vx::kWaitObject0);
+    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 10000), proc::WAIT_OBJECT_0);
     ASSERT_TRUE(sys.GetExitCodeProcess(process.get(), code));
     EXPECT_EQ(code, 0u);
 }
 
 TEST_F(Win32ProcessesTest, AnEndedProcessCannotBeTerminated) {
     const ProcessInformation info = start("exit", "7");
-    ScopedProcHandle process(sys, sys.OpenProcess(vx::kProcessAllAccess, true, info.dwProcessId));
+    ScopedProcHandle process(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, info.dwProcessId));
     ASSERT_TRUE(process);
-    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 20000), vx::kWaitObject0);
+    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 20000), proc::WAIT_OBJECT_0);
     std::uint32_t code = 0;
     ASSERT_TRUE(sys.GetExitCodeProcess(process.get(), code));
     EXPECT_EQ(code, 7u);
@@ -143,9 +173,9 @@ TEST_F(Win32ProcessesTest, TerminationEndsWhatTheProcessStarted) {
         const HANDLE grandchild = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, grandchildId);
         ASSERT_NE(grandchild, nullptr);
 
-        ScopedProcHandle process(sys, sys.OpenProcess(vx::kProcessAllAccess, true, info.dwProcessId));
+        ScopedProcHandle process(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, info.dwProcessId));
         ASSERT_TRUE(sys.TerminateProcess(process.get(), 0));
-        EXPECT_EQ(sys.WaitForSingleObject(process.get(), 10000), vx::kWaitObject0);
+        EXPECT_EQ(sys.WaitForSingleObject(process.get(), 10000), proc::WAIT_OBJECT_0);
         EXPECT_EQ(::WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0);
         ::TerminateProcess(grandchild, 1);
         ::CloseHandle(grandchild);
@@ -159,9 +189,9 @@ TEST_F(Win32ProcessesTest, AJobThatCannotBeEndedStillLeavesTheProcessToEnd) {
     DWORD grandchildId = 0;
     const ProcessInformation info = startWithGrandchild(grandchildId);
     ASSERT_NE(grandchildId, 0u) << "the helper did not start its child";
-    ScopedProcHandle process(sys, sys.OpenProcess(vx::kProcessAllAccess, true, info.dwProcessId));
+    ScopedProcHandle process(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, info.dwProcessId));
     ASSERT_TRUE(sys.TerminateProcess(process.get(), 0));
-    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 10000), vx::kWaitObject0);
+    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 10000), proc::WAIT_OBJECT_0);
     // The grandchild is beyond this fallback's reach; the test ends it.
     const HANDLE grandchild = ::OpenProcess(PROCESS_TERMINATE, FALSE, grandchildId);
     if (grandchild != nullptr) {
@@ -176,30 +206,30 @@ TEST_F(Win32ProcessesTest, EnvironmentBlocks) {
     ASSERT_NE(block, 0u);
     // A Unicode block made by the system starts a helper that sees variables.
     const ProcessInformation withBlock =
-        start("envcount", "", block, vx::kCreateNoWindow | vx::kCreateUnicodeEnvironment);
+        start("envcount", "", block, proc::CREATE_NO_WINDOW | proc::CREATE_UNICODE_ENVIRONMENT);
     EXPECT_TRUE(sys.DestroyEnvironmentBlock(block));
-    ASSERT_EQ(sys.WaitForSingleObject(withBlock.hProcess, 20000), vx::kWaitObject0);
+    ASSERT_EQ(sys.WaitForSingleObject(withBlock.hProcess, 20000), proc::WAIT_OBJECT_0);
     std::uint32_t count = 0;
     ASSERT_TRUE(sys.GetExitCodeProcess(withBlock.hProcess, count));
     EXPECT_GT(count, 0u);
 
     // The empty block starts a helper too, as an ANSI block.
     const ProcessInformation empty = start("envcount", "", sys.EmptyEnvironmentBlock());
-    ASSERT_EQ(sys.WaitForSingleObject(empty.hProcess, 20000), vx::kWaitObject0);
+    ASSERT_EQ(sys.WaitForSingleObject(empty.hProcess, 20000), proc::WAIT_OBJECT_0);
     std::uint32_t emptyCount = 99;
     ASSERT_TRUE(sys.GetExitCodeProcess(empty.hProcess, emptyCount));
     EXPECT_LT(emptyCount, count);
 }
 
 TEST_F(Win32ProcessesTest, FailuresLeaveTheSystemsErrorCode) {
-    EXPECT_EQ(sys.OpenProcess(vx::kProcessAllAccess, true, 0), 0u);
+    EXPECT_EQ(sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, 0), 0u);
     EXPECT_NE(sys.GetLastError(), 0);
 
     ProcessInformation info;
     StartupInfo startup;
     TempFolder dir;
     const std::string missing = dir / "missing.exe";
-    EXPECT_FALSE(sys.CreateProcess(&missing, " /x", false, vx::kCreateNoWindow, 0, nullptr, startup, info));
+    EXPECT_FALSE(sys.CreateProcess(&missing, " /x", false, proc::CREATE_NO_WINDOW, 0, nullptr, startup, info));
     EXPECT_EQ(sys.GetLastError(), ERROR_FILE_NOT_FOUND);
     // A later success does not clear it.
     EXPECT_TRUE(sys.RevertToSelf());
@@ -208,10 +238,10 @@ TEST_F(Win32ProcessesTest, FailuresLeaveTheSystemsErrorCode) {
 
 TEST_F(Win32ProcessesTest, ALaunchWithTheTokenOfAProcess) {
     // The shell's token stands in here for this program's own.
-    ScopedProcHandle self(sys, sys.OpenProcess(vx::kProcessAllAccess, true, ::GetCurrentProcessId()));
+    ScopedProcHandle self(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, ::GetCurrentProcessId()));
     ASSERT_TRUE(self);
     ProcHandle rawToken = 0;
-    ASSERT_TRUE(sys.OpenProcessToken(self.get(), vx::kTokenLaunchAccess, rawToken)) << sys.GetLastError();
+    ASSERT_TRUE(sys.OpenProcessToken(self.get(), proc::TOKEN_LAUNCH_ACCESS, rawToken)) << sys.GetLastError();
     ScopedProcHandle token(sys, rawToken);
     ASSERT_TRUE(sys.ImpersonateLoggedOnUser(token.get()));
     ScopedImpersonation impersonation(sys);
@@ -226,12 +256,12 @@ TEST_F(Win32ProcessesTest, ALaunchWithTheTokenOfAProcess) {
     startup.lpDesktop = "winsta0\\default";
     // The argument string begins with a blank, as the launcher builds it.
     ASSERT_TRUE(sys.CreateProcessAsUser(token.get(), &program, " --helper exit 3", false,
-                                        vx::kCreateNoWindow | vx::kCreateUnicodeEnvironment, environment.get(),
+                                        proc::CREATE_NO_WINDOW | proc::CREATE_UNICODE_ENVIRONMENT, environment.get(),
                                         &dir.path(), startup, info))
         << sys.GetLastError();
     ScopedProcHandle created(sys, info.hProcess);
     ScopedProcHandle thread(sys, info.hThread);
-    ASSERT_EQ(sys.WaitForSingleObject(info.hProcess, 20000), vx::kWaitObject0);
+    ASSERT_EQ(sys.WaitForSingleObject(info.hProcess, 20000), proc::WAIT_OBJECT_0);
     std::uint32_t code = 0;
     ASSERT_TRUE(sys.GetExitCodeProcess(info.hProcess, code));
     EXPECT_EQ(code, 3u);

@@ -11,7 +11,9 @@
 
 #include "platform/errors.h"
 #include "platform/win32/host.h"
+#include "platform/win32/support.h"
 #include "platform/win32/webpost.h"
+#include "platform/win32/windows.h"
 #include "win32_test_support.h"
 
 namespace {
@@ -211,6 +213,14 @@ TEST(Win32WebpostRegister, RegistrationRunsRegsvr32WithoutWaiting) {
     }
     EXPECT_EQ(error, 0);
     unregisterStandIn();
+}
+
+// The hidden start the registration goes through: 0 once the program runs,
+// the system's error code when it cannot be started.
+TEST(Win32WebpostRegister, TheHiddenStartReportsWhetherTheProgramStarted) {
+    TempFolder dir;
+    EXPECT_NE(win32::startHidden("\"" + (dir / "missing.exe") + "\" -s x"), 0u);
+    EXPECT_EQ(win32::startHidden(helperCommandLine("exit", "0")), 0u);
 }
 
 }  // namespace

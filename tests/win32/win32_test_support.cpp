@@ -1,7 +1,9 @@
 // Shared pieces of the Win32 backend tests.
 #include "win32_test_support.h"
 
-#include <windows.h>
+#include "base/command_line.h"
+
+#include "platform/win32/windows.h"
 
 #include <stdexcept>
 #include <vector>
@@ -80,7 +82,7 @@ std::string testProgramPath() {
 }
 
 std::string helperCommandLine(const std::string& mode, const std::string& argument) {
-    std::string line = "\"" + testProgramPath() + "\" --helper " + mode;
+    std::string line = wincmd::commandLineProgram(testProgramPath()) + " --helper " + mode;
     if (!argument.empty()) line += " \"" + argument + "\"";
     return line;
 }

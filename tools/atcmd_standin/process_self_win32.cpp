@@ -3,9 +3,11 @@
 // started through the platform's processes interface.
 #include "process_self.h"
 
+#include "base/command_line.h"
 #include "platform/host.h"
 #include "platform/platform.h"
 #include "platform/processes.h"
+#include "platform/win32/windows.h"
 
 namespace {
 
@@ -13,7 +15,7 @@ namespace {
 // and its process handle, when wanted, to `process` (else it is closed).
 bool startSelf(Platform& sys, const char* mode, long ms, std::uint32_t& processId, ProcHandle* process) {
     const std::string self = sys.host->ExeFolder() + "\\" + sys.host->ExeBaseName() + ".exe";
-    const std::string line = "\"" + self + "\" " + mode + " " + std::to_string(ms);
+    const std::string line = wincmd::commandLineProgram(self) + " " + mode + " " + std::to_string(ms);
     ProcessInformation info;
     if (!sys.processes->CreateProcess(&self, line, false, proc::CREATE_NO_WINDOW, 0, nullptr, StartupInfo{},
                                       info)) {
@@ -50,10 +52,6 @@ bool startDetachedChild(Platform& sys, long ms, std::uint32_t& processId) {
     processId = code;
     return true;
 }
-
-// Below the code that uses the seam: <windows.h> defines several of the
-// seam's names (CreateProcess, CREATE_NO_WINDOW) as macros.
-#include <windows.h>
 
 std::uint32_t currentProcessId() { return ::GetCurrentProcessId(); }
 

@@ -5,7 +5,7 @@
 //   short KGetMD5WBlock(VARIANT path, VARIANT blockKB, VARIANT* md5, VARIANT* size, VARIANT* error)
 // Success (-1) leaves the upper-case digest in md5, the byte count in size
 // and an empty error; failure (0) leaves md5 and size alone and a reason in error.
-#include <windows.h>
+#include "platform/win32/windows.h"
 #include <wincrypt.h>
 
 #include <cstdio>

@@ -9,7 +9,7 @@
 // failure error1 says why, error2 holds the HTTP status (0 without one) and
 // error3 the URL. flag, text4 and text5 are accepted and not used.
 // regsvr32 registers the class (DllRegisterServer) for the machine.
-#include <windows.h>
+#include "platform/win32/windows.h"
 #include <ole2.h>
 #include <olectl.h>
 #include <winhttp.h>

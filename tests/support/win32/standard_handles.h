@@ -2,7 +2,7 @@
 // May contain: that one step, for tests/win32 and the logic suites' Win32 half.
 #pragma once
 
-#include <windows.h>
+#include "platform/win32/windows.h"
 
 /// Makes the standard handles that processes started from now on receive
 /// the NUL device, so that none of them holds CTest's pipes. Wine gives a

@@ -2,7 +2,7 @@
 // its block call is given. KGetMD5 fails and leaves values that a text does
 // not carry (Null, a number, a character outside the code pages); the block
 // call succeeds, with "SAME" as its MD5, only when it gets exactly those.
-#include <windows.h>
+#include "platform/win32/windows.h"
 #include <oleauto.h>
 
 #include <cwchar>
