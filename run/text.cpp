@@ -167,6 +167,17 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && findNoCase(a, b) == 0;
 }
 
+bool lessNoCase(std::string_view a, std::string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(upperChar(a[i]));
+        const auto y = static_cast<unsigned char>(upperChar(b[i]));
+        if (x != y) return x < y;
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
 std::string replaceNoCase(std::string_view text, std::string_view find, std::string_view with) {
     if (find.empty()) return std::string(text);
     std::string out;

@@ -17,6 +17,7 @@
 
 #include "platform/errors.h"
 #include "platform/buffered_stream.h"
+#include "platform/file_order.h"
 #include "platform/posix/backends.h"
 #include "platform/path_components.h"
 #include "platform/posix/machine.h"
@@ -188,12 +189,6 @@ void copyBytes(int in, int out, const std::string& target) {
 
 void copyInto(int in, const struct stat& src, const std::string& to, bool overwrite);
 
-bool lessNoCase(const std::string& a, const std::string& b) {
-    // NTFS orders names by their upper-case form ("A_B" after "AAB"), so fold upwards.
-    const std::string ua = upperAscii(a), ub = upperAscii(b);
-    return ua != ub ? ua < ub : a < b;
-}
-
 }  // namespace
 
 bool PosixFileSystem::FolderExists(const std::string& path) { return isFolder(mapPath(path)); }
@@ -313,31 +308,62 @@ std::string PosixFileSystem::GetFileVersion(const std::string& path) {
     return "";  // no other file here carries a version resource
 }
 
-std::vector<FileEntry> PosixFileSystem::GetFiles(const std::string& folder) {
+std::vector<FileEntry> PosixFileSystem::GetFiles(const std::string& folder, const FileQuery& query) {
     const std::string host = mapPath(folder);
-    DIR* dir = ::opendir(host.c_str());
-    if (dir == nullptr) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(host.c_str()), ::closedir);
+    if (!listing) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR) throw runError(err::PathNotFound);
         raise(error, host);
     }
+    DIR* const dir = listing.get();
     const std::string prefix = endsWith(folder, "\\") ? folder : folder + "\\";
-    std::vector<FileEntry> files;
-    while (const dirent* entry = ::readdir(dir)) {
+    FileEntry file;
+    // Fills `file` from the entry `name`; false when that is not a regular file (any longer).
+    auto examine = [&](const char* name) {
         struct stat st {};
-        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (!S_ISREG(st.st_mode)) continue;
-        FileEntry file;
-        file.name = entry->d_name;
-        file.path = prefix + file.name;
+        if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return false;
+        file.name.assign(name);
+        file.path.assign(prefix).append(name);
         // Linux keeps no creation time that can be set; the last change stands in.
         file.dateCreated = localTimeOf(st.st_mtime);
         file.size = static_cast<std::uint64_t>(st.st_size);
-        files.push_back(std::move(file));
+        return true;
+    };
+    std::vector<FileEntry> files;
+    // Without an entry filter only the names are kept, each ended by a NUL,
+    // until the first few have been chosen: the others are never examined.
+    std::string names;
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+                continue;
+            }
+        } else if (entry->d_type != DT_REG) {
+            continue;
+        }
+        const std::string_view name(entry->d_name);
+        if (query.name && !query.name(name)) continue;
+        if (query.entry) {
+            if (examine(entry->d_name) && query.entry(file)) files.push_back(file);
+        } else {
+            spans.emplace_back(names.size(), name.size());
+            names.append(name).push_back('\0');
+        }
     }
-    ::closedir(dir);
-    std::sort(files.begin(), files.end(),
-              [](const FileEntry& a, const FileEntry& b) { return lessNoCase(a.name, b.name); });
+    if (!query.entry) {
+        std::vector<std::string_view> chosen;
+        chosen.reserve(spans.size());
+        for (const auto& [offset, length] : spans) chosen.emplace_back(names.data() + offset, length);
+        keepFirstByName(chosen, query.limit, [](std::string_view name) { return name; });
+        for (const std::string_view name : chosen) {
+            if (examine(name.data())) files.push_back(file);
+        }
+    } else {
+        keepFirstByName(files, query.limit, [](const FileEntry& f) { return std::string_view(f.name); });
+    }
     return files;
 }
 
