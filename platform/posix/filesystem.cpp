@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <strings.h>
 
 #include <cerrno>
 #include <cstring>
@@ -20,6 +19,7 @@
 #include "platform/file_order.h"
 #include "platform/posix/backends.h"
 #include "platform/path_components.h"
+#include "platform/posix/folder_index.h"
 #include "platform/posix/machine.h"
 #include "run/text.h"
 
@@ -278,12 +278,29 @@ void PosixFileSystem::MoveFile(const std::string& source, const std::string& tar
 }
 
 void PosixFileSystem::DeleteFile(const std::string& path, bool force) {
-    const std::string host = mapPath(path);
-    struct stat st {};
-    // lstat: a link is removed as a link and its target never looked at.
-    if (::lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) throw runError(err::FileNotFound);
-    if (S_ISREG(st.st_mode) && isReadOnly(st) && !force) throw runError(err::PermissionDenied);
-    if (::unlink(host.c_str()) != 0) raise(errno, host);
+    std::string host = force ? spelledPath(path) : mapPath(path);
+    if (!force) {
+        struct stat st {};
+        // lstat: a link is removed as a link and its target never looked at.
+        if (::lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) throw runError(err::FileNotFound);
+        if (S_ISREG(st.st_mode) && isReadOnly(st)) throw runError(err::PermissionDenied);
+    }
+    // unlink removes a link itself, and refuses a folder (EISDIR): there is no
+    // file of that name. A forced deletion tries the name as spelled first, so
+    // a clean-up of many files asks for each once.
+    for (bool mapped = !force;;) {
+        if (::unlink(host.c_str()) == 0) return;
+        const int error = errno;
+        if (!mapped && (error == ENOENT || error == ENOTDIR)) {
+            mapped = true;
+            if (std::string other = mapPath(path); other != host) {
+                host = std::move(other);
+                continue;
+            }
+        }
+        if (error == ENOENT || error == ENOTDIR || error == EISDIR) throw runError(err::FileNotFound);
+        raise(error, host);
+    }
 }
 
 std::uint64_t PosixFileSystem::GetFileSize(const std::string& path) {
@@ -318,51 +335,69 @@ std::vector<FileEntry> PosixFileSystem::GetFiles(const std::string& folder, cons
     }
     DIR* const dir = listing.get();
     const std::string prefix = endsWith(folder, "\\") ? folder : folder + "\\";
-    FileEntry file;
-    // Fills `file` from the entry `name`; false when that is not a regular file (any longer).
-    auto examine = [&](const char* name) {
+
+    // A file while the folder is read: its name, kept in `names` with a NUL
+    // after it, and once it is examined its date and size. Full entries are
+    // made only for the files chosen.
+    struct Found {
+        std::size_t offset = 0, length = 0;
+        bool examined = false;
+        LocalTime date;
+        std::uint64_t size = 0;
+    };
+    std::string names;
+    std::vector<Found> found;
+    const auto nameOf = [&](const Found& f) { return std::string_view(names.data() + f.offset, f.length); };
+    // Learns the date and size of `f`; false when it is no regular file (any longer).
+    const auto examine = [&](Found& f) {
         struct stat st {};
-        if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return false;
-        file.name.assign(name);
-        file.path.assign(prefix).append(name);
+        if (::fstatat(::dirfd(dir), names.c_str() + f.offset, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+            return false;
+        }
         // Linux keeps no creation time that can be set; the last change stands in.
-        file.dateCreated = localTimeOf(st.st_mtime);
-        file.size = static_cast<std::uint64_t>(st.st_size);
+        f.date = localTimeOf(st.st_mtime);
+        f.size = static_cast<std::uint64_t>(st.st_size);
+        f.examined = true;
         return true;
     };
-    std::vector<FileEntry> files;
-    // Without an entry filter only the names are kept, each ended by a NUL,
-    // until the first few have been chosen: the others are never examined.
-    std::string names;
-    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    FileEntry shown;  // what the entry filter is shown, its buffers used again
     while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_type == DT_UNKNOWN) {
-            struct stat st {};
-            if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
-                continue;
-            }
-        } else if (entry->d_type != DT_REG) {
-            continue;
-        }
+        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;
         const std::string_view name(entry->d_name);
         if (query.name && !query.name(name)) continue;
+        Found f;
+        f.offset = names.size();
+        f.length = name.size();
+        names.append(name).push_back('\0');
+        // Without an entry filter only the files chosen are examined, after the choice.
+        if (entry->d_type == DT_UNKNOWN || query.entry) {
+            if (!examine(f)) {
+                names.resize(f.offset);
+                continue;
+            }
+        }
         if (query.entry) {
-            if (examine(entry->d_name) && query.entry(file)) files.push_back(file);
-        } else {
-            spans.emplace_back(names.size(), name.size());
-            names.append(name).push_back('\0');
+            shown.name.assign(name);
+            shown.path.assign(prefix).append(name);
+            shown.dateCreated = f.date;
+            shown.size = f.size;
+            if (!query.entry(shown)) {
+                names.resize(f.offset);
+                continue;
+            }
         }
+        found.push_back(f);
     }
-    if (!query.entry) {
-        std::vector<std::string_view> chosen;
-        chosen.reserve(spans.size());
-        for (const auto& [offset, length] : spans) chosen.emplace_back(names.data() + offset, length);
-        keepFirstByName(chosen, query.limit, [](std::string_view name) { return name; });
-        for (const std::string_view name : chosen) {
-            if (examine(name.data())) files.push_back(file);
-        }
-    } else {
-        keepFirstByName(files, query.limit, [](const FileEntry& f) { return std::string_view(f.name); });
+    keepFirstByName(found, query.limit, nameOf);
+    std::vector<FileEntry> files;
+    files.reserve(found.size());
+    for (Found& f : found) {
+        if (!f.examined && !examine(f)) continue;
+        FileEntry& file = files.emplace_back();
+        file.name = nameOf(f);
+        file.path = prefix + file.name;
+        file.dateCreated = f.date;
+        file.size = f.size;
     }
     return files;
 }
@@ -417,20 +452,7 @@ namespace {
 std::string matchAt(int dir, const std::string& component) {
     struct stat st {};
     if (::fstatat(dir, component.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return component;
-    Fd copy{::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (copy.fd < 0) return component;
-    DIR* listing = ::fdopendir(copy.fd);
-    if (listing == nullptr) return component;
-    copy.release();
-    std::string found = component;
-    while (const dirent* entry = ::readdir(listing)) {
-        if (::strcasecmp(entry->d_name, component.c_str()) == 0) {
-            found = entry->d_name;
-            break;
-        }
-    }
-    ::closedir(listing);
-    return found;
+    return otherCaseIn(dir, component).value_or(component);
 }
 
 // The folder a confined path's file lies in, held open, and the file's name there.
