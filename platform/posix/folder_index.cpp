@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "run/text.h"
 
@@ -127,10 +128,14 @@ private:
             return false;
         }
         ++readings_;
+        // Counted first, so the table is made once at its size.
+        std::vector<std::string> read;
         while (const dirent* entry = ::readdir(listing.get())) {
             const std::string_view n(entry->d_name);
-            if (n != "." && n != "..") names.emplace(n);
+            if (n != "." && n != "..") read.emplace_back(n);
         }
+        names.reserve(read.size());
+        for (std::string& n : read) names.insert(std::move(n));
         return true;
     }
 
