@@ -5,6 +5,7 @@
 // each starts with no folder known, as a run does. The run log is a real
 // file. Not a test: run it by hand.
 //   bench_folder_speed [number of files, default 100000] [repeats, default 3]
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 
 #include "platform/posix/backends.h"
 #include "platform/posix/folder_index.h"
+#include "platform/posix/machine.h"
 #include "prepare/cleanup.h"
 #include "report/webpost.h"
 #include "run/run_context.h"
@@ -102,6 +104,18 @@ int runCase(char** argv, const std::string& which, int drops) {
         const auto start = Steady::now();
         subdeletepreviousfiles(ctx);
         std::printf("%.2f\n", msSince(start));
+    } else if (which == "floor") {
+        // What any clean-up by age must do at the least: read the folder and
+        // learn each file's date.
+        const auto start = Steady::now();
+        DIR* dir = ::opendir(mapPath(kAutomiseLogs).c_str());
+        std::size_t count = 0;
+        while (const dirent* entry = ::readdir(dir)) {
+            struct stat st {};
+            count += ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? 1 : 0;
+        }
+        ::closedir(dir);
+        std::printf("%.2f %zu\n", msSince(start), count);
     } else if (which == "downloaded") {
         const auto start = Steady::now();
         subDeleteDownloadedFiles(ctx);
@@ -163,7 +177,8 @@ int main(int argc, char** argv) {
     const int drops = 50;
     std::printf("%zu files, median of %d runs\n", files, repeats);
 
-    std::vector<double> none, none_find, side, side_find, old, old_find, dropEmpty, dropFull, firstEmpty, firstFull;
+    std::vector<double> none, none_find, none_floor, side, side_find, old, old_find;
+    std::vector<double> dropEmpty, dropFull, firstEmpty, firstFull;
     double readings = 0;
     for (int r = 0; r < repeats; ++r) {
         {
@@ -175,6 +190,7 @@ int main(int argc, char** argv) {
             ::sync();
             none_find.push_back(runChild({"find", logs, "-type", "f", "-mtime", "+2"}));
             none.push_back(measure("previous")[0]);
+            none_floor.push_back(measure("floor")[0]);
         }
         {
             // Side files: the first 21 of the folder are examined, none is one.
@@ -230,6 +246,7 @@ int main(int argc, char** argv) {
         std::printf("%-44s %10.1f %10.1f %8.2f  (%s)\n", what, ms, yardMs, ms / yardMs, yard);
     };
     row("clean-up at run end, nothing to delete", median(none), "find -mtime +2, same folder", median(none_find));
+    row("  the same beside reading and one stat each", median(none), "readdir + fstatat loop", median(none_floor));
     row("side-file clean-up, 21 of the files examined", median(side), "find -name *.log3", median(side_find));
     row("clean-up at run end, every file old", median(old), "find -mtime +2 -delete, twin", median(old_find));
     std::printf("%-44s %10.3f %10.3f %8.2f  (difference %.3f ms; folder readings in the full run: %.0f)\n",
