@@ -6,8 +6,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
@@ -49,6 +52,19 @@ struct FileEntry {
     std::uint64_t size = 0;
 };
 
+/// Which files of a folder GetFiles gives. A folder may hold many thousands
+/// of files of which a caller wants a few: the filters let the backend skip
+/// the rest without examining or ordering them. Unset filters keep all.
+struct FileQuery {
+    /// Asked of each file's name before anything else is learnt of the file.
+    std::function<bool(std::string_view name)> name;
+    /// Asked of each file the name filter kept, with its date and size.
+    std::function<bool(const FileEntry& file)> entry;
+    /// At most this many files: the first, in the enumeration order, of
+    /// those both filters keep.
+    std::size_t limit = std::numeric_limits<std::size_t>::max();
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -71,9 +87,10 @@ public:
     virtual std::uint64_t GetFileSize(const std::string& path) = 0;
     /// The file version resource of a file; "" when it has none; 53 when missing.
     virtual std::string GetFileVersion(const std::string& path) = 0;
-    /// The regular files of a folder (not sub-folders, not links), by name
-    /// compared without regard to case. Raises 76 when the folder is missing.
-    virtual std::vector<FileEntry> GetFiles(const std::string& folder) = 0;
+    /// The regular files of a folder (not sub-folders, not links) that
+    /// `query` keeps, in the enumeration order: by name compared without
+    /// regard to case (lessNoCase). Raises 76 when the folder is missing.
+    virtual std::vector<FileEntry> GetFiles(const std::string& folder, const FileQuery& query = {}) = 0;
     /// Marks a file read-only or writable (the read-only attribute).
     virtual void SetReadOnly(const std::string& path, bool readOnly) = 0;
     /// Opens a log that several processes may write at the same moment: the

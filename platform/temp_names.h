@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "run/text.h"
 
@@ -18,15 +19,13 @@ inline std::string temporaryNameOf(const std::string& name, std::uint32_t proces
 /// True for a file name made by temporaryNameOf, with or without the leading
 /// "." by which the posix backend hides its temporary INI files. Letter case
 /// is not compared, as Windows file names go.
-inline bool isTemporaryName(const std::string& name) {
-    const std::string lower = lowerAscii(name);
-    if (!endsWith(lower, ".tmp")) return false;
-    std::size_t digits = lower.size() - 4;
+inline bool isTemporaryName(std::string_view name) {
+    if (name.size() < 4 || !equalsNoCase(name.substr(name.size() - 4), ".tmp")) return false;
+    std::size_t digits = name.size() - 4;
     const std::size_t digitsEnd = digits;
-    while (digits > 0 && lower[digits - 1] >= '0' && lower[digits - 1] <= '9') --digits;
-    if (digits == digitsEnd) return false;
-    const std::size_t marker = lower.rfind(".vx", digits);
+    while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
+    if (digits == digitsEnd || digits < 3 || !equalsNoCase(name.substr(digits - 3, 3), ".vx")) return false;
     // Something must stand before ".vx": the name of the file being written.
-    return marker != std::string::npos && marker > 0 && marker + 3 == digits &&
-           !(marker == 1 && lower[0] == '.');
+    const std::size_t marker = digits - 3;
+    return marker > 0 && !(marker == 1 && name[0] == '.');
 }

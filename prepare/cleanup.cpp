@@ -13,15 +13,17 @@
 namespace {
 
 // Deletes the .log3 and .atpinf files among the first `maxExamined` files of
-// the folder; each failure is logged and the scan goes on.
-void deleteSideFiles(RunContext& ctx, const std::string& folder, int maxExamined) {
+// the folder; each failure is logged and the scan goes on. The limit counts
+// files examined, deleted or not, so only those first few are listed in order.
+void deleteSideFiles(RunContext& ctx, const std::string& folder, std::size_t maxExamined) {
     auto logError = [&](const RunError& e) {
         WriteLog(ctx, "ERR : Preprocessing : in subDeleteDownloadedFiles. " + std::to_string(e.number) + "::" +
                           e.description);
     };
     std::vector<FileEntry> files;
-    guarded([&] { files = ctx.objFSO->GetFiles(folder); }, logError);
-    int count = 0;
+    FileQuery firstFew;
+    firstFew.limit = maxExamined;
+    guarded([&] { files = ctx.objFSO->GetFiles(folder, firstFew); }, logError);
     for (const FileEntry& file : files) {
         guarded(
             [&] {
@@ -32,29 +34,27 @@ void deleteSideFiles(RunContext& ctx, const std::string& folder, int maxExamined
                 }
             },
             logError);
-        // The limit counts files examined, deleted or not.
-        if (++count >= maxExamined) break;
     }
 }
 
-// Calendar-day boundaries between the creation date and today; times of day do not count.
-std::int64_t ageInDays(const LocalTime& created, const LocalTime& today) {
-    return today.dayNumber() - created.dayNumber();
-}
-
-// Deletes, forcing, every file of the folder that `wanted` accepts at its
-// age. Nothing that fails here is worth a log line or stopping for.
-template <class Wanted>
-void deleteOldFiles(RunContext& ctx, const std::string& folder, Wanted wanted) {
+// Deletes, forcing, every file of the folder whose name `byName` accepts and
+// whose age in calendar days `byAge` accepts. The names are sifted before any
+// file is examined, and only the files to delete are put in order, so a
+// folder of many recent files costs one look at each. Nothing that fails here
+// is worth a log line or stopping for.
+void deleteOldFiles(RunContext& ctx, const std::string& folder, std::function<bool(std::string_view)> byName,
+                    std::function<bool(std::string_view name, std::int64_t age)> byAge) {
+    const std::int64_t today = ctx.sys.clock->now().dayNumber();
+    FileQuery old;
+    old.name = std::move(byName);
+    // Calendar-day boundaries between the creation date and today; times of day do not count.
+    old.entry = [&](const FileEntry& file) { return byAge(file.name, today - file.dateCreated.dayNumber()); };
     std::vector<FileEntry> files;
-    ignoreErrors([&] { files = ctx.objFSO->GetFiles(folder); });
-    const LocalTime today = ctx.sys.clock->now();
+    ignoreErrors([&] { files = ctx.objFSO->GetFiles(folder, old); });
     for (const FileEntry& file : files) {
         ignoreErrors([&] {
-            if (wanted(file, ageInDays(file.dateCreated, today))) {
-                WriteLog(ctx, "MSG : Deleting file " + file.path);
-                ctx.objFSO->DeleteFile(file.path, true);
-            }
+            WriteLog(ctx, "MSG : Deleting file " + file.path);
+            ctx.objFSO->DeleteFile(file.path, true);
         });
     }
 }
@@ -62,7 +62,7 @@ void deleteOldFiles(RunContext& ctx, const std::string& folder, Wanted wanted) {
 // A temporary file of this program that has waited past one day belongs to a
 // run that died before renaming or deleting it. Two calendar-day boundaries
 // mean at least a whole day: no running drop or INI write is that slow.
-bool leftBehind(const FileEntry& file, std::int64_t age) { return age > 1 && isTemporaryName(file.name); }
+bool leftBehind(std::string_view name, std::int64_t age) { return age > 1 && isTemporaryName(name); }
 
 }  // namespace
 
@@ -73,16 +73,17 @@ void subDeleteDownloadedFiles(RunContext& ctx) {
 
 void subdeletepreviousfiles(RunContext& ctx) {
     WriteLog(ctx, "MSG : Preprocessing : in subdeletepreviousfiles");
-    deleteOldFiles(ctx, ctx.strInstallPath + "AutomiseLogs",
-                   [](const FileEntry& file, std::int64_t age) { return age > 2 || leftBehind(file, age); });
+    deleteOldFiles(ctx, ctx.strInstallPath + "AutomiseLogs", nullptr,
+                   [](std::string_view name, std::int64_t age) { return age > 2 || leftBehind(name, age); });
     // Only the folder itself: GetFiles does not descend, so the run logs in kHVRLog stay.
-    deleteOldFiles(ctx, ctx.strInstallPath + "ApplicationLog", [](const FileEntry& file, std::int64_t age) {
-        return age > 2 && containsNoCase(file.name, "kTATCMD_");
-    });
+    deleteOldFiles(
+        ctx, ctx.strInstallPath + "ApplicationLog",
+        [](std::string_view name) { return containsNoCase(name, "kTATCMD_"); },
+        [](std::string_view, std::int64_t age) { return age > 2; });
     // Where this program writes through temporary names: drops, and the INI
     // files it changes. Nothing else there is touched, and no ".xml" is ever
     // a temporary name.
     for (const char* folder : {"HVRPostLogs", "Configuration", "kScripts"}) {
-        deleteOldFiles(ctx, ctx.strInstallPath + folder, leftBehind);
+        deleteOldFiles(ctx, ctx.strInstallPath + folder, isTemporaryName, leftBehind);
     }
 }

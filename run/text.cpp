@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/errors.h"
 
@@ -165,6 +166,26 @@ bool containsNoCase(std::string_view hay, std::string_view needle) {
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && findNoCase(a, b) == 0;
+}
+
+bool lessNoCase(std::string_view a, std::string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    // Names in one folder often share a long beginning: skip the equal bytes
+    // eight at a time before folding any.
+    std::size_t i = 0;
+    for (std::uint64_t x = 0, y = 0; i + 8 <= common; i += 8) {
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) break;
+    }
+    for (; i < common; ++i) {
+        if (a[i] == b[i]) continue;
+        const auto x = static_cast<unsigned char>(upperChar(a[i]));
+        const auto y = static_cast<unsigned char>(upperChar(b[i]));
+        if (x != y) return x < y;
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
 }
 
 std::string replaceNoCase(std::string_view text, std::string_view find, std::string_view with) {

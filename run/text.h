@@ -41,6 +41,10 @@ std::string upperAscii(std::string_view text);
 std::size_t findNoCase(std::string_view hay, std::string_view needle, std::size_t from = 0);
 bool containsNoCase(std::string_view hay, std::string_view needle);
 bool equalsNoCase(std::string_view a, std::string_view b);
+/// The order of file names in a folder listing: by their upper-case form,
+/// byte by byte (so "_" comes after the letters, as NTFS orders names), and
+/// names equal that way by their bytes. Copies nothing.
+bool lessNoCase(std::string_view a, std::string_view b);
 /// Every occurrence of `find` replaced by `with`, found without regard to case.
 std::string replaceNoCase(std::string_view text, std::string_view find, std::string_view with);
 /// Every occurrence of `find` replaced by `with`, case-sensitive.

@@ -28,7 +28,7 @@ public:
     void DeleteFile(const std::string& path, bool force) override;
     std::uint64_t GetFileSize(const std::string& path) override;
     std::string GetFileVersion(const std::string& path) override;
-    std::vector<FileEntry> GetFiles(const std::string& folder) override;
+    std::vector<FileEntry> GetFiles(const std::string& folder, const FileQuery& query = {}) override;
     void SetReadOnly(const std::string& path, bool readOnly) override;
     /// Holds a shared flock on the log while the stream is open; only a
     /// process that gets the exclusive lock (so nobody else has the log open)

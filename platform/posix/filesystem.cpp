@@ -10,16 +10,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <strings.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "platform/errors.h"
 #include "platform/buffered_stream.h"
+#include "platform/file_order.h"
 #include "platform/posix/backends.h"
 #include "platform/posix/fd.h"
 #include "platform/path_components.h"
+#include "platform/posix/folder_index.h"
 #include "platform/posix/machine.h"
 #include "run/text.h"
 
@@ -158,12 +159,6 @@ void copyBytes(int in, int out, const std::string& target) {
 
 void copyInto(int in, const struct stat& src, const std::string& to, bool overwrite);
 
-bool lessNoCase(const std::string& a, const std::string& b) {
-    // NTFS orders names by their upper-case form ("A_B" after "AAB"), so fold upwards.
-    const std::string ua = upperAscii(a), ub = upperAscii(b);
-    return ua != ub ? ua < ub : a < b;
-}
-
 }  // namespace
 
 bool PosixFileSystem::FolderExists(const std::string& path) { return isFolder(mapPath(path)); }
@@ -253,12 +248,29 @@ void PosixFileSystem::MoveFile(const std::string& source, const std::string& tar
 }
 
 void PosixFileSystem::DeleteFile(const std::string& path, bool force) {
-    const std::string host = mapPath(path);
-    struct stat st {};
-    // lstat: a link is removed as a link and its target never looked at.
-    if (::lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) throw runError(err::FileNotFound);
-    if (S_ISREG(st.st_mode) && isReadOnly(st) && !force) throw runError(err::PermissionDenied);
-    if (::unlink(host.c_str()) != 0) raise(errno, host);
+    std::string host = force ? spelledPath(path) : mapPath(path);
+    if (!force) {
+        struct stat st {};
+        // lstat: a link is removed as a link and its target never looked at.
+        if (::lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) throw runError(err::FileNotFound);
+        if (S_ISREG(st.st_mode) && isReadOnly(st)) throw runError(err::PermissionDenied);
+    }
+    // unlink removes a link itself, and refuses a folder (EISDIR): there is no
+    // file of that name. A forced deletion tries the name as spelled first, so
+    // a clean-up of many files asks for each once.
+    for (bool mapped = !force;;) {
+        if (::unlink(host.c_str()) == 0) return;
+        const int error = errno;
+        if (!mapped && (error == ENOENT || error == ENOTDIR)) {
+            mapped = true;
+            if (std::string other = mapPath(path); other != host) {
+                host = std::move(other);
+                continue;
+            }
+        }
+        if (error == ENOENT || error == ENOTDIR || error == EISDIR) throw runError(err::FileNotFound);
+        raise(error, host);
+    }
 }
 
 std::uint64_t PosixFileSystem::GetFileSize(const std::string& path) {
@@ -283,31 +295,80 @@ std::string PosixFileSystem::GetFileVersion(const std::string& path) {
     return "";  // no other file here carries a version resource
 }
 
-std::vector<FileEntry> PosixFileSystem::GetFiles(const std::string& folder) {
+std::vector<FileEntry> PosixFileSystem::GetFiles(const std::string& folder, const FileQuery& query) {
     const std::string host = mapPath(folder);
-    DIR* dir = ::opendir(host.c_str());
-    if (dir == nullptr) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(host.c_str()), ::closedir);
+    if (!listing) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR) throw runError(err::PathNotFound);
         raise(error, host);
     }
+    DIR* const dir = listing.get();
     const std::string prefix = endsWith(folder, "\\") ? folder : folder + "\\";
-    std::vector<FileEntry> files;
-    while (const dirent* entry = ::readdir(dir)) {
+
+    // A file while the folder is read: its name, kept in `names` with a NUL
+    // after it, and once it is examined its date and size. Full entries are
+    // made only for the files chosen.
+    struct Found {
+        std::size_t offset = 0, length = 0;
+        bool examined = false;
+        LocalTime date;
+        std::uint64_t size = 0;
+    };
+    std::string names;
+    std::vector<Found> found;
+    const auto nameOf = [&](const Found& f) { return std::string_view(names.data() + f.offset, f.length); };
+    // Learns the date and size of `f`; false when it is no regular file (any longer).
+    const auto examine = [&](Found& f) {
         struct stat st {};
-        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (!S_ISREG(st.st_mode)) continue;
-        FileEntry file;
-        file.name = entry->d_name;
-        file.path = prefix + file.name;
+        if (::fstatat(::dirfd(dir), names.c_str() + f.offset, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+            return false;
+        }
         // Linux keeps no creation time that can be set; the last change stands in.
-        file.dateCreated = localTimeOf(st.st_mtime);
-        file.size = static_cast<std::uint64_t>(st.st_size);
-        files.push_back(std::move(file));
+        f.date = localTimeOf(st.st_mtime);
+        f.size = static_cast<std::uint64_t>(st.st_size);
+        f.examined = true;
+        return true;
+    };
+    FileEntry shown;  // what the entry filter is shown, its buffers used again
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;
+        const std::string_view name(entry->d_name);
+        if (query.name && !query.name(name)) continue;
+        Found f;
+        f.offset = names.size();
+        f.length = name.size();
+        names.append(name).push_back('\0');
+        // Without an entry filter only the files chosen are examined, after the choice.
+        if (entry->d_type == DT_UNKNOWN || query.entry) {
+            if (!examine(f)) {
+                names.resize(f.offset);
+                continue;
+            }
+        }
+        if (query.entry) {
+            shown.name.assign(name);
+            shown.path.assign(prefix).append(name);
+            shown.dateCreated = f.date;
+            shown.size = f.size;
+            if (!query.entry(shown)) {
+                names.resize(f.offset);
+                continue;
+            }
+        }
+        found.push_back(f);
     }
-    ::closedir(dir);
-    std::sort(files.begin(), files.end(),
-              [](const FileEntry& a, const FileEntry& b) { return lessNoCase(a.name, b.name); });
+    keepFirstByName(found, query.limit, nameOf);
+    std::vector<FileEntry> files;
+    files.reserve(found.size());
+    for (Found& f : found) {
+        if (!f.examined && !examine(f)) continue;
+        FileEntry& file = files.emplace_back();
+        file.name = nameOf(f);
+        file.path = prefix + file.name;
+        file.dateCreated = f.date;
+        file.size = f.size;
+    }
     return files;
 }
 
@@ -361,20 +422,7 @@ namespace {
 std::string matchAt(int dir, const std::string& component) {
     struct stat st {};
     if (::fstatat(dir, component.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return component;
-    Fd copy{::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (copy.fd < 0) return component;
-    DIR* listing = ::fdopendir(copy.fd);
-    if (listing == nullptr) return component;
-    copy.release();
-    std::string found = component;
-    while (const dirent* entry = ::readdir(listing)) {
-        if (::strcasecmp(entry->d_name, component.c_str()) == 0) {
-            found = entry->d_name;
-            break;
-        }
-    }
-    ::closedir(listing);
-    return found;
+    return otherCaseIn(dir, component).value_or(component);
 }
 
 // The folder a confined path's file lies in, held open, and the file's name there.

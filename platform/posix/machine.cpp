@@ -1,15 +1,20 @@
 // Machine-root path mapping for the posix backend.
-// May contain: POSIX calls (opendir, stat), no program logic.
+// May contain: POSIX calls (open, stat), no program logic.
 #include "platform/posix/machine.h"
 
-#include <dirent.h>
-#include <strings.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <optional>
+#include <string_view>
 #include <vector>
+
+#include "platform/posix/folder_index.h"
 
 namespace {
 
@@ -23,21 +28,23 @@ bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-// The entry of `folder` whose name equals `component` without regard to case;
-// an exact match wins, so two names differing only in case stay reachable.
-std::string matchComponent(const std::string& folder, const std::string& component) {
-    const std::string exact = folder == "/" ? "/" + component : folder + "/" + component;
-    if (exists(exact)) return component;
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return component;
-    std::string found = component;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (::strcasecmp(entry->d_name, component.c_str()) == 0) {
-            found = entry->d_name;
-            break;
-        }
+std::string joined(const std::string& folder, const std::string& name) {
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+// The entry of `folder` whose name equals `component` without regard to case,
+// for a component not found as spelled; nothing when there is none.
+std::optional<std::string> matchComponent(const std::string& folder, const std::string& component) {
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return std::nullopt;
+    std::optional<std::string> found;
+    try {
+        found = otherCaseIn(dir, component);
+    } catch (...) {
+        ::close(dir);
+        throw;
     }
-    ::closedir(dir);
+    ::close(dir);
     return found;
 }
 
@@ -52,39 +59,72 @@ std::string machineRoot() {
 
 std::string registryFilePath() { return machineRoot() + "/system.reg"; }
 
-std::string mapPath(const std::string& windowsPath) {
-    std::string rest = windowsPath;
+namespace {
+
+// A Windows path taken apart: the host folder of its drive and the components
+// below it (views into the path), with "." and empty ones dropped and ".." applied.
+struct Spelled {
+    std::string base;
+    std::vector<std::string_view> parts;
+};
+
+Spelled spelled(std::string_view windowsPath) {
     char drive = 'c';
-    if (rest.size() >= 2 && rest[1] == ':' &&
-        ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z'))) {
-        drive = static_cast<char>(rest[0] | 0x20);
-        rest = rest.substr(2);
+    if (windowsPath.size() >= 2 && windowsPath[1] == ':' &&
+        ((windowsPath[0] >= 'A' && windowsPath[0] <= 'Z') || (windowsPath[0] >= 'a' && windowsPath[0] <= 'z'))) {
+        drive = static_cast<char>(windowsPath[0] | 0x20);
+        windowsPath.remove_prefix(2);
     }
-    const std::string root = machineRoot();
-    std::string base = root + "/drive_" + drive;
-    if (drive == 'z' && !isDirectory(base)) base = "/";
-
-    std::vector<std::string> parts;
-    std::string current;
-    auto flush = [&] {
-        if (current.empty() || current == ".") {
-        } else if (current == "..") {
-            if (!parts.empty()) parts.pop_back();
+    Spelled out;
+    out.base = machineRoot() + "/drive_" + drive;
+    if (drive == 'z' && !isDirectory(out.base)) out.base = "/";
+    while (!windowsPath.empty()) {
+        const std::size_t end = std::min(windowsPath.find_first_of("\\/"), windowsPath.size());
+        const std::string_view part = windowsPath.substr(0, end);
+        windowsPath.remove_prefix(std::min(end + 1, windowsPath.size()));
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (!out.parts.empty()) out.parts.pop_back();
         } else {
-            parts.push_back(current);
+            out.parts.push_back(part);
         }
-        current.clear();
-    };
-    for (char c : rest) {
-        if (c == '\\' || c == '/') flush();
-        else current += c;
     }
-    flush();
+    return out;
+}
 
-    std::string path = base;
-    for (const auto& part : parts) {
-        const std::string name = matchComponent(path, part);
-        path = (path == "/") ? "/" + name : path + "/" + name;
+std::string joinedAll(const Spelled& path) {
+    std::string out = path.base;
+    for (const std::string_view part : path.parts) {
+        if (out != "/") out += '/';
+        out += part;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string spelledPath(const std::string& windowsPath) { return joinedAll(spelled(windowsPath)); }
+
+std::string mapPath(const std::string& windowsPath) {
+    const Spelled given = spelled(windowsPath);
+    // The path as spelled, when it exists, is the answer with one look:
+    // an exact match wins at every component.
+    const std::string exact = joinedAll(given);
+    if (given.parts.empty() || exists(exact)) return exact;
+    std::string path = given.base;
+    for (std::size_t i = 0; i < given.parts.size(); ++i) {
+        const std::string part(given.parts[i]);
+        if (exists(joined(path, part))) {
+            path = joined(path, part);
+            continue;
+        }
+        const std::optional<std::string> other = matchComponent(path, part);
+        if (!other) {
+            // Below a component that does not exist nothing can: the rest stays as spelled.
+            for (; i < given.parts.size(); ++i) path = joined(path, std::string(given.parts[i]));
+            break;
+        }
+        path = joined(path, *other);
     }
     return path;
 }

@@ -17,6 +17,12 @@ std::string machineRoot();
 /// drive is taken on drive C:.
 std::string mapPath(const std::string& windowsPath);
 
+/// The path of this system that `windowsPath` names as it is spelled, letter
+/// case untouched: what mapPath gives whenever that path exists. For a
+/// caller whose own call on it tells whether it exists, and that maps the
+/// path only when it names nothing.
+std::string spelledPath(const std::string& windowsPath);
+
 /// The reverse mapping, for paths of this system that the program must show
 /// as Windows paths (its own folder, for example): below <root>/drive_x it is
 /// "X:\...", anything else is "Z:\..." with "/" turned into "\".

@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "platform/buffered_stream.h"
 #include "platform/errors.h"
+#include "platform/file_order.h"
 #include "platform/path_components.h"
 #include "run/text.h"
 
@@ -161,12 +163,6 @@ std::unique_ptr<TextStream> openStream(const std::string& path, bool forReading,
     return std::make_unique<Win32TextStream>(file, forReading);
 }
 
-bool lessNoCase(const std::string& a, const std::string& b) {
-    // NTFS orders names by their upper-case form ("A_B" after "AAB"), so fold upwards.
-    const std::string ua = upperAscii(a), ub = upperAscii(b);
-    return ua != ub ? ua < ub : a < b;
-}
-
 }  // namespace
 
 bool Win32FileSystem::FolderExists(const std::string& path) { return isFolderAttr(attributesOf(path)); }
@@ -272,7 +268,7 @@ std::string Win32FileSystem::GetFileVersion(const std::string& path) {
     return text;
 }
 
-std::vector<FileEntry> Win32FileSystem::GetFiles(const std::string& folder) {
+std::vector<FileEntry> Win32FileSystem::GetFiles(const std::string& folder, const FileQuery& query) {
     if (!FolderExists(folder)) throw runError(err::PathNotFound);
     const std::string prefix = endsWith(folder, "\\") ? folder : folder + "\\";
     std::vector<FileEntry> files;
@@ -283,18 +279,21 @@ std::vector<FileEntry> Win32FileSystem::GetFiles(const std::string& folder) {
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES) return files;  // an empty drive root
         throw errorFor(code);
     }
+    const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> closer(find, ::FindClose);
+    // The listing hands over each file's date and size with its name: there
+    // is nothing to spare by asking later, only the ordering of the rest.
     do {
         if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) continue;
+        if (query.name && !query.name(found.cFileName)) continue;
         FileEntry file;
         file.name = found.cFileName;
         file.path = prefix + file.name;
         file.dateCreated = localTimeOf(found.ftCreationTime);
         file.size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        if (query.entry && !query.entry(file)) continue;
         files.push_back(std::move(file));
     } while (::FindNextFileA(find, &found));
-    ::FindClose(find);
-    std::sort(files.begin(), files.end(),
-              [](const FileEntry& a, const FileEntry& b) { return lessNoCase(a.name, b.name); });
+    keepFirstByName(files, query.limit, [](const FileEntry& f) { return std::string_view(f.name); });
     return files;
 }
 

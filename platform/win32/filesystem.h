@@ -16,8 +16,10 @@
 /// - appending goes to the end of the file for every write;
 /// - a read-only file refuses writing and deletion, unless deletion is forced;
 /// - GetFiles lists the regular files of a folder (no folders, no reparse
-///   points) with their creation time in local time, sorted by name without
-///   regard to case (names compared in upper case, as NTFS orders them);
+///   points) with their creation time in local time, in the order of names
+///   compared without regard to case (in upper case, as NTFS orders them);
+///   FindFirstFileA/FindNextFileA hand over each file's date and size with
+///   its name, so only the ordering is left to spare;
 /// - the confined operations open every folder below the given one and the
 ///   file itself with FILE_FLAG_OPEN_REPARSE_POINT, so a junction or link is
 ///   opened as itself and refused by its FILE_ATTRIBUTE_REPARSE_POINT; the
@@ -38,7 +40,7 @@ public:
     void DeleteFile(const std::string& path, bool force) override;
     std::uint64_t GetFileSize(const std::string& path) override;
     std::string GetFileVersion(const std::string& path) override;
-    std::vector<FileEntry> GetFiles(const std::string& folder) override;
+    std::vector<FileEntry> GetFiles(const std::string& folder, const FileQuery& query = {}) override;
     void SetReadOnly(const std::string& path, bool readOnly) override;
     /// Every writer opens the log for appending with all sharing; a log is cut
     /// only through a handle that refuses to share writing, which the system

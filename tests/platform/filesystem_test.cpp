@@ -195,7 +195,8 @@ TEST_F(FileSystemTest, DeleteReadOnlyNeedsForce) {
     fsys.SetReadOnly("C:\\ro.txt", true);
     EXPECT_EQ(errorOf([&] { fsys.DeleteFile("C:\\RO.txt", false); }), err::PermissionDenied);
     EXPECT_TRUE(box.exists("C:\\ro.txt"));
-    fsys.DeleteFile("C:\\ro.txt", true);
+    // Forced, the name is tried as spelled first and then matched without regard to case.
+    fsys.DeleteFile("C:\\Ro.TXT", true);
     EXPECT_FALSE(box.exists("C:\\ro.txt"));
 
     box.writeFile("C:\\rw.txt", "x");
@@ -212,6 +213,13 @@ TEST_F(FileSystemTest, DeletingALinkLeavesItsTarget) {
     fsys.DeleteFile("C:\\link.txt", false);
     EXPECT_FALSE(fs::is_symlink(box.root() + "/drive_c/link.txt"));
     EXPECT_EQ(box.readFile("C:\\target.txt"), "precious");
+
+    // Forced too, a link to a folder goes and the folder stays.
+    fs::create_symlink(box.root() + "/drive_c/folder", box.root() + "/drive_c/dirlink");
+    box.makeFolder("C:\\folder");
+    fsys.DeleteFile("C:\\DirLink", true);
+    EXPECT_FALSE(fs::is_symlink(box.root() + "/drive_c/dirlink"));
+    EXPECT_TRUE(fs::is_directory(box.root() + "/drive_c/folder"));
 
     // A dangling link is still a link that can go.
     fs::create_symlink(box.root() + "/nowhere", box.root() + "/drive_c/dangling");

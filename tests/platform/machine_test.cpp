@@ -6,6 +6,8 @@
 
 #include <filesystem>
 
+#include "platform/posix/backends.h"
+#include "platform/posix/folder_index.h"
 #include "platform/posix/machine.h"
 #include "support/test_support.h"
 
@@ -25,6 +27,76 @@ TEST(MachinePaths, ExactSpellingWinsOverAnotherCase) {
     fs::create_directories(box.root() + "/drive_c/Logs");
     EXPECT_EQ(mapPath("C:\\Logs"), box.root() + "/drive_c/Logs");
     EXPECT_EQ(mapPath("C:\\logs"), box.root() + "/drive_c/logs");
+}
+
+namespace {
+
+// Runs `change` in a child process: a writer other than this process's backend.
+template <class Change>
+void byAnotherProcess(Change change) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        change();
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
+
+// A folder is read once, for the first name missing in it; after that its
+// kept names answer, and they follow every change, whoever makes it: a name
+// another process creates in another case is found, one it renames or
+// removes is never given, and a folder put in place of the old one is read
+// afresh.
+TEST(MachinePaths, NamesOfAFolderAreReadOnceAndFollowEveryChange) {
+    Sandbox box;
+    PosixFileSystem fsys;
+    const std::string drop = box.root() + "/drive_c/Drop";
+    const std::uint64_t before = folderReadings();
+    // The drive, where "Drop" is missing at first, then Drop, where each name is.
+    for (int i = 0; i < 300; ++i) box.writeFile("C:\\Drop\\waiting_" + std::to_string(i) + ".xml", "x");
+    EXPECT_EQ(folderReadings(), before + 2);
+    EXPECT_EQ(mapPath("C:\\DROP\\New0.xml"), drop + "/New0.xml");
+    for (int i = 0; i < 50; ++i) {
+        const std::string name = "C:\\Drop\\New" + std::to_string(i) + ".xml";
+        fsys.CreateTextFile(name + ".vx1.tmp", true)->WriteLine("<r/>");
+        fsys.MoveFile(name + ".vx1.tmp", name, false);
+    }
+    EXPECT_EQ(mapPath("C:\\Drop\\WAITING_7.XML"), drop + "/waiting_7.xml");
+    EXPECT_EQ(mapPath("C:\\drop\\new49.XML"), drop + "/New49.xml");
+    EXPECT_EQ(folderReadings(), before + 2);
+
+    byAnotherProcess([&] { std::ofstream(drop + "/OTHER.TXT") << "theirs"; });
+    EXPECT_EQ(mapPath("C:\\Drop\\other.txt"), drop + "/OTHER.TXT");
+    EXPECT_TRUE(fsys.FileExists("C:\\Drop\\Other.Txt"));
+    byAnotherProcess([&] { fs::rename(drop + "/OTHER.TXT", drop + "/Moved.txt"); });
+    EXPECT_EQ(mapPath("C:\\Drop\\other.txt"), drop + "/other.txt");
+    EXPECT_EQ(mapPath("C:\\Drop\\MOVED.TXT"), drop + "/Moved.txt");
+    byAnotherProcess([&] { fs::remove(drop + "/Moved.txt"); });
+    EXPECT_EQ(mapPath("C:\\Drop\\moved.txt"), drop + "/moved.txt");
+    EXPECT_FALSE(fsys.FileExists("C:\\Drop\\MOVED.TXT"));
+    EXPECT_EQ(folderReadings(), before + 2);
+
+    // Two names that differ in case only: the one spelled wins, the other stays reachable.
+    byAnotherProcess([&] { std::ofstream(drop + "/twin.txt") << "lower"; });
+    byAnotherProcess([&] { std::ofstream(drop + "/TWIN.TXT") << "upper"; });
+    EXPECT_EQ(mapPath("C:\\Drop\\TWIN.TXT"), drop + "/TWIN.TXT");
+    byAnotherProcess([&] { fs::remove(drop + "/TWIN.TXT"); });
+    EXPECT_EQ(mapPath("C:\\Drop\\TWIN.TXT"), drop + "/twin.txt");
+
+    // The folder itself swapped for another of the same name.
+    byAnotherProcess([&] {
+        fs::rename(drop, box.root() + "/drive_c/Drop.old");
+        fs::create_directory(drop);
+        std::ofstream(drop + "/Fresh.txt") << "new";
+    });
+    EXPECT_EQ(mapPath("C:\\Drop\\fresh.txt"), drop + "/Fresh.txt");
+    EXPECT_EQ(mapPath("C:\\Drop\\waiting_7.XML"), drop + "/waiting_7.XML");
+    EXPECT_EQ(folderReadings(), before + 3);
 }
 
 TEST(MachinePaths, SeparatorsDotsAndDrives) {

@@ -2,12 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <filesystem>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/errors.h"
 #include "prepare/cleanup.h"
+#include "run/text.h"
 #include "support/test_support.h"
 
 namespace {
@@ -131,6 +135,38 @@ TEST(DeleteDownloadedFiles, EachFolderHasItsOwnScanLimit) {
     }
     EXPECT_TRUE(run.sandbox.exists(kProcessed + "\\a0.txt"));
     EXPECT_EQ(run.count("MSG : Preprocessing : Deleting file :: "), 51);
+}
+
+// Only the first files are ordered, the rest merely set apart: the files
+// examined must still be exactly the first 21 of the whole folder's order.
+TEST(DeleteDownloadedFiles, TheFilesExaminedAreTheFirstOfALargeFolder) {
+    CleanupRun run;
+    std::mt19937 random(20261207);
+    std::vector<std::string> names;
+    for (int i = 0; i < 400; ++i) {
+        std::string name;
+        for (int k = 0; k < 3; ++k) name += "aB_c"[random() % 4];
+        name += std::to_string(i) + (i % 3 == 0 ? ".LOG3" : i % 3 == 1 ? ".atpinf" : ".atz");
+        names.push_back(name);
+        run.sandbox.writeFile(kProcessed + "\\" + name, "x");
+    }
+
+    subDeleteDownloadedFiles(*run.ctx);
+
+    std::vector<std::string> order = names;
+    std::sort(order.begin(), order.end(), [](const std::string& a, const std::string& b) {
+        const std::string ua = upperAscii(a), ub = upperAscii(b);
+        return ua != ub ? ua < ub : a < b;
+    });
+    const std::set<std::string> examined(order.begin(), order.begin() + 21);
+    int deleted = 0;
+    for (const std::string& name : names) {
+        const bool side = !endsWith(name, ".atz");
+        const bool gone = side && examined.count(name) > 0;
+        EXPECT_EQ(run.sandbox.exists(kProcessed + "\\" + name), !gone) << name;
+        deleted += gone ? 1 : 0;
+    }
+    EXPECT_EQ(run.count("MSG : Preprocessing : Deleting file :: "), deleted);
 }
 
 TEST(DeleteDownloadedFiles, MissingFolderIsLoggedAndTheOtherStillCleaned) {

@@ -43,7 +43,9 @@ public:
     void DeleteFile(const std::string& p, bool f) override { real_.DeleteFile(p, f); }
     std::uint64_t GetFileSize(const std::string& p) override { return real_.GetFileSize(p); }
     std::string GetFileVersion(const std::string& p) override { return real_.GetFileVersion(p); }
-    std::vector<FileEntry> GetFiles(const std::string& f) override { return real_.GetFiles(f); }
+    std::vector<FileEntry> GetFiles(const std::string& f, const FileQuery& q = {}) override {
+        return real_.GetFiles(f, q);
+    }
     void SetReadOnly(const std::string& p, bool r) override { real_.SetReadOnly(p, r); }
     std::unique_ptr<TextStream> OpenSharedLog(const std::string& p, std::uint64_t s) override {
         return real_.OpenSharedLog(p, s);

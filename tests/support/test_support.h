@@ -151,7 +151,9 @@ public:
     void DeleteFile(const std::string& path, bool force) override { real_.DeleteFile(path, force); }
     std::uint64_t GetFileSize(const std::string& path) override { return real_.GetFileSize(path); }
     std::string GetFileVersion(const std::string& path) override { return real_.GetFileVersion(path); }
-    std::vector<FileEntry> GetFiles(const std::string& folder) override { return real_.GetFiles(folder); }
+    std::vector<FileEntry> GetFiles(const std::string& folder, const FileQuery& query = {}) override {
+        return real_.GetFiles(folder, query);
+    }
     void SetReadOnly(const std::string& path, bool readOnly) override { real_.SetReadOnly(path, readOnly); }
     std::unique_ptr<TextStream> OpenSharedLog(const std::string& path, std::uint64_t restartSize) override {
         return real_.OpenSharedLog(path, restartSize);
