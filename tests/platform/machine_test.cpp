@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/posix/backends.h"
 #include "platform/posix/folder_index.h"
