@@ -8,62 +8,17 @@
 
 namespace {
 
-// The real file system, with a few calls made to fail or lie on purpose.
-class FlakyFileSystem : public FileSystem {
+// The real file system, noting every rename; the tests make calls fail or
+// lie through its switch.
+class FlakyFileSystem : public ForwardingFileSystem {
 public:
-    explicit FlakyFileSystem(FileSystem& real) : real_(real) {}
-    int failMoves = 0;             // the next n MoveFile calls raise 70
-    int hideTargets = 0;           // the next n FileExists calls on HVRPostLogs answer false
+    using ForwardingFileSystem::ForwardingFileSystem;
     std::vector<std::string> moves;
 
-    bool FolderExists(const std::string& p) override { return real_.FolderExists(p); }
-    bool FileExists(const std::string& p) override {
-        if (hideTargets > 0 && p.find("HVRPostLogs") != std::string::npos) {
-            --hideTargets;
-            return false;
-        }
-        return real_.FileExists(p);
-    }
-    void CreateFolder(const std::string& p) override { real_.CreateFolder(p); }
-    std::unique_ptr<TextStream> CreateTextFile(const std::string& p, bool o) override {
-        return real_.CreateTextFile(p, o);
-    }
-    std::unique_ptr<TextStream> OpenTextFile(const std::string& p, IOMode m, bool c) override {
-        return real_.OpenTextFile(p, m, c);
-    }
-    void CopyFile(const std::string& s, const std::string& t, bool o) override { real_.CopyFile(s, t, o); }
     void MoveFile(const std::string& s, const std::string& t, bool r) override {
         moves.push_back(s + " > " + t);
-        if (failMoves > 0) {
-            --failMoves;
-            throw runError(err::PermissionDenied);
-        }
-        real_.MoveFile(s, t, r);
+        ForwardingFileSystem::MoveFile(s, t, r);
     }
-    void DeleteFile(const std::string& p, bool f) override { real_.DeleteFile(p, f); }
-    std::uint64_t GetFileSize(const std::string& p) override { return real_.GetFileSize(p); }
-    std::string GetFileVersion(const std::string& p) override { return real_.GetFileVersion(p); }
-    std::vector<FileEntry> GetFiles(const std::string& f) override { return real_.GetFiles(f); }
-    void SetReadOnly(const std::string& p, bool r) override { real_.SetReadOnly(p, r); }
-    std::unique_ptr<TextStream> OpenSharedLog(const std::string& p, std::uint64_t s) override {
-        return real_.OpenSharedLog(p, s);
-    }
-    bool FileExistsInside(const std::string& f, const std::string& p) override { return real_.FileExistsInside(f, p); }
-    std::unique_ptr<TextStream> OpenInside(const std::string& f, const std::string& p) override {
-        return real_.OpenInside(f, p);
-    }
-    void RewriteInside(const std::string& f, const std::string& p, const std::string& t) override {
-        real_.RewriteInside(f, p, t);
-    }
-    void CopyOutOf(const std::string& f, const std::string& p, const std::string& t, bool o) override {
-        real_.CopyOutOf(f, p, t, o);
-    }
-    void DeleteInside(const std::string& f, const std::string& p, bool force) override {
-        real_.DeleteInside(f, p, force);
-    }
-
-private:
-    FileSystem& real_;
 };
 
 TEST(Drop, NameCarriesTheSecondsTwiceAndTheFileMovesOver) {
@@ -106,7 +61,7 @@ TEST(Drop, InterruptedBetweenCopyAndRenameLeavesNothingBehind) {
     ReportRun run;
     FlakyFileSystem flaky(run.fs);
     run.ctx->objFSO = &flaky;
-    flaky.failMoves = 1;
+    flaky.failCall("MoveFile");
     try {
         subDropRecord(*run.ctx, "wpdcmatztempexecst", "<a/>", "[Template_Execution_Status]");
         ADD_FAILURE() << "the failed rename was not raised";
@@ -142,7 +97,8 @@ TEST(Drop, NameTakenAtTheLastMomentIsNotReplaced) {
     run.sandbox.writeFile("C:\\Agent\\HVRPostLogs\\" + taken, "<waiting/>\r\n");
     FlakyFileSystem flaky(run.fs);
     run.ctx->objFSO = &flaky;
-    flaky.hideTargets = 1;
+    // The name looks free when asked, once.
+    flaky.failCall("FileExists", CallFault().onPath("HVRPostLogs"));
     subDropRecord(*run.ctx, "wpdcmatztempexecst", "<new/>", "[Template_Execution_Status]");
     EXPECT_EQ(run.drop(taken), "<waiting/>\r\n");
     EXPECT_EQ(run.drop("wpdcmatztempexecst_N_33_1207202610153131.xml"), "<new/>\r\n");

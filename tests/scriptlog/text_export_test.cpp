@@ -157,11 +157,11 @@ TEST(FailureCounters, ThousandsOfFailuresWriteTheFileOnce) {
     run.setCounter("Action 3", "1");
     expectedLines[3] = ParserRun::writtenLine("2", "Action 3");
     expectedLines[1003] = ParserRun::writtenLine("3", "Action 3");
-    const int writesBefore = run.counting.writes;
-    const int readsBefore = run.counting.reads;
+    const int writesBefore = run.counting.writes();
+    const int readsBefore = run.counting.reads();
     run.parse(exportLines(rows));
-    EXPECT_EQ(run.counting.writes - writesBefore, 1);
-    EXPECT_EQ(run.counting.reads - readsBefore, 1000);
+    EXPECT_EQ(run.counting.writes() - writesBefore, 1);
+    EXPECT_EQ(run.counting.reads() - readsBefore, 1000);
     EXPECT_EQ(run.ctx->strActionDescList, expectedList);
     EXPECT_EQ(run.counterLines(), expectedLines);
     EXPECT_EQ(run.counter("Action 499"), "2");
