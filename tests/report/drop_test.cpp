@@ -1,6 +1,9 @@
 // The drop folder: names, content, never a half-written or replaced record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "platform/errors.h"
 #include "report/webpost.h"
 #include "report_fixture.h"
@@ -104,6 +107,52 @@ TEST(Drop, NameTakenAtTheLastMomentIsNotReplaced) {
     EXPECT_EQ(run.drop("wpdcmatztempexecst_N_33_1207202610153131.xml"), "<new/>\r\n");
     EXPECT_EQ(run.drops().size(), 2u);
     EXPECT_TRUE(run.filesIn("AutomiseLogs").empty());
+}
+
+// Whichever one file-system call of a drop fails, the drop folder never
+// holds part of a record: no "*.xml" that is not whole, no partial copy left
+// beside them; and the next drop goes through.
+TEST(Drop, NoFailedCallLeavesPartOfARecordInTheDropFolder) {
+    const std::string record = "<a>" + std::string(300000, 'x') + "</a>";
+    const auto drop = [&](RunContext& ctx, const std::string& xml) {
+        return errorOf([&] { subDropRecord(ctx, "wpdcmatztempexecst", xml, "[Template_Execution_Status]"); });
+    };
+    std::map<std::string, int, std::less<>> made;
+    {
+        ReportRun run;
+        ForwardingFileSystem counting(run.fs);
+        run.ctx->objFSO = &counting;
+        ASSERT_EQ(drop(*run.ctx, record), 0);
+        made = counting.callCounts();
+    }
+    int raised = 0;
+    for (const auto& [call, times] : made) {
+        if (call == "AtEndOfStream") continue;  // cannot fail
+        for (int n = 1; n <= times; ++n) {
+            SCOPED_TRACE(call + " #" + std::to_string(n));
+            ReportRun run;
+            ForwardingFileSystem flaky(run.fs);
+            flaky.failCall(call, CallFault().nth(n));
+            run.ctx->objFSO = &flaky;
+            raised += drop(*run.ctx, record) != 0 ? 1 : 0;
+            for (const auto& name : run.drops()) {
+                EXPECT_TRUE(endsWith(name, ".xml")) << name;
+                EXPECT_EQ(run.drop(name), record + "\r\n") << name;
+            }
+            const std::size_t before = run.drops().size();
+            run.ctx->objFSO = &run.fs;
+            ASSERT_EQ(drop(*run.ctx, "<b/>"), 0);
+            const auto after = run.drops();
+            ASSERT_EQ(after.size(), before + 1);
+            EXPECT_EQ(std::count_if(after.begin(), after.end(), [&](const std::string& name) {
+                          return run.drop(name) == "<b/>\r\n";
+                      }), 1);
+        }
+    }
+    // The copy, the rename and the writing of the staging file were among
+    // the calls failed, and their failures reached the caller.
+    EXPECT_GE(made.count("CopyOutOf") + made.count("MoveFile") + made.count("WriteLine"), 3u);
+    EXPECT_GE(raised, 3);
 }
 
 TEST(PlaceIntoPostLogs, NeverReplacesAWaitingDrop) {

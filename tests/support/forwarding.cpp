@@ -39,6 +39,11 @@ int FailSwitch::calls(std::string_view call) const {
     return it == calls_.end() ? 0 : it->second;
 }
 
+std::map<std::string, int, std::less<>> FailSwitch::callCounts() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+}
+
 void FailSwitch::count(std::string_view call) {
     std::lock_guard lock(mutex_);
     const auto it = calls_.find(call);

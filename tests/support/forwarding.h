@@ -86,6 +86,9 @@ public:
     void failCall(const std::string& call, const CallFault& fault = CallFault());
     /// How often `call` was made through this wrapper, failed calls included.
     int calls(std::string_view call) const;
+    /// Every call made so far, by name, with how often it was made: a test
+    /// can run an operation once, then again failing each of its calls in turn.
+    std::map<std::string, int, std::less<>> callCounts() const;
 
 protected:
     explicit FailSwitch(std::initializer_list<const char*> canFail);
