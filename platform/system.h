@@ -20,4 +20,9 @@ public:
 /// The real backends of this platform, for the program started with
 /// `argc`/`argv` (the posix backend takes its command line from them; the
 /// Win32 backend asks the system for the raw command line instead).
+/// Making them is cheap and starts nothing: each backend defers its heavy
+/// start-up (the COM apartment, a DLL, the system bus, a child process) to
+/// the first call that needs it, so a run that ends early never pays for it,
+/// and the tests build their real platform with this same factory. The posix
+/// processes backend reads the machine root (VORBEX_MACHINE) when it is made.
 std::unique_ptr<SystemPlatform> makeSystemPlatform(int argc, char** argv);

@@ -19,6 +19,10 @@
 
 namespace {
 
+// No backend enters a COM apartment, loads a DLL or starts a process when it
+// is made: COM starts with the first object created (win32::ensureComApartment),
+// on the thread that creates it, so only the runs and tests that need an XML
+// document or the webpost object start it, and none before main().
 class Win32SystemPlatform : public SystemPlatform {
 public:
     Win32SystemPlatform() {

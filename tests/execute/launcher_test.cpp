@@ -21,7 +21,6 @@
 #include "execute/launcher.h"
 #include "execute/script_run.h"
 #include "platform/posix/machine.h"
-#include "platform/posix/processes.h"
 #include "support/test_support.h"
 
 namespace {
@@ -32,12 +31,15 @@ const std::string kStandIn = VORBEX_BINARY_DIR "/atcmd-standin";
 
 // The real backend, except that creation returns only once the child has
 // ended: the launcher's first look then always finds it over.
-class SettledProcesses : public PosixProcesses {
+class SettledProcesses : public ForwardingProcesses {
 public:
+    using ForwardingProcesses::ForwardingProcesses;
     bool CreateProcess(const std::string* app, const std::string& commandLine, bool inherit, std::uint32_t flags,
                        EnvBlock env, const std::string* dir, const StartupInfo& startup,
                        ProcessInformation& info) override {
-        if (!PosixProcesses::CreateProcess(app, commandLine, inherit, flags, env, dir, startup, info)) return false;
+        if (!ForwardingProcesses::CreateProcess(app, commandLine, inherit, flags, env, dir, startup, info)) {
+            return false;
+        }
         WaitForSingleObject(info.hProcess, proc::INFINITE);
         return true;
     }
@@ -45,22 +47,23 @@ public:
 
 // The real backend, noting in which order a launch gives back the watched
 // runner's handle and the environment block once the watch is over.
-class ReleaseRecorder : public PosixProcesses {
+class ReleaseRecorder : public ForwardingProcesses {
 public:
+    using ForwardingProcesses::ForwardingProcesses;
     bool TerminateProcess(ProcHandle process, std::uint32_t exitCode) override {
         watched = process;
-        return PosixProcesses::TerminateProcess(process, exitCode);
+        return ForwardingProcesses::TerminateProcess(process, exitCode);
     }
     bool DestroyEnvironmentBlock(EnvBlock block) override {
         events.push_back("destroy environment");
-        return PosixProcesses::DestroyEnvironmentBlock(block);
+        return ForwardingProcesses::DestroyEnvironmentBlock(block);
     }
     bool CloseHandle(ProcHandle handle) override {
         if (watched != 0 && handle == watched) {
             events.push_back("close watched handle");
             watched = 0;  // a later handle may reuse the value
         }
-        return PosixProcesses::CloseHandle(handle);
+        return ForwardingProcesses::CloseHandle(handle);
     }
     ProcHandle watched = 0;
     std::vector<std::string> events;
@@ -174,14 +177,14 @@ protected:
     }
 
     TestRun run;
-    PosixProcesses processes;
+    Processes& processes = *run.real.processes;
     FakeDesktop desktop;
     std::string install = "C:\\Agent\\";
     std::vector<pid_t> leftovers;
 };
 
 TEST_F(LaunchTest, RunnerOverBeforeTheFirstLookIsNeitherWaitedForNorWatched) {
-    SettledProcesses settled;
+    SettledProcesses settled{processes};
     run.ctx->sys.processes = &settled;
     project("console hello\nexit 3\n");
     EXPECT_TRUE(direct());
@@ -232,14 +235,14 @@ TEST_F(LaunchTest, AfterTheWatchEachLaunchReleasesInItsOwnOrder) {
     project("sleep 20000\n");
     run.ctx->strProcessTime = "200";
     {
-        ReleaseRecorder recorder;
+        ReleaseRecorder recorder{processes};
         run.ctx->sys.processes = &recorder;
         run.ctx->strContext = "1";
         EXPECT_FALSE(interactive());
         EXPECT_EQ(recorder.events, (std::vector<std::string>{"destroy environment", "close watched handle"}));
     }
     {
-        ReleaseRecorder recorder;
+        ReleaseRecorder recorder{processes};
         run.ctx->sys.processes = &recorder;
         run.ctx->strContext = "0";
         run.ctx->strFailureDesc.clear();

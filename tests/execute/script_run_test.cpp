@@ -6,31 +6,27 @@
 #include <cerrno>
 
 #include "execute/script_run.h"
-#include "platform/posix/processes.h"
 #include "support/test_support.h"
 
 namespace {
 
-// The real backend with process creation and opening refused: the script run
-// gets as far as the launch and records what it asked for.
-class RefusingProcesses : public PosixProcesses {
+// The real backend with process creation and opening refused (through its
+// switch): the script run gets as far as the launch and records what it
+// asked for.
+class RefusingProcesses : public ForwardingProcesses {
 public:
+    explicit RefusingProcesses(Processes& real) : ForwardingProcesses(real) {
+        failCall("OpenProcess", CallFault().always().error(ESRCH));
+        failCall("CreateProcess", CallFault().always().error(ENOENT));
+    }
     std::vector<std::string> commandLines;
 
-    ProcHandle OpenProcess(std::uint32_t, bool, std::uint32_t) override {
-        error_ = ESRCH;
-        return 0;
-    }
-    bool CreateProcess(const std::string*, const std::string& commandLine, bool, std::uint32_t, EnvBlock,
-                       const std::string*, const StartupInfo&, ProcessInformation&) override {
+    bool CreateProcess(const std::string* app, const std::string& commandLine, bool inherit, std::uint32_t flags,
+                       EnvBlock env, const std::string* dir, const StartupInfo& startup,
+                       ProcessInformation& info) override {
         commandLines.push_back(commandLine);
-        error_ = ENOENT;
-        return false;
+        return ForwardingProcesses::CreateProcess(app, commandLine, inherit, flags, env, dir, startup, info);
     }
-    long GetLastError() override { return error_; }
-
-private:
-    long error_ = 0;
 };
 
 class ScriptRunTest : public ::testing::Test {
@@ -52,7 +48,7 @@ protected:
     std::string expectedLog() const { return "C:\\Agent\\AutomiseLogs\\Clean_12072026101530_17_4711.txt"; }
 
     TestRun run;
-    RefusingProcesses processes;
+    RefusingProcesses processes{*run.real.processes};
     const std::string script = "C:\\Agent\\Scripts\\Clean.atz";
 };
 

@@ -15,17 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The error number a statement raises; 0 when it raises none.
-template <class Body>
-long errorOf(Body&& body) {
-    try {
-        body();
-    } catch (const RunError& e) {
-        return e.number;
-    }
-    return 0;
-}
-
 std::vector<std::string> readLines(TextStream& stream) {
     std::vector<std::string> lines;
     while (!stream.AtEndOfStream()) lines.push_back(stream.ReadLine());

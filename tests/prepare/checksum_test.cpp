@@ -20,16 +20,16 @@ using Events = std::vector<std::string>;
 
 // The real library with its plain call (and, on request, its block-wise call)
 // failing, as a library that cannot map a large file would.
-class FailingMd5 : public Md5Library {
+class FailingMd5 : public ForwardingMd5Library {
 public:
-    FailingMd5(Events* events, Md5Library& real) : events_(events), real_(real) {}
+    FailingMd5(Events* events, Md5Library& real) : ForwardingMd5Library(real), events_(events) {}
     bool failPlain = true;
     bool failBlock = false;
     std::string blockError = "  disk gone  ";
 
     std::int16_t KGetMD5(const std::string& path, std::string& md5, std::string& size, std::string& error) override {
         events_->push_back("KGetMD5");
-        if (!failPlain) return real_.KGetMD5(path, md5, size, error);
+        if (!failPlain) return ForwardingMd5Library::KGetMD5(path, md5, size, error);
         size = "999";
         error = "plain failed";
         return 0;
@@ -37,14 +37,13 @@ public:
     std::int16_t KGetMD5WBlock(const std::string& path, const std::string& blockSize, std::string& md5,
                                std::string& size, std::string& error) override {
         events_->push_back("KGetMD5WBlock " + blockSize);
-        if (!failBlock) return real_.KGetMD5WBlock(path, blockSize, md5, size, error);
+        if (!failBlock) return ForwardingMd5Library::KGetMD5WBlock(path, blockSize, md5, size, error);
         error = blockError;
         return 0;
     }
 
 private:
     Events* events_;
-    Md5Library& real_;
 };
 
 // The real profile reader, noting every read.
@@ -86,7 +85,7 @@ struct ChecksumRun : TestRun {
         EXPECT_EQ(lowerAscii(digest), kAbcMd5);
         return digest;
     }
-    Md5Library& md5 = real->md5();
+    Md5Library& md5 = *real.md5;
 };
 
 }  // namespace
@@ -281,7 +280,7 @@ TEST(CompareChecksum, BlankFieldsNameTheirEntry) {
 TEST(CompareChecksum, ChecksumServiceFailureComesFirstWithoutPrefix) {
     ChecksumRun run;
     Events events;
-    FailingMd5 md5(&events, run.real->md5());
+    FailingMd5 md5(&events, *run.real.md5);
     md5.failBlock = true;
     run.ctx->sys.md5 = &md5;
     run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
@@ -331,7 +330,7 @@ TEST(GenerateChecksum, BlockSizeReadOnlyAfterThePlainCallFailed) {
     ChecksumRun run;
     Events events;
     RecordingProfile profile(&events, run.profile);
-    FailingMd5 md5(&events, run.real->md5());
+    FailingMd5 md5(&events, *run.real.md5);
     run.ctx->sys.profile = &profile;
     run.ctx->sys.md5 = &md5;
     run.sandbox.writeFile("C:\\Agent\\MDCSFileList.ini", "[blocksize]\r\nsize= 64\r\n");
@@ -350,7 +349,7 @@ TEST(GenerateChecksum, BlockSizeReadOnlyAfterThePlainCallFailed) {
 TEST(GenerateChecksum, BothCallsFailingWithoutABlockSize) {
     ChecksumRun run;
     Events events;
-    FailingMd5 md5(&events, run.real->md5());
+    FailingMd5 md5(&events, *run.real.md5);
     run.ctx->sys.md5 = &md5;
     run.sandbox.writeFile("C:\\Agent\\a.txt", "abc");
     run.ctx->strFailureDesc = "earlier text";
@@ -374,7 +373,7 @@ TEST(GenerateChecksum, BothCallsFailingWithoutABlockSize) {
 TEST(GenerateChecksum, ErrorTextIsTrimmedAndTheSizeTextPassedAsItStands) {
     ChecksumRun run;
     Events events;
-    FailingMd5 md5(&events, run.real->md5());
+    FailingMd5 md5(&events, *run.real.md5);
     md5.failBlock = true;
     run.ctx->sys.md5 = &md5;
     run.sandbox.writeFile("C:\\Agent\\MDCSFileList.ini", "[BlockSize]\r\nSize=4 KB\r\n");

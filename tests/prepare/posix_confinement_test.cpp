@@ -63,7 +63,7 @@ void swapIn(const std::string& path, const std::string& target, bool link, bool 
 // a race overwrote the outside file in about half the tries.
 TEST(Confinement, LinkSwappedDuringTheRunNeverReachesOutside) {
     TestRun run;
-    XmlLibrary& xml = run.real->xml();
+    XmlLibrary& xml = *run.real.xml;
     RunContext& ctx = *run.ctx;
     run.useInstallPath("C:\\Agent\\");
     ctx.sys.xml = &xml;
@@ -114,7 +114,7 @@ TEST(Confinement, LinkSwappedDuringTheRunNeverReachesOutside) {
 // there, whether the link is the file or a folder on the way.
 TEST(Confinement, ScriptThroughALinkInTheDeployFolderIsNotFound) {
     TestRun run;
-    Md5Library& md5 = run.real->md5();
+    Md5Library& md5 = *run.real.md5;
     run.useInstallPath("C:\\Agent\\");
     run.ctx->strActionName = "Action_27_KRN";
     run.ctx->sys.md5 = &md5;

@@ -14,39 +14,10 @@ namespace {
 const std::string kIni = "C:\\Agent\\Configuration\\ATZThreshold.ini";
 const std::string kVars = "C:\\Agent\\AutomiseLogs\\vars.xml";
 
-// Wraps the real profile files, counting replacements of a file and able to
-// fail every write.
-class CountingProfile : public ProfileFiles {
-public:
-    explicit CountingProfile(ProfileFiles& real) : real_(real) {}
-    int replacements = 0;
-    bool failWrites = false;
-
-    std::string GetString(const std::string& s, const std::string& k, const std::string& d, std::uint32_t n,
-                          const std::string& f) override {
-        return real_.GetString(s, k, d, n, f);
-    }
-    std::int32_t GetInt(const std::string& s, const std::string& k, std::int32_t d, const std::string& f) override {
-        return real_.GetInt(s, k, d, f);
-    }
-    bool WriteString(const std::string& s, const std::string& k, const std::string& v,
-                     const std::string& f) override {
-        ++replacements;
-        return !failWrites && real_.WriteString(s, k, v, f);
-    }
-    std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& e, const std::string& f) override {
-        ++replacements;
-        return failWrites ? std::vector<bool>(e.size(), false) : real_.WriteStrings(e, f);
-    }
-
-private:
-    ProfileFiles& real_;
-};
-
 class ScriptVariables : public ::testing::Test {
 protected:
     TestRun run;
-    XmlLibrary& xml = run.real->xml();
+    XmlLibrary& xml = *run.real.xml;
     RunContext& ctx = *run.ctx;
 
     void SetUp() override {
@@ -241,7 +212,8 @@ TEST_F(ScriptVariables, LogLinesComeInTheOrderTheVariablesWereHandled) {
 
 TEST_F(ScriptVariables, FailedCounterWriteStillPostsButConfirmsNothing) {
     CountingProfile profile(run.profile);
-    profile.failWrites = true;
+    profile.failCall("WriteString", CallFault().always());
+    profile.failCall("WriteStrings", CallFault().always());
     ctx.sys.profile = &profile;
 
     ASSERT_TRUE(readVars("<var name='x'>1</var><var name='y'>2</var>"));
@@ -360,7 +332,7 @@ TEST_F(ScriptVariables, TenThousandVariablesWithOneReplacementOfTheThresholdFile
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(readVars(children));
     const auto first = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(profile.replacements, 1);
+    EXPECT_EQ(profile.writes(), 1);
     EXPECT_EQ(count("Successfully Written 1 to variable v"), 10000);
     EXPECT_EQ(counter("v0"), "1");
     EXPECT_EQ(counter("v9999"), "1");
@@ -370,7 +342,7 @@ TEST_F(ScriptVariables, TenThousandVariablesWithOneReplacementOfTheThresholdFile
     // Again, now over a threshold file that holds ten thousand counters.
     ASSERT_TRUE(readVars(children));
     const auto both = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(profile.replacements, 2);
+    EXPECT_EQ(profile.writes(), 2);
     EXPECT_EQ(counter("v5000"), "2");
     // The bounds hold the posix backend to its one replacement of the file.
     // The Win32 backend hands every key to the system's own profile calls,

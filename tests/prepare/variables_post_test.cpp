@@ -18,7 +18,7 @@ const std::string kDrop = "C:\\Agent\\HVRPostLogs\\vars.xml";
 class VariablesPost : public ::testing::Test {
 protected:
     TestRun run;
-    XmlLibrary& xml = run.real->xml();
+    XmlLibrary& xml = *run.real.xml;
     RunContext& ctx = *run.ctx;
 
     void SetUp() override {

@@ -1,6 +1,9 @@
 // The drop folder: names, content, never a half-written or replaced record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "platform/errors.h"
 #include "report/webpost.h"
 #include "report_fixture.h"
@@ -8,64 +11,17 @@
 
 namespace {
 
-// The real file system, with a few calls made to fail or lie on purpose.
-class FlakyFileSystem : public FileSystem {
+// The real file system, noting every rename; the tests make calls fail or
+// lie through its switch.
+class FlakyFileSystem : public ForwardingFileSystem {
 public:
-    explicit FlakyFileSystem(FileSystem& real) : real_(real) {}
-    int failMoves = 0;             // the next n MoveFile calls raise 70
-    int hideTargets = 0;           // the next n FileExists calls on HVRPostLogs answer false
+    using ForwardingFileSystem::ForwardingFileSystem;
     std::vector<std::string> moves;
 
-    bool FolderExists(const std::string& p) override { return real_.FolderExists(p); }
-    bool FileExists(const std::string& p) override {
-        if (hideTargets > 0 && p.find("HVRPostLogs") != std::string::npos) {
-            --hideTargets;
-            return false;
-        }
-        return real_.FileExists(p);
-    }
-    void CreateFolder(const std::string& p) override { real_.CreateFolder(p); }
-    std::unique_ptr<TextStream> CreateTextFile(const std::string& p, bool o) override {
-        return real_.CreateTextFile(p, o);
-    }
-    std::unique_ptr<TextStream> OpenTextFile(const std::string& p, IOMode m, bool c) override {
-        return real_.OpenTextFile(p, m, c);
-    }
-    void CopyFile(const std::string& s, const std::string& t, bool o) override { real_.CopyFile(s, t, o); }
     void MoveFile(const std::string& s, const std::string& t, bool r) override {
         moves.push_back(s + " > " + t);
-        if (failMoves > 0) {
-            --failMoves;
-            throw runError(err::PermissionDenied);
-        }
-        real_.MoveFile(s, t, r);
+        ForwardingFileSystem::MoveFile(s, t, r);
     }
-    void DeleteFile(const std::string& p, bool f) override { real_.DeleteFile(p, f); }
-    std::uint64_t GetFileSize(const std::string& p) override { return real_.GetFileSize(p); }
-    std::string GetFileVersion(const std::string& p) override { return real_.GetFileVersion(p); }
-    std::vector<FileEntry> GetFiles(const std::string& f, const FileQuery& q = {}) override {
-        return real_.GetFiles(f, q);
-    }
-    void SetReadOnly(const std::string& p, bool r) override { real_.SetReadOnly(p, r); }
-    std::unique_ptr<TextStream> OpenSharedLog(const std::string& p, std::uint64_t s) override {
-        return real_.OpenSharedLog(p, s);
-    }
-    bool FileExistsInside(const std::string& f, const std::string& p) override { return real_.FileExistsInside(f, p); }
-    std::unique_ptr<TextStream> OpenInside(const std::string& f, const std::string& p) override {
-        return real_.OpenInside(f, p);
-    }
-    void RewriteInside(const std::string& f, const std::string& p, const std::string& t) override {
-        real_.RewriteInside(f, p, t);
-    }
-    void CopyOutOf(const std::string& f, const std::string& p, const std::string& t, bool o) override {
-        real_.CopyOutOf(f, p, t, o);
-    }
-    void DeleteInside(const std::string& f, const std::string& p, bool force) override {
-        real_.DeleteInside(f, p, force);
-    }
-
-private:
-    FileSystem& real_;
 };
 
 TEST(Drop, NameCarriesTheSecondsTwiceAndTheFileMovesOver) {
@@ -108,7 +64,7 @@ TEST(Drop, InterruptedBetweenCopyAndRenameLeavesNothingBehind) {
     ReportRun run;
     FlakyFileSystem flaky(run.fs);
     run.ctx->objFSO = &flaky;
-    flaky.failMoves = 1;
+    flaky.failCall("MoveFile");
     try {
         subDropRecord(*run.ctx, "wpdcmatztempexecst", "<a/>", "[Template_Execution_Status]");
         ADD_FAILURE() << "the failed rename was not raised";
@@ -144,12 +100,59 @@ TEST(Drop, NameTakenAtTheLastMomentIsNotReplaced) {
     run.sandbox.writeFile("C:\\Agent\\HVRPostLogs\\" + taken, "<waiting/>\r\n");
     FlakyFileSystem flaky(run.fs);
     run.ctx->objFSO = &flaky;
-    flaky.hideTargets = 1;
+    // The name looks free when asked, once.
+    flaky.failCall("FileExists", CallFault().onPath("HVRPostLogs"));
     subDropRecord(*run.ctx, "wpdcmatztempexecst", "<new/>", "[Template_Execution_Status]");
     EXPECT_EQ(run.drop(taken), "<waiting/>\r\n");
     EXPECT_EQ(run.drop("wpdcmatztempexecst_N_33_1207202610153131.xml"), "<new/>\r\n");
     EXPECT_EQ(run.drops().size(), 2u);
     EXPECT_TRUE(run.filesIn("AutomiseLogs").empty());
+}
+
+// Whichever one file-system call of a drop fails, the drop folder never
+// holds part of a record: no "*.xml" that is not whole, no partial copy left
+// beside them; and the next drop goes through.
+TEST(Drop, NoFailedCallLeavesPartOfARecordInTheDropFolder) {
+    const std::string record = "<a>" + std::string(300000, 'x') + "</a>";
+    const auto drop = [&](RunContext& ctx, const std::string& xml) {
+        return errorOf([&] { subDropRecord(ctx, "wpdcmatztempexecst", xml, "[Template_Execution_Status]"); });
+    };
+    std::map<std::string, int, std::less<>> made;
+    {
+        ReportRun run;
+        ForwardingFileSystem counting(run.fs);
+        run.ctx->objFSO = &counting;
+        ASSERT_EQ(drop(*run.ctx, record), 0);
+        made = counting.callCounts();
+    }
+    int raised = 0;
+    for (const auto& [call, times] : made) {
+        if (call == "AtEndOfStream") continue;  // cannot fail
+        for (int n = 1; n <= times; ++n) {
+            SCOPED_TRACE(call + " #" + std::to_string(n));
+            ReportRun run;
+            ForwardingFileSystem flaky(run.fs);
+            flaky.failCall(call, CallFault().nth(n));
+            run.ctx->objFSO = &flaky;
+            raised += drop(*run.ctx, record) != 0 ? 1 : 0;
+            for (const auto& name : run.drops()) {
+                EXPECT_TRUE(endsWith(name, ".xml")) << name;
+                EXPECT_EQ(run.drop(name), record + "\r\n") << name;
+            }
+            const std::size_t before = run.drops().size();
+            run.ctx->objFSO = &run.fs;
+            ASSERT_EQ(drop(*run.ctx, "<b/>"), 0);
+            const auto after = run.drops();
+            ASSERT_EQ(after.size(), before + 1);
+            EXPECT_EQ(std::count_if(after.begin(), after.end(), [&](const std::string& name) {
+                          return run.drop(name) == "<b/>\r\n";
+                      }), 1);
+        }
+    }
+    // The copy, the rename and the writing of the staging file were among
+    // the calls failed, and their failures reached the caller.
+    EXPECT_GE(made.count("CopyOutOf") + made.count("MoveFile") + made.count("WriteLine"), 3u);
+    EXPECT_GE(raised, 3);
 }
 
 TEST(PlaceIntoPostLogs, NeverReplacesAWaitingDrop) {

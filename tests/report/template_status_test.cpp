@@ -113,7 +113,7 @@ TEST_F(TemplateStatus, FailedWithNothingToSaySendsOnlyTheStatusRecord) {
 // own stays text: the record is well-formed, has only its own nine fields,
 // and reads back as the script wrote it.
 TEST_F(TemplateStatus, ForgedMessageStaysTextOfTheDescription) {
-    XmlLibrary& xml = run.real->xml();
+    XmlLibrary& xml = *run.real.xml;
     const std::string forged = "boom ]]></faildesc><status>1</status><faildesc><![CDATA[ <c> & d]]>";
     scriptResult("FAILED", "", "ACTION-DESC:Copy@#@" + forged);
     run.ctx->blnExportXML = true;

@@ -152,14 +152,12 @@ TEST_F(JobDriverTest, AMalformedJobEndsTheRun) {
 }
 
 // Short names as a volume without them gives them: the long path itself.
-class LongNamesOnly : public Paths {
+class LongNamesOnly : public ForwardingPaths {
 public:
-    explicit LongNamesOnly(Paths& real) : real_(real) {}
-    std::string ProgramFilesFolder() override { return real_.ProgramFilesFolder(); }
-    std::string ShortPath(const std::string& path) override { return real_.ShortPath(path).empty() ? "" : path; }
-
-private:
-    Paths& real_;
+    using ForwardingPaths::ForwardingPaths;
+    std::string ShortPath(const std::string& path) override {
+        return ForwardingPaths::ShortPath(path).empty() ? "" : path;
+    }
 };
 
 // Jobs that get as far as running their script, with the stand-in runner of
@@ -168,9 +166,9 @@ class JobDriverRunTest : public JobDriverTest {
 protected:
     void SetUp() override {
         JobDriverTest::SetUp();
-        run.platform.md5 = ctx.sys.md5 = &run.real->md5();
-        run.platform.processes = ctx.sys.processes = &run.real->processes();
-        run.platform.desktop = ctx.sys.desktop = &run.real->desktop();
+        run.platform.md5 = ctx.sys.md5 = run.real.md5;
+        run.platform.processes = ctx.sys.processes = run.real.processes;
+        run.platform.desktop = ctx.sys.desktop = run.real.desktop;
         placeRunner("C:\\Runner\\ATCMD.exe");
     }
     void placeRunner(const std::string& windowsPath) {

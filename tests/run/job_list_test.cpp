@@ -14,7 +14,7 @@ const std::string kListPath = "C:\\Agent\\kHVR\\Tellix\\Action_12_KRN\\KRNScript
 class JobListTest : public ::testing::Test {
 protected:
     TestRun run;
-    XmlLibrary& xml = run.real->xml();
+    XmlLibrary& xml = *run.real.xml;
     RunContext& ctx = *run.ctx;
 
     void SetUp() override {

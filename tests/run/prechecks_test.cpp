@@ -12,16 +12,6 @@
 
 namespace {
 
-// A file system on which the runner's script folder cannot be created.
-class NoExMonFolder : public ForwardingFileSystem {
-public:
-    using ForwardingFileSystem::ForwardingFileSystem;
-    void CreateFolder(const std::string& path) override {
-        if (containsNoCase(path, "KOVAExMonScripts")) throw runError(err::PermissionDenied);
-        ForwardingFileSystem::CreateFolder(path);
-    }
-};
-
 const std::string kRunnerKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VSoft\\Automise\\3.0]\r\n";
 const std::string kRunnerRead = "MSG : Preprocessing: Reading Registry key :: HKLM\\SOFTWARE\\VSoft\\Automise\\3.0[ATCMDLocation]";
 const std::string kRunnerMissing =
@@ -160,7 +150,9 @@ TEST_F(PreChecksTest, ScriptFolderUnderProgramFilesIsCreatedOnceThenOnlyChecked)
 }
 
 TEST_F(PreChecksTest, FailureToCreateTheScriptFolderReachesTheCaller) {
-    NoExMonFolder failing{run.fs};
+    // The runner's script folder cannot be created.
+    ForwardingFileSystem failing{run.fs};
+    failing.failCall("CreateFolder", CallFault().always().onPath("KOVAExMonScripts"));
     ctx.objFSO = &failing;
     ctx.sys.fs = &failing;
     remove("C:\\Program Files\\KOVAExMonScripts");

@@ -16,32 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class NoExMonFolder : public ForwardingFileSystem {
-public:
-    using ForwardingFileSystem::ForwardingFileSystem;
-    void CreateFolder(const std::string& path) override {
-        if (containsNoCase(path, "KOVAExMonScripts")) throw runError(err::PermissionDenied);
-        ForwardingFileSystem::CreateFolder(path);
-    }
-};
-
-// A folder that another run creates between the check and the create: it is
-// reported missing once and is there by the time it is created.
-class MadeMeanwhile : public ForwardingFileSystem {
-public:
-    using ForwardingFileSystem::ForwardingFileSystem;
-    bool FolderExists(const std::string& path) override {
-        if (endsWith(path, "\\HVRPostLogs") && !asked_) {
-            asked_ = true;
-            return false;
-        }
-        return ForwardingFileSystem::FolderExists(path);
-    }
-
-private:
-    bool asked_ = false;
-};
-
 const std::string kStars(85, '*');
 const std::string kEnded = "MSG : Preprocessing: Application Ended";
 const std::string kJobList = "C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\KRNScripts.xml";
@@ -50,7 +24,7 @@ const std::string kJobList = "C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\KRNScripts
 struct Machine {
     TestRun run;
     CommandLineHost host{run.host, "5,2,Action_27_KRN"};
-    XmlLibrary& xml = run.real->xml();
+    XmlLibrary& xml = *run.real.xml;
     RunContext& ctx = *run.ctx;
     // Values of the agent's key, as they stand in the registry file.
     std::map<std::string, std::string> agent = {{"InstallationPath", "\"C:\\\\Agent\""},
@@ -339,7 +313,10 @@ TEST(Main, ARunLogOfOneMebibyteOrMoreIsReplacedASmallerOneContinued) {
 TEST(Main, AWorkingFolderMadeByAnotherRunMeanwhileIsNoError) {
     Machine m;
     m.run.sandbox.makeFolder("C:\\Agent\\HVRPostLogs");
-    MadeMeanwhile racing{m.run.fs};
+    // Another run creates the folder between the check and the create: it is
+    // reported missing once and is there by the time it is created.
+    ForwardingFileSystem racing{m.run.fs};
+    racing.failCall("FolderExists", CallFault().onPath("\\HVRPostLogs"));
     m.ctx.objFSO = &racing;
     m.runMain();
     EXPECT_TRUE(m.logged("MSG : Preprocessing: Creating Folder C:\\Agent\\\\HVRPostLogs"));
@@ -350,7 +327,8 @@ TEST(Main, AWorkingFolderMadeByAnotherRunMeanwhileIsNoError) {
 
 TEST(Main, FailureToCreateTheScriptFolderGoesToTheMainHandler) {
     Machine m;
-    NoExMonFolder failing{m.run.fs};
+    ForwardingFileSystem failing{m.run.fs};
+    failing.failCall("CreateFolder", CallFault().always().onPath("KOVAExMonScripts"));
     m.ctx.objFSO = &failing;
     m.ctx.sys.fs = &failing;
     fs::remove_all(m.run.sandbox.hostPath("C:\\Program Files\\KOVAExMonScripts"));

@@ -8,35 +8,6 @@
 #include "platform/profile.h"
 #include "support/test_support.h"
 
-/// Wraps the real profile files and counts the writes that reach them.
-class CountingProfile : public ProfileFiles {
-public:
-    explicit CountingProfile(ProfileFiles& real) : real_(real) {}
-    std::string GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
-                          std::uint32_t bufferChars, const std::string& file) override {
-        ++reads;
-        return real_.GetString(section, key, defaultValue, bufferChars, file);
-    }
-    std::int32_t GetInt(const std::string& section, const std::string& key, std::int32_t defaultValue,
-                        const std::string& file) override {
-        return real_.GetInt(section, key, defaultValue, file);
-    }
-    bool WriteString(const std::string& section, const std::string& key, const std::string& value,
-                     const std::string& file) override {
-        ++writes;
-        return real_.WriteString(section, key, value, file);
-    }
-    std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override {
-        ++writes;
-        return real_.WriteStrings(entries, file);
-    }
-    int reads = 0;
-    int writes = 0;
-
-private:
-    ProfileFiles& real_;
-};
-
 struct ParserRun : TestRun {
     static constexpr const char* kIni = "C:\\Agent\\Configuration\\ATZThreshold.ini";
     static constexpr const char* kSection = "FailureDesc_Job.atz";

@@ -1,5 +1,4 @@
-// The posix half of the test support: a machine root per sandbox and the
-// posix backends.
+// The posix half of the test support: a machine root per sandbox.
 // May contain: what test_support.h leaves to the backend, for posix only.
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -14,11 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/posix/desktop.h"
 #include "platform/posix/machine.h"
-#include "platform/posix/md5.h"
-#include "platform/posix/processes.h"
-#include "platform/posix/xml.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -99,48 +94,3 @@ std::string systemMd5Hex(const std::string& bytes) {
     }
     return hex;
 }
-
-namespace {
-
-char** programArgs() {
-    static char name[] = "vorbex";
-    static char* argv[] = {name, nullptr};
-    return argv;
-}
-
-class PosixBackends : public RealBackends {
-public:
-    FileSystem& fs() override { return fs_; }
-    Registry& registry() override { return registry_; }
-    ProfileFiles& profile() override { return profile_; }
-    Paths& paths() override { return paths_; }
-    Host& host() override { return host_; }
-    XmlLibrary& xml() override { return made(xml_); }
-    Md5Library& md5() override { return made(md5_); }
-    Processes& processes() override { return made(processes_); }
-    Desktop& desktop() override { return made(desktop_); }
-    Locks& locks() override { return locks_; }
-
-private:
-    // The heavier backends are made only for the tests that use them.
-    template <typename T>
-    static T& made(std::unique_ptr<T>& backend) {
-        if (!backend) backend = std::make_unique<T>();
-        return *backend;
-    }
-
-    PosixFileSystem fs_;
-    PosixRegistry registry_;
-    PosixProfileFiles profile_;
-    PosixPaths paths_;
-    PosixHost host_{1, programArgs()};
-    std::unique_ptr<PosixXmlLibrary> xml_;
-    std::unique_ptr<PosixMd5Library> md5_;
-    std::unique_ptr<PosixProcesses> processes_;
-    std::unique_ptr<PosixDesktop> desktop_;
-    PosixLocks locks_;
-};
-
-}  // namespace
-
-std::unique_ptr<RealBackends> makeRealBackends() { return std::make_unique<PosixBackends>(); }

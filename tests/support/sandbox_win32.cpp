@@ -1,18 +1,7 @@
 // The Win32 half of the test support: the machine's own drive C: and registry,
-// put back as they were around each sandbox, and the Win32 backends.
+// put back as they were around each sandbox.
 // May contain: what test_support.h leaves to the backend, for Win32 only.
 #include "test_support.h"
-
-#include "platform/win32/desktop.h"
-#include "platform/win32/filesystem.h"
-#include "platform/win32/host.h"
-#include "platform/win32/locks.h"
-#include "platform/win32/md5.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/processes.h"
-#include "platform/win32/profile.h"
-#include "platform/win32/registry.h"
-#include "platform/win32/xml.h"
 
 #include "platform/win32/windows.h"
 #include <wincrypt.h>
@@ -337,46 +326,4 @@ std::string systemMd5Hex(const std::string& bytes) {
     }
     ::CryptReleaseContext(provider, 0);
     return hex;
-}
-
-namespace {
-
-class Win32Backends : public RealBackends {
-public:
-    FileSystem& fs() override { return fs_; }
-    Registry& registry() override { return registry_; }
-    ProfileFiles& profile() override { return profile_; }
-    Paths& paths() override { return paths_; }
-    Host& host() override { return host_; }
-    XmlLibrary& xml() override { return made(xml_); }
-    Md5Library& md5() override { return made(md5_); }
-    Processes& processes() override { return made(processes_); }
-    Desktop& desktop() override { return made(desktop_); }
-    Locks& locks() override { return locks_; }
-
-private:
-    template <typename T>
-    static T& made(std::unique_ptr<T>& backend) {
-        if (!backend) backend = std::make_unique<T>();
-        return *backend;
-    }
-
-    Win32FileSystem fs_;
-    Win32Registry registry_;
-    Win32ProfileFiles profile_;
-    Win32Paths paths_;
-    Win32Host host_;
-    std::unique_ptr<Win32XmlLibrary> xml_;
-    std::unique_ptr<Win32Md5Library> md5_;
-    std::unique_ptr<Win32Processes> processes_;
-    std::unique_ptr<Win32Desktop> desktop_;
-    Win32Locks locks_;
-};
-
-}  // namespace
-
-std::unique_ptr<RealBackends> makeRealBackends() {
-    // No dialog box may wait for a click during a test run.
-    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    return std::make_unique<Win32Backends>();
 }

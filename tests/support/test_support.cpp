@@ -31,7 +31,18 @@ void CaptureStream::Write(const std::string& text) {
 
 void CaptureStream::WriteLine(const std::string& text) { lines_->push_back(text); }
 
-TestRun::TestRun() {
+namespace {
+
+// The test program stands where the program would, started without arguments.
+char** programArgs() {
+    static char name[] = "vorbex";
+    static char* argv[] = {name, nullptr};
+    return argv;
+}
+
+}  // namespace
+
+TestRun::TestRun() : system(makeSystemPlatform(1, programArgs())) {
     platform.fs = &fs;
     platform.registry = &registry;
     platform.profile = &profile;

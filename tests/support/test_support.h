@@ -1,5 +1,7 @@
 // Shared test fixtures: a fresh machine, a clock the test sets, the run log
-// captured in memory, and a RunContext over the real backend of this build.
+// captured in memory, and a RunContext over the real backend of this build,
+// made by the program's own factory (platform/system.h). forwarding.h wraps
+// any backend to count its calls or fail chosen ones.
 //
 // One header for both builds; the backend half is chosen by CMake:
 // sandbox_posix.cpp maps the machine onto a temporary machine root,
@@ -22,8 +24,11 @@
 #include "platform/processes.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/system.h"
 #include "platform/xml.h"
 #include "run/run_context.h"
+#include "forwarding.h"
+#include "raised.h"
 #include "test_backend.h"
 
 /// True in the build on the posix backend (Linux); false in the Win32 build.
@@ -82,25 +87,6 @@ bool setFileTime(const std::string& hostPath, const LocalTime& t);
 /// library under test.
 std::string systemMd5Hex(const std::string& bytes);
 
-/// The real backends of this build, each made when first asked for.
-class RealBackends {
-public:
-    virtual ~RealBackends() = default;
-    virtual FileSystem& fs() = 0;
-    virtual Registry& registry() = 0;
-    virtual ProfileFiles& profile() = 0;
-    virtual Paths& paths() = 0;
-    /// The running test program (its real command line, folder and name).
-    virtual Host& host() = 0;
-    virtual XmlLibrary& xml() = 0;
-    /// posix: OpenSSL. Win32: the MD5 library DLL beside the test program.
-    virtual Md5Library& md5() = 0;
-    virtual Processes& processes() = 0;
-    virtual Desktop& desktop() = 0;
-    virtual Locks& locks() = 0;
-};
-std::unique_ptr<RealBackends> makeRealBackends();
-
 /// A clock that stands where the test puts it; sleeping advances it. Its
 /// UTC time is its local time read as UTC.
 class FakeClock : public Clock {
@@ -128,95 +114,23 @@ private:
     std::vector<std::string>* lines_;
 };
 
-/// A file system that passes every call to another one; tests derive from it
-/// to change one or two entries of the real backend.
-class ForwardingFileSystem : public FileSystem {
-public:
-    explicit ForwardingFileSystem(FileSystem& real) : real_(real) {}
-    bool FolderExists(const std::string& path) override { return real_.FolderExists(path); }
-    bool FileExists(const std::string& path) override { return real_.FileExists(path); }
-    void CreateFolder(const std::string& path) override { real_.CreateFolder(path); }
-    std::unique_ptr<TextStream> CreateTextFile(const std::string& path, bool overwrite) override {
-        return real_.CreateTextFile(path, overwrite);
-    }
-    std::unique_ptr<TextStream> OpenTextFile(const std::string& path, IOMode mode, bool create) override {
-        return real_.OpenTextFile(path, mode, create);
-    }
-    void CopyFile(const std::string& source, const std::string& target, bool overwrite) override {
-        real_.CopyFile(source, target, overwrite);
-    }
-    void MoveFile(const std::string& source, const std::string& target, bool replace) override {
-        real_.MoveFile(source, target, replace);
-    }
-    void DeleteFile(const std::string& path, bool force) override { real_.DeleteFile(path, force); }
-    std::uint64_t GetFileSize(const std::string& path) override { return real_.GetFileSize(path); }
-    std::string GetFileVersion(const std::string& path) override { return real_.GetFileVersion(path); }
-    std::vector<FileEntry> GetFiles(const std::string& folder, const FileQuery& query = {}) override {
-        return real_.GetFiles(folder, query);
-    }
-    void SetReadOnly(const std::string& path, bool readOnly) override { real_.SetReadOnly(path, readOnly); }
-    std::unique_ptr<TextStream> OpenSharedLog(const std::string& path, std::uint64_t restartSize) override {
-        return real_.OpenSharedLog(path, restartSize);
-    }
-    bool FileExistsInside(const std::string& folder, const std::string& path) override {
-        return real_.FileExistsInside(folder, path);
-    }
-    std::unique_ptr<TextStream> OpenInside(const std::string& folder, const std::string& path) override {
-        return real_.OpenInside(folder, path);
-    }
-    void RewriteInside(const std::string& folder, const std::string& path, const std::string& text) override {
-        real_.RewriteInside(folder, path, text);
-    }
-    void CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
-                   bool overwrite) override {
-        real_.CopyOutOf(folder, path, target, overwrite);
-    }
-    void DeleteInside(const std::string& folder, const std::string& path, bool force) override {
-        real_.DeleteInside(folder, path, force);
-    }
-
-private:
-    FileSystem& real_;
-};
-
-/// Profile files that pass every call to other ones.
-class ForwardingProfileFiles : public ProfileFiles {
-public:
-    explicit ForwardingProfileFiles(ProfileFiles& real) : real_(real) {}
-    std::string GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
-                          std::uint32_t bufferChars, const std::string& file) override {
-        return real_.GetString(section, key, defaultValue, bufferChars, file);
-    }
-    std::int32_t GetInt(const std::string& section, const std::string& key, std::int32_t defaultValue,
-                        const std::string& file) override {
-        return real_.GetInt(section, key, defaultValue, file);
-    }
-    bool WriteString(const std::string& section, const std::string& key, const std::string& value,
-                     const std::string& file) override {
-        return real_.WriteString(section, key, value, file);
-    }
-    std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override {
-        return real_.WriteStrings(entries, file);
-    }
-
-private:
-    ProfileFiles& real_;
-};
-
 /// The real host with the command line the test chooses.
-class CommandLineHost : public Host {
+class CommandLineHost : public ForwardingHost {
 public:
-    CommandLineHost(Host& real, std::string line) : real_(real), line_(std::move(line)) {}
+    CommandLineHost(Host& real, std::string line) : ForwardingHost(real), line_(std::move(line)) {}
     std::string CommandLine() override { return line_; }
-    std::string ExeFolder() override { return real_.ExeFolder(); }
-    std::string ExeBaseName() override { return real_.ExeBaseName(); }
-    void HideFromTaskList() override { real_.HideFromTaskList(); }
-    std::string SystemMessage(long code) override { return real_.SystemMessage(code); }
-    std::uint32_t ProcessId() override { return real_.ProcessId(); }
 
 private:
-    Host& real_;
     std::string line_;
+};
+
+/// The real profile files, counting the reads of values and the writes (each
+/// WriteString or WriteStrings call replaces the file once).
+class CountingProfile : public ForwardingProfileFiles {
+public:
+    using ForwardingProfileFiles::ForwardingProfileFiles;
+    int reads() const { return calls("GetString"); }
+    int writes() const { return calls("WriteString") + calls("WriteStrings"); }
 };
 
 /// A run over a sandbox with the real backend of this build (without
@@ -225,14 +139,19 @@ private:
 struct TestRun {
     TestRun();
     Sandbox sandbox;
-    std::unique_ptr<RealBackends> real = makeRealBackends();
-    FileSystem& fs = real->fs();
-    Registry& registry = real->registry();
-    ProfileFiles& profile = real->profile();
-    Paths& paths = real->paths();
+    /// Every real backend of this build, made by the program's own factory
+    /// once the sandbox is in place (posix: the processes backend reads the
+    /// machine root when it is made). The host is the running test program.
+    std::unique_ptr<SystemPlatform> system;
+    const Platform& real = system->platform;
+    FileSystem& fs = *real.fs;
+    Registry& registry = *real.registry;
+    ProfileFiles& profile = *real.profile;
+    Paths& paths = *real.paths;
     FakeClock clock;
-    Host& host = real->host();
-    Locks& locks = real->locks();
+    Host& host = *real.host;
+    Locks& locks = *real.locks;
+    /// What the run context was made over.
     Platform platform;
     std::unique_ptr<RunContext> ctx;
     /// Captured log lines, each as written (stamp, TAB, message).

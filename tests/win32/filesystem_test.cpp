@@ -11,21 +11,11 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "raised.h"
 #include "platform/win32/filesystem.h"
 #include "win32_test_support.h"
 
 namespace {
-
-// The error number a statement raises; 0 when it raises none.
-template <class Body>
-long errorOf(Body&& body) {
-    try {
-        body();
-    } catch (const RunError& e) {
-        return e.number;
-    }
-    return 0;
-}
 
 bool isReadOnly(const std::string& path) {
     const DWORD a = ::GetFileAttributesA(path.c_str());

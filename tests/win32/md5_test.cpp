@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/errors.h"
+#include "raised.h"
 #include "platform/win32/host.h"
 #include "platform/win32/md5.h"
 #include "win32_test_support.h"
@@ -13,16 +14,6 @@ constexpr const char* kAbcMd5 = "900150983CD24FB0D6963F7D28E17F72";
 
 // The stand-in is built beside the test program.
 std::string standInLibrary() { return Win32Host().ExeFolder() + "\\KGnMD5.dll"; }
-
-template <class Body>
-RunError errorOf(Body&& body) {
-    try {
-        body();
-    } catch (const RunError& e) {
-        return e;
-    }
-    return RunError{};
-}
 
 TEST(Win32Md5, ThePlainCallDigestsTheWholeFile) {
     TempFolder dir;
@@ -86,13 +77,13 @@ TEST(Win32Md5, AMissingLibraryOrFunctionRaisesTheRuntimesErrors) {
     std::string digest, size, error;
 
     Win32Md5Library missing(dir / "KGnMD5.dll");
-    const RunError notFound = errorOf([&] { missing.KGetMD5(dir / "abc.txt", digest, size, error); });
+    const RunError notFound = raisedBy([&] { missing.KGetMD5(dir / "abc.txt", digest, size, error); });
     EXPECT_EQ(notFound.number, err::FileNotFound);
     EXPECT_EQ(notFound.description, "File not found: KGnMD5.dll");
 
     // A library that loads but has no such function.
     Win32Md5Library wrong("kernel32.dll");
-    const RunError noEntry = errorOf([&] { wrong.KGetMD5WBlock(dir / "abc.txt", "1", digest, size, error); });
+    const RunError noEntry = raisedBy([&] { wrong.KGetMD5WBlock(dir / "abc.txt", "1", digest, size, error); });
     EXPECT_EQ(noEntry.number, 453);
     EXPECT_EQ(noEntry.description, "Can't find DLL entry point KGetMD5WBlock in kernel32.dll");
 }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "raised.h"
 #include "platform/win32/host.h"
 #include "platform/win32/support.h"
 #include "platform/win32/webpost.h"
@@ -103,16 +104,6 @@ private:
     std::thread thread_;
     std::string request_;
 };
-
-template <class Body>
-long errorOf(Body&& body) {
-    try {
-        body();
-    } catch (const RunError& e) {
-        return e.number;
-    }
-    return 0;
-}
 
 TEST(Win32Webpost, AnUnknownClassCannotBeCreated) {
     Win32WebpostLibrary library;
