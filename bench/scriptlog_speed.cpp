@@ -22,6 +22,7 @@
 #include "scriptlog/console_log.h"
 #include "scriptlog/dispatch.h"
 #include "scriptlog/html_export.h"
+#include "scriptlog/text_export.h"
 #include "scriptlog/xml_export.h"
 #include "support/test_support.h"
 

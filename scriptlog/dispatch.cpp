@@ -1,9 +1,6 @@
 // Script log assembly: reads the console log once, finds the exported log
 // and the variables file it names, and hands the export to its parser.
-// Also the parser of the plain-text export.
 #include "scriptlog/dispatch.h"
-
-#include <vector>
 
 #include "execute/atcmd.h"
 #include "platform/errors.h"
@@ -12,8 +9,8 @@
 #include "run/run_log.h"
 #include "run/text.h"
 #include "scriptlog/console_log.h"
-#include "scriptlog/failure_desc.h"
 #include "scriptlog/html_export.h"
+#include "scriptlog/text_export.h"
 #include "scriptlog/xml_export.h"
 
 namespace {
@@ -174,90 +171,4 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
             result = false;
         });
     return result;
-}
-
-namespace {
-
-// The rule line between the rows of the text export's table.
-constexpr std::string_view kTableRule =
-    "---------------|--------------------------|-------------------------------------------------------------"
-    "--------------------|------------|----------|----------|";
-constexpr std::string_view kErrorCell = "Error          |";
-constexpr std::string_view kCompletedCell = "Completed      |";
-
-bool isHeaderBlock(const std::string& block) {
-    return containsNoCase(block, std::string(72, '*')) && containsNoCase(block, "Automise LogFile :") &&
-           containsNoCase(block, "Log Title    :");
-}
-
-}  // namespace
-
-bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std::string& mode) {
-    FailureCounters counters = beginFailureCounters(ctx);
-    guarded(
-        [&] {
-            std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
-
-            // Block i is judged together with block i + 1, so at most two whole
-            // blocks are held: the file is walked once, as it is read.
-            std::vector<std::string> window;   // complete blocks from block i on
-            std::size_t rulesRead = 0;          // N so far
-            std::size_t index = 0;              // i of window[0]
-            auto drop = [&](std::size_t count) {
-                window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(count));
-                index += count;
-            };
-            // Judges block i while it and block i + 1 are complete and i <= N - 1.
-            auto walk = [&] {
-                while (window.size() >= 2 && index < rulesRead) {
-                    const std::string& row = window[0];
-                    const std::string& next = window[1];
-                    if (isHeaderBlock(row)) {
-                        drop(1);
-                        continue;
-                    }
-                    if (next.find("Copyright") != std::string::npos || next.find("End Log.") != std::string::npos) {
-                        drop(1);
-                        continue;
-                    }
-                    const std::vector<std::string> pieces = splitText(row, "|");
-                    if (pieces.size() != 7 ||
-                        (row.find(kErrorCell) == std::string::npos && row.find(kCompletedCell) == std::string::npos) ||
-                        next.find(kCompletedCell) != std::string::npos || next.find(kErrorCell) != std::string::npos) {
-                        drop(1);
-                        continue;
-                    }
-                    const std::string status = lowerAscii(replaceAll(trimBlanks(pieces[0]), "\r\n", ""));
-                    if (status == "error") {
-                        recordCountedFailure(ctx, counters, trimBlanks(pieces[2]), trimBlanks(next), true);
-                    }
-                    drop(2);
-                }
-            };
-
-            // Blocks are cut at kTextBound like every text bound for the
-            // list, and once the list is full the rest of the file can change
-            // nothing: reading stops there.
-            std::string block;
-            while (!stream->AtEndOfStream() && !failureListFull(ctx)) {
-                std::string line = stream->ReadLine();
-                if (line.find(kTableRule) != std::string::npos) {
-                    window.push_back(std::move(block));
-                    block.clear();
-                    ++rulesRead;
-                    walk();
-                } else {
-                    appendBounded(block, "\r\n");
-                    appendBounded(block, line);
-                }
-            }
-            stream->Close();
-            window.push_back(std::move(block));
-            walk();
-        },
-        [&](const RunError& e) {
-            WriteLog(ctx, "ERR : fncEditScriptlog " + std::to_string(e.number) + " " + e.description);
-        });
-    writeFailureCounters(ctx, counters);
-    return false;
 }

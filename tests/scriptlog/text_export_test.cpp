@@ -2,7 +2,7 @@
 // other export parsers.
 #include <gtest/gtest.h>
 
-#include "scriptlog/dispatch.h"
+#include "scriptlog/text_export.h"
 #include "scriptlog_fixture.h"
 
 namespace {
