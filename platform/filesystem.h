@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
@@ -23,6 +24,14 @@ public:
     /// the rest of it is read past, so a script's endless line never sits in
     /// memory whole.
     virtual std::string ReadLine() = 0;
+    /// The next line as ReadLine gives it, as a view of the stream's own
+    /// buffer that holds until the stream is used again: a parser reads a
+    /// line without copying it. False at the end.
+    virtual bool ReadLineView(std::string_view& line) = 0;
+    /// The bytes that follow, as many as the stream holds at once (at least
+    /// one), as a view that holds until the stream is used again. False at
+    /// the end.
+    virtual bool ReadView(std::string_view& bytes) = 0;
     /// Everything from the current position to the end.
     virtual std::string ReadAll() = 0;
     /// The next `count` bytes; fewer at the end of the file, "" there.

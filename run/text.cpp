@@ -167,6 +167,14 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && findNoCase(a, b) == 0;
 }
 
+bool startsWithNoCase(std::string_view text, std::string_view part) {
+    return text.size() >= part.size() && equalsNoCase(text.substr(0, part.size()), part);
+}
+
+bool endsWithNoCase(std::string_view text, std::string_view part) {
+    return text.size() >= part.size() && equalsNoCase(text.substr(text.size() - part.size()), part);
+}
+
 std::string replaceNoCase(std::string_view text, std::string_view find, std::string_view with) {
     if (find.empty()) return std::string(text);
     std::string out;

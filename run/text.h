@@ -41,6 +41,9 @@ std::string upperAscii(std::string_view text);
 std::size_t findNoCase(std::string_view hay, std::string_view needle, std::size_t from = 0);
 bool containsNoCase(std::string_view hay, std::string_view needle);
 bool equalsNoCase(std::string_view a, std::string_view b);
+/// Whether `text` begins / ends with `part`, ASCII letters compared without regard to case.
+bool startsWithNoCase(std::string_view text, std::string_view part);
+bool endsWithNoCase(std::string_view text, std::string_view part);
 /// Every occurrence of `find` replaced by `with`, found without regard to case.
 std::string replaceNoCase(std::string_view text, std::string_view find, std::string_view with);
 /// Every occurrence of `find` replaced by `with`, case-sensitive.

@@ -16,7 +16,7 @@
 namespace {
 
 // The path of an "[Export log as ... to file: <path>]" line.
-std::string exportPathOf(const std::string& line, std::string_view marker) {
+std::string exportPathOf(std::string_view line, std::string_view marker) {
     return trimBlanks(replaceAll(replaceNoCase(line, marker, ""), "]", ""));
 }
 
@@ -48,27 +48,22 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
             // that any job of the run exported; this job's parser is chosen
             // by the kinds its own console log names.
             bool exportXml = false, exportHtml = false, exportText = false;
+            // The console log is read once: its lines also go to the console-log
+            // parser, whose result is applied only when no export is parsed.
+            CmdLogParse cmdLog = beginCmdLog(ctx);
             std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(folderOf(consoleLogPath), consoleLogPath);
             if (stream->AtEndOfStream()) {
                 WriteLog(ctx, "ERR : No contents in :: " + consoleLogPath);
                 ctx.strFailureDesc = "Preprocessing:No contents in :: " + consoleLogPath;
             } else {
-                // Only the last two lines matter after the loop; a window of two
-                // keeps memory flat however long the log is.
-                std::string last, secondLast;
-                std::size_t lineCount = 0;
-                while (!stream->AtEndOfStream()) {
-                    secondLast.swap(last);
-                    last = stream->ReadLine();
-                    if (const std::string_view trimmed = blankTrimmed(last); trimmed.size() != last.size()) {
-                        last = std::string(trimmed);
-                    }
-                    ++lineCount;
-                    const std::string& line = last;
+                std::string_view raw;
+                while (stream->ReadLineView(raw)) {
+                    cmdLogLine(cmdLog, raw);
+                    const std::string_view line = blankTrimmed(raw);
 
                     // Every export rule needs "[Export log", and so a "[": one byte
                     // search rules most lines out before the slower searches.
-                    if (line.find('[') != std::string::npos && containsNoCase(line, atcmd::kExportAny)) {
+                    if (line.find('[') != std::string_view::npos && containsNoCase(line, atcmd::kExportAny)) {
                         if (containsNoCase(line, xmlLine)) {
                             exportPath = exportPathOf(line, atcmd::kExportXml);
                             ctx.blnExportXML = exportXml = true;
@@ -95,18 +90,21 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                             continue;
                         }
                     }
-                    if (line.find("*****") != std::string::npos && containsNoCase(line, variablesLine)) {
+                    if (line.find("*****") != std::string_view::npos && containsNoCase(line, variablesLine)) {
                         ctx.strVariablesFile = trimBlanks(replaceNoCase(line, atcmd::kVariablesFileLine, ""));
                     }
                 }
                 stream->Close();
 
+                // The exit text is looked for in the last two lines, trimmed.
+                const std::string last = trimBlanks(cmdLog.last);
                 if (containsNoCase(last, atcmd::kExitText)) {
                     ctx.strScriptStatus = "FAILED";
                     ctx.strExitLine = last;
                 } else {
                     // A log of one line has no line before its last.
-                    if (lineCount < 2) throw runError(err::SubscriptRange);
+                    if (cmdLog.lineCount < 2) throw runError(err::SubscriptRange);
+                    const std::string secondLast = trimBlanks(cmdLog.secondLast);
                     if (containsNoCase(secondLast, atcmd::kExitText)) {
                         ctx.strScriptStatus = "FAILED";
                         ctx.strExitLine = secondLast;
@@ -133,11 +131,11 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                     WriteLog(ctx, "ERR : Preprocessing:Exported Log :: " + exportPath + " lies outside " + folder +
                                       " (through '..' or a link) and is not read");
                     WriteLog(ctx, "MSG : Preprocessing:Proceeding with the default script log of ATCMD");
-                    fncParseCMDLog(ctx, consoleLogPath, "0");
+                    finishCmdLog(ctx, cmdLog);
                 } else if (!found) {
                     WriteLog(ctx, "ERR : Preprocessing:Exported Log :: " + exportPath + " not Found!!!");
                     WriteLog(ctx, "MSG : Preprocessing:Proceeding with the default script log of ATCMD");
-                    fncParseCMDLog(ctx, consoleLogPath, "0");
+                    finishCmdLog(ctx, cmdLog);
                 } else if (exportXml) {
                     WriteLog(ctx, "MSG : Preprocessing: Proceeding with XML Parsing");
                     fncParseExportLogXML(ctx, exportPath, "0");
@@ -151,7 +149,7 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
             } else {
                 WriteLog(ctx, "MSG : Preprocessing:Export Action not used!!!!");
                 WriteLog(ctx, "MSG : Preprocessing:Proceeding with the default script log of ATCMD");
-                fncParseCMDLog(ctx, consoleLogPath, "0");
+                finishCmdLog(ctx, cmdLog);
             }
 
             // A link or anything outside is neither followed nor deleted.

@@ -7,8 +7,7 @@
 #include "run/run_log.h"
 #include "run/text.h"
 
-bool addActionDesc(RunContext& ctx, const std::string& actionText) {
-    std::string& list = ctx.strActionDescList;
+bool addActionDesc(std::string& list, std::string_view actionText) {
     // "Blank" is asked once per failing action; trimming a copy of a list
     // that grows with every action would make a long export quadratic.
     const bool blank = list.find_first_not_of(' ') == std::string::npos;
@@ -51,7 +50,7 @@ void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std:
                           const std::string& detail, bool logViolation) {
     // A full list takes nothing more, and a detail that is not reported is not counted.
     if (failureListFull(ctx)) return;
-    const bool wasBlank = addActionDesc(ctx, actionText);
+    const bool wasBlank = addActionDesc(ctx.strActionDescList, actionText);
     std::string& text = counterText(ctx, counters, actionText);
     const double count = numericValue(text);
     if (count > counters.threshold) {

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/locks.h"
@@ -14,11 +15,12 @@
 
 struct RunContext;
 
-/// Adds one failing action to strActionDescList: "ACTION-DESC:" + action when
-/// the list holds nothing but blanks (which it then replaces), otherwise
-/// "#$#ACTION-DESC:" + action appended. Returns true when the list was blank.
-/// The list never grows past kTextBound: what does not fit is cut (run/text.h).
-bool addActionDesc(RunContext& ctx, const std::string& actionText);
+/// Adds one failing action to a failure-description list (strActionDescList):
+/// "ACTION-DESC:" + action when the list holds nothing but blanks (which it
+/// then replaces), otherwise "#$#ACTION-DESC:" + action appended. Returns true
+/// when the list was blank. The list never grows past kTextBound: what does
+/// not fit is cut (run/text.h).
+bool addActionDesc(std::string& list, std::string_view actionText);
 
 /// True once strActionDescList has been cut at its bound: nothing a parser
 /// still collects can reach it, so the parsers stop collecting.

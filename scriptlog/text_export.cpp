@@ -1,6 +1,7 @@
 // Parser of the plain-text export: its table rows and their detail blocks.
 #include "scriptlog/text_export.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/errors.h"
@@ -18,10 +19,22 @@ constexpr std::string_view kTableRule =
     "--------------------|------------|----------|----------|";
 constexpr std::string_view kErrorCell = "Error          |";
 constexpr std::string_view kCompletedCell = "Completed      |";
+constexpr std::string_view kStars =
+    "************************************************************************";  // 72
 
-bool isHeaderBlock(const std::string& block) {
-    return containsNoCase(block, std::string(72, '*')) && containsNoCase(block, "Automise LogFile :") &&
+bool contains(std::string_view text, std::string_view what) { return text.find(what) != std::string_view::npos; }
+
+// Asterisks have no case: the exact search rules out every other block at once.
+bool isHeaderBlock(std::string_view block) {
+    return contains(block, kStars) && containsNoCase(block, "Automise LogFile :") &&
            containsNoCase(block, "Log Title    :");
+}
+
+// Piece `n` of the text split at "|" (the text has at least n "|").
+std::string_view pieceOf(std::string_view text, std::size_t n) {
+    std::size_t from = 0;
+    for (; n > 0; --n) from = text.find('|', from) + 1;
+    return text.substr(from, text.find('|', from) - from);
 }
 
 }  // namespace
@@ -50,20 +63,21 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std:
                         drop(1);
                         continue;
                     }
-                    if (next.find("Copyright") != std::string::npos || next.find("End Log.") != std::string::npos) {
+                    if (contains(next, "Copyright") || contains(next, "End Log.")) {
                         drop(1);
                         continue;
                     }
-                    const std::vector<std::string> pieces = splitText(row, "|");
-                    if (pieces.size() != 7 ||
-                        (row.find(kErrorCell) == std::string::npos && row.find(kCompletedCell) == std::string::npos) ||
-                        next.find(kCompletedCell) != std::string::npos || next.find(kErrorCell) != std::string::npos) {
+                    // Split at "|", a row gives exactly 7 pieces: it holds 6 of them.
+                    if (std::count(row.begin(), row.end(), '|') != 6 ||
+                        (!contains(row, kErrorCell) && !contains(row, kCompletedCell)) ||
+                        contains(next, kCompletedCell) || contains(next, kErrorCell)) {
                         drop(1);
                         continue;
                     }
-                    const std::string status = lowerAscii(replaceAll(trimBlanks(pieces[0]), "\r\n", ""));
+                    const std::string status =
+                        lowerAscii(replaceAll(blankTrimmed(pieceOf(row, 0)), "\r\n", ""));
                     if (status == "error") {
-                        recordCountedFailure(ctx, counters, trimBlanks(pieces[2]), trimBlanks(next), true);
+                        recordCountedFailure(ctx, counters, trimBlanks(pieceOf(row, 2)), trimBlanks(next), true);
                     }
                     drop(2);
                 }
@@ -73,9 +87,9 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std:
             // list, and once the list is full the rest of the file can change
             // nothing: reading stops there.
             std::string block;
-            while (!stream->AtEndOfStream() && !failureListFull(ctx)) {
-                std::string line = stream->ReadLine();
-                if (line.find(kTableRule) != std::string::npos) {
+            std::string_view line;
+            while (!failureListFull(ctx) && stream->ReadLineView(line)) {
+                if (contains(line, kTableRule)) {
                     window.push_back(std::move(block));
                     block.clear();
                     ++rulesRead;

@@ -18,16 +18,16 @@ namespace {
 // the next double quote, entities and blanks as they stand. An absent marker
 // gives "". When no closing quote follows, the value cannot be cut out and
 // `value` keeps what it held.
-void attributeValue(const std::string& line, std::string_view marker, std::string& value) {
+void attributeValue(std::string_view line, std::string_view marker, std::string& value) {
     const std::size_t at = line.find(marker);
-    if (at == std::string::npos) {
+    if (at == std::string_view::npos) {
         value.clear();
         return;
     }
     const std::size_t start = at + marker.size() + 1;
     if (start > line.size()) return;
     const std::size_t end = line.find('"', start);
-    if (end == std::string::npos) return;
+    if (end == std::string_view::npos) return;
     value = line.substr(start, end - start);
 }
 
@@ -53,26 +53,19 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
 
     // A read that fails ends the reading: going on would only fail again.
     bool readable = stream != nullptr;
-    auto atEnd = [&] {
-        if (readable) ignoreErrors([&] { readable = !stream->AtEndOfStream(); });
-        return !readable;
-    };
-    auto readLine = [&](std::string& line) {
+    auto readLine = [&](std::string_view& line) {
         bool ok = false;
-        ignoreErrors([&] {
-            line = stream->ReadLine();
-            ok = true;
-        });
-        if (!ok) readable = false;
+        if (readable) ignoreErrors([&] { ok = stream->ReadLineView(line); });
+        readable = ok;
         return ok;
     };
 
     FailureCounters counters = beginFailureCounters(ctx);
-    if (!atEnd()) {
-        std::string line;
-        while (readLine(line) && line.empty() && !atEnd()) {
+    std::string_view line;
+    if (readLine(line)) {
+        while (line.empty() && readLine(line)) {
         }
-        if (leftText(upperAscii(trimBlanks(line)), 14) != "<?XML VERSION=") {
+        if (!startsWithNoCase(blankTrimmed(line), "<?XML VERSION=")) {
             WriteLog(ctx, "ERR : Invalid XML File");
             return;
         }
@@ -100,17 +93,14 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
             pending.reset();
         };
         // Once the list is full the rest of the export can change nothing.
-        while (!atEnd() && !failureListFull(ctx)) {
-            if (!readLine(line)) break;
+        while (!failureListFull(ctx) && readLine(line)) {
             // K, the line blank-trimmed and upper-cased, is only ever tested at
-            // its two ends; its first 18 and last 14 characters are enough.
-            const std::string trimmed = trimBlanks(line);
-            const std::string keyHead = upperAscii(leftText(trimmed, 18));
-            const std::string keyTail = upperAscii(rightText(trimmed, 14));
-            const bool isAction = startsWith(keyHead, "<ACTION ");
-            if (startsWith(keyHead, "<FB6LOG")) {
+            // its two ends, each without regard to case.
+            const std::string_view trimmed = blankTrimmed(line);
+            const bool isAction = startsWithNoCase(trimmed, "<ACTION ");
+            if (startsWithNoCase(trimmed, "<FB6LOG")) {
                 attributeValue(line, "filename=", logFileName);
-            } else if (isAction || startsWith(keyHead, "<ACTIONLIST")) {
+            } else if (isAction || startsWithNoCase(trimmed, "<ACTIONLIST")) {
                 report();
                 ++rowCount;
                 // An action list has no status, so only an action can fail;
@@ -133,11 +123,11 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
                 row.StartTime = timeOf(start);
                 row.EndTime = timeOf(end);
                 row.RunTime = timeOf(run);
-            } else if (startsWith(keyHead, "<MESSAGE><![CDATA[")) {
+            } else if (startsWithNoCase(trimmed, "<MESSAGE><![CDATA[")) {
                 if (pending) pending->MessageText = boundedText(midText(line, 19));
             } else if (trimmed.empty() ||
-                       !(endsWith(keyTail, "]]></MESSAGE>") || endsWith(keyTail, "</ACTION>") ||
-                         endsWith(keyTail, "</FB6LOG>") || endsWith(keyTail, "</ACTIONLIST>"))) {
+                       !(endsWithNoCase(trimmed, "]]></MESSAGE>") || endsWithNoCase(trimmed, "</ACTION>") ||
+                         endsWithNoCase(trimmed, "</FB6LOG>") || endsWithNoCase(trimmed, "</ACTIONLIST>"))) {
                 if (pending) {
                     appendBounded(pending->MessageText, "\r\n");
                     appendBounded(pending->MessageText, line);

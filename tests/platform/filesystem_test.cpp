@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "platform/buffered_stream.h"
 #include "platform/errors.h"
 #include "support/test_support.h"
 
@@ -78,10 +79,10 @@ TEST_F(FileSystemTest, ReadLineSplitsAtEveryLineEnd) {
 }
 
 TEST_F(FileSystemTest, LinesAcrossReadBlocks) {
-    // The CR of the first line is the last byte of the first 64 KiB block and
-    // its LF the first byte of the next; the second line spans several blocks.
-    const std::string first(65535, 'a');
-    const std::string second(200000, 'b');
+    // The CR of the first line is the last byte of the first block and its
+    // LF the first byte of the next; the second line spans several blocks.
+    const std::string first(kTextReadBlock - 1, 'a');
+    const std::string second(3 * kTextReadBlock + 17, 'b');
     box.writeFile("C:\\big.txt", first + "\r\n" + second + "\nend");
     auto in = fsys.OpenTextFile("C:\\big.txt", IOMode::ForReading, false);
     EXPECT_EQ(in->ReadLine(), first);

@@ -118,6 +118,8 @@ public:
     explicit CaptureStream(std::vector<std::string>* lines) : lines_(lines) {}
     bool AtEndOfStream() override { return true; }
     std::string ReadLine() override;
+    bool ReadLineView(std::string_view&) override { return false; }
+    bool ReadView(std::string_view&) override { return false; }
     std::string ReadAll() override { return ""; }
     std::string Read(std::size_t) override { return ""; }
     void Write(const std::string& text) override;
