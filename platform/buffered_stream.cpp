@@ -17,7 +17,9 @@ bool BufferedTextStream::AtEndOfStream() {
 }
 
 bool BufferedTextStream::ReadLineView(std::string_view& line) {
-    requireOpen(true);
+    // Bytes are buffered only while the stream is open for reading (Close
+    // drops them), so only an empty buffer needs the check.
+    if (begin_ >= end_) requireOpen(true);
     // Only the bytes added by each fill are scanned, so a long line costs one
     // pass, not one pass per block.
     std::size_t scanFrom = begin_;
@@ -96,6 +98,7 @@ void BufferedTextStream::WriteLine(const std::string& text) {
 
 void BufferedTextStream::Close() {
     requireOpen(reading_);
+    begin_ = end_ = 0;
     closeRaw();
 }
 

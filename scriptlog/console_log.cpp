@@ -21,19 +21,33 @@ void appendDoubled(std::string& out, std::string_view text) {
 
 // A failed action joins the list as soon as the next action line (or the end
 // of the log) settles its status: the list comes out in log order, as it
-// would after reading the whole log first.
+// would after reading the whole log first. Its name and message were kept as
+// read; their apostrophes are doubled only now, since most actions never fail.
 void closeAction(CmdLogParse& parse) {
     if (parse.haveAction && parse.actionFailed) {
-        addActionDesc(parse.list, parse.actionName);
-        if (!trimBlanks(parse.actionMessage).empty()) {
+        std::string name, message;
+        appendDoubled(name, parse.actionName);
+        appendDoubled(message, parse.actionMessage);
+        addActionDesc(parse.list, name);
+        if (!blankTrimmed(message).empty()) {
             appendBounded(parse.list, "@#@");
-            appendBounded(parse.list, parse.actionMessage);
+            appendBounded(parse.list, message);
         }
+        parse.listFull = isCut(parse.list);
     }
     // Cleared, not replaced: the next action reuses the room.
     parse.actionFailed = false;
     parse.actionName.clear();
     parse.actionMessage.clear();
+}
+
+// A raw text is kept to one byte past the bound: doubling only lengthens a
+// text, so that byte is enough for the doubled text to be cut where the
+// doubled whole would be, and nothing later can change the cut text.
+constexpr std::size_t kRawBound = kTextBound + 1;
+
+void keepRaw(std::string& kept, std::string_view text) {
+    if (kept.size() < kRawBound) kept.append(text.substr(0, kRawBound - kept.size()));
 }
 
 }  // namespace
@@ -42,6 +56,7 @@ CmdLogParse beginCmdLog(const RunContext& ctx) {
     CmdLogParse parse;
     parse.list = ctx.strActionDescList;
     parse.listWasBlank = trimBlanks(parse.list).empty();
+    parse.listFull = isCut(parse.list);
     return parse;
 }
 
@@ -67,21 +82,21 @@ void cmdLogLine(CmdLogParse& parse, std::string_view line) {
     if (startsWith(trimmed, "[") && endsWith(trimmed, "]")) {
         closeAction(parse);
         parse.haveAction = true;
-        appendDoubled(parse.actionName, trimmed.substr(1, trimmed.size() - 2));
+        keepRaw(parse.actionName, trimmed.substr(1, trimmed.size() - 2));
         parse.endSeen = true;
         return;
     }
     // Once the list is full nothing more can reach it: the rest of the log is
     // only read for its end.
-    if (!parse.haveAction || trimmed.empty() || isCut(parse.list)) return;
+    if (!parse.haveAction || trimmed.empty() || parse.listFull) return;
 
+    // A message that is full takes no more text: only the line's status
+    // counts. The message is built from trimmed, non-empty lines, so it never
+    // has blanks at its ends: comparing it untrimmed is comparing it trimmed.
     std::string& message = parse.actionMessage;
-    // A message that was cut takes no more text: only the line's status counts.
-    // The message is built from trimmed, non-empty lines, so it never has
-    // blanks at its ends: comparing it untrimmed is comparing it trimmed.
-    if (!isCut(message) && message != "Success") {
-        if (!message.empty()) appendBounded(message, "\r\n");
-        appendDoubled(message, trimmed);
+    if (message.size() < kRawBound && std::string_view(message) != "Success") {
+        if (!message.empty()) keepRaw(message, "\r\n");
+        keepRaw(message, trimmed);
     }
     // Doubling apostrophes never changes how a line begins with "Error :".
     parse.actionFailed = startsWith(trimmed, atcmd::kErrorMessage);

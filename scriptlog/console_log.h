@@ -16,10 +16,13 @@ struct RunContext;
 struct CmdLogParse {
     std::string list;          // strActionDescList with this log's failed actions added
     bool listWasBlank = true;  // the list held nothing but blanks when the parse began
+    bool listFull = false;     // the list was cut at its bound: it takes nothing more
     bool haveAction = false;
     bool actionFailed = false;  // the current action's last message line began "Error :"
-    std::string actionName;     // between the brackets, apostrophes doubled
-    std::string actionMessage;  // message lines, trimmed, joined by CR LF, apostrophes doubled
+    // The current action as read, kept to 64 KiB; its apostrophes are doubled
+    // when it is reported.
+    std::string actionName;     // between the brackets
+    std::string actionMessage;  // message lines, trimmed, joined by CR LF
     bool endSeen = false;
     std::string last, secondLast;  // the last two lines read, as read
     std::size_t lineCount = 0;
