@@ -16,10 +16,38 @@ bool BufferedTextStream::AtEndOfStream() {
     return begin_ >= end_ && !fill();
 }
 
-bool BufferedTextStream::ReadLineView(std::string_view& line) {
+std::size_t BufferedTextStream::ReadLines(std::string_view* lines, std::size_t max) {
     // Bytes are buffered only while the stream is open for reading (Close
     // drops them), so only an empty buffer needs the check.
     if (begin_ >= end_) requireOpen(true);
+    // The lines the buffer holds whole are handed out together, so their
+    // views stay valid together.
+    std::size_t count = 0;
+    const char* data = buffer_.get();
+    while (count < max && begin_ < end_) {
+        const void* lf = std::memchr(data + begin_, '\n', end_ - begin_);
+        if (lf == nullptr) break;
+        lines[count++] = lineEndingAt(static_cast<std::size_t>(static_cast<const char*>(lf) - data));
+    }
+    if (count > 0 || max == 0) return count;
+    return readLineView(lines[0]) ? 1 : 0;
+}
+
+// The line from begin_ to the LF at `lf`, without its line end, kept to
+// kMaxLineBytes; begin_ moves past the LF.
+std::string_view BufferedTextStream::lineEndingAt(std::size_t lf) {
+    const char* data = buffer_.get();
+    std::size_t length = lf - begin_;
+    if (length > 0 && data[lf - 1] == '\r') --length;
+    const std::string_view line(data + begin_, std::min(length, kMaxLineBytes));
+    begin_ = lf + 1;
+    return line;
+}
+
+// One line whose end is not in the buffer yet: blocks are read (moving the
+// buffer) until it is.
+bool BufferedTextStream::readLineView(std::string_view& line) {
+    requireOpen(true);
     // Only the bytes added by each fill are scanned, so a long line costs one
     // pass, not one pass per block.
     std::size_t scanFrom = begin_;
@@ -27,11 +55,7 @@ bool BufferedTextStream::ReadLineView(std::string_view& line) {
         const char* data = buffer_.get();
         const void* lf = end_ > scanFrom ? std::memchr(data + scanFrom, '\n', end_ - scanFrom) : nullptr;
         if (lf != nullptr) {
-            const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - data);
-            std::size_t length = at - begin_;
-            if (length > 0 && data[at - 1] == '\r') --length;
-            line = std::string_view(data + begin_, std::min(length, kMaxLineBytes));
-            begin_ = at + 1;
+            line = lineEndingAt(static_cast<std::size_t>(static_cast<const char*>(lf) - data));
             return true;
         }
         if (end_ - begin_ > kMaxLineBytes) {
@@ -50,7 +74,7 @@ bool BufferedTextStream::ReadLineView(std::string_view& line) {
 
 std::string BufferedTextStream::ReadLine() {
     std::string_view line;
-    if (!ReadLineView(line)) throw runError(err::PastEnd);
+    if (ReadLines(&line, 1) == 0) throw runError(err::PastEnd);
     return std::string(line);
 }
 

@@ -27,7 +27,7 @@ public:
 
     bool AtEndOfStream() override;
     std::string ReadLine() override;
-    bool ReadLineView(std::string_view& line) override;
+    std::size_t ReadLines(std::string_view* lines, std::size_t max) override;
     bool ReadView(std::string_view& bytes) override;
     std::string ReadAll() override;
     std::string Read(std::size_t count) override;
@@ -48,6 +48,8 @@ private:
     void requireOpen(bool forReading) const;
     void compact();
     bool fill();
+    bool readLineView(std::string_view& line);
+    std::string_view lineEndingAt(std::size_t lf);
     std::string_view skipLongLine();
 
     bool reading_;

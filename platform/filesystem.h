@@ -24,10 +24,11 @@ public:
     /// the rest of it is read past, so a script's endless line never sits in
     /// memory whole.
     virtual std::string ReadLine() = 0;
-    /// The next line as ReadLine gives it, as a view of the stream's own
-    /// buffer that holds until the stream is used again: a parser reads a
-    /// line without copying it. False at the end.
-    virtual bool ReadLineView(std::string_view& line) = 0;
+    /// The next lines, at most `max` (at least one), as ReadLine gives them,
+    /// as views of the stream's own buffer that hold until the stream is used
+    /// again: a parser takes the lines of a block without copying them, and
+    /// copies only what it keeps past the call. 0 at the end.
+    virtual std::size_t ReadLines(std::string_view* lines, std::size_t max) = 0;
     /// The bytes that follow, as many as the stream holds at once (at least
     /// one), as a view that holds until the stream is used again. False at
     /// the end.
@@ -47,6 +48,8 @@ public:
 
 /// The most bytes ReadLine returns of one line.
 inline constexpr std::size_t kMaxLineBytes = 1024 * 1024;
+/// How many lines a parser asks of ReadLines at once.
+inline constexpr std::size_t kLineBatch = 256;
 
 enum class IOMode { ForReading = 1, ForWriting = 2, ForAppending = 8 };
 

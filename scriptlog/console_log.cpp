@@ -10,6 +10,28 @@
 
 namespace {
 
+// A raw text is kept to one byte past the bound: doubling apostrophes only
+// lengthens a text, so that byte is enough for the doubled text to be cut
+// where the doubled whole would be, and nothing later changes the cut text.
+constexpr std::size_t kRawBound = kTextBound + 1;
+
+void keepRaw(std::string& kept, std::string_view text) {
+    if (kept.size() < kRawBound) kept.append(text.substr(0, kRawBound - kept.size()));
+}
+
+std::string_view textOf(const HeldText& text) { return text.copied ? std::string_view(text.copy) : text.view; }
+
+void hold(HeldText& text, std::string_view view) {
+    text.view = view;
+    text.copied = false;
+}
+
+void keep(HeldText& text, std::size_t bound = std::string_view::npos) {
+    if (text.copied) return;
+    text.copy.assign(text.view.substr(0, bound));
+    text.copied = true;
+}
+
 // `text` with every "'" doubled, appended within the bound.
 void appendDoubled(std::string& out, std::string_view text) {
     for (std::size_t quote; (quote = text.find('\'')) != std::string_view::npos; text.remove_prefix(quote + 1)) {
@@ -19,15 +41,24 @@ void appendDoubled(std::string& out, std::string_view text) {
     appendBounded(out, text);
 }
 
+// Copies the message lines of the current batch into the kept message.
+void keepMessage(CmdLogParse& parse) {
+    for (const std::string_view line : parse.messageLines) {
+        if (!parse.messageKept.empty()) keepRaw(parse.messageKept, "\r\n");
+        keepRaw(parse.messageKept, line);
+    }
+    parse.messageLines.clear();
+}
+
 // A failed action joins the list as soon as the next action line (or the end
 // of the log) settles its status: the list comes out in log order, as it
-// would after reading the whole log first. Its name and message were kept as
-// read; their apostrophes are doubled only now, since most actions never fail.
+// would after reading the whole log first.
 void closeAction(CmdLogParse& parse) {
     if (parse.haveAction && parse.actionFailed) {
+        keepMessage(parse);
         std::string name, message;
-        appendDoubled(name, parse.actionName);
-        appendDoubled(message, parse.actionMessage);
+        appendDoubled(name, textOf(parse.actionName));
+        appendDoubled(message, parse.messageKept);
         addActionDesc(parse.list, name);
         if (!blankTrimmed(message).empty()) {
             appendBounded(parse.list, "@#@");
@@ -35,34 +66,16 @@ void closeAction(CmdLogParse& parse) {
         }
         parse.listFull = isCut(parse.list);
     }
-    // Cleared, not replaced: the next action reuses the room.
     parse.actionFailed = false;
-    parse.actionName.clear();
-    parse.actionMessage.clear();
-}
-
-// A raw text is kept to one byte past the bound: doubling only lengthens a
-// text, so that byte is enough for the doubled text to be cut where the
-// doubled whole would be, and nothing later can change the cut text.
-constexpr std::size_t kRawBound = kTextBound + 1;
-
-void keepRaw(std::string& kept, std::string_view text) {
-    if (kept.size() < kRawBound) kept.append(text.substr(0, kRawBound - kept.size()));
-}
-
-}  // namespace
-
-CmdLogParse beginCmdLog(const RunContext& ctx) {
-    CmdLogParse parse;
-    parse.list = ctx.strActionDescList;
-    parse.listWasBlank = trimBlanks(parse.list).empty();
-    parse.listFull = isCut(parse.list);
-    return parse;
+    hold(parse.actionName, {});
+    parse.messageKept.clear();
+    parse.messageLines.clear();
+    parse.messageSize = 0;
+    parse.messageIsSuccess = false;
 }
 
 void cmdLogLine(CmdLogParse& parse, std::string_view line) {
-    parse.secondLast.swap(parse.last);
-    parse.last.assign(line);
+    hold(parse.lines[parse.lineCount % 2], line);
     ++parse.lineCount;
 
     // The known prefixes all begin with B, E, P or R; most lines need no further look.
@@ -82,7 +95,7 @@ void cmdLogLine(CmdLogParse& parse, std::string_view line) {
     if (startsWith(trimmed, "[") && endsWith(trimmed, "]")) {
         closeAction(parse);
         parse.haveAction = true;
-        keepRaw(parse.actionName, trimmed.substr(1, trimmed.size() - 2));
+        hold(parse.actionName, trimmed.substr(1, trimmed.size() - 2));
         parse.endSeen = true;
         return;
     }
@@ -90,16 +103,41 @@ void cmdLogLine(CmdLogParse& parse, std::string_view line) {
     // only read for its end.
     if (!parse.haveAction || trimmed.empty() || parse.listFull) return;
 
-    // A message that is full takes no more text: only the line's status
-    // counts. The message is built from trimmed, non-empty lines, so it never
-    // has blanks at its ends: comparing it untrimmed is comparing it trimmed.
-    std::string& message = parse.actionMessage;
-    if (message.size() < kRawBound && std::string_view(message) != "Success") {
-        if (!message.empty()) keepRaw(message, "\r\n");
-        keepRaw(message, trimmed);
+    // A message past its bound takes no more text, nor does one that is
+    // exactly "Success": only the line's status counts. The message is built
+    // from trimmed, non-empty lines, so it never has blanks at its ends.
+    if (parse.messageSize < kRawBound && !parse.messageIsSuccess) {
+        if (parse.messageSize == 0) parse.messageIsSuccess = trimmed == "Success";
+        else parse.messageSize += 2;
+        parse.messageSize += trimmed.size();
+        parse.messageLines.push_back(trimmed);
     }
     // Doubling apostrophes never changes how a line begins with "Error :".
     parse.actionFailed = startsWith(trimmed, atcmd::kErrorMessage);
+}
+
+}  // namespace
+
+CmdLogParse beginCmdLog(const RunContext& ctx) {
+    CmdLogParse parse;
+    parse.list = ctx.strActionDescList;
+    parse.listWasBlank = trimBlanks(parse.list).empty();
+    parse.listFull = isCut(parse.list);
+    return parse;
+}
+
+void cmdLogLines(CmdLogParse& parse, const std::string_view* lines, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) cmdLogLine(parse, lines[i]);
+    // The views end with the batch: what is still needed is copied now, once
+    // per batch instead of once per line.
+    keep(parse.actionName, kRawBound);
+    keepMessage(parse);
+    keep(parse.lines[0]);
+    keep(parse.lines[1]);
+}
+
+std::string_view cmdLogLastLine(const CmdLogParse& parse, std::size_t n) {
+    return parse.lineCount > n ? textOf(parse.lines[(parse.lineCount - 1 - n) % 2]) : std::string_view();
 }
 
 void finishCmdLog(RunContext& ctx, CmdLogParse& parse) {
@@ -108,9 +146,9 @@ void finishCmdLog(RunContext& ctx, CmdLogParse& parse) {
     parse.list.clear();
 
     // The second-last line of a log of fewer than two lines does not exist.
-    auto secondLastLine = [&]() -> const std::string& {
+    auto secondLastLine = [&] {
         if (parse.lineCount < 2) throw runError(err::SubscriptRange);
-        return parse.secondLast;
+        return std::string(cmdLogLastLine(parse, 1));
     };
     if (!parse.endSeen) {
         ctx.strExitLine = secondLastLine();
@@ -128,8 +166,8 @@ void fncParseCMDLog(RunContext& ctx, const std::string& consoleLogPath, const st
     // link put in its place is refused, never read.
     std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(folderOf(consoleLogPath), consoleLogPath);
     CmdLogParse parse = beginCmdLog(ctx);
-    std::string_view line;
-    while (stream->ReadLineView(line)) cmdLogLine(parse, line);
+    std::string_view lines[kLineBatch];
+    while (const std::size_t count = stream->ReadLines(lines, kLineBatch)) cmdLogLines(parse, lines, count);
     stream->Close();
     finishCmdLog(ctx, parse);
 }

@@ -20,6 +20,68 @@ std::string exportPathOf(std::string_view line, std::string_view marker) {
     return trimBlanks(replaceAll(replaceNoCase(line, marker, ""), "]", ""));
 }
 
+// What the dispatch looks for in the console log's lines, and what it found.
+struct ExportSearch {
+    std::string prefix;  // strInstallPath + "AutomiseLogs\"
+    std::string xmlLine, textLine, htmlLine, anyLine, variablesLine;
+    // A path the log names is taken as the log names it; whether it really
+    // lies in the logs folder is decided where the file is used.
+    std::string exportPath;
+    // The run-wide flags are never set back, so they name every kind that any
+    // job of the run exported; this job's parser is chosen by the kinds its
+    // own console log names.
+    bool exportXml = false, exportHtml = false, exportText = false;
+};
+
+ExportSearch exportSearchIn(const std::string& folder) {
+    ExportSearch search;
+    search.prefix = folder + "\\";
+    search.xmlLine = std::string(atcmd::kExportXml) + " " + search.prefix;
+    search.textLine = std::string(atcmd::kExportText) + " " + search.prefix;
+    search.htmlLine = std::string(atcmd::kExportHtml) + " " + search.prefix;
+    search.anyLine = std::string(atcmd::kExportAny) + search.prefix;
+    search.variablesLine = std::string(atcmd::kVariablesFileLine) + search.prefix;
+    return search;
+}
+
+// Tests one line of the console log, trimmed, for the export and the
+// variables file, and acts on the first rule that matches.
+void searchLine(RunContext& ctx, ExportSearch& search, std::string_view line) {
+    // Every export rule needs "[Export log", and so a "[": one byte search
+    // rules most lines out before the slower searches.
+    const std::size_t bracket = line.find('[');
+    if (bracket != std::string_view::npos && findNoCase(line, atcmd::kExportAny, bracket) != std::string_view::npos) {
+        if (containsNoCase(line, search.xmlLine)) {
+            search.exportPath = exportPathOf(line, atcmd::kExportXml);
+            ctx.blnExportXML = search.exportXml = true;
+            return;
+        }
+        if (containsNoCase(line, search.textLine)) {
+            search.exportPath = exportPathOf(line, atcmd::kExportText);
+            ctx.blnExportText = search.exportText = true;
+            return;
+        }
+        if (containsNoCase(line, search.htmlLine)) {
+            search.exportPath = exportPathOf(line, atcmd::kExportHtml);
+            ctx.blnExportHTML = search.exportHtml = true;
+            return;
+        }
+        if (containsNoCase(line, search.anyLine)) {
+            const std::size_t at = findNoCase(line, search.prefix);
+            search.exportPath = line.substr(at, line.size() - 1 - at);
+            ctx.blnExportHTML = search.exportHtml = true;
+            const std::string ending = lowerAscii(trimBlanks(search.exportPath));
+            if (endsWith(ending, ".html")) ctx.blnExportHTML = search.exportHtml = true;
+            if (endsWith(ending, ".xml")) ctx.blnExportXML = search.exportXml = true;
+            if (endsWith(ending, ".text")) ctx.blnExportText = search.exportText = true;
+            return;
+        }
+    }
+    if (line.find("*****") != std::string_view::npos && containsNoCase(line, search.variablesLine)) {
+        ctx.strVariablesFile = trimBlanks(replaceNoCase(line, atcmd::kVariablesFileLine, ""));
+    }
+}
+
 }  // namespace
 
 bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
@@ -34,20 +96,7 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
             }
 
             const std::string folder = logsFolder(ctx);
-            const std::string prefix = folder + "\\";
-            const std::string xmlLine = std::string(atcmd::kExportXml) + " " + prefix;
-            const std::string textLine = std::string(atcmd::kExportText) + " " + prefix;
-            const std::string htmlLine = std::string(atcmd::kExportHtml) + " " + prefix;
-            const std::string anyLine = std::string(atcmd::kExportAny) + prefix;
-            const std::string variablesLine = std::string(atcmd::kVariablesFileLine) + prefix;
-
-            // A path the log names is taken as the log names it; whether it
-            // really lies in the logs folder is decided where the file is used.
-            std::string exportPath;
-            // The run-wide flags are never set back, so they name every kind
-            // that any job of the run exported; this job's parser is chosen
-            // by the kinds its own console log names.
-            bool exportXml = false, exportHtml = false, exportText = false;
+            ExportSearch search = exportSearchIn(folder);
             // The console log is read once: its lines also go to the console-log
             // parser, whose result is applied only when no export is parsed.
             CmdLogParse cmdLog = beginCmdLog(ctx);
@@ -56,55 +105,22 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                 WriteLog(ctx, "ERR : No contents in :: " + consoleLogPath);
                 ctx.strFailureDesc = "Preprocessing:No contents in :: " + consoleLogPath;
             } else {
-                std::string_view raw;
-                while (stream->ReadLineView(raw)) {
-                    cmdLogLine(cmdLog, raw);
-                    const std::string_view line = blankTrimmed(raw);
-
-                    // Every export rule needs "[Export log", and so a "[": one byte
-                    // search rules most lines out before the slower searches.
-                    if (line.find('[') != std::string_view::npos && containsNoCase(line, atcmd::kExportAny)) {
-                        if (containsNoCase(line, xmlLine)) {
-                            exportPath = exportPathOf(line, atcmd::kExportXml);
-                            ctx.blnExportXML = exportXml = true;
-                            continue;
-                        }
-                        if (containsNoCase(line, textLine)) {
-                            exportPath = exportPathOf(line, atcmd::kExportText);
-                            ctx.blnExportText = exportText = true;
-                            continue;
-                        }
-                        if (containsNoCase(line, htmlLine)) {
-                            exportPath = exportPathOf(line, atcmd::kExportHtml);
-                            ctx.blnExportHTML = exportHtml = true;
-                            continue;
-                        }
-                        if (containsNoCase(line, anyLine)) {
-                            const std::size_t at = findNoCase(line, prefix);
-                            exportPath = line.substr(at, line.size() - 1 - at);
-                            ctx.blnExportHTML = exportHtml = true;
-                            const std::string ending = lowerAscii(trimBlanks(exportPath));
-                            if (endsWith(ending, ".html")) ctx.blnExportHTML = exportHtml = true;
-                            if (endsWith(ending, ".xml")) ctx.blnExportXML = exportXml = true;
-                            if (endsWith(ending, ".text")) ctx.blnExportText = exportText = true;
-                            continue;
-                        }
-                    }
-                    if (line.find("*****") != std::string_view::npos && containsNoCase(line, variablesLine)) {
-                        ctx.strVariablesFile = trimBlanks(replaceNoCase(line, atcmd::kVariablesFileLine, ""));
-                    }
+                std::string_view lines[kLineBatch];
+                while (const std::size_t count = stream->ReadLines(lines, kLineBatch)) {
+                    cmdLogLines(cmdLog, lines, count);
+                    for (std::size_t i = 0; i < count; ++i) searchLine(ctx, search, blankTrimmed(lines[i]));
                 }
                 stream->Close();
 
                 // The exit text is looked for in the last two lines, trimmed.
-                const std::string last = trimBlanks(cmdLog.last);
+                const std::string last = trimBlanks(cmdLogLastLine(cmdLog, 0));
                 if (containsNoCase(last, atcmd::kExitText)) {
                     ctx.strScriptStatus = "FAILED";
                     ctx.strExitLine = last;
                 } else {
                     // A log of one line has no line before its last.
                     if (cmdLog.lineCount < 2) throw runError(err::SubscriptRange);
-                    const std::string secondLast = trimBlanks(cmdLog.secondLast);
+                    const std::string secondLast = trimBlanks(cmdLogLastLine(cmdLog, 1));
                     if (containsNoCase(secondLast, atcmd::kExitText)) {
                         ctx.strScriptStatus = "FAILED";
                         ctx.strExitLine = secondLast;
@@ -114,6 +130,7 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                 }
             }
             stream.reset();
+            const std::string& exportPath = search.exportPath;
 
             bool refused = false;
             if (!trimBlanks(exportPath).empty()) {
@@ -136,13 +153,13 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                     WriteLog(ctx, "ERR : Preprocessing:Exported Log :: " + exportPath + " not Found!!!");
                     WriteLog(ctx, "MSG : Preprocessing:Proceeding with the default script log of ATCMD");
                     finishCmdLog(ctx, cmdLog);
-                } else if (exportXml) {
+                } else if (search.exportXml) {
                     WriteLog(ctx, "MSG : Preprocessing: Proceeding with XML Parsing");
                     fncParseExportLogXML(ctx, exportPath, "0");
-                } else if (exportHtml) {
+                } else if (search.exportHtml) {
                     WriteLog(ctx, "MSG : Preprocessing: Proceeding with HTML Parsing");
                     fncParseExportLogHTML(ctx, exportPath, "0");
-                } else if (exportText) {
+                } else if (search.exportText) {
                     WriteLog(ctx, "MSG : Preprocessing: Proceeding with TEXT Parsing");
                     fncEditScriptlog(ctx, exportPath, "0");
                 }

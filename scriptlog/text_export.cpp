@@ -87,16 +87,22 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std:
             // list, and once the list is full the rest of the file can change
             // nothing: reading stops there.
             std::string block;
-            std::string_view line;
-            while (!failureListFull(ctx) && stream->ReadLineView(line)) {
-                if (contains(line, kTableRule)) {
-                    window.push_back(std::move(block));
-                    block.clear();
-                    ++rulesRead;
-                    walk();
-                } else {
-                    appendBounded(block, "\r\n");
-                    appendBounded(block, line);
+            std::string_view lines[kLineBatch];
+            bool full = failureListFull(ctx);
+            while (!full) {
+                const std::size_t count = stream->ReadLines(lines, kLineBatch);
+                if (count == 0) break;
+                for (std::size_t i = 0; i < count && !full; ++i) {
+                    if (contains(lines[i], kTableRule)) {
+                        window.push_back(std::move(block));
+                        block.clear();
+                        ++rulesRead;
+                        walk();
+                        full = failureListFull(ctx);
+                    } else {
+                        appendBounded(block, "\r\n");
+                        appendBounded(block, lines[i]);
+                    }
                 }
             }
             stream->Close();

@@ -53,19 +53,20 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
 
     // A read that fails ends the reading: going on would only fail again.
     bool readable = stream != nullptr;
-    auto readLine = [&](std::string_view& line) {
-        bool ok = false;
-        if (readable) ignoreErrors([&] { ok = stream->ReadLineView(line); });
-        readable = ok;
-        return ok;
+    auto readLines = [&](std::string_view* lines, std::size_t max) {
+        std::size_t count = 0;
+        if (readable) ignoreErrors([&] { count = stream->ReadLines(lines, max); });
+        readable = count > 0;
+        return count;
     };
+    auto readLine = [&](std::string_view& line) { return readLines(&line, 1) == 1; };
 
     FailureCounters counters = beginFailureCounters(ctx);
-    std::string_view line;
-    if (readLine(line)) {
-        while (line.empty() && readLine(line)) {
+    std::string_view first;
+    if (readLine(first)) {
+        while (first.empty() && readLine(first)) {
         }
-        if (!startsWithNoCase(blankTrimmed(line), "<?XML VERSION=")) {
+        if (!startsWithNoCase(blankTrimmed(first), "<?XML VERSION=")) {
             WriteLog(ctx, "ERR : Invalid XML File");
             return;
         }
@@ -93,7 +94,15 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
             pending.reset();
         };
         // Once the list is full the rest of the export can change nothing.
-        while (!failureListFull(ctx) && readLine(line)) {
+        std::string_view lines[kLineBatch];
+        std::size_t count = 0, next = 0;
+        while (!failureListFull(ctx)) {
+            if (next == count) {
+                count = readLines(lines, kLineBatch);
+                next = 0;
+                if (count == 0) break;
+            }
+            const std::string_view line = lines[next++];
             // K, the line blank-trimmed and upper-cased, is only ever tested at
             // its two ends, each without regard to case.
             const std::string_view trimmed = blankTrimmed(line);

@@ -118,7 +118,7 @@ public:
     explicit CaptureStream(std::vector<std::string>* lines) : lines_(lines) {}
     bool AtEndOfStream() override { return true; }
     std::string ReadLine() override;
-    bool ReadLineView(std::string_view&) override { return false; }
+    std::size_t ReadLines(std::string_view*, std::size_t) override { return 0; }
     bool ReadView(std::string_view&) override { return false; }
     std::string ReadAll() override { return ""; }
     std::string Read(std::size_t) override { return ""; }
