@@ -11,7 +11,6 @@
 
 namespace {
 
-char lowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 char upperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 // Builds plain decimal text from "%.<n>e" output: no exponent, no trailing zeros.
@@ -164,22 +163,6 @@ std::size_t findNoCase(std::string_view hay, std::string_view needle, std::size_
 
 bool containsNoCase(std::string_view hay, std::string_view needle) {
     return findNoCase(hay, needle) != std::string_view::npos;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerChar(a[i]) != lowerChar(b[i])) return false;
-    }
-    return true;
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view part) {
-    return text.size() >= part.size() && equalsNoCase(text.substr(0, part.size()), part);
-}
-
-bool endsWithNoCase(std::string_view text, std::string_view part) {
-    return text.size() >= part.size() && equalsNoCase(text.substr(text.size() - part.size()), part);
 }
 
 std::string replaceNoCase(std::string_view text, std::string_view find, std::string_view with) {

@@ -45,10 +45,23 @@ std::string upperAscii(std::string_view text);
 /// regard to case; npos when absent. An empty needle is found at `from`.
 std::size_t findNoCase(std::string_view hay, std::string_view needle, std::size_t from = 0);
 bool containsNoCase(std::string_view hay, std::string_view needle);
-bool equalsNoCase(std::string_view a, std::string_view b);
+/// An ASCII letter in lower case; every other byte as it is.
+inline char lowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+/// Inline, as the two below: parsers ask them of every line.
+inline bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerChar(a[i]) != lowerChar(b[i])) return false;
+    }
+    return true;
+}
 /// Whether `text` begins / ends with `part`, ASCII letters compared without regard to case.
-bool startsWithNoCase(std::string_view text, std::string_view part);
-bool endsWithNoCase(std::string_view text, std::string_view part);
+inline bool startsWithNoCase(std::string_view text, std::string_view part) {
+    return text.size() >= part.size() && equalsNoCase(text.substr(0, part.size()), part);
+}
+inline bool endsWithNoCase(std::string_view text, std::string_view part) {
+    return text.size() >= part.size() && equalsNoCase(text.substr(text.size() - part.size()), part);
+}
 /// Every occurrence of `find` replaced by `with`, found without regard to case.
 std::string replaceNoCase(std::string_view text, std::string_view find, std::string_view with);
 /// Every occurrence of `find` replaced by `with`, case-sensitive.

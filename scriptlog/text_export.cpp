@@ -48,9 +48,11 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std:
             // Block i is judged together with block i + 1, so at most two whole
             // blocks are held: the file is walked once, as it is read.
             std::vector<std::string> window;   // complete blocks from block i on
+            std::vector<std::string> spare;    // dropped blocks, their room reused
             std::size_t rulesRead = 0;          // N so far
             std::size_t index = 0;              // i of window[0]
             auto drop = [&](std::size_t count) {
+                for (std::size_t k = 0; k < count; ++k) spare.push_back(std::move(window[k]));
                 window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(count));
                 index += count;
             };
@@ -96,6 +98,11 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std:
                     if (contains(lines[i], kTableRule)) {
                         window.push_back(std::move(block));
                         block.clear();
+                        if (!spare.empty()) {
+                            block.swap(spare.back());
+                            spare.pop_back();
+                            block.clear();
+                        }
                         ++rulesRead;
                         walk();
                         full = failureListFull(ctx);

@@ -104,12 +104,15 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
             }
             const std::string_view line = lines[next++];
             // K, the line blank-trimmed and upper-cased, is only ever tested at
-            // its two ends, each without regard to case.
+            // its two ends, each without regard to case. Every marker of its
+            // head begins with "<" and every marker of its tail ends with ">",
+            // so most message lines need one look at each end.
             const std::string_view trimmed = blankTrimmed(line);
-            const bool isAction = startsWithNoCase(trimmed, "<ACTION ");
-            if (startsWithNoCase(trimmed, "<FB6LOG")) {
+            const bool head = trimmed.starts_with('<');
+            const bool isAction = head && startsWithNoCase(trimmed, "<ACTION ");
+            if (head && startsWithNoCase(trimmed, "<FB6LOG")) {
                 attributeValue(line, "filename=", logFileName);
-            } else if (isAction || startsWithNoCase(trimmed, "<ACTIONLIST")) {
+            } else if (isAction || (head && startsWithNoCase(trimmed, "<ACTIONLIST"))) {
                 report();
                 ++rowCount;
                 // An action list has no status, so only an action can fail;
@@ -132,9 +135,9 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
                 row.StartTime = timeOf(start);
                 row.EndTime = timeOf(end);
                 row.RunTime = timeOf(run);
-            } else if (startsWithNoCase(trimmed, "<MESSAGE><![CDATA[")) {
+            } else if (head && startsWithNoCase(trimmed, "<MESSAGE><![CDATA[")) {
                 if (pending) pending->MessageText = boundedText(midText(line, 19));
-            } else if (trimmed.empty() ||
+            } else if (!trimmed.ends_with('>') ||
                        !(endsWithNoCase(trimmed, "]]></MESSAGE>") || endsWithNoCase(trimmed, "</ACTION>") ||
                          endsWithNoCase(trimmed, "</FB6LOG>") || endsWithNoCase(trimmed, "</ACTIONLIST>"))) {
                 if (pending) {
