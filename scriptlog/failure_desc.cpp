@@ -37,9 +37,8 @@ std::string& counterText(RunContext& ctx, FailureCounters& counters, const std::
             counters.lockTaken = true;
             counters.lock = lockIniForUpdate(ctx, counters.file);
         }
-        std::string value;
-        fncReadINI(ctx, value, counters.section, key, counters.file);
-        it = counters.known.emplace(folded, std::move(value)).first;
+        if (!counters.stored) counters.stored = ctx.sys.profile->OpenSection(counters.section, counters.file);
+        it = counters.known.emplace(folded, counters.stored->GetString(key, "", kReadINIBuffer)).first;
     }
     return it->second;
 }
@@ -76,7 +75,7 @@ void writeFailureCounters(RunContext& ctx, FailureCounters& counters) {
     // Several raises of one key end in its last value; one entry per key (at
     // the place of its first raise) gives the file the same lines.
     std::vector<ProfileEntry> entries;
-    std::map<std::string, std::size_t> slot;
+    std::unordered_map<std::string, std::size_t> slot;
     for (const auto& entry : raised) {
         const auto [it, fresh] = slot.emplace(lowerAscii(entry.key), entries.size());
         if (fresh) entries.push_back(entry);

@@ -142,16 +142,56 @@ const ParsedFile* parsed(const std::string& hostPath) {
     return &(files[hostPath] = std::move(file));
 }
 
-// The raw value of section/key (blanks trimmed, quotes not yet removed).
-std::optional<std::string> lookUp(const std::string& section, const std::string& key, const std::string& file) {
-    const ParsedFile* parsedFile = parsed(mapPath(file));
-    if (parsedFile == nullptr) return std::nullopt;
+using SectionValues = std::unordered_map<std::string, std::string>;
+
+// The keys of section `section` of a file; nullptr when the file or section is missing.
+const SectionValues* sectionValues(const std::string& hostPath, const std::string& section) {
+    const ParsedFile* parsedFile = parsed(hostPath);
+    if (parsedFile == nullptr) return nullptr;
     const auto sec = parsedFile->values.find(upperAscii(section));
-    if (sec == parsedFile->values.end()) return std::nullopt;
-    const auto value = sec->second.find(upperAscii(key));
-    if (value == sec->second.end()) return std::nullopt;
+    return sec == parsedFile->values.end() ? nullptr : &sec->second;
+}
+
+// The raw value of key in a section's keys (blanks trimmed, quotes not yet removed).
+std::optional<std::string> lookUp(const SectionValues* values, const std::string& key) {
+    if (values == nullptr) return std::nullopt;
+    const auto value = values->find(upperAscii(key));
+    if (value == values->end()) return std::nullopt;
     return value->second;
 }
+
+std::optional<std::string> lookUp(const std::string& section, const std::string& key, const std::string& file) {
+    return lookUp(sectionValues(mapPath(file), section), key);
+}
+
+// What GetPrivateProfileString returns for a raw value (or the default):
+// one pair of enclosing quotes removed, at most bufferChars - 1 characters.
+std::string profileValue(const std::optional<std::string>& raw, const std::string& defaultValue,
+                         std::uint32_t bufferChars) {
+    std::string value = defaultValue;
+    if (raw) {
+        value = *raw;
+        if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
+            value = value.substr(1, value.size() - 2);
+        }
+    }
+    if (bufferChars == 0) return "";
+    if (value.size() > bufferChars - 1) value.resize(bufferChars - 1);
+    return value;
+}
+
+// One section as the file held it when it was opened.
+class PosixProfileSection : public ProfileSection {
+public:
+    explicit PosixProfileSection(SectionValues values) : values_(std::move(values)) {}
+    std::string GetString(const std::string& key, const std::string& defaultValue,
+                          std::uint32_t bufferChars) override {
+        return profileValue(lookUp(&values_, key), defaultValue, bufferChars);
+    }
+
+private:
+    SectionValues values_;
+};
 
 // Applies key=value entries to `lines` in order: a key's own line when it
 // exists in the first section of that name, else a new line after the
@@ -270,16 +310,12 @@ bool replaceFile(const std::string& hostPath, const std::string& bytes, std::opt
 std::string PosixProfileFiles::GetString(const std::string& section, const std::string& key,
                                          const std::string& defaultValue, std::uint32_t bufferChars,
                                          const std::string& file) {
-    std::string value = defaultValue;
-    if (auto found = lookUp(section, key, file)) {
-        value = *found;
-        if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
-            value = value.substr(1, value.size() - 2);
-        }
-    }
-    if (bufferChars == 0) return "";
-    if (value.size() > bufferChars - 1) value.resize(bufferChars - 1);
-    return value;
+    return profileValue(lookUp(section, key, file), defaultValue, bufferChars);
+}
+
+std::unique_ptr<ProfileSection> PosixProfileFiles::OpenSection(const std::string& section, const std::string& file) {
+    const SectionValues* values = sectionValues(mapPath(file), section);
+    return std::make_unique<PosixProfileSection>(values != nullptr ? *values : SectionValues{});
 }
 
 std::int32_t PosixProfileFiles::GetInt(const std::string& section, const std::string& key,

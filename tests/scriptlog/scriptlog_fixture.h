@@ -8,7 +8,7 @@
 #include "platform/profile.h"
 #include "support/test_support.h"
 
-/// Wraps the real profile files and counts the writes that reach them.
+/// Wraps the real profile files and counts the reads and writes that reach them.
 class CountingProfile : public ProfileFiles {
 public:
     explicit CountingProfile(ProfileFiles& real) : real_(real) {}
@@ -30,7 +30,12 @@ public:
         ++writes;
         return real_.WriteStrings(entries, file);
     }
-    int reads = 0;
+    std::unique_ptr<ProfileSection> OpenSection(const std::string& section, const std::string& file) override {
+        ++sectionReads;
+        return real_.OpenSection(section, file);
+    }
+    int reads = 0;         // single keys
+    int sectionReads = 0;  // sections opened for many keys
     int writes = 0;
 
 private:

@@ -198,6 +198,9 @@ public:
     std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override {
         return real_.WriteStrings(entries, file);
     }
+    std::unique_ptr<ProfileSection> OpenSection(const std::string& section, const std::string& file) override {
+        return real_.OpenSection(section, file);
+    }
 
 private:
     ProfileFiles& real_;
