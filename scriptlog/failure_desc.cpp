@@ -75,17 +75,20 @@ void writeFailureCounters(RunContext& ctx, FailureCounters& counters) {
     // Several raises of one key end in its last value; one entry per key (at
     // the place of its first raise) gives the file the same lines.
     std::vector<ProfileEntry> entries;
+    std::vector<std::size_t> entryOf;  // per raise, its key's entry
+    entryOf.reserve(raised.size());
     std::unordered_map<std::string, std::size_t> slot;
     for (const auto& entry : raised) {
         const auto [it, fresh] = slot.emplace(lowerAscii(entry.key), entries.size());
         if (fresh) entries.push_back(entry);
         else entries[it->second] = entry;
+        entryOf.push_back(it->second);
     }
     std::vector<bool> written;
     ignoreErrors([&] { written = ctx.sys.profile->WriteStrings(entries, counters.file); });
     if (written.size() != entries.size()) return;
     // A key that could not be stored costs only its own lines.
-    for (const auto& entry : raised) {
-        if (written[slot[lowerAscii(entry.key)]]) WriteLog(ctx, iniWrittenLine(entry.value, entry.key, counters.file));
+    for (std::size_t i = 0; i < raised.size(); ++i) {
+        if (written[entryOf[i]]) WriteLog(ctx, iniWrittenLine(raised[i].value, raised[i].key, counters.file));
     }
 }
