@@ -36,7 +36,7 @@ std::string timeOf(const std::string& value) {
     return midText(value, 9, 2) + ":" + midText(value, 11, 2) + ":" + midText(value, 13, 2);
 }
 
-bool isFailing(const std::string& status) { return lowerAscii(trimBlanks(status)) == "error"; }
+bool isFailing(std::string_view status) { return equalsNoCase(blankTrimmed(status), "error"); }
 
 }  // namespace
 
@@ -96,7 +96,8 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
         // Once the list is full the rest of the export can change nothing.
         std::string_view lines[kLineBatch];
         std::size_t count = 0, next = 0;
-        while (!failureListFull(ctx)) {
+        bool full = failureListFull(ctx);  // only a report can fill it
+        while (!full) {
             if (next == count) {
                 count = readLines(lines, kLineBatch);
                 next = 0;
@@ -114,6 +115,7 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
                 attributeValue(line, "filename=", logFileName);
             } else if (isAction || (head && startsWithNoCase(trimmed, "<ACTIONLIST"))) {
                 report();
+                full = failureListFull(ctx);
                 ++rowCount;
                 // An action list has no status, so only an action can fail;
                 // the fields of the others are never looked at.
