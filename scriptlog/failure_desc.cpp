@@ -63,14 +63,14 @@ void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std:
     appendBounded(ctx.strActionDescList, "@#@");
     appendBounded(ctx.strActionDescList, detail);
     text = numberText(count + 1);
-    counters.raised.push_back(ProfileEntry{counters.section, actionText, text});
+    counters.raised.emplace_back(actionText, text);
 }
 
 void writeFailureCounters(RunContext& ctx, FailureCounters& counters) {
     // Declared first, so the lock goes only after the counters are written.
     const std::unique_ptr<HeldLock> lock = std::move(counters.lock);
     if (counters.raised.empty()) return;
-    std::vector<ProfileEntry> raised;
+    std::vector<std::pair<std::string, std::string>> raised;
     raised.swap(counters.raised);
     // Several raises of one key end in its last value; one entry per key (at
     // the place of its first raise) gives the file the same lines.
@@ -78,10 +78,10 @@ void writeFailureCounters(RunContext& ctx, FailureCounters& counters) {
     std::vector<std::size_t> entryOf;  // per raise, its key's entry
     entryOf.reserve(raised.size());
     std::unordered_map<std::string, std::size_t> slot;
-    for (const auto& entry : raised) {
-        const auto [it, fresh] = slot.emplace(lowerAscii(entry.key), entries.size());
-        if (fresh) entries.push_back(entry);
-        else entries[it->second] = entry;
+    for (const auto& [key, value] : raised) {
+        const auto [it, fresh] = slot.emplace(lowerAscii(key), entries.size());
+        if (fresh) entries.push_back(ProfileEntry{counters.section, key, value});
+        else entries[it->second] = ProfileEntry{counters.section, key, value};
         entryOf.push_back(it->second);
     }
     std::vector<bool> written;
@@ -89,6 +89,6 @@ void writeFailureCounters(RunContext& ctx, FailureCounters& counters) {
     if (written.size() != entries.size()) return;
     // A key that could not be stored costs only its own lines.
     for (std::size_t i = 0; i < raised.size(); ++i) {
-        if (written[entryOf[i]]) WriteLog(ctx, iniWrittenLine(raised[i].value, raised[i].key, counters.file));
+        if (written[entryOf[i]]) WriteLog(ctx, iniWrittenLine(raised[i].second, raised[i].first, counters.file));
     }
 }

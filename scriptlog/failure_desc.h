@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/locks.h"
@@ -42,8 +43,8 @@ struct FailureCounters {
     /// Counter texts by key, ASCII letters folded: the profile file matches
     /// keys without regard to case, so "Copy" and "COPY" share a counter.
     std::unordered_map<std::string, std::string> known;
-    /// One entry per increment, in the order the increments happened.
-    std::vector<ProfileEntry> raised;
+    /// One key and its new value per increment, in the order the increments happened.
+    std::vector<std::pair<std::string, std::string>> raised;
     /// The INI file's lock, taken at the first counter read.
     std::unique_ptr<HeldLock> lock;
     bool lockTaken = false;

@@ -85,6 +85,10 @@ bool readBytes(const std::string& hostPath, std::string& bytes) {
     return n == 0;
 }
 
+// Upper-cased key -> raw value of one section (the first key of a name is
+// the one that counts).
+using SectionValues = std::unordered_map<std::string, std::string>;
+
 // The parsed values of one file, kept while the file stays the same one
 // (same inode, size and modification time), so that many reads of a large
 // file do not parse it again each time.
@@ -93,9 +97,9 @@ struct ParsedFile {
     ino_t ino = 0;
     off_t size = -1;
     timespec mtime{};
-    // Upper-cased section -> upper-cased key -> raw value (the first section
-    // of a name and the first key in it are the ones that count).
-    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> values;
+    // Upper-cased section -> its keys (the first section of a name is the
+    // one that counts); shared with the sections opened from it.
+    std::unordered_map<std::string, std::shared_ptr<SectionValues>> values;
 };
 
 std::unordered_map<std::string, ParsedFile>& parsedFiles() {
@@ -126,11 +130,12 @@ const ParsedFile* parsed(const std::string& hostPath) {
     file.ino = st.st_ino;
     file.size = st.st_size;
     file.mtime = st.st_mtim;
-    std::unordered_map<std::string, std::string>* current = nullptr;
+    SectionValues* current = nullptr;
     for (const auto& line : splitLines(bytes)) {
         if (auto name = sectionOf(line)) {
             const auto inserted = file.values.try_emplace(upperAscii(*name));
-            current = inserted.second ? &inserted.first->second : nullptr;
+            if (inserted.second) inserted.first->second = std::make_shared<SectionValues>();
+            current = inserted.second ? inserted.first->second.get() : nullptr;
         } else if (current != nullptr) {
             if (const auto key = keyOf(line)) {
                 current->try_emplace(upperAscii(*key), trimBlanks(line.text.substr(line.text.find('=') + 1)));
@@ -142,14 +147,12 @@ const ParsedFile* parsed(const std::string& hostPath) {
     return &(files[hostPath] = std::move(file));
 }
 
-using SectionValues = std::unordered_map<std::string, std::string>;
-
 // The keys of section `section` of a file; nullptr when the file or section is missing.
-const SectionValues* sectionValues(const std::string& hostPath, const std::string& section) {
+std::shared_ptr<const SectionValues> sectionValues(const std::string& hostPath, const std::string& section) {
     const ParsedFile* parsedFile = parsed(hostPath);
     if (parsedFile == nullptr) return nullptr;
     const auto sec = parsedFile->values.find(upperAscii(section));
-    return sec == parsedFile->values.end() ? nullptr : &sec->second;
+    return sec == parsedFile->values.end() ? nullptr : sec->second;
 }
 
 // The raw value of key in a section's keys (blanks trimmed, quotes not yet removed).
@@ -161,7 +164,7 @@ std::optional<std::string> lookUp(const SectionValues* values, const std::string
 }
 
 std::optional<std::string> lookUp(const std::string& section, const std::string& key, const std::string& file) {
-    return lookUp(sectionValues(mapPath(file), section), key);
+    return lookUp(sectionValues(mapPath(file), section).get(), key);
 }
 
 // What GetPrivateProfileString returns for a raw value (or the default):
@@ -183,14 +186,14 @@ std::string profileValue(const std::optional<std::string>& raw, const std::strin
 // One section as the file held it when it was opened.
 class PosixProfileSection : public ProfileSection {
 public:
-    explicit PosixProfileSection(SectionValues values) : values_(std::move(values)) {}
+    explicit PosixProfileSection(std::shared_ptr<const SectionValues> values) : values_(std::move(values)) {}
     std::string GetString(const std::string& key, const std::string& defaultValue,
                           std::uint32_t bufferChars) override {
-        return profileValue(lookUp(&values_, key), defaultValue, bufferChars);
+        return profileValue(lookUp(values_.get(), key), defaultValue, bufferChars);
     }
 
 private:
-    SectionValues values_;
+    std::shared_ptr<const SectionValues> values_;  // nullptr: no such file or section
 };
 
 // Applies key=value entries to `lines` in order: a key's own line when it
@@ -314,8 +317,7 @@ std::string PosixProfileFiles::GetString(const std::string& section, const std::
 }
 
 std::unique_ptr<ProfileSection> PosixProfileFiles::OpenSection(const std::string& section, const std::string& file) {
-    const SectionValues* values = sectionValues(mapPath(file), section);
-    return std::make_unique<PosixProfileSection>(values != nullptr ? *values : SectionValues{});
+    return std::make_unique<PosixProfileSection>(sectionValues(mapPath(file), section));
 }
 
 std::int32_t PosixProfileFiles::GetInt(const std::string& section, const std::string& key,
