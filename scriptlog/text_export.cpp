@@ -30,6 +30,24 @@ bool isHeaderBlock(std::string_view block) {
            containsNoCase(block, "Log Title    :");
 }
 
+// Whether a row's status piece, blank-trimmed, with every CR LF removed and
+// lower-cased, reads "error"; compared in place, as most rows' do not.
+bool isErrorStatus(std::string_view piece) {
+    constexpr std::string_view kError = "error";
+    const std::string_view text = blankTrimmed(piece);
+    std::size_t matched = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.substr(i, 2) == "\r\n") {
+            ++i;
+        } else if (matched < kError.size() && lowerChar(text[i]) == kError[matched]) {
+            ++matched;
+        } else {
+            return false;
+        }
+    }
+    return matched == kError.size();
+}
+
 // Piece `n` of the text split at "|" (the text has at least n "|").
 std::string_view pieceOf(std::string_view text, std::size_t n) {
     std::size_t from = 0;
@@ -76,9 +94,7 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std:
                         drop(1);
                         continue;
                     }
-                    const std::string status =
-                        lowerAscii(replaceAll(blankTrimmed(pieceOf(row, 0)), "\r\n", ""));
-                    if (status == "error") {
+                    if (isErrorStatus(pieceOf(row, 0))) {
                         recordCountedFailure(ctx, counters, trimBlanks(pieceOf(row, 2)), trimBlanks(next), true);
                     }
                     drop(2);
@@ -95,7 +111,8 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std:
                 const std::size_t count = stream->ReadLines(lines, kLineBatch);
                 if (count == 0) break;
                 for (std::size_t i = 0; i < count && !full; ++i) {
-                    if (contains(lines[i], kTableRule)) {
+                    // A line shorter than the rule cannot hold it.
+                    if (lines[i].size() >= kTableRule.size() && contains(lines[i], kTableRule)) {
                         window.push_back(std::move(block));
                         block.clear();
                         if (!spare.empty()) {
