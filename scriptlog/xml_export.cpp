@@ -38,6 +38,32 @@ std::string timeOf(const std::string& value) {
 
 bool isFailing(std::string_view status) { return equalsNoCase(blankTrimmed(status), "error"); }
 
+// The element a line of the export begins: K's first characters. Every
+// marker begins with "<", and its second character tells which one it can be.
+enum class Head { None, Log, Action, ActionList, Message };
+
+Head headOf(std::string_view trimmed) {
+    if (trimmed.size() < 2 || trimmed[0] != '<') return Head::None;
+    switch (lowerChar(trimmed[1])) {
+        case 'f':
+            return startsWithNoCase(trimmed, "<FB6LOG") ? Head::Log : Head::None;
+        case 'a':
+            if (startsWithNoCase(trimmed, "<ACTION ")) return Head::Action;
+            return startsWithNoCase(trimmed, "<ACTIONLIST") ? Head::ActionList : Head::None;
+        case 'm':
+            return startsWithNoCase(trimmed, "<MESSAGE><![CDATA[") ? Head::Message : Head::None;
+        default:
+            return Head::None;
+    }
+}
+
+// Whether K ends with one of the closing tags that keep a line out of a message.
+bool endsAnElement(std::string_view trimmed) {
+    return trimmed.ends_with('>') &&
+           (endsWithNoCase(trimmed, "]]></MESSAGE>") || endsWithNoCase(trimmed, "</ACTION>") ||
+            endsWithNoCase(trimmed, "</FB6LOG>") || endsWithNoCase(trimmed, "</ACTIONLIST>"));
+}
+
 }  // namespace
 
 void subGetArrUBound(RunContext& ctx, const std::string& arrayName) {
@@ -105,15 +131,13 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
             }
             const std::string_view line = lines[next++];
             // K, the line blank-trimmed and upper-cased, is only ever tested at
-            // its two ends, each without regard to case. Every marker of its
-            // head begins with "<" and every marker of its tail ends with ">",
-            // so most message lines need one look at each end.
+            // its two ends, each without regard to case.
             const std::string_view trimmed = blankTrimmed(line);
-            const bool head = trimmed.starts_with('<');
-            const bool isAction = head && startsWithNoCase(trimmed, "<ACTION ");
-            if (head && startsWithNoCase(trimmed, "<FB6LOG")) {
+            const Head head = headOf(trimmed);
+            const bool isAction = head == Head::Action;
+            if (head == Head::Log) {
                 attributeValue(line, "filename=", logFileName);
-            } else if (isAction || (head && startsWithNoCase(trimmed, "<ACTIONLIST"))) {
+            } else if (isAction || head == Head::ActionList) {
                 report();
                 full = failureListFull(ctx);
                 ++rowCount;
@@ -137,11 +161,9 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
                 row.StartTime = timeOf(start);
                 row.EndTime = timeOf(end);
                 row.RunTime = timeOf(run);
-            } else if (head && startsWithNoCase(trimmed, "<MESSAGE><![CDATA[")) {
+            } else if (head == Head::Message) {
                 if (pending) pending->MessageText = boundedText(midText(line, 19));
-            } else if (!trimmed.ends_with('>') ||
-                       !(endsWithNoCase(trimmed, "]]></MESSAGE>") || endsWithNoCase(trimmed, "</ACTION>") ||
-                         endsWithNoCase(trimmed, "</FB6LOG>") || endsWithNoCase(trimmed, "</ACTIONLIST>"))) {
+            } else if (!endsAnElement(trimmed)) {
                 if (pending) {
                     appendBounded(pending->MessageText, "\r\n");
                     appendBounded(pending->MessageText, line);
