@@ -221,7 +221,7 @@ int runCase(const std::string& which) {
     else return 2;
     ctx.objLogFile.reset();
     std::printf("    %-9s list %zu bytes%s\n", which.c_str(), ctx.strActionDescList.size(),
-                isCut(ctx.strActionDescList) ? " (full: reading stopped there)" : "");
+                isCut(ctx.strActionDescList) ? " (full: an export parser stops reading there)" : "");
     return 0;
 }
 
