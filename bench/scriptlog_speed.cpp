@@ -2,7 +2,7 @@
 // a child process of its own (this program again, with --case), so its wall
 // time and peak memory are its own; `wc -l` on the same file, timed in the
 // same round, is the yardstick for "reading the file once". Each case runs
-// three rounds and the best of each side is taken. Failing actions are rare
+// kRounds rounds and the best of each side is taken. Failing actions are rare
 // in the large files, so no failure list fills and every parser reads its
 // file to the end. Not a test: run it by hand.
 //   bench_scriptlog_speed [MB of the large logs, default 200] [MB of the HTML export, default 80]
@@ -48,6 +48,8 @@ const char* kHtml = "C:\\Agent\\AutomiseLogs\\run.html";
 // 100,000 rows of a text export, every one a failing action of its own name.
 const char* kDistinct = "C:\\Agent\\AutomiseLogs\\distinct.txt";
 constexpr std::size_t kDistinctActions = 100000;
+// Rounds per case; the best of each side is taken, as the machine may be shared.
+constexpr int kRounds = 5;
 
 // Failing actions reuse a few hundred names, as the steps of a real project do.
 std::string stepName(std::size_t n) { return "Step " + std::to_string(n % 400); }
@@ -278,7 +280,7 @@ int main(int argc, char** argv) {
         const std::string host = sandbox.hostPath(c.file);
         runChild({"sh", "-c", "cat \"$0\" >/dev/null", host});  // warms the page cache for both
         Outcome wc, parse;
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < kRounds; ++round) {
             ::unlink(sandbox.hostPath(kIni).c_str());
             ::unlink(sandbox.hostPath(kRunLog).c_str());
             const Outcome w = runChild({"sh", "-c", "wc -l \"$0\" >/dev/null", host});

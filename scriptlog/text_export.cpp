@@ -1,7 +1,6 @@
 // Parser of the plain-text export: its table rows and their detail blocks.
 #include "scriptlog/text_export.h"
 
-#include <algorithm>
 #include <vector>
 
 #include "platform/errors.h"
@@ -19,6 +18,7 @@ constexpr std::string_view kTableRule =
     "--------------------|------------|----------|----------|";
 constexpr std::string_view kErrorCell = "Error          |";
 constexpr std::string_view kCompletedCell = "Completed      |";
+static_assert(kErrorCell.size() == kCompletedCell.size());
 constexpr std::string_view kStars =
     "************************************************************************";  // 72
 
@@ -46,6 +46,27 @@ bool isErrorStatus(std::string_view piece) {
         }
     }
     return matched == kError.size();
+}
+
+// What a block holds of the table's cells: how many "|", and whether a
+// status cell ("Error          |" or "Completed      |") is among them. Both
+// cells end with "|", so one walk from "|" to "|" finds both.
+struct Cells {
+    std::size_t bars = 0;
+    bool status = false;
+};
+
+Cells cellsOf(std::string_view block) {
+    Cells cells;
+    for (std::size_t at = block.find('|'); at != std::string_view::npos; at = block.find('|', at + 1)) {
+        ++cells.bars;
+        const std::size_t end = at + 1;
+        if (end >= kErrorCell.size()) {
+            const std::string_view cell = block.substr(end - kErrorCell.size(), kErrorCell.size());
+            cells.status = cells.status || cell == kErrorCell || cell == kCompletedCell;
+        }
+    }
+    return cells;
 }
 
 // Piece `n` of the text split at "|" (the text has at least n "|").
@@ -88,9 +109,8 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std:
                         continue;
                     }
                     // Split at "|", a row gives exactly 7 pieces: it holds 6 of them.
-                    if (std::count(row.begin(), row.end(), '|') != 6 ||
-                        (!contains(row, kErrorCell) && !contains(row, kCompletedCell)) ||
-                        contains(next, kCompletedCell) || contains(next, kErrorCell)) {
+                    const Cells cells = cellsOf(row);
+                    if (cells.bars != 6 || !cells.status || cellsOf(next).status) {
                         drop(1);
                         continue;
                     }
