@@ -7,8 +7,17 @@
 #include "platform/errors.h"
 
 namespace {
+
 // The most the buffer ever holds: the longest line kept and a block past it.
 constexpr std::size_t kMaxBuffer = kMaxLineBytes + kTextReadBlock;
+
+// The line from `begin` to the LF at `lf`, without its line end, kept to kMaxLineBytes.
+std::string_view lineBefore(const char* data, std::size_t begin, std::size_t lf) {
+    std::size_t length = lf - begin;
+    if (length > 0 && data[lf - 1] == '\r') --length;
+    return std::string_view(data + begin, std::min(length, kMaxLineBytes));
+}
+
 }  // namespace
 
 bool BufferedTextStream::AtEndOfStream() {
@@ -21,27 +30,22 @@ std::size_t BufferedTextStream::ReadLines(std::string_view* lines, std::size_t m
     // drops them), so only an empty buffer needs the check.
     if (begin_ >= end_) requireOpen(true);
     // The lines the buffer holds whole are handed out together, so their
-    // views stay valid together.
+    // views stay valid together. (Locals: the compiler need not fear that a
+    // view written out changes them.)
     std::size_t count = 0;
     const char* data = buffer_.get();
-    while (count < max && begin_ < end_) {
-        const void* lf = std::memchr(data + begin_, '\n', end_ - begin_);
+    std::size_t begin = begin_;
+    const std::size_t end = end_;
+    while (count < max && begin < end) {
+        const void* lf = std::memchr(data + begin, '\n', end - begin);
         if (lf == nullptr) break;
-        lines[count++] = lineEndingAt(static_cast<std::size_t>(static_cast<const char*>(lf) - data));
+        const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - data);
+        lines[count++] = lineBefore(data, begin, at);
+        begin = at + 1;
     }
+    begin_ = begin;
     if (count > 0 || max == 0) return count;
     return readLineView(lines[0]) ? 1 : 0;
-}
-
-// The line from begin_ to the LF at `lf`, without its line end, kept to
-// kMaxLineBytes; begin_ moves past the LF.
-std::string_view BufferedTextStream::lineEndingAt(std::size_t lf) {
-    const char* data = buffer_.get();
-    std::size_t length = lf - begin_;
-    if (length > 0 && data[lf - 1] == '\r') --length;
-    const std::string_view line(data + begin_, std::min(length, kMaxLineBytes));
-    begin_ = lf + 1;
-    return line;
 }
 
 // One line whose end is not in the buffer yet: blocks are read (moving the
@@ -55,7 +59,9 @@ bool BufferedTextStream::readLineView(std::string_view& line) {
         const char* data = buffer_.get();
         const void* lf = end_ > scanFrom ? std::memchr(data + scanFrom, '\n', end_ - scanFrom) : nullptr;
         if (lf != nullptr) {
-            line = lineEndingAt(static_cast<std::size_t>(static_cast<const char*>(lf) - data));
+            const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - data);
+            line = lineBefore(data, begin_, at);
+            begin_ = at + 1;
             return true;
         }
         if (end_ - begin_ > kMaxLineBytes) {

@@ -49,7 +49,6 @@ private:
     void compact();
     bool fill();
     bool readLineView(std::string_view& line);
-    std::string_view lineEndingAt(std::size_t lf);
     std::string_view skipLongLine();
 
     bool reading_;
