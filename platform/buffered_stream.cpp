@@ -2,71 +2,113 @@
 #include "platform/buffered_stream.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/errors.h"
 
 namespace {
-constexpr std::size_t kReadBlock = 64 * 1024;
+
+// The most the buffer ever holds: the longest line kept and a block past it.
+constexpr std::size_t kMaxBuffer = kMaxLineBytes + kTextReadBlock;
+
+// The line from `begin` to the LF at `lf`, without its line end, kept to kMaxLineBytes.
+std::string_view lineBefore(const char* data, std::size_t begin, std::size_t lf) {
+    std::size_t length = lf - begin;
+    if (length > 0 && data[lf - 1] == '\r') --length;
+    return std::string_view(data + begin, std::min(length, kMaxLineBytes));
+}
+
 }  // namespace
 
 bool BufferedTextStream::AtEndOfStream() {
     requireOpen(true);
-    return pos_ >= buffer_.size() && !fill();
+    return begin_ >= end_ && !fill();
 }
 
-std::string BufferedTextStream::ReadLine() {
+std::size_t BufferedTextStream::ReadLines(std::string_view* lines, std::size_t max) {
+    // Bytes are buffered only while the stream is open for reading (Close
+    // drops them), so only an empty buffer needs the check.
+    if (begin_ >= end_) requireOpen(true);
+    // The lines the buffer holds whole are handed out together, so their
+    // views stay valid together. (Locals: the compiler need not fear that a
+    // view written out changes them.)
+    std::size_t count = 0;
+    const char* data = buffer_.get();
+    std::size_t begin = begin_;
+    const std::size_t end = end_;
+    while (count < max && begin < end) {
+        const void* lf = std::memchr(data + begin, '\n', end - begin);
+        if (lf == nullptr) break;
+        const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - data);
+        lines[count++] = lineBefore(data, begin, at);
+        begin = at + 1;
+    }
+    begin_ = begin;
+    if (count > 0 || max == 0) return count;
+    return readLineView(lines[0]) ? 1 : 0;
+}
+
+// One line whose end is not in the buffer yet: blocks are read (moving the
+// buffer) until it is.
+bool BufferedTextStream::readLineView(std::string_view& line) {
     requireOpen(true);
     // Only the bytes added by each fill are scanned, so a long line costs one
     // pass, not one pass per block.
-    std::size_t scanFrom = pos_;
+    std::size_t scanFrom = begin_;
     for (;;) {
-        const auto lf = buffer_.find('\n', scanFrom);
-        if (lf != std::string::npos) {
-            std::size_t end = lf;
-            if (end > pos_ && buffer_[end - 1] == '\r') --end;
-            std::string line = buffer_.substr(pos_, std::min(end - pos_, kMaxLineBytes));
-            pos_ = lf + 1;
-            return line;
+        const char* data = buffer_.get();
+        const void* lf = end_ > scanFrom ? std::memchr(data + scanFrom, '\n', end_ - scanFrom) : nullptr;
+        if (lf != nullptr) {
+            const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(lf) - data);
+            line = lineBefore(data, begin_, at);
+            begin_ = at + 1;
+            return true;
         }
-        if (buffer_.size() - pos_ > kMaxLineBytes) {
-            // Past the limit the line is only looked for its end.
-            std::string line = buffer_.substr(pos_, kMaxLineBytes);
-            for (;;) {
-                const auto end = buffer_.find('\n', pos_);
-                if (end != std::string::npos) {
-                    pos_ = end + 1;
-                    break;
-                }
-                pos_ = buffer_.size();
-                if (!fill()) break;
-            }
-            return line;
+        if (end_ - begin_ > kMaxLineBytes) {
+            line = skipLongLine();
+            return true;
         }
-        scanFrom = buffer_.size() - pos_;  // relative: fill() may move the bytes
+        const std::size_t scanned = end_ - begin_;
         if (!fill()) break;
-        scanFrom += pos_;
+        scanFrom = begin_ + scanned;
     }
-    if (pos_ >= buffer_.size()) throw runError(err::PastEnd);
-    std::string line = buffer_.substr(pos_);
-    pos_ = buffer_.size();
-    return line;
+    if (begin_ >= end_) return false;
+    line = std::string_view(buffer_.get() + begin_, end_ - begin_);
+    begin_ = end_;
+    return true;
+}
+
+std::string BufferedTextStream::ReadLine() {
+    std::string_view line;
+    if (ReadLines(&line, 1) == 0) throw runError(err::PastEnd);
+    return std::string(line);
+}
+
+bool BufferedTextStream::ReadView(std::string_view& bytes) {
+    requireOpen(true);
+    if (begin_ >= end_ && !fill()) return false;
+    bytes = std::string_view(buffer_.get() + begin_, end_ - begin_);
+    begin_ = end_;
+    return true;
 }
 
 std::string BufferedTextStream::ReadAll() {
-    requireOpen(true);
-    while (fill()) {
-    }
-    std::string rest = buffer_.substr(pos_);
-    pos_ = buffer_.size();
-    return rest;
+    return Read(std::string::npos);
 }
 
 std::string BufferedTextStream::Read(std::size_t count) {
     requireOpen(true);
-    while (buffer_.size() - pos_ < count && fill()) {
+    std::string part(buffer_.get() + begin_, std::min(count, end_ - begin_));
+    begin_ += part.size();
+    // What the buffer does not hold is read straight into the result.
+    while (part.size() < count && !eof_) {
+        const std::size_t old = part.size();
+        const std::size_t want = std::min(count - old, kTextReadBlock);
+        part.resize(old + want);
+        const std::size_t got = readRaw(part.data() + old, want);
+        part.resize(old + got);
+        if (got == 0) eof_ = true;
     }
-    std::string part = buffer_.substr(pos_, count);
-    pos_ += part.size();
     return part;
 }
 
@@ -86,6 +128,7 @@ void BufferedTextStream::WriteLine(const std::string& text) {
 
 void BufferedTextStream::Close() {
     requireOpen(reading_);
+    begin_ = end_ = 0;
     closeRaw();
 }
 
@@ -94,24 +137,52 @@ void BufferedTextStream::requireOpen(bool forReading) const {
     if (forReading != reading_) throw RunError{54, "Bad file mode"};
 }
 
-// Appends the next block to the buffer, dropping what was consumed first.
-// False at the end of the file.
+// Moves the bytes not yet handed out to the front and makes room for a
+// block after them.
+void BufferedTextStream::compact() {
+    if (begin_ > 0) {
+        std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    if (capacity_ - end_ >= kTextReadBlock || capacity_ == kMaxBuffer) return;
+    const std::size_t capacity = std::min(kMaxBuffer, std::max(end_ + kTextReadBlock, 2 * capacity_));
+    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    if (end_ > 0) std::memcpy(grown.get(), buffer_.get(), end_);
+    buffer_ = std::move(grown);
+    capacity_ = capacity;
+}
+
+// Reads the next block after the bytes not yet handed out. False at the end
+// of the file.
 bool BufferedTextStream::fill() {
     if (eof_) return false;
-    if (pos_ > 0) {
-        buffer_.erase(0, pos_);
-        pos_ = 0;
-    }
-    const std::size_t old = buffer_.size();
-    buffer_.resize(old + kReadBlock);
-    std::size_t got = 0;
-    try {
-        got = readRaw(buffer_.data() + old, kReadBlock);
-    } catch (...) {
-        buffer_.resize(old);
-        throw;
-    }
-    buffer_.resize(old + got);
+    compact();
+    const std::size_t got = readRaw(buffer_.get() + end_, std::min(capacity_ - end_, kTextReadBlock));
     if (got == 0) eof_ = true;
+    end_ += got;
     return got > 0;
+}
+
+// A line longer than kMaxLineBytes: its head is kept at the front of the
+// buffer, the rest is read block by block behind it and dropped until its
+// LF. The head is handed out; the bytes after the LF are the next to read.
+std::string_view BufferedTextStream::skipLongLine() {
+    compact();
+    char* data = buffer_.get();
+    begin_ = end_ = kMaxLineBytes;
+    while (!eof_) {
+        const std::size_t got = readRaw(data + kMaxLineBytes, capacity_ - kMaxLineBytes);
+        if (got == 0) {
+            eof_ = true;
+            break;
+        }
+        const void* lf = std::memchr(data + kMaxLineBytes, '\n', got);
+        if (lf != nullptr) {
+            begin_ = static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
+            end_ = kMaxLineBytes + got;
+            break;
+        }
+    }
+    return std::string_view(data, kMaxLineBytes);
 }

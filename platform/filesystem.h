@@ -26,6 +26,18 @@ public:
     /// the rest of it is read past, so a script's endless line never sits in
     /// memory whole.
     virtual std::string ReadLine() = 0;
+    /// The next lines, at most `max` (at least one), as ReadLine gives them,
+    /// as views of the stream's own buffer that hold until the stream is used
+    /// again: a parser takes the lines of a block without copying them, and
+    /// copies only what it keeps past the call. The lines lie in order in one
+    /// buffer, each followed by its line end (or the rest of a line longer than
+    /// kMaxLineBytes), so one search from the first line's start to the last
+    /// line's end covers them all. 0 at the end.
+    virtual std::size_t ReadLines(std::string_view* lines, std::size_t max) = 0;
+    /// The bytes that follow, as many as the stream holds at once (at least
+    /// one), as a view that holds until the stream is used again. False at
+    /// the end.
+    virtual bool ReadView(std::string_view& bytes) = 0;
     /// Everything from the current position to the end.
     virtual std::string ReadAll() = 0;
     /// The next `count` bytes; fewer at the end of the file, "" there.
@@ -41,6 +53,15 @@ public:
 
 /// The most bytes ReadLine returns of one line.
 inline constexpr std::size_t kMaxLineBytes = 1024 * 1024;
+/// How many lines a parser asks of ReadLines at once.
+inline constexpr std::size_t kLineBatch = 256;
+
+/// The bytes from the first of `count` lines that ReadLines gave to the end
+/// of the last: a view that holds the lines and the line ends between them.
+inline std::string_view spanOfLines(const std::string_view* lines, std::size_t count) {
+    const char* end = lines[count - 1].data() + lines[count - 1].size();
+    return std::string_view(lines[0].data(), static_cast<std::size_t>(end - lines[0].data()));
+}
 
 enum class IOMode { ForReading = 1, ForWriting = 2, ForAppending = 8 };
 

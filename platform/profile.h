@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,15 @@ struct ProfileEntry {
     std::string section;
     std::string key;
     std::string value;
+};
+
+/// One section of a profile file, opened for many look-ups.
+class ProfileSection {
+public:
+    virtual ~ProfileSection() = default;
+    /// What ProfileFiles::GetString gives for `key` of this section.
+    virtual std::string GetString(const std::string& key, const std::string& defaultValue,
+                                  std::uint32_t bufferChars) = 0;
 };
 
 class ProfileFiles {
@@ -35,6 +45,11 @@ public:
     /// skipped and every other one is still written. One flag per entry, true
     /// when that entry was written; all false when the file could not be written.
     virtual std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) = 0;
+    /// One section of a file for many look-ups, each answered as GetString
+    /// would answer it while nobody writes the file (hold its lock). This
+    /// version asks GetString each time; a backend that would map the path and
+    /// read the file for every look-up reads it once instead.
+    virtual std::unique_ptr<ProfileSection> OpenSection(const std::string& section, const std::string& file);
 };
 
 /// True when the entry can be stored as one "key=value" line of its section.

@@ -119,7 +119,7 @@ bool fncGetRegInfo(RunContext& ctx) {
 
 std::int32_t fncReadINI(RunContext& ctx, std::string& value, const std::string& section, const std::string& key,
                         const std::string& file) {
-    value = ctx.sys.profile->GetString(section, key, "", 555, file);
+    value = ctx.sys.profile->GetString(section, key, "", kReadINIBuffer, file);
     return static_cast<std::int32_t>(value.size());
 }
 

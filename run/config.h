@@ -21,6 +21,9 @@ bool fncGetRegInfo(RunContext& ctx);
 /// The string value of an open key; "" (and a log line on failure) otherwise.
 std::string GetRegValue(RunContext& ctx, RegHandle key, const std::string& keyName, const std::string& valueName);
 
+/// The buffer fncReadINI hands the profile call, in characters.
+inline constexpr std::uint32_t kReadINIBuffer = 555;
+
 /// Reads section/key of an INI file into `value` (at most 554 characters);
 /// returns the number of characters read. Nothing is logged.
 std::int32_t fncReadINI(RunContext& ctx, std::string& value, const std::string& section, const std::string& key,

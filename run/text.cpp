@@ -11,7 +11,6 @@
 
 namespace {
 
-char lowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 char upperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 // Builds plain decimal text from "%.<n>e" output: no exponent, no trailing zeros.
@@ -126,13 +125,6 @@ std::int32_t toLong(std::string_view text) {
     return static_cast<std::int32_t>(rounded);
 }
 
-std::string_view blankTrimmed(std::string_view text) {
-    std::size_t b = 0, e = text.size();
-    while (b < e && text[b] == ' ') ++b;
-    while (e > b && text[e - 1] == ' ') --e;
-    return text.substr(b, e - b);
-}
-
 std::string trimBlanks(std::string_view text) { return std::string(blankTrimmed(text)); }
 
 std::string lowerAscii(std::string_view text) {
@@ -150,9 +142,18 @@ std::string upperAscii(std::string_view text) {
 std::size_t findNoCase(std::string_view hay, std::string_view needle, std::size_t from) {
     if (needle.empty()) return from <= hay.size() ? from : std::string_view::npos;
     if (hay.size() < needle.size()) return std::string_view::npos;
+    const std::size_t last = hay.size() - needle.size();  // the last place a match may begin
     const char first = lowerChar(needle[0]);
-    for (std::size_t i = from; i + needle.size() <= hay.size(); ++i) {
-        if (lowerChar(hay[i]) != first) continue;
+    const bool caseless = first == upperChar(first);
+    for (std::size_t i = from; i <= last; ++i) {
+        // A first character without case is found with memchr.
+        if (caseless) {
+            const void* hit = std::memchr(hay.data() + i, first, last - i + 1);
+            if (hit == nullptr) break;
+            i = static_cast<std::size_t>(static_cast<const char*>(hit) - hay.data());
+        } else if (lowerChar(hay[i]) != first) {
+            continue;
+        }
         std::size_t k = 1;
         while (k < needle.size() && lowerChar(hay[i + k]) == lowerChar(needle[k])) ++k;
         if (k == needle.size()) return i;
@@ -162,10 +163,6 @@ std::size_t findNoCase(std::string_view hay, std::string_view needle, std::size_
 
 bool containsNoCase(std::string_view hay, std::string_view needle) {
     return findNoCase(hay, needle) != std::string_view::npos;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && findNoCase(a, b) == 0;
 }
 
 bool lessNoCase(std::string_view a, std::string_view b) {
@@ -261,23 +258,13 @@ std::string midText(std::string_view text, std::size_t start, std::size_t length
     return std::string(text.substr(start - 1, length));
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
-bool endsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 std::string boundedText(std::string_view text, std::size_t bound) {
     std::string out;
     appendBounded(out, text, bound);
     return out;
 }
 
-void appendBounded(std::string& text, std::string_view more, std::size_t bound) {
-    if (more.size() <= bound - std::min(bound, text.size())) {
-        text.append(more);
-        return;
-    }
+void appendCut(std::string& text, std::string_view more, std::size_t bound) {
     if (isCut(text, bound)) return;
     const std::size_t keep = bound > kCutMarker.size() ? bound - kCutMarker.size() : 0;
     if (text.size() < keep) {

@@ -31,7 +31,12 @@ std::int32_t toLong(std::string_view text);
 /// Blanks removed at both ends (tabs and line ends stay).
 std::string trimBlanks(std::string_view text);
 /// The same, as a view into `text` (for a reader that must not copy every line).
-std::string_view blankTrimmed(std::string_view text);
+inline std::string_view blankTrimmed(std::string_view text) {
+    std::size_t b = 0, e = text.size();
+    while (b < e && text[b] == ' ') ++b;
+    while (e > b && text[e - 1] == ' ') --e;
+    return text.substr(b, e - b);
+}
 
 std::string lowerAscii(std::string_view text);
 std::string upperAscii(std::string_view text);
@@ -40,7 +45,24 @@ std::string upperAscii(std::string_view text);
 /// regard to case; npos when absent. An empty needle is found at `from`.
 std::size_t findNoCase(std::string_view hay, std::string_view needle, std::size_t from = 0);
 bool containsNoCase(std::string_view hay, std::string_view needle);
-bool equalsNoCase(std::string_view a, std::string_view b);
+/// An ASCII letter in lower case; every other byte as it is.
+inline char lowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+/// Inline, as the two below: parsers ask them of every line.
+inline bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    if (a == b) return true;  // the usual case, at the speed of memcmp
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerChar(a[i]) != lowerChar(b[i])) return false;
+    }
+    return true;
+}
+/// Whether `text` begins / ends with `part`, ASCII letters compared without regard to case.
+inline bool startsWithNoCase(std::string_view text, std::string_view part) {
+    return text.size() >= part.size() && equalsNoCase(text.substr(0, part.size()), part);
+}
+inline bool endsWithNoCase(std::string_view text, std::string_view part) {
+    return text.size() >= part.size() && equalsNoCase(text.substr(text.size() - part.size()), part);
+}
 /// The order of file names in a folder listing: by their upper-case form,
 /// byte by byte (so "_" comes after the letters, as NTFS orders names), and
 /// names equal that way by their bytes. Copies nothing.
@@ -62,8 +84,9 @@ std::string rightText(std::string_view text, std::size_t n);
 /// Characters from 1-based `start`, at most `length`; "" beyond the end.
 std::string midText(std::string_view text, std::size_t start, std::size_t length = std::string_view::npos);
 
-bool startsWith(std::string_view text, std::string_view prefix);
-bool endsWith(std::string_view text, std::string_view suffix);
+/// Inline: parsers ask these of every line, mostly with short literals.
+inline bool startsWith(std::string_view text, std::string_view prefix) { return text.starts_with(prefix); }
+inline bool endsWith(std::string_view text, std::string_view suffix) { return text.ends_with(suffix); }
 
 /// The most bytes a text that comes from a script may take in a record or
 /// in one run-log line: a failing action that prints without end must not
@@ -75,10 +98,19 @@ inline constexpr std::string_view kCutMarker = " ... (cut: longer than 64 KiB)";
 /// The text as it is when it holds at most `bound` bytes; otherwise its
 /// beginning and kCutMarker, `bound` bytes in all.
 std::string boundedText(std::string_view text, std::size_t bound = kTextBound);
+/// The part of appendBounded for a `more` that does not fit.
+void appendCut(std::string& text, std::string_view more, std::size_t bound);
 /// Appends `more` to `text` as far as `bound` allows; when it does not fit,
 /// `text` is cut as boundedText cuts. A text that was cut takes nothing more,
-/// so a caller may go on appending without growing it.
-void appendBounded(std::string& text, std::string_view more, std::size_t bound = kTextBound);
+/// so a caller may go on appending without growing it. Inline: parsers call
+/// it for every line they keep.
+inline void appendBounded(std::string& text, std::string_view more, std::size_t bound = kTextBound) {
+    if (more.size() <= bound - (text.size() < bound ? text.size() : bound)) {
+        text.append(more);
+    } else {
+        appendCut(text, more, bound);
+    }
+}
 /// True when `text` has been cut by the two helpers above (it is `bound`
 /// bytes long and ends with the marker).
 bool isCut(std::string_view text, std::size_t bound = kTextBound);

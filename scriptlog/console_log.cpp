@@ -2,9 +2,6 @@
 // reports the failed ones.
 #include "scriptlog/console_log.h"
 
-#include <utility>
-#include <vector>
-
 #include "execute/atcmd.h"
 #include "platform/errors.h"
 #include "run/run_context.h"
@@ -13,107 +10,164 @@
 
 namespace {
 
-/// One action of the console log. An action is reported as soon as the next
-/// action line (or the end of the log) settles its status, so only the
-/// current one is held, its message cut at kTextBound: memory stays flat
-/// however long the log or its messages are.
-struct CmdLogAction {
-    bool error = false;     // status "Error" (else "Completed")
-    std::string name;       // text between the brackets, apostrophes doubled
-    std::string message;    // message lines, trimmed, joined by CR LF, apostrophes doubled
-};
+// A raw text is kept to one byte past the bound: doubling apostrophes only
+// lengthens a text, so that byte is enough for the doubled text to be cut
+// where the doubled whole would be, and nothing later changes the cut text.
+constexpr std::size_t kRawBound = kTextBound + 1;
+
+void keepRaw(std::string& kept, std::string_view text) {
+    if (kept.size() < kRawBound) kept.append(text.substr(0, kRawBound - kept.size()));
+}
+
+std::string_view textOf(const HeldText& text) { return text.copied ? std::string_view(text.copy) : text.view; }
+
+void hold(HeldText& text, std::string_view view) {
+    text.view = view;
+    text.copied = false;
+}
+
+void keep(HeldText& text, std::size_t bound = std::string_view::npos) {
+    if (text.copied) return;
+    text.copy.assign(text.view.substr(0, bound));
+    text.copied = true;
+}
+
+// `text` with every "'" doubled, appended within the bound.
+void appendDoubled(std::string& out, std::string_view text) {
+    for (std::size_t quote; (quote = text.find('\'')) != std::string_view::npos; text.remove_prefix(quote + 1)) {
+        appendBounded(out, text.substr(0, quote + 1));
+        appendBounded(out, "'");
+    }
+    appendBounded(out, text);
+}
+
+// Copies the message lines of the current batch into the kept message.
+void keepMessage(CmdLogParse& parse) {
+    for (const std::string_view line : parse.messageLines) {
+        if (!parse.messageKept.empty()) keepRaw(parse.messageKept, "\r\n");
+        keepRaw(parse.messageKept, line);
+    }
+    parse.messageLines.clear();
+}
+
+// A failed action joins the list as soon as the next action line (or the end
+// of the log) settles its status: the list comes out in log order, as it
+// would after reading the whole log first.
+void closeAction(CmdLogParse& parse) {
+    if (parse.haveAction && parse.actionFailed) {
+        keepMessage(parse);
+        std::string name, message;
+        appendDoubled(name, textOf(parse.actionName));
+        appendDoubled(message, parse.messageKept);
+        addActionDesc(parse.list, name);
+        if (!blankTrimmed(message).empty()) {
+            appendBounded(parse.list, "@#@");
+            appendBounded(parse.list, message);
+        }
+        parse.listFull = isCut(parse.list);
+    }
+    parse.actionFailed = false;
+    hold(parse.actionName, {});
+    parse.messageKept.clear();
+    parse.messageLines.clear();
+    parse.messageSize = 0;
+    parse.messageIsSuccess = false;
+}
+
+void cmdLogLine(CmdLogParse& parse, std::string_view line) {
+    hold(parse.lines[parse.lineCount % 2], line);
+    ++parse.lineCount;
+
+    // The known prefixes all begin with B, E, P or R; most lines need no further look.
+    const char first = line.empty() ? '\0' : line[0];
+    if (first == 'P' || first == 'B' || first == 'E' || first == 'R') {
+        if (startsWith(line, atcmd::kProjectFile) || startsWith(line, atcmd::kBuildStarted) ||
+            startsWith(line, atcmd::kElapsedTime)) {
+            return;
+        }
+        if (startsWith(line, atcmd::kBuildFailed) || startsWith(line, atcmd::kRunFailed) ||
+            startsWith(line, atcmd::kBuildCompleted) || startsWith(line, atcmd::kRunCompleted)) {
+            parse.endSeen = true;
+            return;
+        }
+    }
+    const std::string_view trimmed = blankTrimmed(line);
+    if (startsWith(trimmed, "[") && endsWith(trimmed, "]")) {
+        closeAction(parse);
+        parse.haveAction = true;
+        hold(parse.actionName, trimmed.substr(1, trimmed.size() - 2));
+        parse.endSeen = true;
+        return;
+    }
+    // Once the list is full nothing more can reach it: the rest of the log is
+    // only read for its end.
+    if (!parse.haveAction || trimmed.empty() || parse.listFull) return;
+
+    // A message past its bound takes no more text, nor does one that is
+    // exactly "Success": only the line's status counts. The message is built
+    // from trimmed, non-empty lines, so it never has blanks at its ends.
+    if (parse.messageSize < kRawBound && !parse.messageIsSuccess) {
+        if (parse.messageSize == 0) parse.messageIsSuccess = trimmed == "Success";
+        else parse.messageSize += 2;
+        parse.messageSize += trimmed.size();
+        parse.messageLines.push_back(trimmed);
+    }
+    // Doubling apostrophes never changes how a line begins with "Error :".
+    parse.actionFailed = startsWith(trimmed, atcmd::kErrorMessage);
+}
 
 }  // namespace
+
+CmdLogParse beginCmdLog(const RunContext& ctx) {
+    CmdLogParse parse;
+    parse.list = ctx.strActionDescList;
+    parse.listWasBlank = trimBlanks(parse.list).empty();
+    parse.listFull = isCut(parse.list);
+    return parse;
+}
+
+void cmdLogLines(CmdLogParse& parse, const std::string_view* lines, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) cmdLogLine(parse, lines[i]);
+    // The views end with the batch: what is still needed is copied now, once
+    // per batch instead of once per line.
+    keep(parse.actionName, kRawBound);
+    keepMessage(parse);
+    keep(parse.lines[0]);
+    keep(parse.lines[1]);
+}
+
+std::string_view cmdLogLastLine(const CmdLogParse& parse, std::size_t n) {
+    return parse.lineCount > n ? textOf(parse.lines[(parse.lineCount - 1 - n) % 2]) : std::string_view();
+}
+
+void finishCmdLog(RunContext& ctx, CmdLogParse& parse) {
+    closeAction(parse);
+    ctx.strActionDescList = std::move(parse.list);
+    parse.list.clear();
+
+    // The second-last line of a log of fewer than two lines does not exist.
+    auto secondLastLine = [&] {
+        if (parse.lineCount < 2) throw runError(err::SubscriptRange);
+        return std::string(cmdLogLastLine(parse, 1));
+    };
+    if (!parse.endSeen) {
+        ctx.strExitLine = secondLastLine();
+        ctx.strScriptStatus = "FAILED";
+    }
+    if (trimBlanks(ctx.strExitLine).empty() && parse.listWasBlank &&
+        containsNoCase(secondLastLine(), atcmd::kExitWith)) {
+        ctx.strExitLine = secondLastLine();
+        ctx.strScriptStatus = "FAILED";
+    }
+}
 
 void fncParseCMDLog(RunContext& ctx, const std::string& consoleLogPath, const std::string& mode) {
     // The runner writes the console log where the script can write too: a
     // link put in its place is refused, never read.
     std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(folderOf(consoleLogPath), consoleLogPath);
-
-    CmdLogAction current;
-    bool haveAction = false;
-    bool endSeen = false;
-    // The end-of-file checks look at the last two lines only.
-    std::string last, secondLast;
-    std::size_t lineCount = 0;
-    // The list only grows while the log is read, so whether it was blank
-    // before the failed actions are added is known from the start.
-    const bool listWasBlank = trimBlanks(ctx.strActionDescList).empty();
-
-    // Failed actions join the list in log order, as they would after the read.
-    auto closeAction = [&] {
-        if (haveAction && current.error) {
-            addActionDesc(ctx, current.name);
-            if (!trimBlanks(current.message).empty()) {
-                appendBounded(ctx.strActionDescList, "@#@");
-                appendBounded(ctx.strActionDescList, current.message);
-            }
-        }
-        current = CmdLogAction{};
-    };
-
-    while (!stream->AtEndOfStream()) {
-        secondLast.swap(last);
-        last = stream->ReadLine();
-        ++lineCount;
-        const std::string& line = last;
-
-        // The known prefixes all begin with B, E, P or R; most lines need no further look.
-        const char first = line.empty() ? '\0' : line[0];
-        if (first == 'P' || first == 'B' || first == 'E' || first == 'R') {
-            if (startsWith(line, atcmd::kProjectFile) || startsWith(line, atcmd::kBuildStarted) ||
-                startsWith(line, atcmd::kElapsedTime)) {
-                continue;
-            }
-            if (startsWith(line, atcmd::kBuildFailed) || startsWith(line, atcmd::kRunFailed) ||
-                startsWith(line, atcmd::kBuildCompleted) || startsWith(line, atcmd::kRunCompleted)) {
-                endSeen = true;
-                continue;
-            }
-        }
-        const std::string_view trimmed = blankTrimmed(line);
-        if (startsWith(trimmed, "[") && endsWith(trimmed, "]")) {
-            closeAction();
-            haveAction = true;
-            current.name = boundedText(replaceAll(trimmed.substr(1, trimmed.size() - 2), "'", "''"));
-            endSeen = true;
-            continue;
-        }
-        // Once the list is full nothing more can reach it: the rest of the
-        // log is only read for its end.
-        if (!haveAction || trimmed.empty() || failureListFull(ctx)) continue;
-
-        // A message that was cut takes no more text: only the line's status counts.
-        if (isCut(current.message)) {
-            current.error = startsWith(trimmed, atcmd::kErrorMessage);
-            continue;
-        }
-        const std::string text =
-            line.find('\'') == std::string::npos ? std::string(trimmed) : trimBlanks(replaceAll(line, "'", "''"));
-        // The message is built from trimmed, non-empty lines, so it never has
-        // blanks at its ends: comparing it untrimmed is comparing it trimmed.
-        if (current.message.empty()) {
-            current.message = boundedText(text);
-        } else if (current.message != "Success") {
-            appendBounded(current.message, "\r\n");
-            appendBounded(current.message, text);
-        }
-        current.error = startsWith(text, atcmd::kErrorMessage);
-    }
+    CmdLogParse parse = beginCmdLog(ctx);
+    std::string_view lines[kLineBatch];
+    while (const std::size_t count = stream->ReadLines(lines, kLineBatch)) cmdLogLines(parse, lines, count);
     stream->Close();
-    closeAction();
-
-    // The second-last line of a log of fewer than two lines does not exist.
-    auto secondLastLine = [&]() -> const std::string& {
-        if (lineCount < 2) throw runError(err::SubscriptRange);
-        return secondLast;
-    };
-    if (!endSeen) {
-        ctx.strExitLine = secondLastLine();
-        ctx.strScriptStatus = "FAILED";
-    }
-    if (trimBlanks(ctx.strExitLine).empty() && listWasBlank && containsNoCase(secondLastLine(), atcmd::kExitWith)) {
-        ctx.strExitLine = secondLastLine();
-        ctx.strScriptStatus = "FAILED";
-    }
+    finishCmdLog(ctx, parse);
 }

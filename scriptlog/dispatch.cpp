@@ -1,9 +1,6 @@
 // Script log assembly: reads the console log once, finds the exported log
 // and the variables file it names, and hands the export to its parser.
-// Also the parser of the plain-text export.
 #include "scriptlog/dispatch.h"
-
-#include <vector>
 
 #include "execute/atcmd.h"
 #include "platform/errors.h"
@@ -12,15 +9,77 @@
 #include "run/run_log.h"
 #include "run/text.h"
 #include "scriptlog/console_log.h"
-#include "scriptlog/failure_desc.h"
 #include "scriptlog/html_export.h"
+#include "scriptlog/text_export.h"
 #include "scriptlog/xml_export.h"
 
 namespace {
 
 // The path of an "[Export log as ... to file: <path>]" line.
-std::string exportPathOf(const std::string& line, std::string_view marker) {
+std::string exportPathOf(std::string_view line, std::string_view marker) {
     return trimBlanks(replaceAll(replaceNoCase(line, marker, ""), "]", ""));
+}
+
+// What the dispatch looks for in the console log's lines, and what it found.
+struct ExportSearch {
+    std::string prefix;  // strInstallPath + "AutomiseLogs\"
+    std::string xmlLine, textLine, htmlLine, anyLine, variablesLine;
+    // A path the log names is taken as the log names it; whether it really
+    // lies in the logs folder is decided where the file is used.
+    std::string exportPath;
+    // The run-wide flags are never set back, so they name every kind that any
+    // job of the run exported; this job's parser is chosen by the kinds its
+    // own console log names.
+    bool exportXml = false, exportHtml = false, exportText = false;
+};
+
+ExportSearch exportSearchIn(const std::string& folder) {
+    ExportSearch search;
+    search.prefix = folder + "\\";
+    search.xmlLine = std::string(atcmd::kExportXml) + " " + search.prefix;
+    search.textLine = std::string(atcmd::kExportText) + " " + search.prefix;
+    search.htmlLine = std::string(atcmd::kExportHtml) + " " + search.prefix;
+    search.anyLine = std::string(atcmd::kExportAny) + search.prefix;
+    search.variablesLine = std::string(atcmd::kVariablesFileLine) + search.prefix;
+    return search;
+}
+
+// Tests one line of the console log, trimmed, for the export and the
+// variables file, and acts on the first rule that matches.
+void searchLine(RunContext& ctx, ExportSearch& search, std::string_view line) {
+    // Every export rule needs "[Export log", and so a "[": one byte search
+    // rules most lines out before the slower searches.
+    const std::size_t bracket = line.find('[');
+    if (bracket != std::string_view::npos && findNoCase(line, atcmd::kExportAny, bracket) != std::string_view::npos) {
+        if (containsNoCase(line, search.xmlLine)) {
+            search.exportPath = exportPathOf(line, atcmd::kExportXml);
+            ctx.blnExportXML = search.exportXml = true;
+            return;
+        }
+        if (containsNoCase(line, search.textLine)) {
+            search.exportPath = exportPathOf(line, atcmd::kExportText);
+            ctx.blnExportText = search.exportText = true;
+            return;
+        }
+        if (containsNoCase(line, search.htmlLine)) {
+            search.exportPath = exportPathOf(line, atcmd::kExportHtml);
+            ctx.blnExportHTML = search.exportHtml = true;
+            return;
+        }
+        if (containsNoCase(line, search.anyLine)) {
+            const std::size_t at = findNoCase(line, search.prefix);
+            search.exportPath = line.substr(at, line.size() - 1 - at);
+            ctx.blnExportHTML = search.exportHtml = true;
+            const std::string ending = lowerAscii(trimBlanks(search.exportPath));
+            if (endsWith(ending, ".html")) ctx.blnExportHTML = search.exportHtml = true;
+            if (endsWith(ending, ".xml")) ctx.blnExportXML = search.exportXml = true;
+            if (endsWith(ending, ".text")) ctx.blnExportText = search.exportText = true;
+            return;
+        }
+    }
+    if (line.find("*****") != std::string_view::npos && containsNoCase(line, search.variablesLine)) {
+        ctx.strVariablesFile = trimBlanks(replaceNoCase(line, atcmd::kVariablesFileLine, ""));
+    }
 }
 
 }  // namespace
@@ -37,79 +96,39 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
             }
 
             const std::string folder = logsFolder(ctx);
-            const std::string prefix = folder + "\\";
-            const std::string xmlLine = std::string(atcmd::kExportXml) + " " + prefix;
-            const std::string textLine = std::string(atcmd::kExportText) + " " + prefix;
-            const std::string htmlLine = std::string(atcmd::kExportHtml) + " " + prefix;
-            const std::string anyLine = std::string(atcmd::kExportAny) + prefix;
-            const std::string variablesLine = std::string(atcmd::kVariablesFileLine) + prefix;
-
-            // A path the log names is taken as the log names it; whether it
-            // really lies in the logs folder is decided where the file is used.
-            std::string exportPath;
-            // The run-wide flags are never set back, so they name every kind
-            // that any job of the run exported; this job's parser is chosen
-            // by the kinds its own console log names.
-            bool exportXml = false, exportHtml = false, exportText = false;
+            ExportSearch search = exportSearchIn(folder);
+            // The console log is read once: its lines also go to the console-log
+            // parser, whose result is applied only when no export is parsed.
+            CmdLogParse cmdLog = beginCmdLog(ctx);
             std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(folderOf(consoleLogPath), consoleLogPath);
             if (stream->AtEndOfStream()) {
                 WriteLog(ctx, "ERR : No contents in :: " + consoleLogPath);
                 ctx.strFailureDesc = "Preprocessing:No contents in :: " + consoleLogPath;
             } else {
-                // Only the last two lines matter after the loop; a window of two
-                // keeps memory flat however long the log is.
-                std::string last, secondLast;
-                std::size_t lineCount = 0;
-                while (!stream->AtEndOfStream()) {
-                    secondLast.swap(last);
-                    last = stream->ReadLine();
-                    if (const std::string_view trimmed = blankTrimmed(last); trimmed.size() != last.size()) {
-                        last = std::string(trimmed);
+                std::string_view lines[kLineBatch];
+                while (const std::size_t count = stream->ReadLines(lines, kLineBatch)) {
+                    cmdLogLines(cmdLog, lines, count);
+                    // Every export rule needs "[Export log", the variables rule
+                    // "*****", and both are rare: one search over the whole batch
+                    // spares most lines every test.
+                    const std::string_view batch = spanOfLines(lines, count);
+                    if (findNoCase(batch, atcmd::kExportAny) == std::string_view::npos &&
+                        batch.find("*****") == std::string_view::npos) {
+                        continue;
                     }
-                    ++lineCount;
-                    const std::string& line = last;
-
-                    // Every export rule needs "[Export log", and so a "[": one byte
-                    // search rules most lines out before the slower searches.
-                    if (line.find('[') != std::string::npos && containsNoCase(line, atcmd::kExportAny)) {
-                        if (containsNoCase(line, xmlLine)) {
-                            exportPath = exportPathOf(line, atcmd::kExportXml);
-                            ctx.blnExportXML = exportXml = true;
-                            continue;
-                        }
-                        if (containsNoCase(line, textLine)) {
-                            exportPath = exportPathOf(line, atcmd::kExportText);
-                            ctx.blnExportText = exportText = true;
-                            continue;
-                        }
-                        if (containsNoCase(line, htmlLine)) {
-                            exportPath = exportPathOf(line, atcmd::kExportHtml);
-                            ctx.blnExportHTML = exportHtml = true;
-                            continue;
-                        }
-                        if (containsNoCase(line, anyLine)) {
-                            const std::size_t at = findNoCase(line, prefix);
-                            exportPath = line.substr(at, line.size() - 1 - at);
-                            ctx.blnExportHTML = exportHtml = true;
-                            const std::string ending = lowerAscii(trimBlanks(exportPath));
-                            if (endsWith(ending, ".html")) ctx.blnExportHTML = exportHtml = true;
-                            if (endsWith(ending, ".xml")) ctx.blnExportXML = exportXml = true;
-                            if (endsWith(ending, ".text")) ctx.blnExportText = exportText = true;
-                            continue;
-                        }
-                    }
-                    if (line.find("*****") != std::string::npos && containsNoCase(line, variablesLine)) {
-                        ctx.strVariablesFile = trimBlanks(replaceNoCase(line, atcmd::kVariablesFileLine, ""));
-                    }
+                    for (std::size_t i = 0; i < count; ++i) searchLine(ctx, search, blankTrimmed(lines[i]));
                 }
                 stream->Close();
 
+                // The exit text is looked for in the last two lines, trimmed.
+                const std::string last = trimBlanks(cmdLogLastLine(cmdLog, 0));
                 if (containsNoCase(last, atcmd::kExitText)) {
                     ctx.strScriptStatus = "FAILED";
                     ctx.strExitLine = last;
                 } else {
                     // A log of one line has no line before its last.
-                    if (lineCount < 2) throw runError(err::SubscriptRange);
+                    if (cmdLog.lineCount < 2) throw runError(err::SubscriptRange);
+                    const std::string secondLast = trimBlanks(cmdLogLastLine(cmdLog, 1));
                     if (containsNoCase(secondLast, atcmd::kExitText)) {
                         ctx.strScriptStatus = "FAILED";
                         ctx.strExitLine = secondLast;
@@ -119,6 +138,7 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                 }
             }
             stream.reset();
+            const std::string& exportPath = search.exportPath;
 
             bool refused = false;
             if (!trimBlanks(exportPath).empty()) {
@@ -136,25 +156,25 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                     WriteLog(ctx, "ERR : Preprocessing:Exported Log :: " + exportPath + " lies outside " + folder +
                                       " (through '..' or a link) and is not read");
                     WriteLog(ctx, "MSG : Preprocessing:Proceeding with the default script log of ATCMD");
-                    fncParseCMDLog(ctx, consoleLogPath, "0");
+                    finishCmdLog(ctx, cmdLog);
                 } else if (!found) {
                     WriteLog(ctx, "ERR : Preprocessing:Exported Log :: " + exportPath + " not Found!!!");
                     WriteLog(ctx, "MSG : Preprocessing:Proceeding with the default script log of ATCMD");
-                    fncParseCMDLog(ctx, consoleLogPath, "0");
-                } else if (exportXml) {
+                    finishCmdLog(ctx, cmdLog);
+                } else if (search.exportXml) {
                     WriteLog(ctx, "MSG : Preprocessing: Proceeding with XML Parsing");
                     fncParseExportLogXML(ctx, exportPath, "0");
-                } else if (exportHtml) {
+                } else if (search.exportHtml) {
                     WriteLog(ctx, "MSG : Preprocessing: Proceeding with HTML Parsing");
                     fncParseExportLogHTML(ctx, exportPath, "0");
-                } else if (exportText) {
+                } else if (search.exportText) {
                     WriteLog(ctx, "MSG : Preprocessing: Proceeding with TEXT Parsing");
                     fncEditScriptlog(ctx, exportPath, "0");
                 }
             } else {
                 WriteLog(ctx, "MSG : Preprocessing:Export Action not used!!!!");
                 WriteLog(ctx, "MSG : Preprocessing:Proceeding with the default script log of ATCMD");
-                fncParseCMDLog(ctx, consoleLogPath, "0");
+                finishCmdLog(ctx, cmdLog);
             }
 
             // A link or anything outside is neither followed nor deleted.
@@ -174,90 +194,4 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
             result = false;
         });
     return result;
-}
-
-namespace {
-
-// The rule line between the rows of the text export's table.
-constexpr std::string_view kTableRule =
-    "---------------|--------------------------|-------------------------------------------------------------"
-    "--------------------|------------|----------|----------|";
-constexpr std::string_view kErrorCell = "Error          |";
-constexpr std::string_view kCompletedCell = "Completed      |";
-
-bool isHeaderBlock(const std::string& block) {
-    return containsNoCase(block, std::string(72, '*')) && containsNoCase(block, "Automise LogFile :") &&
-           containsNoCase(block, "Log Title    :");
-}
-
-}  // namespace
-
-bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std::string& mode) {
-    FailureCounters counters = beginFailureCounters(ctx);
-    guarded(
-        [&] {
-            std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
-
-            // Block i is judged together with block i + 1, so at most two whole
-            // blocks are held: the file is walked once, as it is read.
-            std::vector<std::string> window;   // complete blocks from block i on
-            std::size_t rulesRead = 0;          // N so far
-            std::size_t index = 0;              // i of window[0]
-            auto drop = [&](std::size_t count) {
-                window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(count));
-                index += count;
-            };
-            // Judges block i while it and block i + 1 are complete and i <= N - 1.
-            auto walk = [&] {
-                while (window.size() >= 2 && index < rulesRead) {
-                    const std::string& row = window[0];
-                    const std::string& next = window[1];
-                    if (isHeaderBlock(row)) {
-                        drop(1);
-                        continue;
-                    }
-                    if (next.find("Copyright") != std::string::npos || next.find("End Log.") != std::string::npos) {
-                        drop(1);
-                        continue;
-                    }
-                    const std::vector<std::string> pieces = splitText(row, "|");
-                    if (pieces.size() != 7 ||
-                        (row.find(kErrorCell) == std::string::npos && row.find(kCompletedCell) == std::string::npos) ||
-                        next.find(kCompletedCell) != std::string::npos || next.find(kErrorCell) != std::string::npos) {
-                        drop(1);
-                        continue;
-                    }
-                    const std::string status = lowerAscii(replaceAll(trimBlanks(pieces[0]), "\r\n", ""));
-                    if (status == "error") {
-                        recordCountedFailure(ctx, counters, trimBlanks(pieces[2]), trimBlanks(next), true);
-                    }
-                    drop(2);
-                }
-            };
-
-            // Blocks are cut at kTextBound like every text bound for the
-            // list, and once the list is full the rest of the file can change
-            // nothing: reading stops there.
-            std::string block;
-            while (!stream->AtEndOfStream() && !failureListFull(ctx)) {
-                std::string line = stream->ReadLine();
-                if (line.find(kTableRule) != std::string::npos) {
-                    window.push_back(std::move(block));
-                    block.clear();
-                    ++rulesRead;
-                    walk();
-                } else {
-                    appendBounded(block, "\r\n");
-                    appendBounded(block, line);
-                }
-            }
-            stream->Close();
-            window.push_back(std::move(block));
-            walk();
-        },
-        [&](const RunError& e) {
-            WriteLog(ctx, "ERR : fncEditScriptlog " + std::to_string(e.number) + " " + e.description);
-        });
-    writeFailureCounters(ctx, counters);
-    return false;
 }

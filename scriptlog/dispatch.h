@@ -1,4 +1,4 @@
-// Script log assembly: the console log, the export dispatch and the text export parser.
+// Script log assembly: the console log and the export dispatch.
 #pragma once
 
 #include <string>
@@ -7,6 +7,3 @@ struct RunContext;
 
 /// Reads the console log, finds the export and variables file, runs one parser.
 bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath);
-
-/// Parser of the plain-text export. Always returns false.
-bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std::string& mode);

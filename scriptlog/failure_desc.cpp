@@ -7,8 +7,7 @@
 #include "run/run_log.h"
 #include "run/text.h"
 
-bool addActionDesc(RunContext& ctx, const std::string& actionText) {
-    std::string& list = ctx.strActionDescList;
+bool addActionDesc(std::string& list, std::string_view actionText) {
     // "Blank" is asked once per failing action; trimming a copy of a list
     // that grows with every action would make a long export quadratic.
     const bool blank = list.find_first_not_of(' ') == std::string::npos;
@@ -38,9 +37,8 @@ std::string& counterText(RunContext& ctx, FailureCounters& counters, const std::
             counters.lockTaken = true;
             counters.lock = lockIniForUpdate(ctx, counters.file);
         }
-        std::string value;
-        fncReadINI(ctx, value, counters.section, key, counters.file);
-        it = counters.known.emplace(folded, std::move(value)).first;
+        if (!counters.stored) counters.stored = ctx.sys.profile->OpenSection(counters.section, counters.file);
+        it = counters.known.emplace(folded, counters.stored->GetString(key, "", kReadINIBuffer)).first;
     }
     return it->second;
 }
@@ -51,7 +49,7 @@ void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std:
                           const std::string& detail, bool logViolation) {
     // A full list takes nothing more, and a detail that is not reported is not counted.
     if (failureListFull(ctx)) return;
-    const bool wasBlank = addActionDesc(ctx, actionText);
+    const bool wasBlank = addActionDesc(ctx.strActionDescList, actionText);
     std::string& text = counterText(ctx, counters, actionText);
     const double count = numericValue(text);
     if (count > counters.threshold) {
@@ -65,29 +63,32 @@ void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std:
     appendBounded(ctx.strActionDescList, "@#@");
     appendBounded(ctx.strActionDescList, detail);
     text = numberText(count + 1);
-    counters.raised.push_back(ProfileEntry{counters.section, actionText, text});
+    counters.raised.emplace_back(actionText, text);
 }
 
 void writeFailureCounters(RunContext& ctx, FailureCounters& counters) {
     // Declared first, so the lock goes only after the counters are written.
     const std::unique_ptr<HeldLock> lock = std::move(counters.lock);
     if (counters.raised.empty()) return;
-    std::vector<ProfileEntry> raised;
+    std::vector<std::pair<std::string, std::string>> raised;
     raised.swap(counters.raised);
     // Several raises of one key end in its last value; one entry per key (at
     // the place of its first raise) gives the file the same lines.
     std::vector<ProfileEntry> entries;
-    std::map<std::string, std::size_t> slot;
-    for (const auto& entry : raised) {
-        const auto [it, fresh] = slot.emplace(lowerAscii(entry.key), entries.size());
-        if (fresh) entries.push_back(entry);
-        else entries[it->second] = entry;
+    std::vector<std::size_t> entryOf;  // per raise, its key's entry
+    entryOf.reserve(raised.size());
+    std::unordered_map<std::string, std::size_t> slot;
+    for (const auto& [key, value] : raised) {
+        const auto [it, fresh] = slot.emplace(lowerAscii(key), entries.size());
+        if (fresh) entries.push_back(ProfileEntry{counters.section, key, value});
+        else entries[it->second] = ProfileEntry{counters.section, key, value};
+        entryOf.push_back(it->second);
     }
     std::vector<bool> written;
     ignoreErrors([&] { written = ctx.sys.profile->WriteStrings(entries, counters.file); });
     if (written.size() != entries.size()) return;
     // A key that could not be stored costs only its own lines.
-    for (const auto& entry : raised) {
-        if (written[slot[lowerAscii(entry.key)]]) WriteLog(ctx, iniWrittenLine(entry.value, entry.key, counters.file));
+    for (std::size_t i = 0; i < raised.size(); ++i) {
+        if (written[entryOf[i]]) WriteLog(ctx, iniWrittenLine(raised[i].second, raised[i].first, counters.file));
     }
 }

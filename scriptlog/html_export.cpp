@@ -61,7 +61,6 @@ namespace {
 constexpr std::string_view kBody = "<body>";
 constexpr std::string_view kTableEnd = "</table>";
 constexpr std::string_view kRowEnd = "</tr>";
-constexpr std::size_t kBlock = 64 * 1024;
 // The longest marker less one: what a block must keep for the next one.
 constexpr std::size_t kCarry = 7;
 
@@ -79,8 +78,8 @@ void scanMarkers(TextStream& stream, std::initializer_list<std::string_view> mar
     std::string window;
     std::uint64_t base = 0;  // file offset of window[0]
     for (;;) {
-        const std::string block = stream.Read(kBlock);
-        const bool end = block.empty();
+        std::string_view block;
+        const bool end = !stream.ReadView(block);
         window += block;
         // A "<" too near the end to be told apart waits for the next block.
         const std::size_t limit = end ? window.size() : (window.size() > kCarry ? window.size() - kCarry : 0);
@@ -162,10 +161,14 @@ void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath, const
 
             HTMLActionTable window(2);
             std::uint64_t index = 0;
+            auto fails = [](const std::array<std::string, 7>& row) {
+                for (std::size_t column = 0; column < 6; ++column) {
+                    if (row[column].empty()) return false;
+                }
+                return lowerAscii(row[0]) == "error";
+            };
             auto settle = [&](std::array<std::string, 7>& row) {
-                bool complete = true;
-                for (std::size_t column = 0; column < 6; ++column) complete = complete && !row[column].empty();
-                if (!complete || lowerAscii(row[0]) != "error") return;
+                if (!fails(row)) return;
                 row[2] = replaceAll(row[2], "\"", "'");
                 recordCountedFailure(ctx, counters, row[2], row[6], false);
             };
@@ -176,7 +179,12 @@ void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath, const
                     if (rowCount >= kRowLimit) throw runError(err::Overflow);
                 } else {
                     if (index + 1 > kRowLimit) throw runError(err::Overflow);  // the file grew meanwhile
-                    subParseHTMLActionRow(ctx, window, text, 1);
+                    // An output row only gives the row before it its column 6,
+                    // which is read only when that row fails: the output of
+                    // the others, most of the page, is not worked on.
+                    if (fails(window[0]) || !containsNoCase(text, "ActionOutput")) {
+                        subParseHTMLActionRow(ctx, window, text, 1);
+                    }
                     settle(window[0]);
                     window[0] = std::move(window[1]);
                     window[1] = {};
@@ -186,6 +194,7 @@ void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath, const
 
             std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
             std::string row;
+            bool full = false;
             scanMarkers(
                 *stream, {kRowEnd},
                 [&](std::uint64_t at, std::string_view) {
@@ -193,7 +202,9 @@ void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath, const
                     if (at >= layout.actionsTo) return false;
                     parseRow(row);
                     row.clear();
-                    return true;
+                    // Once the list is full the rest of the page changes nothing.
+                    full = failureListFull(ctx);
+                    return !full;
                 },
                 [&](std::uint64_t at, std::string_view text) {
                     // Only the action table's bytes make rows, each kept to its bound.
@@ -205,6 +216,7 @@ void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath, const
                     }
                     return at + text.size() < layout.actionsTo;
                 });
+            if (full) return;
             parseRow(row);
             settle(window[0]);
         },

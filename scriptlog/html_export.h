@@ -14,9 +14,10 @@ using HTMLActionTable = std::vector<std::array<std::string, 7>>;
 
 /// Takes the second table of the export's body apart and adds each row whose
 /// status reads "error" to the failure-description list, as splitting the
-/// whole page would; the file is read in two streaming passes, and a row is
-/// kept to kMaxLineBytes. Any failure ends the parse with one log line; what
-/// was added before stays.
+/// whole page would; the file is read in two streaming passes, a row is kept
+/// to kMaxLineBytes, the output text of a row is worked on only when the row
+/// before it fails, and the second pass stops once the list is full. Any
+/// failure ends the parse with one log line; what was added before stays.
 void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath, const std::string& mode = "0");
 
 /// Fills row `intIndex` of `arrHTMLActions` from one row of the action table,

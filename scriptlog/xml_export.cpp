@@ -18,16 +18,16 @@ namespace {
 // the next double quote, entities and blanks as they stand. An absent marker
 // gives "". When no closing quote follows, the value cannot be cut out and
 // `value` keeps what it held.
-void attributeValue(const std::string& line, std::string_view marker, std::string& value) {
+void attributeValue(std::string_view line, std::string_view marker, std::string& value) {
     const std::size_t at = line.find(marker);
-    if (at == std::string::npos) {
+    if (at == std::string_view::npos) {
         value.clear();
         return;
     }
     const std::size_t start = at + marker.size() + 1;
     if (start > line.size()) return;
     const std::size_t end = line.find('"', start);
-    if (end == std::string::npos) return;
+    if (end == std::string_view::npos) return;
     value = line.substr(start, end - start);
 }
 
@@ -36,7 +36,33 @@ std::string timeOf(const std::string& value) {
     return midText(value, 9, 2) + ":" + midText(value, 11, 2) + ":" + midText(value, 13, 2);
 }
 
-bool isFailing(const std::string& status) { return lowerAscii(trimBlanks(status)) == "error"; }
+bool isFailing(std::string_view status) { return equalsNoCase(blankTrimmed(status), "error"); }
+
+// The element a line of the export begins: K's first characters. Every
+// marker begins with "<", and its second character tells which one it can be.
+enum class Head { None, Log, Action, ActionList, Message };
+
+Head headOf(std::string_view trimmed) {
+    if (trimmed.size() < 2 || trimmed[0] != '<') return Head::None;
+    switch (lowerChar(trimmed[1])) {
+        case 'f':
+            return startsWithNoCase(trimmed, "<FB6LOG") ? Head::Log : Head::None;
+        case 'a':
+            if (startsWithNoCase(trimmed, "<ACTION ")) return Head::Action;
+            return startsWithNoCase(trimmed, "<ACTIONLIST") ? Head::ActionList : Head::None;
+        case 'm':
+            return startsWithNoCase(trimmed, "<MESSAGE><![CDATA[") ? Head::Message : Head::None;
+        default:
+            return Head::None;
+    }
+}
+
+// Whether K ends with one of the closing tags that keep a line out of a message.
+bool endsAnElement(std::string_view trimmed) {
+    return trimmed.ends_with('>') &&
+           (endsWithNoCase(trimmed, "]]></MESSAGE>") || endsWithNoCase(trimmed, "</ACTION>") ||
+            endsWithNoCase(trimmed, "</FB6LOG>") || endsWithNoCase(trimmed, "</ACTIONLIST>"));
+}
 
 }  // namespace
 
@@ -53,26 +79,20 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
 
     // A read that fails ends the reading: going on would only fail again.
     bool readable = stream != nullptr;
-    auto atEnd = [&] {
-        if (readable) ignoreErrors([&] { readable = !stream->AtEndOfStream(); });
-        return !readable;
+    auto readLines = [&](std::string_view* lines, std::size_t max) {
+        std::size_t count = 0;
+        if (readable) ignoreErrors([&] { count = stream->ReadLines(lines, max); });
+        readable = count > 0;
+        return count;
     };
-    auto readLine = [&](std::string& line) {
-        bool ok = false;
-        ignoreErrors([&] {
-            line = stream->ReadLine();
-            ok = true;
-        });
-        if (!ok) readable = false;
-        return ok;
-    };
+    auto readLine = [&](std::string_view& line) { return readLines(&line, 1) == 1; };
 
     FailureCounters counters = beginFailureCounters(ctx);
-    if (!atEnd()) {
-        std::string line;
-        while (readLine(line) && line.empty() && !atEnd()) {
+    std::string_view first;
+    if (readLine(first)) {
+        while (first.empty() && readLine(first)) {
         }
-        if (leftText(upperAscii(trimBlanks(line)), 14) != "<?XML VERSION=") {
+        if (!startsWithNoCase(blankTrimmed(first), "<?XML VERSION=")) {
             WriteLog(ctx, "ERR : Invalid XML File");
             return;
         }
@@ -100,18 +120,26 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
             pending.reset();
         };
         // Once the list is full the rest of the export can change nothing.
-        while (!atEnd() && !failureListFull(ctx)) {
-            if (!readLine(line)) break;
+        std::string_view lines[kLineBatch];
+        std::size_t count = 0, next = 0;
+        bool full = failureListFull(ctx);  // only a report can fill it
+        while (!full) {
+            if (next == count) {
+                count = readLines(lines, kLineBatch);
+                next = 0;
+                if (count == 0) break;
+            }
+            const std::string_view line = lines[next++];
             // K, the line blank-trimmed and upper-cased, is only ever tested at
-            // its two ends; its first 18 and last 14 characters are enough.
-            const std::string trimmed = trimBlanks(line);
-            const std::string keyHead = upperAscii(leftText(trimmed, 18));
-            const std::string keyTail = upperAscii(rightText(trimmed, 14));
-            const bool isAction = startsWith(keyHead, "<ACTION ");
-            if (startsWith(keyHead, "<FB6LOG")) {
+            // its two ends, each without regard to case.
+            const std::string_view trimmed = blankTrimmed(line);
+            const Head head = headOf(trimmed);
+            const bool isAction = head == Head::Action;
+            if (head == Head::Log) {
                 attributeValue(line, "filename=", logFileName);
-            } else if (isAction || startsWith(keyHead, "<ACTIONLIST")) {
+            } else if (isAction || head == Head::ActionList) {
                 report();
+                full = failureListFull(ctx);
                 ++rowCount;
                 // An action list has no status, so only an action can fail;
                 // the fields of the others are never looked at.
@@ -133,11 +161,9 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
                 row.StartTime = timeOf(start);
                 row.EndTime = timeOf(end);
                 row.RunTime = timeOf(run);
-            } else if (startsWith(keyHead, "<MESSAGE><![CDATA[")) {
+            } else if (head == Head::Message) {
                 if (pending) pending->MessageText = boundedText(midText(line, 19));
-            } else if (trimmed.empty() ||
-                       !(endsWith(keyTail, "]]></MESSAGE>") || endsWith(keyTail, "</ACTION>") ||
-                         endsWith(keyTail, "</FB6LOG>") || endsWith(keyTail, "</ACTIONLIST>"))) {
+            } else if (!endsAnElement(trimmed)) {
                 if (pending) {
                     appendBounded(pending->MessageText, "\r\n");
                     appendBounded(pending->MessageText, line);

@@ -73,6 +73,8 @@ public:
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& file) override;
     std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override;
+    /// Maps the path and reads the file once; look-ups are hash look-ups.
+    std::unique_ptr<ProfileSection> OpenSection(const std::string& section, const std::string& file) override;
 };
 
 /// Program Files is "C:\Program Files"; a short path is the path itself when it exists (paths.cpp).

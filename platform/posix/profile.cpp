@@ -69,6 +69,10 @@ std::optional<std::string> keyOf(const Line& line) {
     return trimBlanks(text.substr(0, eq));
 }
 
+// Upper-cased key -> raw value of one section (the first key of a name is
+// the one that counts).
+using SectionValues = std::unordered_map<std::string, std::string>;
+
 // The parsed values of one file, kept while the file stays the same one
 // (same inode, size and modification time), so that many reads of a large
 // file do not parse it again each time.
@@ -77,9 +81,9 @@ struct ParsedFile {
     ino_t ino = 0;
     off_t size = -1;
     timespec mtime{};
-    // Upper-cased section -> upper-cased key -> raw value (the first section
-    // of a name and the first key in it are the ones that count).
-    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> values;
+    // Upper-cased section -> its keys (the first section of a name is the
+    // one that counts); shared with the sections opened from it.
+    std::unordered_map<std::string, std::shared_ptr<SectionValues>> values;
 };
 
 std::unordered_map<std::string, ParsedFile>& parsedFiles() {
@@ -110,11 +114,12 @@ const ParsedFile* parsed(const std::string& hostPath) {
     file.ino = st.st_ino;
     file.size = st.st_size;
     file.mtime = st.st_mtim;
-    std::unordered_map<std::string, std::string>* current = nullptr;
+    SectionValues* current = nullptr;
     for (const auto& line : splitLines(bytes)) {
         if (auto name = sectionOf(line)) {
             const auto inserted = file.values.try_emplace(upperAscii(*name));
-            current = inserted.second ? &inserted.first->second : nullptr;
+            if (inserted.second) inserted.first->second = std::make_shared<SectionValues>();
+            current = inserted.second ? inserted.first->second.get() : nullptr;
         } else if (current != nullptr) {
             if (const auto key = keyOf(line)) {
                 current->try_emplace(upperAscii(*key), trimBlanks(line.text.substr(line.text.find('=') + 1)));
@@ -126,16 +131,54 @@ const ParsedFile* parsed(const std::string& hostPath) {
     return &(files[hostPath] = std::move(file));
 }
 
-// The raw value of section/key (blanks trimmed, quotes not yet removed).
-std::optional<std::string> lookUp(const std::string& section, const std::string& key, const std::string& file) {
-    const ParsedFile* parsedFile = parsed(mapPath(file));
-    if (parsedFile == nullptr) return std::nullopt;
+// The keys of section `section` of a file; nullptr when the file or section is missing.
+std::shared_ptr<const SectionValues> sectionValues(const std::string& hostPath, const std::string& section) {
+    const ParsedFile* parsedFile = parsed(hostPath);
+    if (parsedFile == nullptr) return nullptr;
     const auto sec = parsedFile->values.find(upperAscii(section));
-    if (sec == parsedFile->values.end()) return std::nullopt;
-    const auto value = sec->second.find(upperAscii(key));
-    if (value == sec->second.end()) return std::nullopt;
+    return sec == parsedFile->values.end() ? nullptr : sec->second;
+}
+
+// The raw value of key in a section's keys (blanks trimmed, quotes not yet removed).
+std::optional<std::string> lookUp(const SectionValues* values, const std::string& key) {
+    if (values == nullptr) return std::nullopt;
+    const auto value = values->find(upperAscii(key));
+    if (value == values->end()) return std::nullopt;
     return value->second;
 }
+
+std::optional<std::string> lookUp(const std::string& section, const std::string& key, const std::string& file) {
+    return lookUp(sectionValues(mapPath(file), section).get(), key);
+}
+
+// What GetPrivateProfileString returns for a raw value (or the default):
+// one pair of enclosing quotes removed, at most bufferChars - 1 characters.
+std::string profileValue(const std::optional<std::string>& raw, const std::string& defaultValue,
+                         std::uint32_t bufferChars) {
+    std::string value = defaultValue;
+    if (raw) {
+        value = *raw;
+        if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
+            value = value.substr(1, value.size() - 2);
+        }
+    }
+    if (bufferChars == 0) return "";
+    if (value.size() > bufferChars - 1) value.resize(bufferChars - 1);
+    return value;
+}
+
+// One section as the file held it when it was opened.
+class PosixProfileSection : public ProfileSection {
+public:
+    explicit PosixProfileSection(std::shared_ptr<const SectionValues> values) : values_(std::move(values)) {}
+    std::string GetString(const std::string& key, const std::string& defaultValue,
+                          std::uint32_t bufferChars) override {
+        return profileValue(lookUp(values_.get(), key), defaultValue, bufferChars);
+    }
+
+private:
+    std::shared_ptr<const SectionValues> values_;  // nullptr: no such file or section
+};
 
 // Applies key=value entries to `lines` in order: a key's own line when it
 // exists in the first section of that name, else a new line after the
@@ -243,16 +286,11 @@ bool replaceFile(const std::string& hostPath, const std::string& bytes, std::opt
 std::string PosixProfileFiles::GetString(const std::string& section, const std::string& key,
                                          const std::string& defaultValue, std::uint32_t bufferChars,
                                          const std::string& file) {
-    std::string value = defaultValue;
-    if (auto found = lookUp(section, key, file)) {
-        value = *found;
-        if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
-            value = value.substr(1, value.size() - 2);
-        }
-    }
-    if (bufferChars == 0) return "";
-    if (value.size() > bufferChars - 1) value.resize(bufferChars - 1);
-    return value;
+    return profileValue(lookUp(section, key, file), defaultValue, bufferChars);
+}
+
+std::unique_ptr<ProfileSection> PosixProfileFiles::OpenSection(const std::string& section, const std::string& file) {
+    return std::make_unique<PosixProfileSection>(sectionValues(mapPath(file), section));
 }
 
 std::int32_t PosixProfileFiles::GetInt(const std::string& section, const std::string& key,

@@ -1,6 +1,6 @@
 // Fuzzes the plain-text export parser.
 #include "fuzz_support.h"
-#include "scriptlog/dispatch.h"
+#include "scriptlog/text_export.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto& m = fuzz::machine();

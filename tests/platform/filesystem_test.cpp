@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "platform/buffered_stream.h"
 #include "platform/errors.h"
 #include "support/test_support.h"
 
@@ -67,15 +68,56 @@ TEST_F(FileSystemTest, ReadLineSplitsAtEveryLineEnd) {
 }
 
 TEST_F(FileSystemTest, LinesAcrossReadBlocks) {
-    // The CR of the first line is the last byte of the first 64 KiB block and
-    // its LF the first byte of the next; the second line spans several blocks.
-    const std::string first(65535, 'a');
-    const std::string second(200000, 'b');
+    // The CR of the first line is the last byte of the first block and its
+    // LF the first byte of the next; the second line spans several blocks.
+    const std::string first(kTextReadBlock - 1, 'a');
+    const std::string second(3 * kTextReadBlock + 17, 'b');
     box.writeFile("C:\\big.txt", first + "\r\n" + second + "\nend");
     auto in = fsys.OpenTextFile("C:\\big.txt", IOMode::ForReading, false);
     EXPECT_EQ(in->ReadLine(), first);
     EXPECT_EQ(in->ReadLine(), second);
     EXPECT_EQ(in->ReadAll(), "end");
+    EXPECT_TRUE(in->AtEndOfStream());
+}
+
+// Lines taken in batches are the lines ReadLine gives, in order, and each
+// batch lies in one buffer with its line ends between its lines, however the
+// read blocks and an endless line cut the file.
+TEST_F(FileSystemTest, BatchesOfLinesAreTheLinesInOrder) {
+    std::string text;
+    std::vector<std::string> expected;
+    auto add = [&](const std::string& line, const std::string& end) {
+        text += line + end;
+        expected.push_back(line.substr(0, kMaxLineBytes));
+    };
+    for (int i = 0; text.size() < kTextReadBlock - 40; ++i) add("line " + std::to_string(i), i % 3 ? "\r\n" : "\n");
+    add(std::string(kTextReadBlock - 1 - text.size(), 'c'), "\r\n");  // CR ends the block, LF begins the next
+    add("", "\r\n");
+    add(std::string(2 * kTextReadBlock, 'w'), "\n");
+    add(std::string(kMaxLineBytes + kTextReadBlock + 5, 'e'), "\r\n");
+    add("after the endless line", "\n");
+    add("in\rside", "\r\n");
+    add("last without end", "");
+    box.writeFile("C:\\lines.txt", text);
+
+    auto in = fsys.OpenTextFile("C:\\lines.txt", IOMode::ForReading, false);
+    std::vector<std::string> got;
+    std::string_view batch[7];
+    while (const std::size_t count = in->ReadLines(batch, 7)) {
+        ASSERT_LE(count, 7u);
+        const std::string_view span = spanOfLines(batch, count);
+        for (std::size_t i = 0; i < count; ++i) {
+            EXPECT_GE(batch[i].data(), span.data());
+            EXPECT_LE(batch[i].data() + batch[i].size(), span.data() + span.size());
+            if (i > 0) {
+                EXPECT_GT(batch[i].data(), batch[i - 1].data() + batch[i - 1].size());
+            }
+        }
+        // Every view of the batch still holds its line.
+        for (std::size_t i = 0; i < count; ++i) got.emplace_back(batch[i]);
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(in->ReadLines(batch, 7), 0u);
     EXPECT_TRUE(in->AtEndOfStream());
 }
 

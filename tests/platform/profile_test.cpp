@@ -66,6 +66,27 @@ TEST_F(ProfileTest, GetStringTruncatesToTheBuffer) {
     EXPECT_EQ(get("S", "none", 3), "df");
 }
 
+// A section opened for many look-ups answers each as GetString does, from
+// the file as it was when opened: it is read once, not once per key.
+TEST_F(ProfileTest, AnOpenedSectionAnswersAsGetStringFromOneRead) {
+    box.writeFile(file, kThresholds);
+    const auto general = ini.OpenSection("GENERAL", file);
+    const auto missingSection = ini.OpenSection("Missing", file);
+    const auto missingFile = ini.OpenSection("General", "C:\\Agent\\none.ini");
+    const std::vector<std::string> keys = {"limit", "Name", "Half", "Single", "Eq", "Late", "Missing",
+                                           "; thresholds kept by the agent", "Limit "};
+    for (const std::uint32_t chars : {555u, 4u, 1u}) {
+        for (const auto& key : keys) {
+            EXPECT_EQ(general->GetString(key, "dflt", chars), get("General", key, chars)) << key << " " << chars;
+            EXPECT_EQ(missingSection->GetString(key, "dflt", chars), get("Missing", key, chars));
+            EXPECT_EQ(missingFile->GetString(key, "dflt", chars), std::string("dflt").substr(0, chars - 1));
+        }
+    }
+    box.writeFile(file, "[General]\r\nLimit=13\r\n");
+    EXPECT_EQ(get("General", "Limit"), "13");
+    EXPECT_EQ(general->GetString("Limit", "", 555), "12");
+}
+
 TEST_F(ProfileTest, GetIntTakesTheLeadingNumber) {
     box.writeFile(file, "[S]\r\nA=42abc\r\nB= -7 \r\nC=abc\r\nD=+5\r\nE=\r\nF=4294967297\r\n");
     EXPECT_EQ(ini.GetInt("s", "a", 1, file), 42);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/buffered_stream.h"
 #include "run/text.h"
 #include "scriptlog/dispatch.h"
 #include "scriptlog_fixture.h"
@@ -54,6 +55,46 @@ TEST(ProcessScriptLog, WithoutExportTheConsoleLogIsParsed) {
                                   std::string("MSG : Preprocessing: Checking for Export Log Action in ") + kLog,
                                   "MSG : Preprocessing:Export Action not used!!!!",
                                   "MSG : Preprocessing:Proceeding with the default script log of ATCMD"}));
+}
+
+// Without an export the console log is read once, its lines going to the
+// console-log parser as the dispatch reads them. What the parser holds from
+// one batch of lines to the next (a message longer than a batch, the last
+// two lines) comes out whole.
+TEST(ProcessScriptLog, WithoutExportTheConsoleLogIsReadOnce) {
+    struct CountingOpens : ForwardingFileSystem {
+        using ForwardingFileSystem::ForwardingFileSystem;
+        int opens = 0;
+        std::unique_ptr<TextStream> OpenInside(const std::string& folder, const std::string& path) override {
+            ++opens;
+            return ForwardingFileSystem::OpenInside(folder, path);
+        }
+    };
+    DispatchRun run;
+    CountingOpens counting(run.fs);
+    run.ctx->objFSO = &counting;
+
+    // The failing action's message begins in the file's first read block and
+    // ends in the next, several batches of lines later.
+    std::vector<std::string> lines = {"Project File: C:\\p.atp"};
+    for (std::size_t i = 0; i < kTextReadBlock / 20; ++i) {
+        lines.push_back("[Step " + std::to_string(i) + "]");
+        lines.push_back("done");
+    }
+    lines.push_back("[Bob's copy]");
+    std::string message;
+    for (std::size_t i = 0; i < 3 * kLineBatch; ++i) {
+        lines.push_back("  can't copy file " + std::to_string(i) + "  ");
+        message += (i ? "\r\n" : "") + std::string("can''t copy file ") + std::to_string(i);
+    }
+    lines.push_back("Error : it's over");
+    message += "\r\nError : it''s over";
+    lines.insert(lines.end(), {"[Report]", "Build Failed", "Exit with return code: 2", ""});
+    EXPECT_TRUE(run.process(lines));
+    EXPECT_EQ(counting.opens, 1);
+    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Bob''s copy@#@" + message);
+    EXPECT_EQ(run.ctx->strScriptStatus, "FAILED");
+    EXPECT_EQ(run.ctx->strExitLine, "Exit with return code: 2");
 }
 
 TEST(ProcessScriptLog, XmlExportIsParsedAndDeleted) {

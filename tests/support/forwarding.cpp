@@ -251,6 +251,11 @@ std::vector<bool> ForwardingProfileFiles::WriteStrings(const std::vector<Profile
     if (due("WriteStrings", kRefused, {file})) return std::vector<bool>(entries.size(), false);
     return real_.WriteStrings(entries, file);
 }
+std::unique_ptr<ProfileSection> ForwardingProfileFiles::OpenSection(const std::string& section,
+                                                                    const std::string& file) {
+    count("OpenSection");
+    return real_.OpenSection(section, file);
+}
 
 // ---- paths ----
 

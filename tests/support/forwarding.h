@@ -176,6 +176,8 @@ public:
     bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                      const std::string& file) override;
     std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) override;
+    /// Counted, never failed: a section's reads stand for many GetString calls.
+    std::unique_ptr<ProfileSection> OpenSection(const std::string& section, const std::string& file) override;
 
 private:
     ProfileFiles& real_;

@@ -104,6 +104,8 @@ public:
     explicit CaptureStream(std::vector<std::string>* lines) : lines_(lines) {}
     bool AtEndOfStream() override { return true; }
     std::string ReadLine() override;
+    std::size_t ReadLines(std::string_view*, std::size_t) override { return 0; }
+    bool ReadView(std::string_view&) override { return false; }
     std::string ReadAll() override { return ""; }
     std::string Read(std::size_t) override { return ""; }
     void Write(const std::string& text) override;
@@ -131,6 +133,8 @@ public:
     using ForwardingProfileFiles::ForwardingProfileFiles;
     int reads() const { return calls("GetString"); }
     int writes() const { return calls("WriteString") + calls("WriteStrings"); }
+    /// Sections opened to look up many keys at once.
+    int sectionReads() const { return calls("OpenSection"); }
 };
 
 /// A run over a sandbox with the real backend of this build (without

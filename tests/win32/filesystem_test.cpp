@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/buffered_stream.h"
 #include "platform/errors.h"
 #include "raised.h"
 #include "platform/win32/filesystem.h"
@@ -68,7 +69,7 @@ TEST_F(Win32FileSystemTest, WrittenLinesEndWithCrLfAndReadBackWithEitherLineEnd)
 }
 
 TEST_F(Win32FileSystemTest, LinesLongerThanOneReadBlockStayWhole) {
-    const std::string longLine(200000, 'x');
+    const std::string longLine(3 * kTextReadBlock + 17, 'x');
     writeBytes(dir / "long.txt", "head\r\n" + longLine + "\r\ntail");
     auto in = fs.OpenTextFile(dir / "long.txt", IOMode::ForReading, false);
     EXPECT_EQ(in->ReadLine(), "head");
@@ -78,9 +79,9 @@ TEST_F(Win32FileSystemTest, LinesLongerThanOneReadBlockStayWhole) {
 }
 
 TEST_F(Win32FileSystemTest, ACrLfSplitAcrossReadBlocksIsOneLineEnd) {
-    // 65535 bytes of text put the CR at the end of the first block and the LF
-    // at the start of the next.
-    const std::string text(65535, 'y');
+    // The text puts the CR at the end of the first block and the LF at the
+    // start of the next.
+    const std::string text(kTextReadBlock - 1, 'y');
     writeBytes(dir / "edge.txt", text + "\r\nz");
     auto in = fs.OpenTextFile(dir / "edge.txt", IOMode::ForReading, false);
     EXPECT_EQ(in->ReadLine(), text);
