@@ -90,6 +90,14 @@ public:
         owner_.raiseIfDue("ReadLine", {path_});
         return real_->ReadLine();
     }
+    std::size_t ReadLines(std::string_view* lines, std::size_t max) override {
+        owner_.raiseIfDue("ReadLines", {path_});
+        return real_->ReadLines(lines, max);
+    }
+    bool ReadView(std::string_view& bytes) override {
+        owner_.raiseIfDue("ReadView", {path_});
+        return real_->ReadView(bytes);
+    }
     std::string ReadAll() override {
         owner_.raiseIfDue("ReadAll", {path_});
         return real_->ReadAll();
@@ -121,7 +129,7 @@ ForwardingFileSystem::ForwardingFileSystem(FileSystem& real)
     : FailSwitch({"FolderExists", "FileExists", "CreateFolder", "CreateTextFile", "OpenTextFile", "CopyFile",
                   "MoveFile", "DeleteFile", "GetFileSize", "GetFileVersion", "GetFiles", "SetReadOnly",
                   "OpenSharedLog", "FileExistsInside", "OpenInside", "RewriteInside", "CopyOutOf", "DeleteInside",
-                  "ReadLine", "ReadAll", "Read", "Write", "WriteLine", "Close"}),
+                  "ReadLine", "ReadLines", "ReadView", "ReadAll", "Read", "Write", "WriteLine", "Close"}),
       real_(real) {}
 
 void ForwardingFileSystem::raiseIfDue(std::string_view call, std::initializer_list<std::string_view> paths) {
