@@ -3,13 +3,13 @@
 
 #include <string>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "platform/filesystem.h"
 #include "platform/registry.h"
 #include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
-#include "run/text.h"
 
 bool fncCheckATCMD(RunContext& ctx) {
     bool result = false;

@@ -1,8 +1,8 @@
 // The desktop lock test.
 #include "execute/desktop_lock.h"
 
+#include "base/errors.h"
 #include "platform/desktop.h"
-#include "platform/errors.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
 

@@ -1,15 +1,15 @@
 // Running one job's primary script through the runner.
 #include "execute/script_run.h"
 
+#include "base/errors.h"
+#include "base/text.h"
 #include "execute/atcmd.h"
 #include "execute/launcher.h"
 #include "execute/process_watch.h"
-#include "platform/errors.h"
 #include "platform/filesystem.h"
 #include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
-#include "run/text.h"
 #include "scriptlog/dispatch.h"
 
 void subExecuteScript(RunContext& ctx) {

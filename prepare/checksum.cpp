@@ -1,14 +1,14 @@
 // Script details of a job, their location and MD5 verification; the MD5 service.
 #include "prepare/checksum.h"
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "platform/filesystem.h"
 #include "platform/md5.h"
 #include "platform/profile.h"
 #include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 

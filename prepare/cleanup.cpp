@@ -2,13 +2,13 @@
 // script logs and runner logs at the end of the run.
 #include "prepare/cleanup.h"
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "platform/filesystem.h"
 #include "platform/temp_names.h"
 #include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 
 #include <algorithm>
 
+#include "base/errors.h"
+#include "base/text.h"
 #include "execute/atcmd.h"
 #include "platform/clock.h"
-#include "platform/errors.h"
 #include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 

@@ -7,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "platform/filesystem.h"
 #include "platform/locks.h"
 #include "platform/profile.h"
@@ -15,7 +16,6 @@
 #include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 

@@ -4,15 +4,15 @@
 #include <memory>
 #include <string>
 
+#include "base/errors.h"
+#include "base/text.h"
 #include "platform/clock.h"
-#include "platform/errors.h"
 #include "platform/filesystem.h"
 #include "prepare/script_variables.h"
 #include "report/webpost.h"
 #include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 

@@ -6,8 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "base/errors.h"
+#include "base/text.h"
 #include "platform/clock.h"
-#include "platform/errors.h"
 #include "platform/filesystem.h"
 #include "platform/host.h"
 #include "platform/temp_names.h"
@@ -15,7 +16,6 @@
 #include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 

@@ -3,14 +3,14 @@
 
 #include <vector>
 
+#include "base/errors.h"
+#include "base/text.h"
 #include "platform/clock.h"
-#include "platform/errors.h"
 #include "platform/locks.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
-#include "run/text.h"
 
 std::string ReadReg(RunContext& ctx, RegHandle hive, const std::string& subkey, const std::string& valueName,
                     std::int16_t valueType) {

@@ -5,9 +5,10 @@
 #include <memory>
 #include <string>
 
+#include "base/errors.h"
+#include "base/text.h"
 #include "execute/script_run.h"
 #include "platform/clock.h"
-#include "platform/errors.h"
 #include "platform/locks.h"
 #include "prepare/checksum.h"
 #include "prepare/cleanup.h"
@@ -19,7 +20,6 @@
 #include "run/run_context.h"
 #include "run/run_log.h"
 #include "run/start.h"
-#include "run/text.h"
 
 namespace {
 

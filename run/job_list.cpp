@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "platform/xml.h"
 #include "run/run_context.h"
 #include "run/run_log.h"

@@ -1,5 +1,5 @@
 // The vorbex executable: one run over the platform this build was made for.
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "platform/system.h"
 #include "run/run_context.h"
 #include "run/start.h"

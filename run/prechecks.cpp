@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "base/text.h"
 #include "execute/atcmd.h"
 #include "platform/filesystem.h"
 #include "platform/host.h"
@@ -10,7 +11,6 @@
 #include "run/run_context.h"
 #include "run/run_log.h"
 #include "run/start.h"
-#include "run/text.h"
 
 namespace {
 

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "platform/filesystem.h"
 #include "platform/host.h"
 #include "platform/registry.h"
@@ -17,7 +18,6 @@
 #include "run/prechecks.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 

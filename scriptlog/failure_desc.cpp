@@ -1,11 +1,11 @@
 // Failure-description list and failure counters shared by the log parsers.
 #include "scriptlog/failure_desc.h"
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
-#include "run/text.h"
 
 bool addActionDesc(std::string& list, std::string_view actionText) {
     // "Blank" is asked once per failing action; trimming a copy of a list

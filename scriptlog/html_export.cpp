@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "run/config.h"
 #include "run/run_context.h"
 #include "run/run_log.h"
-#include "run/text.h"
 #include "scriptlog/failure_desc.h"
 
 namespace {

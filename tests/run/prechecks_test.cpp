@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
+#include "base/errors.h"
+#include "base/text.h"
 #include "execute/atcmd.h"
-#include "platform/errors.h"
 #include "run/prechecks.h"
-#include "run/text.h"
 #include "support/test_support.h"
 
 namespace {

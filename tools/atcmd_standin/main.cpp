@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "execute/atcmd.h"
 #include "platform/clock.h"
-#include "platform/errors.h"
 #include "platform/filesystem.h"
 #include "platform/profile.h"
 #include "platform/system.h"
