@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "base/text.h"
+#include "context/run_context.h"
 #include "platform/posix/backends.h"
-#include "run/run_context.h"
 #include "scriptlog/console_log.h"
 #include "scriptlog/dispatch.h"
 #include "scriptlog/failure_desc.h"

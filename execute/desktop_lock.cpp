@@ -2,9 +2,9 @@
 #include "execute/desktop_lock.h"
 
 #include "base/errors.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "platform/desktop.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
 
 bool fncUserLocked(RunContext& ctx) {
     bool result = false;

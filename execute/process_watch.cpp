@@ -3,9 +3,9 @@
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "execute/desktop_lock.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
 
 bool isInteractiveContext(const std::string& context) {
     const std::string trimmed = trimBlanks(context);

@@ -5,9 +5,9 @@
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "report/webpost.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
 
 bool fncPostKRNExecStatus(RunContext& ctx) {
     guarded(

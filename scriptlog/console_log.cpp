@@ -4,8 +4,8 @@
 
 #include "base/errors.h"
 #include "base/text.h"
-#include "execute/atcmd.h"
-#include "run/run_context.h"
+#include "context/atcmd.h"
+#include "context/run_context.h"
 #include "scriptlog/failure_desc.h"
 
 namespace {

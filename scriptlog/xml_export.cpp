@@ -6,9 +6,9 @@
 
 #include "base/errors.h"
 #include "base/text.h"
-#include "run/config.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "scriptlog/failure_desc.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "fuzz_support.h"
 #include "base/errors.h"
 #include "base/text.h"
-#include "run/run_log.h"
+#include "context/run_log.h"
 #include "scriptlog/failure_desc.h"
 #include "scriptlog/html_export.h"
 

@@ -6,7 +6,7 @@
 
 #include "base/errors.h"
 #include "base/text.h"
-#include "execute/atcmd.h"
+#include "context/atcmd.h"
 #include "run/prechecks.h"
 #include "support/test_support.h"
 
