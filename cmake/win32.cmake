@@ -83,7 +83,7 @@ function(vorbex_win32_tests)
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL vorbex_win32_tests)
 
-# The logic suites (tests/run, prepare, scriptlog, report) on the Win32
+# The logic suites (tests/context, run, prepare, scriptlog, report) on the Win32
 # backend. Their sandbox is the machine's own drive C: and registry (see
 # tests/support/sandbox_win32.cpp), so they run one at a time. The real MD5
 # library is the stand-in DLL built beside them. A test program stands where

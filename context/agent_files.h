@@ -30,9 +30,9 @@ inline constexpr char kWebpostLibrary[] = "kWbPost.dll";
 inline constexpr char kThresholdFile[] = "Configuration\\ATZThreshold.ini";
 // The webpost URLs, one section per record name.
 inline constexpr char kWebpostUrlFile[] = "Configuration\\kScriptDNS.ini";
-// The same file as the pre-checks name it: their log lines and failure text
-// spell the folder in lower case, and one file system that ignores case finds
-// the same file by both names.
+// The same file as the pre-checks name it: their log line and failure text
+// spell the folder in lower case. The file system ignores case, so both names
+// find one file.
 inline constexpr char kWebpostUrlFileChecked[] = "configuration\\kScriptDNS.ini";
 // The run variables file handed to each script (the runner contract,
 // context/atcmd.h, names its section and key), and the job lock beside it.

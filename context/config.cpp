@@ -180,7 +180,9 @@ std::string logsFolder(const RunContext& ctx) { return ctx.strInstallPath + agen
 
 std::string dropFolder(const RunContext& ctx) { return ctx.strInstallPath + agent::kDropFolder; }
 
-std::string actionFolder(const RunContext& ctx) { return ctx.strInstallPath + agent::kActionsFolder + ctx.strActionName; }
+std::string actionFolder(const RunContext& ctx) {
+    return ctx.strInstallPath + agent::kActionsFolder + ctx.strActionName;
+}
 
 std::string processedScriptsFolder(const RunContext& ctx) {
     return actionFolder(ctx) + "\\" + agent::kProcessedScriptsFolder;

@@ -162,7 +162,9 @@ bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
             ctx.strFileMD5.clear();
             WriteLog(ctx, "MSG : Preprocessing: Getting MD5 checksum of : " + path);
             // Without the library the call cannot even be made, as when the DLL is missing.
-            if (ctx.sys.md5 == nullptr) throw RunError{err::FileNotFound, std::string("File not found: ") + agent::kMd5Library};
+            if (ctx.sys.md5 == nullptr) {
+                throw RunError{err::FileNotFound, std::string("File not found: ") + agent::kMd5Library};
+            }
             Md5Library& library = *ctx.sys.md5;
 
             std::string md5, size, error;

@@ -23,7 +23,9 @@ bool fileMissing(RunContext& ctx, const std::string& path) {
     return true;
 }
 
-std::string exMonScriptsFolder(RunContext& ctx) { return GetShortpath(ctx, GetSpecialfolder(ctx)) + "\\" + agent::kExMonScriptsFolder; }
+std::string exMonScriptsFolder(RunContext& ctx) {
+    return GetShortpath(ctx, GetSpecialfolder(ctx)) + "\\" + agent::kExMonScriptsFolder;
+}
 
 }  // namespace
 
