@@ -21,12 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "context/run_context.h"
 #include "platform/posix/backends.h"
 #include "platform/posix/folder_index.h"
 #include "platform/posix/machine.h"
 #include "prepare/cleanup.h"
 #include "report/webpost.h"
-#include "run/run_context.h"
 #include "support/test_support.h"
 
 extern char** environ;

@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+#include "context/run_context.h"
 #include "platform/posix/backends.h"
-#include "run/run_context.h"
-#include "run/text.h"
 #include "scriptlog/console_log.h"
 #include "scriptlog/dispatch.h"
 #include "scriptlog/failure_desc.h"

@@ -50,14 +50,24 @@ cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL vorbex_win32_executable)
 # The tests share the machine's registry (a test key, the stand-in's COM
 # registration), so they run one at a time.
 function(vorbex_win32_tests)
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
-  if(NOT srcs OR NOT TARGET GTest::gtest)
+  if(NOT TARGET GTest::gtest)
     return()
   endif()
-  add_executable(test_win32 ${srcs})
-  target_link_libraries(test_win32 PRIVATE vx_testsupport)
-  vorbex_link(test_win32)
-  target_link_libraries(test_win32 PRIVATE GTest::gtest ws2_32)
+  set(dir ${CMAKE_SOURCE_DIR}/tests/win32)
+  add_executable(test_win32
+    ${dir}/config_test.cpp
+    ${dir}/desktop_test.cpp
+    ${dir}/filesystem_test.cpp
+    ${dir}/host_test.cpp
+    ${dir}/locks_test.cpp
+    ${dir}/main.cpp
+    ${dir}/md5_test.cpp
+    ${dir}/processes_test.cpp
+    ${dir}/system_test.cpp
+    ${dir}/webpost_test.cpp
+    ${dir}/win32_test_support.cpp
+    ${dir}/xml_test.cpp)
+  target_link_libraries(test_win32 PRIVATE vx_testsupport vx_platform GTest::gtest ws2_32)
   foreach(lib IN ITEMS KGnMD5 kWbPost)
     if(TARGET ${lib})
       add_dependencies(test_win32 ${lib})
@@ -73,7 +83,7 @@ function(vorbex_win32_tests)
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL vorbex_win32_tests)
 
-# The logic suites (tests/run, prepare, scriptlog, report) on the Win32
+# The logic suites (tests/context, run, prepare, scriptlog, report) on the Win32
 # backend. Their sandbox is the machine's own drive C: and registry (see
 # tests/support/sandbox_win32.cpp), so they run one at a time. The real MD5
 # library is the stand-in DLL built beside them. A test program stands where

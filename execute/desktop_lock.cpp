@@ -1,10 +1,10 @@
 // The desktop lock test.
 #include "execute/desktop_lock.h"
 
+#include "base/errors.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "platform/desktop.h"
-#include "platform/errors.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
 
 bool fncUserLocked(RunContext& ctx) {
     bool result = false;

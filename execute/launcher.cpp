@@ -2,12 +2,12 @@
 #include "execute/launcher.h"
 
 #include "base/command_line.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "execute/process_watch.h"
-#include "platform/errors.h"
 #include "platform/processes.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 

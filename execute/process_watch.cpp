@@ -1,11 +1,11 @@
 // Ending an overrunning runner and classifying the overrun.
 #include "execute/process_watch.h"
 
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "execute/desktop_lock.h"
-#include "platform/errors.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
 
 bool isInteractiveContext(const std::string& context) {
     const std::string trimmed = trimBlanks(context);

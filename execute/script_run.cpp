@@ -1,15 +1,15 @@
 // Running one job's primary script through the runner.
 #include "execute/script_run.h"
 
-#include "execute/atcmd.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/atcmd.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "execute/launcher.h"
 #include "execute/process_watch.h"
-#include "platform/errors.h"
 #include "platform/filesystem.h"
-#include "run/config.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
 #include "scriptlog/dispatch.h"
 
 void subExecuteScript(RunContext& ctx) {
@@ -26,7 +26,7 @@ void subExecuteScript(RunContext& ctx) {
 
             const std::string scriptName = fileNameOf(ctx.strExecuteScript);
             const std::string base = scriptName.substr(0, scriptName.find('.'));
-            ctx.strATCMDLogFile = ctx.strInstallPath + "AutomiseLogs\\" + base + "_" +
+            ctx.strATCMDLogFile = logsFolder(ctx) + "\\" + base + "_" +
                                   formatPicture(ctx.sys.clock->now(), "MMDDYYYYHHMMSS") + "_" + ctx.strScriptID + "_" +
                                   ctx.strRandomNo + ".txt";
 

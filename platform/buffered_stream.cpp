@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 namespace {
 

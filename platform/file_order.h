@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "run/text.h"
+#include "base/text.h"
 
 /// Leaves in `items` the first `limit` of them by the enumeration order
 /// (lessNoCase of `nameOf(item)`), in that order. What lies beyond the limit

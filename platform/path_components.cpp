@@ -1,7 +1,7 @@
 // Lexical confinement of Windows paths.
 #include "platform/path_components.h"
 
-#include "run/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "run/text.h"
+#include "base/text.h"
 
 /// `name` + ".vx" + process id + ".tmp". The process id keeps two runs from
 /// ever writing one temporary file; the ending keeps it apart from the

@@ -1,14 +1,15 @@
 // Script details of a job, their location and MD5 verification; the MD5 service.
 #include "prepare/checksum.h"
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/agent_files.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "platform/filesystem.h"
 #include "platform/md5.h"
 #include "platform/profile.h"
-#include "run/config.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 
@@ -64,9 +65,9 @@ void subCompareCheksum(RunContext& ctx) {
                 if (mode == "LOCAL-SYNC") {
                     ctx.strSystemDirectory = GetShortpath(ctx, GetSpecialfolder(ctx));
                     WriteLog(ctx, "MSG : Preprocessing: System directory :: " + ctx.strSystemDirectory);
-                    entry.Location = ctx.strSystemDirectory + "\\" + "KOVAExmonScripts";
+                    entry.Location = ctx.strSystemDirectory + "\\" + agent::kExMonScriptsLocalSync;
                 } else if (mode == "FTP" || mode == "HTTP" || mode == "HTTPS") {
-                    entry.Location = ctx.strInstallPath + "kHVR\\Tellix\\" + ctx.strActionName + "\\ProcessedScripts";
+                    entry.Location = processedScriptsFolder(ctx);
                     WriteLog(ctx, "MSG : Preprocessing: KOVA Processed Scripts :: " + entry.Location);
                 }
 
@@ -161,7 +162,9 @@ bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
             ctx.strFileMD5.clear();
             WriteLog(ctx, "MSG : Preprocessing: Getting MD5 checksum of : " + path);
             // Without the library the call cannot even be made, as when the DLL is missing.
-            if (ctx.sys.md5 == nullptr) throw RunError{err::FileNotFound, "File not found: KGnMD5.dll"};
+            if (ctx.sys.md5 == nullptr) {
+                throw RunError{err::FileNotFound, std::string("File not found: ") + agent::kMd5Library};
+            }
             Md5Library& library = *ctx.sys.md5;
 
             std::string md5, size, error;

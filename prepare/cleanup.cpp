@@ -2,13 +2,14 @@
 // script logs and runner logs at the end of the run.
 #include "prepare/cleanup.h"
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/agent_files.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "platform/filesystem.h"
 #include "platform/temp_names.h"
-#include "run/config.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 
@@ -67,23 +68,23 @@ bool leftBehind(std::string_view name, std::int64_t age) { return age > 1 && isT
 }  // namespace
 
 void subDeleteDownloadedFiles(RunContext& ctx) {
-    deleteSideFiles(ctx, GetSpecialfolder(ctx) + "\\KOVAExMonScripts", 31);
-    deleteSideFiles(ctx, ctx.strInstallPath + "kHVR\\Tellix\\" + ctx.strActionName + "\\ProcessedScripts", 21);
+    deleteSideFiles(ctx, GetSpecialfolder(ctx) + "\\" + agent::kExMonScriptsFolder, 31);
+    deleteSideFiles(ctx, processedScriptsFolder(ctx), 21);
 }
 
 void subdeletepreviousfiles(RunContext& ctx) {
     WriteLog(ctx, "MSG : Preprocessing : in subdeletepreviousfiles");
-    deleteOldFiles(ctx, ctx.strInstallPath + "AutomiseLogs", nullptr,
+    deleteOldFiles(ctx, logsFolder(ctx), nullptr,
                    [](std::string_view name, std::int64_t age) { return age > 2 || leftBehind(name, age); });
     // Only the folder itself: GetFiles does not descend, so the run logs in kHVRLog stay.
     deleteOldFiles(
-        ctx, ctx.strInstallPath + "ApplicationLog",
+        ctx, ctx.strInstallPath + agent::kApplicationLogFolder,
         [](std::string_view name) { return containsNoCase(name, "kTATCMD_"); },
         [](std::string_view, std::int64_t age) { return age > 2; });
     // Where this program writes through temporary names: drops, and the INI
     // files it changes. Nothing else there is touched, and no ".xml" is ever
     // a temporary name.
-    for (const char* folder : {"HVRPostLogs", "Configuration", "kScripts"}) {
+    for (const char* folder : {agent::kDropFolder, agent::kConfigurationFolder, agent::kScriptsFolder}) {
         deleteOldFiles(ctx, ctx.strInstallPath + folder, isTemporaryName, leftBehind);
     }
 }

@@ -3,13 +3,14 @@
 
 #include <algorithm>
 
-#include "execute/atcmd.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/agent_files.h"
+#include "context/atcmd.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "platform/clock.h"
-#include "platform/errors.h"
-#include "run/config.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ void subgeneraterandomNo(RunContext& ctx) {
             const std::string name = "KOVAExportLog_" + formatPicture(ctx.sys.clock->now(), "mmddyyyyhhnnss") +
                                      "_" + ctx.strRandomNo + ".xml";
             fncWriteINI(ctx, std::string(atcmd::kRunVariablesSection), std::string(atcmd::kExportLogNameKey), name,
-                        ctx.strInstallPath + std::string(atcmd::kRunVariablesFile));
+                        ctx.strInstallPath + agent::kRunVariablesFile);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in subgeneraterandomNo. " + std::to_string(e.number) + "::" + e.description);

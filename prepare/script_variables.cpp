@@ -7,23 +7,23 @@
 #include <utility>
 #include <vector>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/agent_files.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "platform/filesystem.h"
 #include "platform/locks.h"
 #include "platform/profile.h"
 #include "platform/xml.h"
-#include "run/config.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 
-constexpr const char* kThresholdFile = "Configuration\\ATZThreshold.ini";
 constexpr const char* kCountSection = "VTX_Variables_Count";
 constexpr const char* kContainer = "wpatcmdscrvardata";
 
-std::string thresholdFile(const RunContext& ctx) { return ctx.strInstallPath + kThresholdFile; }
+std::string thresholdFile(const RunContext& ctx) { return ctx.strInstallPath + agent::kThresholdFile; }
 
 // The runtime's error for a member used on an object that is not there.
 RunError objectNotSet() { return RunError{91, "Object variable or With block variable not set"}; }

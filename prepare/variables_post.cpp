@@ -4,15 +4,15 @@
 #include <memory>
 #include <string>
 
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "platform/clock.h"
-#include "platform/errors.h"
 #include "platform/filesystem.h"
 #include "prepare/script_variables.h"
 #include "report/webpost.h"
-#include "run/config.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ std::string numberedName(const std::string& name, int n) {
 // may be taken a moment later by another run; the claim then fails and the
 // next name is tried.
 void dropVariablesRecord(RunContext& ctx, const std::string& path) {
-    const std::string folder = ctx.strInstallPath + "HVRPostLogs\\";
+    const std::string folder = dropFolder(ctx) + "\\";
     const std::string own = fileNameOf(path);
     for (int n = 0; n <= kMaxNumberedNames; ++n) {
         const std::string name = n == 0 ? own : numberedName(own, n);

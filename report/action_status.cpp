@@ -3,11 +3,11 @@
 
 #include <string>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "report/webpost.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
 
 bool fncPostKRNExecStatus(RunContext& ctx) {
     guarded(

@@ -6,16 +6,17 @@
 #include <memory>
 #include <string>
 
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/agent_files.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "platform/clock.h"
-#include "platform/errors.h"
 #include "platform/filesystem.h"
 #include "platform/host.h"
 #include "platform/temp_names.h"
 #include "platform/webpost.h"
-#include "run/config.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 
@@ -25,7 +26,6 @@ namespace {
 // the forwarding component delivers it.
 constexpr const char* kDefaultWebpostBase = "https://webpost.invalid/";
 
-constexpr const char* kWebpostClass = "kWbPost.WebPost";
 constexpr const char* kDropStampPicture = "MMDDYYYYHHNNSSS";
 
 // The identity values go in as they are: the server reads them that way.
@@ -65,7 +65,7 @@ std::string dropName(RunContext& ctx, const std::string& recordName, const std::
 // the next second and takes its stamp. This ends: every wait moves the stamp
 // on, and only the records still waiting can be in the way.
 std::string freeDropName(RunContext& ctx, const std::string& recordName) {
-    const std::string folder = ctx.strInstallPath + "HVRPostLogs\\";
+    const std::string folder = dropFolder(ctx) + "\\";
     LocalTime now = ctx.sys.clock->now();
     for (;;) {
         const std::string stamp = formatPicture(now, kDropStampPicture);
@@ -87,7 +87,7 @@ void subGetWebPostScript(RunContext& ctx, const std::string& recordName, const s
     guarded(
         [&] {
             std::string base;
-            fncReadINI(ctx, base, recordName, "URL", ctx.strInstallPath + "Configuration\\kScriptDNS.ini");
+            fncReadINI(ctx, base, recordName, "URL", ctx.strInstallPath + agent::kWebpostUrlFile);
             base = trimBlanks(base);
             std::string url;
             if (!base.empty()) {
@@ -115,7 +115,7 @@ void WebPost(RunContext& ctx, const std::string& xml, const std::string& url) {
             WriteLog(ctx, "MSG : Preprocessing: Webposting string :: " + xml);
             withRegistration(ctx, [&] {
                 if (ctx.sys.webpost == nullptr) throw runError(err::CannotCreate);
-                webpost = ctx.sys.webpost->CreateObject(kWebpostClass);
+                webpost = ctx.sys.webpost->CreateObject(agent::kWebpostClass);
             });
             ctx.strWebPostResponse.clear();
             if (webpost) {
@@ -141,7 +141,7 @@ void WebPost(RunContext& ctx, const std::string& xml, const std::string& url) {
 void RegisterDLL(RunContext& ctx) {
     guarded(
         [&] {
-            const std::string library = GetShortpath(ctx, ctx.sys.host->ExeFolder()) + "\\kWbPost.dll";
+            const std::string library = GetShortpath(ctx, ctx.sys.host->ExeFolder()) + "\\" + agent::kWebpostLibrary;
             // Like a failed Shell call: the program to start was not found.
             if (ctx.sys.webpost == nullptr || !ctx.sys.webpost->Register(library)) throw runError(err::FileNotFound);
             WriteLog(ctx, "MSG : Preprocessing: Registered Dll : " + library);
@@ -158,8 +158,8 @@ void subDropRecord(RunContext& ctx, const std::string& recordName, const std::st
         // The staging file's name is this process's own: a run dropping the
         // same record in the same second writes a file of its own.
         const std::string source =
-            ctx.strInstallPath + "AutomiseLogs\\" + temporaryNameOf(name, ctx.sys.host->ProcessId());
-        const std::string target = ctx.strInstallPath + "HVRPostLogs\\" + name;
+            logsFolder(ctx) + "\\" + temporaryNameOf(name, ctx.sys.host->ProcessId());
+        const std::string target = dropFolder(ctx) + "\\" + name;
 
         auto file = fso.CreateTextFile(source, true);
         file->WriteLine(xml);
@@ -184,7 +184,7 @@ void subDropRecord(RunContext& ctx, const std::string& recordName, const std::st
 
 void placeIntoPostLogs(RunContext& ctx, const std::string& sourcePath, const std::string& fileName) {
     FileSystem& fso = *ctx.objFSO;
-    const std::string folder = ctx.strInstallPath + "HVRPostLogs\\";
+    const std::string folder = dropFolder(ctx) + "\\";
     // The forwarding component takes "*.xml" files only, so it never sees the
     // copy until the rename makes it whole under its final name; the name is
     // this process's own, so no other run writes into it meanwhile.

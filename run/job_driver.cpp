@@ -5,9 +5,13 @@
 #include <memory>
 #include <string>
 
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/agent_files.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "execute/script_run.h"
 #include "platform/clock.h"
-#include "platform/errors.h"
 #include "platform/locks.h"
 #include "prepare/checksum.h"
 #include "prepare/cleanup.h"
@@ -16,10 +20,7 @@
 #include "prepare/variables_post.h"
 #include "report/action_status.h"
 #include "report/template_status.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
 #include "run/start.h"
-#include "run/text.h"
 
 namespace {
 
@@ -36,8 +37,9 @@ bool failed(const RunContext& ctx) { return !trimBlanks(ctx.strFailureDesc).empt
 // stamp, unseeded random part), as may the name of the script's variables
 // file: two jobs of overlapping runs would parse, post or delete each other's
 // files. So from writing the run variables file until the variables are
-// posted, one job of the machine holds this lock and the others wait.
-constexpr const char* kJobLockFile = "kScripts\\KOVAVariables.lock";
+// posted, one job of the machine holds the lock agent::kJobLockFile and the
+// others wait.
+//
 // Beyond the runner's own time limit, a holder needs time to start it, end
 // it, and read and post what it left.
 constexpr std::int64_t kJobLockGraceMs = 120000;
@@ -65,7 +67,7 @@ std::unique_ptr<HeldLock> takeJobLock(RunContext& ctx) {
     if (ctx.sys.locks == nullptr) return nullptr;
     Locks& locks = *ctx.sys.locks;
     Clock& clock = *ctx.sys.clock;
-    const std::string lockFile = ctx.strInstallPath + kJobLockFile;
+    const std::string lockFile = ctx.strInstallPath + agent::kJobLockFile;
     std::int64_t giveUpAt = clock.utcMs() + kUnknownHolderMs;
     std::string seen;
     try {

@@ -4,10 +4,12 @@
 #include <memory>
 #include <string>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "context/agent_files.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "platform/xml.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
 
 namespace {
 
@@ -25,8 +27,7 @@ bool fncParseKRNXML(RunContext& ctx) {
             const std::unique_ptr<XmlDocument> document = ctx.sys.xml->CreateDocument();
             if (!document) throw runError(err::CannotCreate);
 
-            const std::string path =
-                ctx.strInstallPath + "kHVR\\Tellix\\" + ctx.strActionName + "\\KRNScripts.xml";
+            const std::string path = actionFolder(ctx) + "\\" + agent::kJobListFile;
             if (!document->Load(path)) {
                 ctx.strFailureDesc = "Failed to load " + path;
                 WriteLog(ctx, "ERR : Failed to load " + path);

@@ -1,7 +1,7 @@
 // The vorbex executable: one run over the platform this build was made for.
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "context/run_context.h"
 #include "platform/system.h"
-#include "run/run_context.h"
 #include "run/start.h"
 
 int main(int argc, char** argv) {

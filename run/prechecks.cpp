@@ -3,14 +3,15 @@
 
 #include <string>
 
-#include "execute/atcmd.h"
+#include "base/text.h"
+#include "context/agent_files.h"
+#include "context/atcmd.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "platform/filesystem.h"
 #include "platform/host.h"
-#include "run/config.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
 #include "run/start.h"
-#include "run/text.h"
 
 namespace {
 
@@ -22,7 +23,9 @@ bool fileMissing(RunContext& ctx, const std::string& path) {
     return true;
 }
 
-std::string exMonScriptsFolder(RunContext& ctx) { return GetShortpath(ctx, GetSpecialfolder(ctx)) + "\\KOVAExMonScripts"; }
+std::string exMonScriptsFolder(RunContext& ctx) {
+    return GetShortpath(ctx, GetSpecialfolder(ctx)) + "\\" + agent::kExMonScriptsFolder;
+}
 
 }  // namespace
 
@@ -39,7 +42,7 @@ void subPreChecks(RunContext& ctx) {
     fncCheckATCMD(ctx);
 
     const std::string& install = ctx.strInstallPath;
-    const std::string scripts = install + "kScripts";
+    const std::string scripts = install + agent::kScriptsFolder;
     WriteLog(ctx, "MSG : Preprocessing: Checking for folder " + scripts);
     if (!ctx.objFSO->FolderExists(scripts)) {
         WriteLog(ctx, "ERR : " + scripts + " folder not found");
@@ -47,8 +50,7 @@ void subPreChecks(RunContext& ctx) {
         return;
     }
 
-    const std::string actionFolder = install + "kHVR\\Tellix\\" + ctx.strActionName;
-    const std::string processed = actionFolder + "\\ProcessedScripts";
+    const std::string processed = processedScriptsFolder(ctx);
     WriteLog(ctx, "MSG : Preprocessing: Checking for folder " + processed);
     // The folder may come with the first job's scripts; its absence is only reported.
     if (!ctx.objFSO->FolderExists(processed)) WriteLog(ctx, "ERR : " + processed + " folder not found");
@@ -59,14 +61,14 @@ void subPreChecks(RunContext& ctx) {
         createFolderUnlessMade(ctx, exMonScriptsFolder(ctx));
     }
 
-    const std::string md5Library = install + "KGnMD5.dll";
+    const std::string md5Library = install + agent::kMd5Library;
     WriteLog(ctx, "MSG : Preprocessing: Checking for file " + md5Library);
     if (fileMissing(ctx, md5Library)) return;
 
-    const std::string webpostLibrary = install + "kWbPost.dll";
+    const std::string webpostLibrary = install + agent::kWebpostLibrary;
     WriteLog(ctx, "MSG : Preprocessing: Checking for file " + webpostLibrary);
     if (fileMissing(ctx, webpostLibrary)) return;
 
-    if (fileMissing(ctx, install + "configuration\\kScriptDNS.ini")) return;
-    fileMissing(ctx, actionFolder + "\\KRNScripts.xml");
+    if (fileMissing(ctx, install + agent::kWebpostUrlFileChecked)) return;
+    fileMissing(ctx, actionFolder(ctx) + "\\" + agent::kJobListFile);
 }

@@ -5,23 +5,23 @@
 #include <string>
 #include <vector>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/agent_files.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "platform/filesystem.h"
 #include "platform/host.h"
 #include "platform/registry.h"
 #include "prepare/cleanup.h"
 #include "report/action_status.h"
-#include "run/config.h"
 #include "run/job_driver.h"
 #include "run/job_list.h"
 #include "run/prechecks.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
 
 namespace {
 
-constexpr const char* kAgentKey = "SOFTWARE\\KOVAOD";
 // A run log that has grown to this size is started afresh.
 constexpr std::uint64_t kLogSizeLimit = 0x100000;
 constexpr std::uint32_t kPauseAfterJobMs = 2000;
@@ -76,18 +76,18 @@ void subInitialise(RunContext& ctx) {
     Host& host = *ctx.sys.host;
     host.HideFromTaskList();
 
-    ctx.strInstallPath = ReadReg(ctx, reg::HKEY_LOCAL_MACHINE, kAgentKey, "InstallationPath", 1);
+    ctx.strInstallPath = ReadReg(ctx, reg::HKEY_LOCAL_MACHINE, agent::kRegistryKey, "InstallationPath", 1);
     const std::string trimmedPath = trimBlanks(ctx.strInstallPath);
     // Without an installation there is nowhere to log to: end without a trace.
     if (trimmedPath.empty() || !ctx.objFSO->FolderExists(ctx.strInstallPath)) throw EndOfRun{};
     if (rightText(trimmedPath, 1) != "\\") ctx.strInstallPath += "\\";
 
-    createFolderIfMissing(ctx, ctx.strInstallPath + "ApplicationLog");
-    createFolderIfMissing(ctx, ctx.strInstallPath + "ApplicationLog\\kHVRLog");
+    createFolderIfMissing(ctx, ctx.strInstallPath + agent::kApplicationLogFolder);
+    createFolderIfMissing(ctx, ctx.strInstallPath + agent::kRunLogFolder);
 
     const std::string logName =
         host.ExeBaseName() + "_" + formatPicture(ctx.sys.clock->now(), "mmddyyyyhhnnss") + ".txt";
-    const std::string logPath = ctx.strInstallPath + "ApplicationLog\\kHVRLog\\" + logName;
+    const std::string logPath = ctx.strInstallPath + agent::kRunLogFolder + "\\" + logName;
     // Runs started in the same second share this log: each appends, and only
     // a log that no running process is writing is started afresh at the limit.
     ctx.objLogFile = ctx.objFSO->OpenSharedLog(logPath, kLogSizeLimit);
@@ -100,11 +100,11 @@ void subInitialise(RunContext& ctx) {
 
     // These two are spelled with a leading "\" after a path that already ends
     // with one; the log lines show the doubled separator and must stay so.
-    createFolderLogged(ctx, ctx.strInstallPath + "\\AutomiseLogs");
-    createFolderLogged(ctx, ctx.strInstallPath + "\\HVRPostLogs");
+    createFolderLogged(ctx, ctx.strInstallPath + "\\" + agent::kLogsFolder);
+    createFolderLogged(ctx, ctx.strInstallPath + "\\" + agent::kDropFolder);
 
     WriteLog(ctx, "MSG : Preprocessing: Reading Regid ");
-    ctx.strRegID = ReadReg(ctx, reg::HKEY_LOCAL_MACHINE, kAgentKey, "RegID", 1);
+    ctx.strRegID = ReadReg(ctx, reg::HKEY_LOCAL_MACHINE, agent::kRegistryKey, "RegID", 1);
     WriteLog(ctx, "MSG : Preprocessing: RegId : " + ctx.strRegID);
     if (numericValue(ctx.strRegID) == 0) {
         WriteLog(ctx, "MSG : Preprocessing: Invalid RegId");

@@ -2,10 +2,10 @@
 // reports the failed ones.
 #include "scriptlog/console_log.h"
 
-#include "execute/atcmd.h"
-#include "platform/errors.h"
-#include "run/run_context.h"
-#include "run/text.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/atcmd.h"
+#include "context/run_context.h"
 #include "scriptlog/failure_desc.h"
 
 namespace {

@@ -2,12 +2,12 @@
 // and the variables file it names, and hands the export to its parser.
 #include "scriptlog/dispatch.h"
 
-#include "execute/atcmd.h"
-#include "platform/errors.h"
-#include "run/config.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/atcmd.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "scriptlog/console_log.h"
 #include "scriptlog/html_export.h"
 #include "scriptlog/text_export.h"

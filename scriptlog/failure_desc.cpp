@@ -1,11 +1,12 @@
 // Failure-description list and failure counters shared by the log parsers.
 #include "scriptlog/failure_desc.h"
 
-#include "platform/errors.h"
-#include "run/config.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/agent_files.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 
 bool addActionDesc(std::string& list, std::string_view actionText) {
     // "Blank" is asked once per failing action; trimming a copy of a list
@@ -21,7 +22,7 @@ bool failureListFull(const RunContext& ctx) { return isCut(ctx.strActionDescList
 
 FailureCounters beginFailureCounters(RunContext& ctx) {
     FailureCounters counters;
-    counters.file = ctx.strInstallPath + "Configuration\\ATZThreshold.ini";
+    counters.file = ctx.strInstallPath + agent::kThresholdFile;
     counters.section = "FailureDesc_" + ctx.strExecuteScript;
     counters.threshold = numericValue(ctx.strVTXVariablesTh);
     return counters;

@@ -20,7 +20,7 @@ struct RunContext;
 /// "ACTION-DESC:" + action when the list holds nothing but blanks (which it
 /// then replaces), otherwise "#$#ACTION-DESC:" + action appended. Returns true
 /// when the list was blank. The list never grows past kTextBound: what does
-/// not fit is cut (run/text.h).
+/// not fit is cut (base/text.h).
 bool addActionDesc(std::string& list, std::string_view actionText);
 
 /// True once strActionDescList has been cut at its bound: nothing a parser

@@ -3,11 +3,11 @@
 
 #include <vector>
 
-#include "platform/errors.h"
-#include "run/config.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "scriptlog/failure_desc.h"
 
 namespace {

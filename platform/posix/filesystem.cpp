@@ -14,15 +14,15 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "platform/buffered_stream.h"
 #include "platform/file_order.h"
+#include "platform/path_components.h"
 #include "platform/posix/backends.h"
 #include "platform/posix/fd.h"
-#include "platform/path_components.h"
 #include "platform/posix/folder_index.h"
 #include "platform/posix/machine.h"
-#include "run/text.h"
 
 #ifndef VORBEX_VERSION
 #define VORBEX_VERSION "0.0.0.0"

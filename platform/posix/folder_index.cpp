@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "run/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "platform/posix/backends.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/machine.h"

@@ -13,9 +13,9 @@
 
 #include <openssl/evp.h>
 
+#include "base/text.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/machine.h"
-#include "run/text.h"
 
 namespace {
 

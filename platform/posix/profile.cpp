@@ -10,11 +10,11 @@
 #include <optional>
 #include <unordered_map>
 
+#include "base/text.h"
 #include "platform/posix/backends.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/machine.h"
 #include "platform/temp_names.h"
-#include "run/text.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <optional>
 
+#include "base/text.h"
 #include "platform/posix/backends.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/machine.h"
-#include "run/text.h"
 
 namespace {
 

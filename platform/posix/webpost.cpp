@@ -9,8 +9,8 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/errors.h"
-#include "run/text.h"
+#include "base/errors.h"
+#include "base/text.h"
 
 namespace {
 

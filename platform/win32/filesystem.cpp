@@ -10,11 +10,11 @@
 #include <memory>
 #include <vector>
 
+#include "base/errors.h"
+#include "base/text.h"
 #include "platform/buffered_stream.h"
-#include "platform/errors.h"
 #include "platform/file_order.h"
 #include "platform/path_components.h"
-#include "run/text.h"
 
 
 namespace {

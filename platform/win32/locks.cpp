@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "platform/errors.h"
-#include "run/text.h"
+#include "base/errors.h"
+#include "base/text.h"
 
 namespace {
 

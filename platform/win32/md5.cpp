@@ -4,7 +4,7 @@
 
 #include "platform/win32/com.h"
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "platform/win32/support.h"
 
 using win32::Variant;

@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "platform/win32/support.h"
 
 using win32::Bstr;

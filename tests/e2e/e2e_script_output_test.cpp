@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "e2e_support.h"
-#include "run/text.h"
+#include "base/text.h"
 
 namespace fs = std::filesystem;
 

@@ -11,8 +11,8 @@
 #include <sstream>
 
 #include "e2e_support.h"
+#include "base/text.h"
 #include "report/receiver.h"
-#include "run/text.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "base/text.h"
 #include "platform/temp_names.h"
 #include "report/receiver.h"
-#include "run/text.h"
 
 namespace {
 

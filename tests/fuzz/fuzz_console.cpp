@@ -1,6 +1,6 @@
 // Fuzzes the console-log parser with arbitrary console logs.
 #include "fuzz_support.h"
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "scriptlog/console_log.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -2,9 +2,9 @@
 // parser reads the file in two streaming passes, and must come to the very
 // list, counters and log lines that splitting the whole text gives.
 #include "fuzz_support.h"
-#include "platform/errors.h"
-#include "run/run_log.h"
-#include "run/text.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/run_log.h"
 #include "scriptlog/failure_desc.h"
 #include "scriptlog/html_export.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "run/run_context.h"
+#include "context/run_context.h"
 #include "support/test_support.h"
 
 namespace fuzz {

@@ -8,8 +8,8 @@
 
 #include <filesystem>
 
+#include "base/errors.h"
 #include "platform/buffered_stream.h"
-#include "platform/errors.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;

@@ -5,7 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "support/test_support.h"
 
 namespace {

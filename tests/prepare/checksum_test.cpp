@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "prepare/checksum.h"
-#include "run/text.h"
 #include "support/test_support.h"
 
 namespace {

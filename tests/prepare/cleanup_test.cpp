@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "prepare/cleanup.h"
-#include "run/text.h"
 #include "support/test_support.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "base/text.h"
 #include "prepare/checksum.h"
 #include "prepare/variables_post.h"
-#include "run/text.h"
 #include "scriptlog/dispatch.h"
 #include "support/test_support.h"
 

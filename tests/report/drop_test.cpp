@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <map>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "report/webpost.h"
 #include "report_fixture.h"
-#include "run/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The webpost library of the report tests that records its calls.
 #include "receiver.h"
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 namespace {
 

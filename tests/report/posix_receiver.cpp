@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 extern char** environ;
 

@@ -9,10 +9,10 @@
 #include "platform/posix/webpost.h"
 #include "receiver.h"
 #include "report/template_status.h"
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "report/webpost.h"
 #include "report_fixture.h"
-#include "run/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 
 #include "receiver.h"
 #include "report/template_status.h"
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "report/webpost.h"
 #include "report_fixture.h"
-#include "run/text.h"
+#include "base/text.h"
 
 namespace {
 

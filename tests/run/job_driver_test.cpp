@@ -6,9 +6,9 @@
 #include <future>
 #include <thread>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "run/job_driver.h"
-#include "run/text.h"
 #include "support/test_support.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <map>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "run/start.h"
-#include "run/text.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;

@@ -1,7 +1,7 @@
 // The console-log parser on its own (the dispatch runs it for logs without export).
 #include <gtest/gtest.h>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "scriptlog/console_log.h"
 #include "scriptlog_fixture.h"
 

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "base/text.h"
 #include "platform/buffered_stream.h"
-#include "run/text.h"
 #include "scriptlog/dispatch.h"
 #include "scriptlog_fixture.h"
 

@@ -1,8 +1,8 @@
 // The HTML export parser: tables cut by text search, action and output rows.
 #include <gtest/gtest.h>
 
-#include "platform/errors.h"
-#include "run/text.h"
+#include "base/errors.h"
+#include "base/text.h"
 #include "scriptlog/html_export.h"
 #include "scriptlog_fixture.h"
 

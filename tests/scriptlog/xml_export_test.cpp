@@ -1,7 +1,7 @@
 // The XML export parser: declaration check, line rules, failure pass.
 #include <gtest/gtest.h>
 
-#include "run/run_context.h"
+#include "context/run_context.h"
 #include "scriptlog/xml_export.h"
 #include "scriptlog_fixture.h"
 

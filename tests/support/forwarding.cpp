@@ -4,8 +4,8 @@
 
 #include <stdexcept>
 
-#include "platform/errors.h"
-#include "run/text.h"
+#include "base/errors.h"
+#include "base/text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 /// The RunError that `body` raised; number 0 and no text when it raised none.
 template <class Body>

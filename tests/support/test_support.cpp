@@ -1,7 +1,7 @@
 // The parts of the test support that are the same on every backend.
 #include "test_support.h"
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 void FakeClock::sleepMs(std::uint32_t ms) {
     sleptMs += ms;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "context/run_context.h"
 #include "platform/clock.h"
 #include "platform/desktop.h"
 #include "platform/filesystem.h"
@@ -26,7 +27,6 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "platform/xml.h"
-#include "run/run_context.h"
 #include "forwarding.h"
 #include "raised.h"
 #include "test_backend.h"

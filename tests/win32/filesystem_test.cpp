@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/buffered_stream.h"
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "raised.h"
 #include "platform/win32/filesystem.h"
 #include "win32_test_support.h"

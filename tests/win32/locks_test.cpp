@@ -4,7 +4,7 @@
 
 #include "platform/win32/windows.h"
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "platform/win32/locks.h"
 #include "win32_test_support.h"
 

@@ -2,7 +2,7 @@
 // VARIANT texts that come back, and the errors of a missing library.
 #include <gtest/gtest.h>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "raised.h"
 #include "platform/win32/host.h"
 #include "platform/win32/md5.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "raised.h"
 #include "platform/win32/host.h"
 #include "platform/win32/support.h"

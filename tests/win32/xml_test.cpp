@@ -2,7 +2,7 @@
 // name, child nodes without formatting whitespace, texts and attributes.
 #include <gtest/gtest.h>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 #include "platform/win32/xml.h"
 #include "win32_test_support.h"
 

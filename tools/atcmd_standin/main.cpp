@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "execute/atcmd.h"
+#include "base/errors.h"
+#include "context/agent_files.h"
+#include "context/atcmd.h"
 #include "platform/clock.h"
-#include "platform/errors.h"
 #include "platform/filesystem.h"
 #include "platform/profile.h"
 #include "platform/system.h"
@@ -235,14 +236,14 @@ private:
         if (!exportName_.empty()) return exportName_;
         const std::string name =
             sys_.profile->GetString(std::string(atcmd::kRunVariablesSection), std::string(atcmd::kExportLogNameKey), "",
-                              554, install_ + std::string(atcmd::kRunVariablesFile));
+                              554, install_ + agent::kRunVariablesFile);
         return name.empty() ? "KOVAExportLog_" + std::to_string(currentProcessId()) + ".xml" : name;
     }
 
-    std::string exportPath() { return install_ + "AutomiseLogs\\" + exportName(); }
+    std::string exportPath() { return install_ + agent::kLogsFolder + "\\" + exportName(); }
 
     std::string varsPath() {
-        return install_ + "AutomiseLogs\\" + (varsName_.empty() ? "VTXVariables_" + exportName() : varsName_);
+        return install_ + agent::kLogsFolder + "\\" + (varsName_.empty() ? "VTXVariables_" + exportName() : varsName_);
     }
 
     // One line, handed to the system at once: a runner that is killed later

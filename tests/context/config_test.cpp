@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "run/config.h"
-#include "run/run_log.h"
-#include "run/text.h"
+#include "base/text.h"
+#include "context/config.h"
+#include "context/run_log.h"
 #include "test_support.h"
 
 namespace {

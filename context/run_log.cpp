@@ -1,10 +1,10 @@
 // The run log.
-#include "run/run_log.h"
+#include "context/run_log.h"
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/run_context.h"
 #include "platform/host.h"
-#include "run/run_context.h"
-#include "run/text.h"
 
 void WriteLog(RunContext& ctx, const std::string& message) {
     ignoreErrors([&] {

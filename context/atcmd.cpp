@@ -1,15 +1,15 @@
 // Finding the script runner.
-#include "execute/atcmd.h"
+#include "context/atcmd.h"
 
 #include <string>
 
-#include "platform/errors.h"
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/config.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "platform/filesystem.h"
 #include "platform/registry.h"
-#include "run/config.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
 
 bool fncCheckATCMD(RunContext& ctx) {
     bool result = false;

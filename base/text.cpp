@@ -1,5 +1,5 @@
 // Text and number helpers with the old runtime's rules.
-#include "run/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/errors.h"
+#include "base/errors.h"
 
 namespace {
 

@@ -1,16 +1,17 @@
 // Configuration sources.
-#include "run/config.h"
+#include "context/config.h"
 
 #include <vector>
 
+#include "base/errors.h"
+#include "base/text.h"
+#include "context/agent_files.h"
+#include "context/run_context.h"
+#include "context/run_log.h"
 #include "platform/clock.h"
-#include "platform/errors.h"
 #include "platform/locks.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
-#include "run/run_context.h"
-#include "run/run_log.h"
-#include "run/text.h"
 
 std::string ReadReg(RunContext& ctx, RegHandle hive, const std::string& subkey, const std::string& valueName,
                     std::int16_t valueType) {
@@ -83,18 +84,18 @@ bool fncGetRegInfo(RunContext& ctx) {
             WriteLog(ctx, "MSG : Preprocessing: Opening Registry key SOFTWARE\\KOVAOD");
             Registry& registry = *ctx.sys.registry;
             RegHandle key = 0;
-            const long rc = registry.OpenKey(reg::HKEY_LOCAL_MACHINE, "SOFTWARE\\KOVAOD", reg::KEY_READ, key);
+            const long rc = registry.OpenKey(reg::HKEY_LOCAL_MACHINE, agent::kRegistryKey, reg::KEY_READ, key);
             if (rc != reg::ERROR_SUCCESS) {
                 ctx.strFailureDesc = "Preprocessing:Unable to locate registry entries for SOFTWARE\\KOVAOD. ERRDesc:" +
                                      fncFormatMessage(ctx, std::to_string(rc));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
-            ctx.strMemberID = GetRegValue(ctx, key, "KOVAOD", "MEMBERID");
+            ctx.strMemberID = GetRegValue(ctx, key, agent::kRegistryKeyName, "MEMBERID");
             WriteLog(ctx, "MSG : Preprocessing: MEMBERID :: " + ctx.strMemberID);
-            ctx.strSiteID = GetRegValue(ctx, key, "KOVAOD", "SITEID");
+            ctx.strSiteID = GetRegValue(ctx, key, agent::kRegistryKeyName, "SITEID");
             WriteLog(ctx, "MSG : Preprocessing: SITEID :: " + ctx.strSiteID);
-            ctx.strRegType = GetRegValue(ctx, key, "KOVAOD", "TYPE");
+            ctx.strRegType = GetRegValue(ctx, key, agent::kRegistryKeyName, "TYPE");
             WriteLog(ctx, "MSG : Preprocessing: REGTYPE :: " + ctx.strRegType);
 
             std::string failure;
@@ -175,4 +176,14 @@ std::string GetShortpath(RunContext& ctx, const std::string& path) {
     return result;
 }
 
-std::string logsFolder(const RunContext& ctx) { return ctx.strInstallPath + "AutomiseLogs"; }
+std::string logsFolder(const RunContext& ctx) { return ctx.strInstallPath + agent::kLogsFolder; }
+
+std::string dropFolder(const RunContext& ctx) { return ctx.strInstallPath + agent::kDropFolder; }
+
+std::string actionFolder(const RunContext& ctx) {
+    return ctx.strInstallPath + agent::kActionsFolder + ctx.strActionName;
+}
+
+std::string processedScriptsFolder(const RunContext& ctx) {
+    return actionFolder(ctx) + "\\" + agent::kProcessedScriptsFolder;
+}

@@ -1,5 +1,6 @@
 // Text and number helpers that carry the old runtime's rules. Every part of
 // the program uses these; none writes its own variant.
+// May contain: text functions only; nothing above base/, no system calls.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/clock.h"
+#include "base/local_time.h"
 
 /// The leading-number conversion: skips leading blanks, tabs and line feeds,
 /// reads a sign, digits (blanks between them skipped), one decimal point and

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "platform/errors.h"
-#include "run/text.h"
+#include "base/errors.h"
+#include "base/text.h"
 
 TEST(NumericValue, ReadsTheLeadingNumberOnly) {
     EXPECT_EQ(numericValue(" 12ab"), 12);

@@ -16,8 +16,8 @@ namespace atcmd {
 inline constexpr std::string_view kRegistryKey = "SOFTWARE\\VSoft\\Automise\\3.0";
 inline constexpr std::string_view kRegistryValue = "ATCMDLocation";
 
-// The run variables file handed to the script before it starts.
-inline constexpr std::string_view kRunVariablesFile = "kScripts\\KOVAVariables.ini";
+// The run variables file (agent::kRunVariablesFile) handed to the script
+// before it starts: its section, and the key that names the export.
 inline constexpr std::string_view kRunVariablesSection = "KOVAVariables";
 inline constexpr std::string_view kExportLogNameKey = "AUTOMISELOGNAME";
 

@@ -56,3 +56,14 @@ std::string GetShortpath(RunContext& ctx, const std::string& path);
 /// and files, and so the one folder whose files a script's output may name.
 /// Such a file is used only through the confined operations of objFSO.
 std::string logsFolder(const RunContext& ctx);
+
+/// strInstallPath + "HVRPostLogs": the drop folder, where records wait to be
+/// forwarded.
+std::string dropFolder(const RunContext& ctx);
+
+/// strInstallPath + "kHVR\Tellix\" + the action's name: the folder of the
+/// action's job list.
+std::string actionFolder(const RunContext& ctx);
+
+/// The action's folder + "\ProcessedScripts": where its deployed scripts lie.
+std::string processedScriptsFolder(const RunContext& ctx);
