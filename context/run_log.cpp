@@ -6,15 +6,34 @@
 #include "context/run_context.h"
 #include "platform/host.h"
 
+namespace {
+
+std::string stampNow(RunContext& ctx) { return formatPicture(ctx.sys.clock->now(), "MM\\/DD\\/YYYY HH:MM:SS") + "\t"; }
+
+// A message that carries a script's text is cut, stamp included, to the
+// bound every line of the log keeps.
+std::string stampedLine(const std::string& stamp, const std::string& message) {
+    std::string line = stamp;
+    appendBounded(line, message);
+    return line;
+}
+
+}  // namespace
+
 void WriteLog(RunContext& ctx, const std::string& message) {
     ignoreErrors([&] {
-        if (!ctx.objLogFile) return;
-        const LocalTime now = ctx.sys.clock->now();
-        // A message that carries a script's text is cut, stamp included, to
-        // the bound every line of the log keeps.
-        std::string line = formatPicture(now, "MM\\/DD\\/YYYY HH:MM:SS") + "\t";
-        appendBounded(line, message);
-        ctx.objLogFile->WriteLine(line);
+        if (ctx.objLogFile) ctx.objLogFile->WriteLine(stampedLine(stampNow(ctx), message));
+    });
+}
+
+void WriteLogLines(RunContext& ctx, const std::vector<std::string>& messages) {
+    ignoreErrors([&] {
+        if (!ctx.objLogFile || messages.empty()) return;
+        const std::string stamp = stampNow(ctx);
+        std::vector<std::string> lines;
+        lines.reserve(messages.size());
+        for (const std::string& message : messages) lines.push_back(stampedLine(stamp, message));
+        ctx.objLogFile->WriteLines(lines);
     });
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct RunContext;
 
@@ -10,6 +11,10 @@ struct RunContext;
 /// Never fails; writes nothing while the log is not open. A line longer than
 /// kTextBound (stamp included) is cut as boundedText cuts it.
 void WriteLog(RunContext& ctx, const std::string& message);
+/// The same for many messages, each its own line with one stamp for all,
+/// written in one call: a clean-up or counter write of thousands of lines
+/// costs one system call per batch instead of one per line.
+void WriteLogLines(RunContext& ctx, const std::vector<std::string>& messages);
 
 /// The system's message for a code given as decimal text, with its CR LF.
 std::string fncFormatMessage(RunContext& ctx, const std::string& code);

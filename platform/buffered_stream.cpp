@@ -126,6 +126,19 @@ void BufferedTextStream::WriteLine(const std::string& text) {
     writeRaw(line.data(), line.size());
 }
 
+void BufferedTextStream::WriteLines(const std::vector<std::string>& texts) {
+    requireOpen(false);
+    std::size_t size = 0;
+    for (const std::string& text : texts) size += text.size() + 2;
+    std::string block;
+    block.reserve(size);
+    for (const std::string& text : texts) {
+        block += text;
+        block += "\r\n";
+    }
+    writeRaw(block.data(), block.size());
+}
+
 void BufferedTextStream::Close() {
     requireOpen(reading_);
     begin_ = end_ = 0;

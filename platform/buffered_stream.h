@@ -33,6 +33,7 @@ public:
     std::string Read(std::size_t count) override;
     void Write(const std::string& text) override;
     void WriteLine(const std::string& text) override;
+    void WriteLines(const std::vector<std::string>& texts) override;
     void Close() override;
 
 protected:

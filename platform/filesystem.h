@@ -47,6 +47,10 @@ public:
     /// Writes the text and CR LF, and hands both to the system at once, so a
     /// process that dies later loses nothing already written.
     virtual void WriteLine(const std::string& text) = 0;
+    /// Writes each text followed by CR LF, all handed to the system at once:
+    /// a long series of lines costs one call, and another process's lines
+    /// never fall between them.
+    virtual void WriteLines(const std::vector<std::string>& texts) = 0;
     /// Closes the file; later calls raise an error. The destructor closes too.
     virtual void Close() = 0;
 };

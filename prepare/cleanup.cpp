@@ -2,6 +2,8 @@
 // script logs and runner logs at the end of the run.
 #include "prepare/cleanup.h"
 
+#include <algorithm>
+
 #include "base/errors.h"
 #include "base/text.h"
 #include "context/agent_files.h"
@@ -52,11 +54,16 @@ void deleteOldFiles(RunContext& ctx, const std::string& folder, std::function<bo
     old.entry = [&](const FileEntry& file) { return byAge(file.name, today - file.dateCreated.dayNumber()); };
     std::vector<FileEntry> files;
     ignoreErrors([&] { files = ctx.objFSO->GetFiles(folder, old); });
-    for (const FileEntry& file : files) {
-        ignoreErrors([&] {
-            WriteLog(ctx, "MSG : Deleting file " + file.path);
-            ctx.objFSO->DeleteFile(file.path, true);
-        });
+    // A few hundred lines are written at once and then their files deleted:
+    // a folder of many old files costs one log write per batch, not per file.
+    constexpr std::size_t kBatch = 256;
+    std::vector<std::string> lines;
+    for (std::size_t first = 0; first < files.size(); first += kBatch) {
+        const std::size_t end = std::min(files.size(), first + kBatch);
+        lines.clear();
+        for (std::size_t i = first; i < end; ++i) lines.push_back("MSG : Deleting file " + files[i].path);
+        WriteLogLines(ctx, lines);
+        for (std::size_t i = first; i < end; ++i) ignoreErrors([&] { ctx.objFSO->DeleteFile(files[i].path, true); });
     }
 }
 

@@ -264,6 +264,45 @@ TEST(DeletePreviousFiles, ErrorsAreIgnoredSilently) {
     EXPECT_EQ(run.count("MSG : Deleting file "), 3);
 }
 
+// A folder of many old files: the deletion lines reach the real run log in
+// batches, whole, each before its file goes, in the folder's order; a file
+// that cannot be deleted costs nothing but itself.
+TEST(DeletePreviousFiles, ManyOldFilesAreAllLoggedWholeAndDeleted) {
+    CleanupRun run;
+    StubbornFileSystem fs{run.fs};
+    run.ctx->objFSO = &fs;
+    const std::string runLog = "C:\\Agent\\ApplicationLog\\kHVRLog\\run.txt";
+    run.sandbox.makeFolder("C:\\Agent\\ApplicationLog\\kHVRLog");
+    run.ctx->objLogFile = run.fs.OpenSharedLog(runLog, 1024 * 1024);
+    constexpr int kFiles = 600;  // more than two batches
+    std::vector<std::string> expected{"MSG : Preprocessing : in subdeletepreviousfiles"};
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string path = kAutomiseLogs + "\\old_" + std::to_string(1000 + i) + ".xml";
+        run.writeFileAt(path, {2026, 11, 1, 8, 0, 0});
+        expected.push_back("MSG : Deleting file " + path);
+    }
+    fs.stubborn = kAutomiseLogs + "\\old_1300.xml";
+
+    subdeletepreviousfiles(*run.ctx);
+    run.ctx->objLogFile.reset();
+
+    std::vector<std::string> messages;
+    const std::string text = run.sandbox.readFile(runLog);
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << "a line without its end";
+        const std::string line = text.substr(at, end - at);
+        ASSERT_EQ(line.rfind("12/07/2026 10:15:30\t", 0), 0u) << line;
+        messages.push_back(line.substr(20));
+        at = end + 2;
+    }
+    EXPECT_EQ(messages, expected);
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string path = kAutomiseLogs + "\\old_" + std::to_string(1000 + i) + ".xml";
+        EXPECT_EQ(run.sandbox.exists(path), path == fs.stubborn) << path;
+    }
+}
+
 // Temporary files that runs which died left behind go once they are more than
 // a day old; nothing else in those folders is touched, and a complete record
 // never has a temporary name.

@@ -114,6 +114,10 @@ public:
         owner_.raiseIfDue("WriteLine", {path_});
         real_->WriteLine(text);
     }
+    void WriteLines(const std::vector<std::string>& texts) override {
+        owner_.raiseIfDue("WriteLines", {path_});
+        real_->WriteLines(texts);
+    }
     void Close() override {
         owner_.raiseIfDue("Close", {path_});
         real_->Close();
@@ -129,7 +133,7 @@ ForwardingFileSystem::ForwardingFileSystem(FileSystem& real)
     : FailSwitch({"FolderExists", "FileExists", "CreateFolder", "CreateTextFile", "OpenTextFile", "CopyFile",
                   "MoveFile", "DeleteFile", "GetFileSize", "GetFileVersion", "GetFiles", "SetReadOnly",
                   "OpenSharedLog", "FileExistsInside", "OpenInside", "RewriteInside", "CopyOutOf", "DeleteInside",
-                  "ReadLine", "ReadLines", "ReadView", "ReadAll", "Read", "Write", "WriteLine", "Close"}),
+                  "ReadLine", "ReadLines", "ReadView", "ReadAll", "Read", "Write", "WriteLine", "WriteLines", "Close"}),
       real_(real) {}
 
 void ForwardingFileSystem::raiseIfDue(std::string_view call, std::initializer_list<std::string_view> paths) {

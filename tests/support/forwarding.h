@@ -115,8 +115,9 @@ private:
 /// FileExists answers false; every other failed call raises RunError (70
 /// Permission denied unless the fault names another number). The streams of
 /// the files it opens are wrapped too, under the same switch: their
-/// ReadLine, ReadLines, ReadView, ReadAll, Read, Write, WriteLine and Close fail by raising
-/// RunError as well (the path a fault matches is the stream's file).
+/// ReadLine, ReadLines, ReadView, ReadAll, Read, Write, WriteLine, WriteLines
+/// and Close fail by raising RunError as well (the path a fault matches is
+/// the stream's file).
 class ForwardingFileSystem : public FileSystem, public FailSwitch {
 public:
     explicit ForwardingFileSystem(FileSystem& real);

@@ -110,6 +110,9 @@ public:
     std::string Read(std::size_t) override { return ""; }
     void Write(const std::string& text) override;
     void WriteLine(const std::string& text) override;
+    void WriteLines(const std::vector<std::string>& texts) override {
+        lines_->insert(lines_->end(), texts.begin(), texts.end());
+    }
     void Close() override {}
 
 private:
