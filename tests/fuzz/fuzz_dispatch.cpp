@@ -15,6 +15,7 @@
 namespace {
 
 // A failing XML export whose action name must never reach the list.
+const char* const kMark = "OUTSIDEMARK";
 const std::string kOutsideExport =
     "<?xml version=\"1.0\"?>\r\n<ACTION name=\"OUTSIDEMARK\" status=\"Error\">\r\n"
     "<MESSAGE><![CDATA[OUTSIDEMARK]]></MESSAGE>\r\n";
@@ -35,8 +36,10 @@ struct Links {
         fs::create_symlink(mapPath("C:\\Outside\\run.xml"), logs + "/link.xml");
     }
 
-    /// Stops the fuzzer when a link is gone or what it leads to has changed.
-    void check(const RunContext& ctx) {
+    /// Stops the fuzzer when a link is gone or what it leads to has changed,
+    /// or when the mark of the files outside reached the list although the
+    /// input itself does not hold it.
+    void check(const RunContext& ctx, bool inputHasMark) {
         for (const char* link : {"/d", "/post", "/link.xml"}) {
             struct stat st {};
             if (::lstat((logs + link).c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) std::abort();
@@ -45,7 +48,7 @@ struct Links {
             if (m.run.sandbox.readFile(std::string("C:\\Outside\\") + name) != kOutsideExport) std::abort();
         }
         if (m.run.sandbox.readFile("C:\\Agent\\HVRPostLogs\\waiting.xml") != kOutsideExport) std::abort();
-        if (ctx.strActionDescList.find("OUTSIDEMARK") != std::string::npos) std::abort();
+        if (!inputHasMark && ctx.strActionDescList.find(kMark) != std::string::npos) std::abort();
     }
 };
 
@@ -68,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A script's console log must never reach a file outside the logs folder,
     // by ".." or through a link.
     m.checkGuarded();
-    links.check(ctx);
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    links.check(ctx, input.find(kMark) != std::string_view::npos);
     return 0;
 }
