@@ -231,6 +231,7 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
         ULONGLONG created;
     };
     std::vector<Member> members{{rootId, nullptr, creationTime(handleOf(root))}};
+    const DWORD self = ::GetCurrentProcessId();
     constexpr int kMaxRounds = 64;
     for (int round = 0; round < kMaxRounds; ++round) {
         const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -254,6 +255,9 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
             for (const auto& [id, parentId] : entries) {
                 const std::size_t parent = memberOf(parentId);
                 if (parent == members.size() || memberOf(id) != members.size() || id == parentId) continue;
+                // Ids pass quickly to new processes: whatever the walk finds,
+                // this program never ends itself.
+                if (id == self) continue;
                 const HANDLE child =
                     ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id);
                 if (child == nullptr) continue;
