@@ -1,6 +1,8 @@
 // The run log.
 #include "context/run_log.h"
 
+#include <algorithm>
+
 #include "base/errors.h"
 #include "base/text.h"
 #include "context/run_context.h"
@@ -31,9 +33,12 @@ void WriteLogLines(RunContext& ctx, const std::vector<std::string>& messages) {
         if (!ctx.objLogFile || messages.empty()) return;
         const std::string stamp = stampNow(ctx);
         std::vector<std::string> lines;
-        lines.reserve(messages.size());
-        for (const std::string& message : messages) lines.push_back(stampedLine(stamp, message));
-        ctx.objLogFile->WriteLines(lines);
+        for (std::size_t first = 0; first < messages.size(); first += kLogLinesPerWrite) {
+            const std::size_t end = std::min(messages.size(), first + kLogLinesPerWrite);
+            lines.clear();
+            for (std::size_t i = first; i < end; ++i) lines.push_back(stampedLine(stamp, messages[i]));
+            ctx.objLogFile->WriteLines(lines);
+        }
     });
 }
 

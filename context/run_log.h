@@ -1,6 +1,7 @@
 // The run log and the small text functions used to turn system errors into log text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,8 +13,10 @@ struct RunContext;
 /// kTextBound (stamp included) is cut as boundedText cuts it.
 void WriteLog(RunContext& ctx, const std::string& message);
 /// The same for many messages, each its own line with one stamp for all,
-/// written in one call: a clean-up or counter write of thousands of lines
-/// costs one system call per batch instead of one per line.
+/// handed to the system kLogLinesPerWrite lines at a time: a clean-up or
+/// counter write of thousands of lines costs a few system calls, not one
+/// per line.
+inline constexpr std::size_t kLogLinesPerWrite = 256;
 void WriteLogLines(RunContext& ctx, const std::vector<std::string>& messages);
 
 /// The system's message for a code given as decimal text, with its CR LF.

@@ -54,12 +54,11 @@ void deleteOldFiles(RunContext& ctx, const std::string& folder, std::function<bo
     old.entry = [&](const FileEntry& file) { return byAge(file.name, today - file.dateCreated.dayNumber()); };
     std::vector<FileEntry> files;
     ignoreErrors([&] { files = ctx.objFSO->GetFiles(folder, old); });
-    // A few hundred lines are written at once and then their files deleted:
-    // a folder of many old files costs one log write per batch, not per file.
-    constexpr std::size_t kBatch = 256;
+    // One write's worth of lines goes out, then those files are deleted: a
+    // folder of many old files costs one log write per batch, not per file.
     std::vector<std::string> lines;
-    for (std::size_t first = 0; first < files.size(); first += kBatch) {
-        const std::size_t end = std::min(files.size(), first + kBatch);
+    for (std::size_t first = 0; first < files.size(); first += kLogLinesPerWrite) {
+        const std::size_t end = std::min(files.size(), first + kLogLinesPerWrite);
         lines.clear();
         for (std::size_t i = first; i < end; ++i) lines.push_back("MSG : Deleting file " + files[i].path);
         WriteLogLines(ctx, lines);

@@ -88,15 +88,10 @@ void writeFailureCounters(RunContext& ctx, FailureCounters& counters) {
     std::vector<bool> written;
     ignoreErrors([&] { written = ctx.sys.profile->WriteStrings(entries, counters.file); });
     if (written.size() != entries.size()) return;
-    // A key that could not be stored costs only its own lines. The lines go
-    // out a batch at a time: thousands of counters cost a few writes.
-    constexpr std::size_t kBatch = 256;
+    // A key that could not be stored costs only its own lines.
     std::vector<std::string> lines;
     for (std::size_t i = 0; i < raised.size(); ++i) {
         if (written[entryOf[i]]) lines.push_back(iniWrittenLine(raised[i].second, raised[i].first, counters.file));
-        if (lines.size() == kBatch || (i + 1 == raised.size() && !lines.empty())) {
-            WriteLogLines(ctx, lines);
-            lines.clear();
-        }
     }
+    WriteLogLines(ctx, lines);
 }
