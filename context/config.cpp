@@ -180,6 +180,8 @@ std::string logsFolder(const RunContext& ctx) { return ctx.strInstallPath + agen
 
 std::string dropFolder(const RunContext& ctx) { return ctx.strInstallPath + agent::kDropFolder; }
 
+std::string thresholdFile(const RunContext& ctx) { return ctx.strInstallPath + agent::kThresholdFile; }
+
 std::string actionFolder(const RunContext& ctx) {
     return ctx.strInstallPath + agent::kActionsFolder + ctx.strActionName;
 }

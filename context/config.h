@@ -60,6 +60,9 @@ std::string logsFolder(const RunContext& ctx);
 /// strInstallPath + "HVRPostLogs": the drop folder, where records wait to be
 /// forwarded.
 std::string dropFolder(const RunContext& ctx);
+/// strInstallPath + "Configuration\ATZThreshold.ini": the thresholds and
+/// the counters of variables and failures.
+std::string thresholdFile(const RunContext& ctx);
 
 /// strInstallPath + "kHVR\Tellix\" + the action's name: the folder of the
 /// action's job list.

@@ -31,9 +31,8 @@ inline constexpr std::uint32_t WAIT_OBJECT_0 = 0;
 inline constexpr std::uint32_t WAIT_TIMEOUT = 258;
 inline constexpr std::uint32_t WAIT_FAILED = 0xFFFFFFFF;
 inline constexpr std::uint32_t INFINITE = 0xFFFFFFFF;
-/// Size of the ANSI PROCESSENTRY32 and STARTUPINFOA records.
+/// Size of the ANSI PROCESSENTRY32 record.
 inline constexpr std::uint32_t PROCESSENTRY32_SIZE = 296;
-inline constexpr std::uint32_t STARTUPINFO_SIZE = 68;
 /// The executable name field of a process entry holds at most this many bytes.
 inline constexpr std::size_t MAX_PATH = 260;
 }  // namespace proc
@@ -50,7 +49,6 @@ struct ProcessEntry {
 /// The startup description passed to process creation (STARTUPINFOA); every
 /// member the launcher does not set is zero.
 struct StartupInfo {
-    std::uint32_t cb = proc::STARTUPINFO_SIZE;
     /// Window station and desktop, "winsta0\default"; empty for none.
     std::string lpDesktop;
 };

@@ -20,11 +20,11 @@ inline std::string temporaryNameOf(const std::string& name, std::uint32_t proces
 /// "." by which the posix backend hides its temporary INI files. Letter case
 /// is not compared, as Windows file names go.
 inline bool isTemporaryName(std::string_view name) {
-    if (name.size() < 4 || !equalsNoCase(name.substr(name.size() - 4), ".tmp")) return false;
+    if (!endsWithNoCase(name, ".tmp")) return false;
     std::size_t digits = name.size() - 4;
     const std::size_t digitsEnd = digits;
     while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
-    if (digits == digitsEnd || digits < 3 || !equalsNoCase(name.substr(digits - 3, 3), ".vx")) return false;
+    if (digits == digitsEnd || !endsWithNoCase(name.substr(0, digits), ".vx")) return false;
     // Something must stand before ".vx": the name of the file being written.
     const std::size_t marker = digits - 3;
     return marker > 0 && !(marker == 1 && name[0] == '.');

@@ -9,7 +9,6 @@
 
 #include "base/errors.h"
 #include "base/text.h"
-#include "context/agent_files.h"
 #include "context/config.h"
 #include "context/run_context.h"
 #include "context/run_log.h"
@@ -23,7 +22,6 @@ namespace {
 constexpr const char* kCountSection = "VTX_Variables_Count";
 constexpr const char* kContainer = "wpatcmdscrvardata";
 
-std::string thresholdFile(const RunContext& ctx) { return ctx.strInstallPath + agent::kThresholdFile; }
 
 // The runtime's error for a member used on an object that is not there.
 RunError objectNotSet() { return RunError{91, "Object variable or With block variable not set"}; }

@@ -161,7 +161,12 @@ void subDropRecord(RunContext& ctx, const std::string& recordName, const std::st
             logsFolder(ctx) + "\\" + temporaryNameOf(name, ctx.sys.host->ProcessId());
         const std::string target = dropFolder(ctx) + "\\" + name;
 
-        auto file = fso.CreateTextFile(source, true);
+        // A file left under this name (an earlier attempt of this process
+        // that failed) is removed; a link a script planted there is removed
+        // as a link, and one planted again meanwhile is refused by creating
+        // without replacing, so the record is never written through a link.
+        ignoreErrors([&] { fso.DeleteFile(source, false); });
+        auto file = fso.CreateTextFile(source, false);
         file->WriteLine(xml);
         file->Close();
         if (!fso.FileExists(source)) return;

@@ -3,7 +3,6 @@
 
 #include "base/errors.h"
 #include "base/text.h"
-#include "context/agent_files.h"
 #include "context/config.h"
 #include "context/run_context.h"
 #include "context/run_log.h"
@@ -22,7 +21,7 @@ bool failureListFull(const RunContext& ctx) { return isCut(ctx.strActionDescList
 
 FailureCounters beginFailureCounters(RunContext& ctx) {
     FailureCounters counters;
-    counters.file = ctx.strInstallPath + agent::kThresholdFile;
+    counters.file = thresholdFile(ctx);
     counters.section = "FailureDesc_" + ctx.strExecuteScript;
     counters.threshold = numericValue(ctx.strVTXVariablesTh);
     return counters;

@@ -20,16 +20,15 @@
 #include <vector>
 
 #include "base/text.h"
+#include "platform/posix/fd.h"
 
 namespace {
-
-char foldChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 struct FoldHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view name) const {
         std::size_t h = 1469598103934665603ull;  // FNV-1a over the folded bytes
-        for (char c : name) h = (h ^ static_cast<unsigned char>(foldChar(c))) * 1099511628211ull;
+        for (char c : name) h = (h ^ static_cast<unsigned char>(lowerChar(c))) * 1099511628211ull;
         return h;
     }
 };
@@ -120,13 +119,11 @@ private:
     }
 
     bool readNames(int dir, std::unordered_multiset<std::string, FoldHash, FoldEqual>& names) {
-        const int own = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (own < 0) return false;
-        const std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(own), ::closedir);
-        if (!listing) {
-            ::close(own);
-            return false;
-        }
+        Fd own{::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+        if (own.fd < 0) return false;
+        const std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(own.fd), ::closedir);
+        if (!listing) return false;
+        own.release();  // the listing closes it now
         ++readings_;
         // Counted first, so the table is made once at its size.
         std::vector<std::string> read;

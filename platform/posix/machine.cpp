@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/fd.h"
 #include "platform/posix/folder_index.h"
 
 namespace {
@@ -35,17 +36,9 @@ std::string joined(const std::string& folder, const std::string& name) {
 // The entry of `folder` whose name equals `component` without regard to case,
 // for a component not found as spelled; nothing when there is none.
 std::optional<std::string> matchComponent(const std::string& folder, const std::string& component) {
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return std::nullopt;
-    std::optional<std::string> found;
-    try {
-        found = otherCaseIn(dir, component);
-    } catch (...) {
-        ::close(dir);
-        throw;
-    }
-    ::close(dir);
-    return found;
+    const Fd dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd < 0) return std::nullopt;
+    return otherCaseIn(dir.fd, component);
 }
 
 }  // namespace

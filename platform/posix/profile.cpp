@@ -320,29 +320,30 @@ bool PosixProfileFiles::WriteString(const std::string& section, const std::strin
 }
 
 std::vector<bool> PosixProfileFiles::WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) {
+    const std::vector<bool> none(entries.size(), false);
     std::vector<bool> written(entries.size(), false);
     std::vector<ProfileEntry> storable;
-    for (const auto& entry : entries) {
-        if (storableProfileEntry(entry)) storable.push_back(entry);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        written[i] = storableProfileEntry(entries[i]);
+        if (written[i]) storable.push_back(entries[i]);
     }
-    if (storable.empty()) return written;
+    if (storable.empty()) return none;
     const std::string host = mapPath(file);
     std::string bytes;
     std::optional<mode_t> mode;
     struct stat st {};
     if (::stat(host.c_str(), &st) == 0) {
         // A read-only file refuses writing, even to root.
-        if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) return written;
-        if (!readWhole(host, bytes)) return written;
+        if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) return none;
+        if (!readWhole(host, bytes)) return none;
         mode = st.st_mode & 07777;
     } else {
         struct stat folder {};
         const std::string parent = host.substr(0, host.find_last_of('/'));
-        if (::stat(parent.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return written;
+        if (::stat(parent.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return none;
     }
     auto lines = splitLines(bytes);
     applyEntries(lines, storable);
-    if (!replaceFile(host, joinLines(lines), mode)) return written;
-    for (std::size_t i = 0; i < entries.size(); ++i) written[i] = storableProfileEntry(entries[i]);
+    if (!replaceFile(host, joinLines(lines), mode)) return none;
     return written;
 }

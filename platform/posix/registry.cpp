@@ -186,7 +186,7 @@ long PosixRegistry::OpenKey(RegHandle hive, const std::string& subkey, std::uint
         if (!startsWith(rest, "=")) continue;
         std::string data = trimBlanks(rest.substr(1));
         // A long list of bytes goes on over lines that end in "\".
-        if (startsWith(lowerAscii(data), "hex")) {
+        if (startsWithNoCase(data, "hex")) {
             while (!data.empty() && data.back() == '\\' && i + 1 < lines.size()) {
                 data.pop_back();
                 data += lineAt(++i);

@@ -249,7 +249,7 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
             }
             return members.size();
         };
-        bool found = false;
+        const std::size_t before = members.size();
         for (bool grew = true; grew;) {
             grew = false;
             for (const auto& [id, parentId] : entries) {
@@ -268,10 +268,10 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
                 }
                 ::TerminateProcess(child, exitCode);
                 members.push_back(Member{id, child, created});
-                found = grew = true;
+                grew = true;
             }
         }
-        if (!found) break;
+        if (members.size() == before) break;
     }
     for (const Member& member : members) {
         if (member.handle != nullptr) ::CloseHandle(member.handle);

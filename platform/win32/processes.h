@@ -26,8 +26,6 @@
 ///   is closed;
 /// - TerminateProcess fails with ERROR_ACCESS_DENIED when the process has
 ///   already ended, as Windows does (Wine would report success);
-/// - the startup record handed to the system carries its own size on this
-///   build (sizeof STARTUPINFOA), not the `cb` of the description;
 /// - EmptyEnvironmentBlock is a static block of NULs, good for both the ANSI
 ///   and the Unicode form.
 class Win32Processes : public Processes {
