@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 
 #include "base/errors.h"
@@ -42,6 +43,23 @@ TEST(Drop, NameCarriesTheSecondsTwiceAndTheFileMovesOver) {
     run.clock.time = {2026, 11, 30, 23, 59, 45};
     subDropRecord(*run.ctx, "wpdcmatztempexecfail", "<b/>", "[Template_Execution_Failure]");
     EXPECT_EQ(run.drop("wpdcmatztempexecfail_N_33_11302026235945" "45.xml"), "<b/>\r\n");
+}
+
+// A script can foresee the staging name (record, stamp, process id) and put
+// a link there: the record is still dropped, and the link's target is never
+// written.
+TEST(Drop, ALinkPlantedUnderTheStagingNameIsNotWrittenThrough) {
+    if (!onPosixBackend()) GTEST_SKIP() << "symbolic links are made with the posix machine's own calls";
+    ReportRun run;
+    const std::string name = "wpdcmatztempexecst_N_33_1207202610153030.xml";
+    run.sandbox.writeFile("C:\\Elsewhere\\victim.txt", "keep me");
+    std::filesystem::create_symlink(run.sandbox.hostPath("C:\\Elsewhere\\victim.txt"),
+                                    run.sandbox.hostPath("C:\\Agent\\AutomiseLogs\\" + run.staging(name)));
+    subDropRecord(*run.ctx, "wpdcmatztempexecst", "<a>1</a>", "[Template_Execution_Status]");
+    EXPECT_EQ(run.sandbox.readFile("C:\\Elsewhere\\victim.txt"), "keep me");
+    EXPECT_EQ(run.drops(), std::vector<std::string>{name});
+    EXPECT_EQ(run.drop(name), "<a>1</a>\r\n");
+    EXPECT_TRUE(run.filesIn("AutomiseLogs").empty());
 }
 
 // A record still waiting under the same name is not replaced: the later drop
