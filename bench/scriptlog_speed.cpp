@@ -5,7 +5,7 @@
 // kRounds rounds and the best of each side is taken. Failing actions are rare
 // in the large files, so no failure list fills and every parser reads its
 // file to the end. Not a test: run it by hand.
-//   bench_scriptlog_speed [MB of the large logs, default 200] [MB of the HTML export, default 80]
+//   bench_scriptlog_speed [MB of the large logs, default 200] [MB of the HTML export, default 80] [cases, comma-separated]
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -276,7 +276,9 @@ int main(int argc, char** argv) {
         {"counters", kDistinct, "counters alone, 100,000 distinct actions"},
     };
     std::printf("%-9s %8s %8s %8s %7s %8s  %s\n", "case", "size MB", "parse s", "wc -l s", "ratio", "peak MB", "what");
+    const std::string only = argc > 3 ? "," + std::string(argv[3]) + "," : "";
     for (const auto& c : cases) {
+        if (!only.empty() && only.find("," + std::string(c.name) + ",") == std::string::npos) continue;
         const std::string host = sandbox.hostPath(c.file);
         runChild({"sh", "-c", "cat \"$0\" >/dev/null", host});  // warms the page cache for both
         Outcome wc, parse;

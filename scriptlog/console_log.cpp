@@ -41,21 +41,49 @@ void appendDoubled(std::string& out, std::string_view text) {
     appendBounded(out, text);
 }
 
-// Copies the message lines of the current batch into the kept message.
-void keepMessage(CmdLogParse& parse) {
-    for (const std::string_view line : parse.messageLines) {
-        if (!parse.messageKept.empty()) keepRaw(parse.messageKept, "\r\n");
-        keepRaw(parse.messageKept, line);
+// What a line of the console log is to the parse.
+enum class LineKind { Skipped, End, Action, Text };
+
+// The runner's own lines are told by how they begin, actions by their
+// brackets; `trimmed` is the line without blanks at its ends.
+LineKind kindOf(std::string_view line, std::string_view trimmed) {
+    // The known prefixes all begin with B, E, P or R; most lines need no further look.
+    const char first = line.empty() ? '\0' : line[0];
+    if (first == 'P' || first == 'B' || first == 'E' || first == 'R') {
+        if (startsWith(line, atcmd::kProjectFile) || startsWith(line, atcmd::kBuildStarted) ||
+            startsWith(line, atcmd::kElapsedTime)) {
+            return LineKind::Skipped;
+        }
+        if (startsWith(line, atcmd::kBuildFailed) || startsWith(line, atcmd::kRunFailed) ||
+            startsWith(line, atcmd::kBuildCompleted) || startsWith(line, atcmd::kRunCompleted)) {
+            return LineKind::End;
+        }
     }
-    parse.messageLines.clear();
+    if (startsWith(trimmed, "[") && endsWith(trimmed, "]")) return LineKind::Action;
+    return LineKind::Text;
+}
+
+// Adds the current action's message lines among lines[from, to) to its kept
+// message. The message is built from trimmed, non-empty lines joined by CR
+// LF, so it never has blanks at its ends; one past its bound, or exactly
+// "Success", it takes no more text.
+void keepMessage(CmdLogParse& parse, const std::string_view* lines, std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to && parse.messageKept.size() < kRawBound && !parse.messageIsSuccess; ++i) {
+        const std::string_view trimmed = blankTrimmed(lines[i]);
+        if (trimmed.empty() || kindOf(lines[i], trimmed) != LineKind::Text) continue;
+        if (parse.messageKept.empty()) parse.messageIsSuccess = trimmed == "Success";
+        else keepRaw(parse.messageKept, "\r\n");
+        keepRaw(parse.messageKept, trimmed);
+    }
 }
 
 // A failed action joins the list as soon as the next action line (or the end
 // of the log) settles its status: the list comes out in log order, as it
-// would after reading the whole log first.
-void closeAction(CmdLogParse& parse) {
+// would after reading the whole log first. Its message lines in the batch
+// being read are lines[from, to).
+void closeAction(CmdLogParse& parse, const std::string_view* lines, std::size_t from, std::size_t to) {
     if (parse.haveAction && parse.actionFailed) {
-        keepMessage(parse);
+        keepMessage(parse, lines, from, to);
         std::string name, message;
         appendDoubled(name, textOf(parse.actionName));
         appendDoubled(message, parse.messageKept);
@@ -69,51 +97,7 @@ void closeAction(CmdLogParse& parse) {
     parse.actionFailed = false;
     hold(parse.actionName, {});
     parse.messageKept.clear();
-    parse.messageLines.clear();
-    parse.messageSize = 0;
     parse.messageIsSuccess = false;
-}
-
-void cmdLogLine(CmdLogParse& parse, std::string_view line) {
-    hold(parse.lines[parse.lineCount % 2], line);
-    ++parse.lineCount;
-
-    // The known prefixes all begin with B, E, P or R; most lines need no further look.
-    const char first = line.empty() ? '\0' : line[0];
-    if (first == 'P' || first == 'B' || first == 'E' || first == 'R') {
-        if (startsWith(line, atcmd::kProjectFile) || startsWith(line, atcmd::kBuildStarted) ||
-            startsWith(line, atcmd::kElapsedTime)) {
-            return;
-        }
-        if (startsWith(line, atcmd::kBuildFailed) || startsWith(line, atcmd::kRunFailed) ||
-            startsWith(line, atcmd::kBuildCompleted) || startsWith(line, atcmd::kRunCompleted)) {
-            parse.endSeen = true;
-            return;
-        }
-    }
-    const std::string_view trimmed = blankTrimmed(line);
-    if (startsWith(trimmed, "[") && endsWith(trimmed, "]")) {
-        closeAction(parse);
-        parse.haveAction = true;
-        hold(parse.actionName, trimmed.substr(1, trimmed.size() - 2));
-        parse.endSeen = true;
-        return;
-    }
-    // Once the list is full nothing more can reach it: the rest of the log is
-    // only read for its end.
-    if (!parse.haveAction || trimmed.empty() || parse.listFull) return;
-
-    // A message past its bound takes no more text, nor does one that is
-    // exactly "Success": only the line's status counts. The message is built
-    // from trimmed, non-empty lines, so it never has blanks at its ends.
-    if (parse.messageSize < kRawBound && !parse.messageIsSuccess) {
-        if (parse.messageSize == 0) parse.messageIsSuccess = trimmed == "Success";
-        else parse.messageSize += 2;
-        parse.messageSize += trimmed.size();
-        parse.messageLines.push_back(trimmed);
-    }
-    // Doubling apostrophes never changes how a line begins with "Error :".
-    parse.actionFailed = startsWith(trimmed, atcmd::kErrorMessage);
 }
 
 }  // namespace
@@ -127,11 +111,44 @@ CmdLogParse beginCmdLog(const RunContext& ctx) {
 }
 
 void cmdLogLines(CmdLogParse& parse, const std::string_view* lines, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) cmdLogLine(parse, lines[i]);
+    // Message lines are only looked at when their action fails (and, for the
+    // action still open, when the batch ends): most actions succeed, and their
+    // messages are never needed. The current action's lines in this batch
+    // begin at `from`.
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string_view trimmed = blankTrimmed(lines[i]);
+        switch (kindOf(lines[i], trimmed)) {
+        case LineKind::Skipped:
+            break;
+        case LineKind::End:
+            parse.endSeen = true;
+            break;
+        case LineKind::Action:
+            closeAction(parse, lines, from, i);
+            parse.haveAction = true;
+            hold(parse.actionName, trimmed.substr(1, trimmed.size() - 2));
+            parse.endSeen = true;
+            from = i + 1;
+            break;
+        case LineKind::Text:
+            // Once the list is full nothing more can reach it: the rest of
+            // the log is only read for its end. Doubling apostrophes never
+            // changes how a line begins with "Error :".
+            if (parse.haveAction && !trimmed.empty() && !parse.listFull) {
+                parse.actionFailed = startsWith(trimmed, atcmd::kErrorMessage);
+            }
+            break;
+        }
+    }
     // The views end with the batch: what is still needed is copied now, once
     // per batch instead of once per line.
+    if (parse.haveAction && !parse.listFull) keepMessage(parse, lines, from, count);
     keep(parse.actionName, kRawBound);
-    keepMessage(parse);
+    for (std::size_t i = count > 2 ? count - 2 : 0; i < count; ++i) {
+        hold(parse.lines[(parse.lineCount + i) % 2], lines[i]);
+    }
+    parse.lineCount += count;
     keep(parse.lines[0]);
     keep(parse.lines[1]);
 }
@@ -141,7 +158,7 @@ std::string_view cmdLogLastLine(const CmdLogParse& parse, std::size_t n) {
 }
 
 void finishCmdLog(RunContext& ctx, CmdLogParse& parse) {
-    closeAction(parse);
+    closeAction(parse, nullptr, 0, 0);
     ctx.strActionDescList = std::move(parse.list);
     parse.list.clear();
 

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
 struct RunContext;
 
@@ -31,10 +30,8 @@ struct CmdLogParse {
     // The current action as read; its apostrophes are doubled when it is
     // reported, since most actions never are.
     HeldText actionName;                        // between the brackets
-    std::string messageKept;                    // message lines kept past their batch, joined by CR LF
-    std::vector<std::string_view> messageLines;  // message lines of the current batch
-    std::size_t messageSize = 0;                // bytes of the message so far, joined
-    bool messageIsSuccess = false;              // the message is exactly "Success"
+    std::string messageKept;        // message lines kept past their batch, joined by CR LF
+    bool messageIsSuccess = false;  // the message is exactly "Success"
     bool endSeen = false;
     HeldText lines[2];  // the last two lines read, as read (line n in lines[n % 2])
     std::size_t lineCount = 0;
