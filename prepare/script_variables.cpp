@@ -3,7 +3,9 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,6 +23,22 @@ namespace {
 
 constexpr const char* kCountSection = "VTX_Variables_Count";
 constexpr const char* kContainer = "wpatcmdscrvardata";
+
+// The script writes the variables file, and what it holds is posted as one
+// record: a file larger than this is not read at all.
+constexpr std::size_t kVariablesFileBound = 4 * 1024 * 1024;
+
+// The bytes of `stream` to its end; nothing when they are more than `bound`,
+// found out before more than that is held.
+std::optional<std::string> readBounded(TextStream& stream, std::size_t bound) {
+    std::string bytes;
+    std::string_view block;
+    while (stream.ReadView(block)) {
+        if (block.size() > bound - bytes.size()) return std::nullopt;
+        bytes.append(block);
+    }
+    return bytes;
+}
 
 
 // The runtime's error for a member used on an object that is not there.
@@ -190,8 +208,14 @@ bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
             std::string bytes;
             bool read = false;
             try {
-                bytes = ctx.objFSO->OpenInside(logsFolder(ctx), path)->ReadAll();
-                read = true;
+                std::optional<std::string> whole =
+                    readBounded(*ctx.objFSO->OpenInside(logsFolder(ctx), path), kVariablesFileBound);
+                if (whole) {
+                    bytes = std::move(*whole);
+                    read = true;
+                } else {
+                    WriteLog(ctx, "ERR : Preprocessing: " + path + " holds more than 4 MiB and is not read");
+                }
             } catch (const RunError& e) {
                 if (e.number == err::PathAccess) throw;
             }

@@ -283,6 +283,27 @@ TEST_F(ScriptVariables, UnusableFilesGiveTheirLogLineAndNoRecord) {
     EXPECT_TRUE(run.logged("ERR: Failed to load C:\\Agent\\AutomiseLogs\\missing.xml"));
 }
 
+// The script writes the file: one that would make a record of many megabytes
+// is not read into memory, and nothing of it is posted or counted.
+TEST_F(ScriptVariables, AFileOverFourMebibytesIsNotRead) {
+    const std::string head = "<wpatcmdscrvardata><var name='big'>";
+    const std::string tail = "</var></wpatcmdscrvardata>";
+    const std::size_t bound = 4 * 1024 * 1024;
+    std::string file = head + std::string(bound - head.size() - tail.size(), 'v') + tail;
+    ASSERT_EQ(file.size(), bound);
+    EXPECT_TRUE(readRaw(file));  // exactly at the bound it is read
+    EXPECT_EQ(counter("big"), "1");
+
+    run.lines.clear();
+    file.insert(head.size(), "w");
+    EXPECT_FALSE(readRaw(file));
+    EXPECT_EQ(run.messages(), (std::vector<std::string>{
+                                  "ERR : Preprocessing: " + kVars + " holds more than 4 MiB and is not read",
+                                  "ERR: Failed to load " + kVars}));
+    EXPECT_EQ(ctx.strVariablesXML, "");
+    EXPECT_EQ(counter("big"), "1");
+}
+
 TEST_F(ScriptVariables, EntitiesAndDtdsAreNeverExpandedFromOutside) {
     run.sandbox.writeFile("C:\\secret.txt", "TOPSECRET");
     const std::string secret = run.sandbox.hostPath("C:\\secret.txt");
