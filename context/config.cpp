@@ -138,7 +138,6 @@ constexpr std::uint32_t kIniLockPollMs = 10;
 }  // namespace
 
 std::unique_ptr<HeldLock> lockIniForUpdate(RunContext& ctx, const std::string& file) {
-    if (ctx.sys.locks == nullptr) return nullptr;
     try {
         for (std::uint32_t waited = 0; waited < kIniLockWaitMs; waited += kIniLockPollMs) {
             if (auto held = ctx.sys.locks->TryLockFile(file)) return held;

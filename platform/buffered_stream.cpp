@@ -123,23 +123,18 @@ bool BufferedTextStream::ReadView(std::string_view& bytes) {
 }
 
 std::string BufferedTextStream::ReadAll() {
-    return Read(std::string::npos);
-}
-
-std::string BufferedTextStream::Read(std::size_t count) {
     requireOpen(true);
-    std::string part(buffer_.get() + begin_, std::min(count, end_ - begin_));
-    begin_ += part.size();
+    std::string all(buffer_.get() + begin_, end_ - begin_);
+    begin_ = end_;
     // What the buffer does not hold is read straight into the result.
-    while (part.size() < count && !eof_) {
-        const std::size_t old = part.size();
-        const std::size_t want = std::min(count - old, kTextReadBlock);
-        part.resize(old + want);
-        const std::size_t got = readRaw(part.data() + old, want);
-        part.resize(old + got);
+    while (!eof_) {
+        const std::size_t old = all.size();
+        all.resize(old + kTextReadBlock);
+        const std::size_t got = readRaw(all.data() + old, kTextReadBlock);
+        all.resize(old + got);
         if (got == 0) eof_ = true;
     }
-    return part;
+    return all;
 }
 
 void BufferedTextStream::Write(const std::string& text) {

@@ -31,7 +31,6 @@ public:
     std::size_t ReadLines(std::string_view* lines, std::size_t max) override;
     bool ReadView(std::string_view& bytes) override;
     std::string ReadAll() override;
-    std::string Read(std::size_t count) override;
     void Write(const std::string& text) override;
     void WriteLine(const std::string& text) override;
     void WriteLines(const std::vector<std::string>& texts) override;

@@ -40,8 +40,6 @@ public:
     virtual bool ReadView(std::string_view& bytes) = 0;
     /// Everything from the current position to the end.
     virtual std::string ReadAll() = 0;
-    /// The next `count` bytes; fewer at the end of the file, "" there.
-    virtual std::string Read(std::size_t count) = 0;
     /// Writes the text as it stands.
     virtual void Write(const std::string& text) = 0;
     /// Writes the text and CR LF, and hands both to the system at once, so a

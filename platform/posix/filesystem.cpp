@@ -120,17 +120,22 @@ private:
     std::string path_;
 };
 
-// Opens `hostPath` with `flags`; a read-only existing file refuses writing.
-std::unique_ptr<TextStream> openStream(const std::string& hostPath, int flags) {
-    const bool forReading = (flags & O_ACCMODE) == O_RDONLY;
+// Opens `hostPath` with `flags` and returns the descriptor; an existing
+// folder refuses, and so does a read-only existing file for writing.
+int openChecked(const std::string& hostPath, int flags) {
     struct stat st {};
     if (::stat(hostPath.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) throw runError(err::PermissionDenied);
-        if (!forReading && isReadOnly(st)) throw runError(err::PermissionDenied);
+        if ((flags & O_ACCMODE) != O_RDONLY && isReadOnly(st)) throw runError(err::PermissionDenied);
     }
     const int fd = ::open(hostPath.c_str(), flags | O_CLOEXEC, 0666);
     if (fd < 0) raise(errno, hostPath);
-    return std::make_unique<PosixTextStream>(fd, forReading, hostPath);
+    return fd;
+}
+
+std::unique_ptr<TextStream> openStream(const std::string& hostPath, int flags) {
+    const int fd = openChecked(hostPath, flags);
+    return std::make_unique<PosixTextStream>(fd, (flags & O_ACCMODE) == O_RDONLY, hostPath);
 }
 
 // Copies the rest of `in` to `out`: in the kernel where it can, else through a buffer.
@@ -382,12 +387,7 @@ void PosixFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
 
 std::unique_ptr<TextStream> PosixFileSystem::OpenSharedLog(const std::string& path, std::uint64_t restartSize) {
     const std::string host = mapPath(path);
-    struct stat st {};
-    if (::stat(host.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || isReadOnly(st))) {
-        throw runError(err::PermissionDenied);
-    }
-    const int fd = ::open(host.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) raise(errno, host);
+    const int fd = openChecked(host, O_WRONLY | O_APPEND | O_CREAT);
     // Every writer holds a shared lock while its stream is open, so the
     // exclusive lock is only ever granted to a process alone with the log.
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <mutex>
 #include <set>
 #include <variant>
 
@@ -379,7 +380,10 @@ bool PosixProcesses::launch(const Token* token, const std::string* applicationNa
 
     // What the runner orphans (a daemon's double fork, a new session) comes
     // to this process instead of init, so an overrun can still find and end it.
-    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    // The mark is the whole process's and stays (only a fork loses it, and
+    // nothing launches from a forked copy of this program), so it is set once.
+    static std::once_flag subreaper;
+    std::call_once(subreaper, [] { ::prctl(PR_SET_CHILD_SUBREAPER, 1); });
 
     int spawnError = 0;
     const pid_t pid = spawnProgram(request, spawnError);

@@ -125,15 +125,14 @@ std::optional<std::pair<std::uint32_t, std::string>> parseData(const std::string
         value->push_back('\0');
         return std::make_pair(reg::REG_SZ, *value);
     }
-    const std::string lower = lowerAscii(text);
-    if (startsWith(lower, "dword:")) {
+    if (startsWithNoCase(text, "dword:")) {
         const auto number = hexNumber(trimBlanks(text.substr(6)), 8);
         if (!number) return std::nullopt;
         std::string bytes(4, '\0');
         for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((*number >> (8 * i)) & 0xFF);
         return std::make_pair(reg::REG_DWORD, bytes);
     }
-    if (startsWith(lower, "hex")) return parseHexData(lower);
+    if (startsWithNoCase(text, "hex")) return parseHexData(text);
     return std::nullopt;
 }
 

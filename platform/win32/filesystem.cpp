@@ -22,7 +22,8 @@ namespace {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
 // How long a log opener waits while another process cuts that log (which
-// takes a moment): 200 tries 10 ms apart.
+// takes a moment, and happens only when the log has reached its size limit):
+// 200 tries 10 ms apart.
 constexpr int kLogShareTries = 200;
 
 // The scripting runtime's error for a Win32 error code.
@@ -137,23 +138,34 @@ private:
     HANDLE file_;
 };
 
-// Opens `path` with the given access and disposition. An existing folder or
-// read-only file refuses writing; the call itself says so for a read-only
-// file, but only after a sharing check, so it is asked first.
-std::unique_ptr<TextStream> openStream(const std::string& path, bool forReading, DWORD access, DWORD disposition,
-                                       bool append) {
+// Opens `path` with the given access and disposition, shared with everyone,
+// and returns the handle. An existing folder or read-only file refuses
+// writing; the call itself says so for a read-only file, but only after a
+// sharing check, so it is asked first. A sharing violation is tried again
+// 10 ms later, up to `shareTries` times.
+HANDLE openChecked(const std::string& path, bool forReading, DWORD access, DWORD disposition, int shareTries = 0) {
     const DWORD attributes = attributesOf(path);
     if (isFolderAttr(attributes)) throw runError(err::PermissionDenied);
     if (!forReading && attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         throw runError(err::PermissionDenied);
     }
-    const HANDLE file = ::CreateFileA(path.c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    for (int attempt = 0;; ++attempt) {
+        const HANDLE file = ::CreateFileA(path.c_str(), access, kShareAll, nullptr, disposition,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
         const DWORD code = ::GetLastError();
+        if (code == ERROR_SHARING_VIOLATION && attempt < shareTries) {
+            ::Sleep(10);
+            continue;
+        }
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) throw missingEntryError(path);
         throw errorFor(code);
     }
+}
+
+std::unique_ptr<TextStream> openStream(const std::string& path, bool forReading, DWORD access, DWORD disposition,
+                                       bool append) {
+    const HANDLE file = openChecked(path, forReading, access, disposition);
     if (append) {
         // FILE_APPEND_DATA alone already writes at the end; starting there
         // keeps the same result where a file system ignores that.
@@ -161,6 +173,27 @@ std::unique_ptr<TextStream> openStream(const std::string& path, bool forReading,
         ::SetFilePointerEx(file, zero, nullptr, FILE_END);
     }
     return std::make_unique<Win32TextStream>(file, forReading);
+}
+
+// Empties the log at `path` if it has reached `restartSize` bytes and no
+// other process has it open. Every writer holds a handle that writes, so a
+// handle that shares no writing is granted only to a process alone with the
+// log. It is asked for once: a log in use goes on growing until a start finds
+// it alone, as under the posix backend's lock.
+void restartIfAlone(const std::string& path, std::uint64_t restartSize) {
+    const HANDLE alone = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (alone == INVALID_HANDLE_VALUE) return;
+    // Measured again through the handle: another start may have cut it since.
+    LARGE_INTEGER size{};
+    LARGE_INTEGER zero{};
+    DWORD failure = ERROR_SUCCESS;
+    if (::GetFileSizeEx(alone, &size) && static_cast<std::uint64_t>(size.QuadPart) >= restartSize &&
+        (!::SetFilePointerEx(alone, zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(alone))) {
+        failure = ::GetLastError();
+    }
+    ::CloseHandle(alone);
+    if (failure != ERROR_SUCCESS) throw errorFor(failure);
 }
 
 }  // namespace
@@ -307,38 +340,19 @@ void Win32FileSystem::SetReadOnly(const std::string& path, bool readOnly) {
 }
 
 std::unique_ptr<TextStream> Win32FileSystem::OpenSharedLog(const std::string& path, std::uint64_t restartSize) {
-    const DWORD attributes = attributesOf(path);
-    if (isFolderAttr(attributes) || (attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_READONLY) != 0)) {
-        throw runError(err::PermissionDenied);
+    // Appending only: each line lands whole at the end, wherever the other
+    // writers have left it. A sharing violation lasts while another start
+    // cuts the log.
+    constexpr DWORD kAppend = FILE_APPEND_DATA | SYNCHRONIZE;
+    HANDLE file = openChecked(path, false, kAppend, OPEN_ALWAYS, kLogShareTries);
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file, &size) && static_cast<std::uint64_t>(size.QuadPart) >= restartSize) {
+        // This handle is a writer too: it goes while the log is asked for alone.
+        ::CloseHandle(file);
+        restartIfAlone(path, restartSize);
+        file = openChecked(path, false, kAppend, OPEN_ALWAYS, kLogShareTries);
     }
-    if (attributes != kNoAttributes) {
-        const HANDLE alone = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (alone != INVALID_HANDLE_VALUE) {
-            LARGE_INTEGER size{};
-            if (::GetFileSizeEx(alone, &size) && static_cast<std::uint64_t>(size.QuadPart) >= restartSize) {
-                LARGE_INTEGER zero{};
-                if (!::SetFilePointerEx(alone, zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(alone)) {
-                    const DWORD code = ::GetLastError();
-                    ::CloseHandle(alone);
-                    throw errorFor(code);
-                }
-            }
-            ::CloseHandle(alone);
-        }
-    }
-    for (int attempt = 0;; ++attempt) {
-        const HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, kShareAll, nullptr,
-                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) return std::make_unique<Win32TextStream>(file, false);
-        const DWORD code = ::GetLastError();
-        // Refused only while another process holds the log to cut it.
-        if (code != ERROR_SHARING_VIOLATION || attempt >= kLogShareTries) {
-            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) throw missingEntryError(path);
-            throw errorFor(code);
-        }
-        ::Sleep(10);
-    }
+    return std::make_unique<Win32TextStream>(file, false);
 }
 
 // Confined operations.

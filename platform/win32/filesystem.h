@@ -42,9 +42,10 @@ public:
     std::string GetFileVersion(const std::string& path) override;
     std::vector<FileEntry> GetFiles(const std::string& folder, const FileQuery& query = {}) override;
     void SetReadOnly(const std::string& path, bool readOnly) override;
-    /// Every writer opens the log for appending with all sharing; a log is cut
-    /// only through a handle that refuses to share writing, which the system
-    /// grants only while no other handle can write it.
+    /// Every writer opens the log for appending with all sharing. Only a start
+    /// that finds the log at its limit asks, once, for a handle that refuses
+    /// to share writing, and cuts the log through it: the system grants that
+    /// handle only while no other handle can write the log.
     std::unique_ptr<TextStream> OpenSharedLog(const std::string& path, std::uint64_t restartSize) override;
     bool FileExistsInside(const std::string& folder, const std::string& path) override;
     std::unique_ptr<TextStream> OpenInside(const std::string& folder, const std::string& path) override;

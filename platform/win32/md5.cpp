@@ -51,21 +51,23 @@ std::string fileNameOfLibrary(const std::string& library) {
 
 struct Win32Md5Library::OutValues {
     Variant md5, size, error;
-    std::string md5Text, sizeText, errorText;
 
     OutValues(const std::string& md5In, const std::string& sizeIn, const std::string& errorIn) {
         setText(md5, md5In);
         setOptionalText(size, sizeIn);
         setOptionalText(error, errorIn);
     }
-    // Reads the values back into the caller's texts, and keeps those texts.
-    void giveBack(std::string& md5Out, std::string& sizeOut, std::string& errorOut) {
-        md5Out = md5Text = textOf(md5);
-        sizeOut = sizeText = textOf(size);
-        errorOut = errorText = textOf(error);
+    // Reads the values back into the caller's texts.
+    void giveBack(std::string& md5Out, std::string& sizeOut, std::string& errorOut) const {
+        md5Out = textOf(md5);
+        sizeOut = textOf(size);
+        errorOut = textOf(error);
     }
+    // True when the texts are the ones giveBack made of these values: nothing
+    // changes the values between the two, so their texts are read again
+    // rather than kept beside them.
     bool gaveBack(const std::string& md5In, const std::string& sizeIn, const std::string& errorIn) const {
-        return md5In == md5Text && sizeIn == sizeText && errorIn == errorText;
+        return md5In == textOf(md5) && sizeIn == textOf(size) && errorIn == textOf(error);
     }
 };
 

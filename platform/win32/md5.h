@@ -45,8 +45,8 @@ private:
 
     std::string library_;
     void* module_ = nullptr;  // HMODULE
-    /// The MD5, size and error VARIANTs the last KGetMD5 left, with the texts
-    /// it gave back for them; null once a block call has taken them.
+    /// The MD5, size and error VARIANTs the last KGetMD5 left (their texts are
+    /// what it gave back); null once a block call has taken them.
     struct OutValues;
     std::unique_ptr<OutValues> carried_;
 };

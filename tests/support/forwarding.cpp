@@ -102,10 +102,6 @@ public:
         owner_.raiseIfDue("ReadAll", {path_});
         return real_->ReadAll();
     }
-    std::string Read(std::size_t count) override {
-        owner_.raiseIfDue("Read", {path_});
-        return real_->Read(count);
-    }
     void Write(const std::string& text) override {
         owner_.raiseIfDue("Write", {path_});
         real_->Write(text);
@@ -133,7 +129,7 @@ ForwardingFileSystem::ForwardingFileSystem(FileSystem& real)
     : FailSwitch({"FolderExists", "FileExists", "CreateFolder", "CreateTextFile", "OpenTextFile", "CopyFile",
                   "MoveFile", "DeleteFile", "GetFileSize", "GetFileVersion", "GetFiles", "SetReadOnly",
                   "OpenSharedLog", "FileExistsInside", "OpenInside", "RewriteInside", "CopyOutOf", "DeleteInside",
-                  "ReadLine", "ReadLines", "ReadView", "ReadAll", "Read", "Write", "WriteLine", "WriteLines", "Close"}),
+                  "ReadLine", "ReadLines", "ReadView", "ReadAll", "Write", "WriteLine", "WriteLines", "Close"}),
       real_(real) {}
 
 void ForwardingFileSystem::raiseIfDue(std::string_view call, std::initializer_list<std::string_view> paths) {

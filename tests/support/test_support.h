@@ -107,7 +107,6 @@ public:
     std::size_t ReadLines(std::string_view*, std::size_t) override { return 0; }
     bool ReadView(std::string_view&) override { return false; }
     std::string ReadAll() override { return ""; }
-    std::string Read(std::size_t) override { return ""; }
     void Write(const std::string& text) override;
     void WriteLine(const std::string& text) override;
     void WriteLines(const std::vector<std::string>& texts) override {

@@ -139,6 +139,52 @@ TEST_F(Win32FileSystemTest, AppendingGoesToTheEndEvenAfterAnotherWriter) {
     EXPECT_EQ(readBytes(dir / "log.txt"), "start\r\nmine\r\ntheirs\r\nmine again\r\n");
 }
 
+// The run log's restart across processes: a log at its limit that another
+// process is writing is continued whole, and the first start that finds it
+// alone begins it afresh.
+TEST_F(Win32FileSystemTest, ALogAtItsLimitIsCutOnlyWhenNoOtherProcessHasItOpen) {
+    constexpr std::uint64_t kLimit = 1024 * 1024;
+    const std::string log = dir / "run.txt";
+    const std::string old = "OLD RUN\r\n" + std::string(kLimit, 'x') + "\r\n";
+    writeBytes(log, old);
+
+    // Another run, a process of its own, has the log open and has written to it.
+    struct OtherRun {
+        PROCESS_INFORMATION info{};
+        bool end() {
+            if (info.hProcess == nullptr) return true;
+            ::TerminateProcess(info.hProcess, 1);
+            const bool ended = ::WaitForSingleObject(info.hProcess, 30000) == WAIT_OBJECT_0;
+            ::CloseHandle(info.hThread);
+            ::CloseHandle(info.hProcess);
+            info = {};
+            return ended;
+        }
+        ~OtherRun() { end(); }
+    } other;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    std::string line = helperCommandLine("sharedlog", log);
+    ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                 &startup, &other.info));
+    const std::string theirs = old + "OTHER RUN\r\n";
+    for (int i = 0; i < 1000 && fs.GetFileSize(log) < theirs.size(); ++i) ::Sleep(10);
+    ASSERT_EQ(fs.GetFileSize(log), theirs.size()) << "the other run wrote nothing";
+
+    fs.OpenSharedLog(log, kLimit)->WriteLine("THIS RUN");
+    EXPECT_EQ(readBytes(log), theirs + "THIS RUN\r\n");
+
+    // Once it has ended, a start is alone with the log.
+    ASSERT_TRUE(other.end());
+    auto alone = fs.OpenSharedLog(log, kLimit);
+    alone->WriteLine("AFRESH");
+    EXPECT_EQ(readBytes(log), "AFRESH\r\n");
+    // Below the limit, the next start continues it.
+    fs.OpenSharedLog(log, kLimit)->WriteLine("NEXT");
+    alone->WriteLine("AGAIN");
+    EXPECT_EQ(readBytes(log), "AFRESH\r\nNEXT\r\nAGAIN\r\n");
+}
+
 TEST_F(Win32FileSystemTest, StreamsRefuseTheWrongDirectionAndUseAfterClose) {
     writeBytes(dir / "a.txt", "x");
     auto in = fs.OpenTextFile(dir / "a.txt", IOMode::ForReading, false);

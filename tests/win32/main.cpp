@@ -1,15 +1,17 @@
 // The Win32 backend tests, and the helper processes they start: the same
 // program started with "--helper <mode> [argument]" plays a child process
 // (sleep, exit with a code, start a grandchild, count its environment, write
-// its arguments) instead of running the tests.
+// its arguments, write a shared log) instead of running the tests.
 #include <gtest/gtest.h>
 
 #include "platform/win32/windows.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 
+#include "platform/win32/filesystem.h"
 #include "tests/support/win32/standard_handles.h"
 #include "win32_test_support.h"
 
@@ -43,6 +45,14 @@ int helper(const std::string& mode, const std::string& argument, int argc, char*
         std::string text;
         for (int i = 4; i < argc; ++i) text += std::string(argv[i]) + "\n";
         writeBytes(argument, text);
+        return 0;
+    }
+    if (mode == "sharedlog") {
+        // A run writing the log `argument`: one line, then the log stays open.
+        Win32FileSystem fs;
+        auto log = fs.OpenSharedLog(argument, std::numeric_limits<std::uint64_t>::max());
+        log->WriteLine("OTHER RUN");
+        ::Sleep(60000);
         return 0;
     }
     if (mode == "envcount") {
