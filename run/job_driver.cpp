@@ -64,7 +64,6 @@ std::int64_t jobDeadline(RunContext& ctx) {
 // deadline) the job goes on without it, as a run alone would. Nothing is
 // logged: the wait leaves no trace in the run log.
 std::unique_ptr<HeldLock> takeJobLock(RunContext& ctx) {
-    if (ctx.sys.locks == nullptr) return nullptr;
     Locks& locks = *ctx.sys.locks;
     Clock& clock = *ctx.sys.clock;
     const std::string lockFile = ctx.strInstallPath + agent::kJobLockFile;
