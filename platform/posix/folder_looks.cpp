@@ -1,3 +1,4 @@
+// Looks at the files of a folder, with helper threads in a large one.
 #include "platform/posix/folder_looks.h"
 
 #include <fcntl.h>
@@ -9,8 +10,8 @@
 namespace {
 
 // While the calling thread reads, the helpers have the other cores; once it
-// has read all it looks too. More than four threads gain nothing: the calls
-// then wait on each other in the kernel.
+// has read all it looks too. Four threads at most: other processes need the
+// cores as well, and a look is too short to gain from more.
 unsigned helperCount() { return std::clamp(std::thread::hardware_concurrency(), 2u, 4u) - 1; }
 
 }  // namespace
@@ -85,14 +86,14 @@ void FolderLooks::finish(const Use& use) {
 }
 
 void FolderLooks::help() {
-    while (Batch* batch = claim(true)) lookAt(*batch);
+    while (Batch* batch = claim()) lookAt(*batch);
 }
 
-// The next batch nobody has taken; with `wait`, waits for one to be added.
-// Null once there is none (to come).
-FolderLooks::Batch* FolderLooks::claim(bool wait) {
+// The next batch nobody has taken, once there is one; null when there is none
+// to come, or the helpers are to stop.
+FolderLooks::Batch* FolderLooks::claim() {
     std::unique_lock lock(mutex_);
-    if (wait) work_.wait(lock, [&] { return stop_ || allAdded_ || claimed_ < batches_.size(); });
+    work_.wait(lock, [&] { return stop_ || allAdded_ || claimed_ < batches_.size(); });
     if (stop_ || claimed_ == batches_.size()) return nullptr;
     return batches_[claimed_++].get();
 }

@@ -68,7 +68,7 @@ private:
     void startHelpers();
     void stopHelpers();
     void help();
-    Batch* claim(bool wait);
+    Batch* claim();
     void lookAt(Batch& batch);
 
     const int dir_;
