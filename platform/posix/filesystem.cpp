@@ -21,8 +21,8 @@
 #include "platform/path_components.h"
 #include "platform/posix/backends.h"
 #include "platform/posix/fd.h"
-#include "platform/posix/folder_looks.h"
 #include "platform/posix/folder_index.h"
+#include "platform/posix/folder_looks.h"
 #include "platform/posix/machine.h"
 
 #ifndef VORBEX_VERSION
