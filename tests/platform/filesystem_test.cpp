@@ -2,6 +2,7 @@
 // deletion of read-only files and links, folder listings.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -13,7 +14,6 @@
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
-#include <mutex>
 #include <thread>
 
 #include "base/errors.h"
@@ -345,7 +345,7 @@ TEST_F(FileSystemTest, GetFilesOfALargeFolderIsTheSameWithHelperThreads) {
         ASSERT_EQ(::utimensat(AT_FDCWD, (dir + "/" + name).c_str(), old, AT_SYMLINK_NOFOLLOW), 0) << name;
     };
     // More names than start the helpers, the last batch not full; every 211th
-    // file old, in alternating case, with as many bytes as its number has digits.
+    // file old, of five bytes, its name in alternating case.
     const std::size_t count = FolderLooks::kHelpFrom + FolderLooks::kBatch + 7;
     std::vector<std::string> expected;
     for (std::size_t i = 0; i < count; ++i) {
@@ -429,24 +429,30 @@ TEST_F(FileSystemTest, GetFilesOfALargeFolderIsTheSameWithHelperThreads) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        // Room for what the listing keeps, none for a thread's stack (made
+        // larger than the stacks earlier threads left to be used again).
         std::ifstream status("/proc/self/status");
         std::string line;
         std::uint64_t kb = 0;
         while (std::getline(status, line)) {
             if (line.rfind("VmSize:", 0) == 0) kb = std::stoull(line.substr(7));
         }
+        pthread_attr_t large;
         const rlimit room{(kb + 4096) * 1024, (kb + 4096) * 1024};
-        if (kb == 0 || ::setrlimit(RLIMIT_AS, &room) != 0) ::_exit(2);
-        // The stacks of earlier threads are kept for new ones: take them all.
-        std::mutex gate;
-        gate.lock();
-        std::vector<std::thread> held;
+        if (kb == 0 || ::pthread_attr_init(&large) != 0 || ::pthread_attr_setstacksize(&large, 64 << 20) != 0 ||
+            ::pthread_setattr_default_np(&large) != 0 || ::setrlimit(RLIMIT_AS, &room) != 0) {
+            ::_exit(2);
+        }
         try {
-            while (held.size() < 1000) held.emplace_back([&] { const std::lock_guard wait(gate); });
+            std::thread([] {}).join();
+            ::_exit(3);  // a thread could start: this would show nothing
         } catch (const std::system_error&) {
         }
-        if (held.size() == 1000) ::_exit(3);  // no limit reached: this would show nothing
-        ::_exit(namesOf(fsys.GetFiles("C:\\Big", query)) == expected ? 0 : 1);
+        try {
+            ::_exit(namesOf(fsys.GetFiles("C:\\Big", query)) == expected ? 0 : 1);
+        } catch (...) {
+            ::_exit(4);  // the listing failed
+        }
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
