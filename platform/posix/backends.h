@@ -28,6 +28,8 @@ public:
     void DeleteFile(const std::string& path, bool force) override;
     std::uint64_t GetFileSize(const std::string& path) override;
     std::string GetFileVersion(const std::string& path) override;
+    /// With an entry filter every file is looked at, in a large folder by
+    /// helper threads (folder_looks.h); both filters run in the calling thread.
     std::vector<FileEntry> GetFiles(const std::string& folder, const FileQuery& query = {}) override;
     void SetReadOnly(const std::string& path, bool readOnly) override;
     /// Holds a shared flock on the log while the stream is open; only a

@@ -22,6 +22,7 @@
 #include "platform/posix/backends.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/folder_index.h"
+#include "platform/posix/folder_looks.h"
 #include "platform/posix/machine.h"
 
 #ifndef VORBEX_VERSION
@@ -300,20 +301,14 @@ std::string PosixFileSystem::GetFileVersion(const std::string& path) {
     return "";  // no other file here carries a version resource
 }
 
-std::vector<FileEntry> PosixFileSystem::GetFiles(const std::string& folder, const FileQuery& query) {
-    const std::string host = mapPath(folder);
-    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(host.c_str()), ::closedir);
-    if (!listing) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR) throw runError(err::PathNotFound);
-        raise(error, host);
-    }
-    DIR* const dir = listing.get();
-    const std::string prefix = endsWith(folder, "\\") ? folder : folder + "\\";
+namespace {
 
+// The files of `dir` that a query without an entry filter keeps. Only the
+// files chosen by name are examined, after the choice (and those whose kind
+// the listing does not tell, to leave out what is no regular file).
+std::vector<FileEntry> filesByName(DIR* dir, const std::string& prefix, const FileQuery& query) {
     // A file while the folder is read: its name, kept in `names` with a NUL
-    // after it, and once it is examined its date and size. Full entries are
-    // made only for the files chosen.
+    // after it, and once it is examined its date and size.
     struct Found {
         std::size_t offset = 0, length = 0;
         bool examined = false;
@@ -335,7 +330,6 @@ std::vector<FileEntry> PosixFileSystem::GetFiles(const std::string& folder, cons
         f.examined = true;
         return true;
     };
-    FileEntry shown;  // what the entry filter is shown, its buffers used again
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;
         const std::string_view name(entry->d_name);
@@ -344,22 +338,9 @@ std::vector<FileEntry> PosixFileSystem::GetFiles(const std::string& folder, cons
         f.offset = names.size();
         f.length = name.size();
         names.append(name).push_back('\0');
-        // Without an entry filter only the files chosen are examined, after the choice.
-        if (entry->d_type == DT_UNKNOWN || query.entry) {
-            if (!examine(f)) {
-                names.resize(f.offset);
-                continue;
-            }
-        }
-        if (query.entry) {
-            shown.name.assign(name);
-            shown.path.assign(prefix).append(name);
-            shown.dateCreated = f.date;
-            shown.size = f.size;
-            if (!query.entry(shown)) {
-                names.resize(f.offset);
-                continue;
-            }
+        if (entry->d_type == DT_UNKNOWN && !examine(f)) {
+            names.resize(f.offset);
+            continue;
         }
         found.push_back(f);
     }
@@ -375,6 +356,61 @@ std::vector<FileEntry> PosixFileSystem::GetFiles(const std::string& folder, cons
         file.size = f.size;
     }
     return files;
+}
+
+// The files of `dir` that a query with an entry filter keeps: every file the
+// name filter keeps is looked at, in a large folder by helper threads, and
+// then shown to the entry filter here in the calling thread. Full entries are
+// made only for the files chosen.
+std::vector<FileEntry> filesByLook(DIR* dir, const std::string& prefix, const FileQuery& query) {
+    FolderLooks looks(::dirfd(dir));
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;
+        const std::string_view name(entry->d_name);
+        if (query.name && !query.name(name)) continue;
+        looks.add(name);
+    }
+    struct Chosen {
+        std::string_view name;  // held by `looks`
+        LocalTime date;
+        std::uint64_t size = 0;
+    };
+    std::vector<Chosen> chosen;
+    FileEntry shown;  // what the entry filter is shown, its buffers used again
+    looks.finish([&](std::string_view name, const FileLook& look) {
+        if (!look.regular) return;
+        shown.name.assign(name);
+        shown.path.assign(prefix).append(name);
+        // Linux keeps no creation time that can be set; the last change stands in.
+        shown.dateCreated = localTimeOf(look.changed);
+        shown.size = look.size;
+        if (query.entry(shown)) chosen.push_back({name, shown.dateCreated, look.size});
+    });
+    keepFirstByName(chosen, query.limit, [](const Chosen& c) { return c.name; });
+    std::vector<FileEntry> files;
+    files.reserve(chosen.size());
+    for (const Chosen& c : chosen) {
+        FileEntry& file = files.emplace_back();
+        file.name = c.name;
+        file.path = prefix + file.name;
+        file.dateCreated = c.date;
+        file.size = c.size;
+    }
+    return files;
+}
+
+}  // namespace
+
+std::vector<FileEntry> PosixFileSystem::GetFiles(const std::string& folder, const FileQuery& query) {
+    const std::string host = mapPath(folder);
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(host.c_str()), ::closedir);
+    if (!listing) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) throw runError(err::PathNotFound);
+        raise(error, host);
+    }
+    const std::string prefix = endsWith(folder, "\\") ? folder : folder + "\\";
+    return query.entry ? filesByLook(listing.get(), prefix, query) : filesByName(listing.get(), prefix, query);
 }
 
 void PosixFileSystem::SetReadOnly(const std::string& path, bool readOnly) {

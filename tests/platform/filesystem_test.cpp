@@ -1,15 +1,24 @@
 // objFSO over a sandbox machine: error numbers, text streams, copies, moves,
 // deletion of read-only files and links, folder listings.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
 
 #include "base/errors.h"
 #include "platform/buffered_stream.h"
+#include "platform/posix/folder_looks.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -313,6 +322,141 @@ TEST_F(FileSystemTest, GetFilesDatesAreLocalModificationTimes) {
     const auto files = fsys.GetFiles("C:\\D");
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].dateCreated, (LocalTime{2025, 3, 4, 5, 6, 7}));
+}
+
+// A folder large enough for helper threads to look at its files gives what a
+// small one gives: only the regular files still there when looked at, each
+// shown once to the entry filter in the calling thread, in the order of names
+// without regard to case. A filter that throws stops the listing cleanly, and
+// where no thread can be started the calling thread does all the looking.
+TEST_F(FileSystemTest, GetFilesOfALargeFolderIsTheSameWithHelperThreads) {
+    const std::string dir = box.root() + "/drive_c/Big";
+    fs::create_directories(dir);
+    struct tm when {};
+    when.tm_year = 2025 - 1900;
+    when.tm_mon = 2;
+    when.tm_mday = 4;
+    when.tm_hour = 5;
+    when.tm_min = 6;
+    when.tm_sec = 7;
+    when.tm_isdst = -1;
+    const timespec old[2] = {{::mktime(&when), 0}, {::mktime(&when), 0}};
+    const auto age = [&](const std::string& name) {
+        ASSERT_EQ(::utimensat(AT_FDCWD, (dir + "/" + name).c_str(), old, AT_SYMLINK_NOFOLLOW), 0) << name;
+    };
+    // More names than start the helpers, the last batch not full; every 211th
+    // file old, of five bytes, its name in alternating case.
+    const std::size_t count = FolderLooks::kHelpFrom + FolderLooks::kBatch + 7;
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; i < count; ++i) {
+        const bool isOld = i % 211 == 0;
+        const std::string name =
+            (isOld ? (i % 2 ? "OLD_" : "old_") : "new_") + std::to_string(10000 + i) + (isOld ? ".Log" : ".log");
+        std::ofstream(dir + "/" + name) << (isOld ? "12345" : "");
+        if (isOld) {
+            age(name);
+            expected.push_back(name);
+        }
+    }
+    // Old too, and never files: a link, a folder, a pipe; and two files that
+    // the name filter makes vanish, and become a pipe, before they are looked at.
+    fs::create_symlink(dir + "/" + expected[0], dir + "/old_link.log");
+    fs::create_directory(dir + "/old_sub");
+    ASSERT_EQ(::mkfifo((dir + "/old_pipe").c_str(), 0600), 0);
+    std::ofstream(dir + "/old_gone.log") << "x";
+    std::ofstream(dir + "/old_swapped.log") << "x";
+    for (const char* name : {"old_link.log", "old_sub", "old_pipe", "old_gone.log", "old_swapped.log"}) age(name);
+
+    const std::thread::id caller = std::this_thread::get_id();
+    std::size_t named = 0, shown = 0, elsewhere = 0, badPaths = 0;
+    FileQuery query;
+    query.name = [&](std::string_view name) {
+        ++named;
+        if (std::this_thread::get_id() != caller) ++elsewhere;
+        if (name == "old_gone.log") ::unlink((dir + "/old_gone.log").c_str());
+        if (name == "old_swapped.log") {
+            ::unlink((dir + "/old_swapped.log").c_str());
+            ::mkfifo((dir + "/old_swapped.log").c_str(), 0600);
+            age("old_swapped.log");
+        }
+        return true;
+    };
+    query.entry = [&](const FileEntry& file) {
+        ++shown;
+        if (std::this_thread::get_id() != caller) ++elsewhere;
+        if (file.path != "C:\\Big\\" + file.name) ++badPaths;
+        return file.dateCreated.year == 2025;
+    };
+    const auto namesOf = [](const std::vector<FileEntry>& files) {
+        std::vector<std::string> names;
+        for (const FileEntry& f : files) names.push_back(f.name);
+        return names;
+    };
+
+    const auto files = fsys.GetFiles("C:\\Big", query);
+    EXPECT_EQ(namesOf(files), expected);
+    for (const FileEntry& f : files) {
+        EXPECT_EQ(f.path, "C:\\Big\\" + f.name);
+        EXPECT_EQ(f.size, 5u) << f.name;
+        EXPECT_EQ(f.dateCreated, (LocalTime{2025, 3, 4, 5, 6, 7})) << f.name;
+    }
+    EXPECT_EQ(named, count + 2);
+    EXPECT_EQ(shown, count);  // the files, without the two that were gone when looked at
+    EXPECT_EQ(elsewhere, 0u);
+    EXPECT_EQ(badPaths, 0u);
+
+    query.limit = 3;
+    EXPECT_EQ(namesOf(fsys.GetFiles("C:\\Big", query)),
+              std::vector<std::string>(expected.begin(), expected.begin() + 3));
+
+    // A filter that throws while the helpers have work, or wait for it.
+    query.name = nullptr;
+    FileQuery throwing = query;
+    throwing.entry = [n = 0](const FileEntry&) mutable -> bool {
+        if (++n == 100) throw std::runtime_error("entry");
+        return true;
+    };
+    EXPECT_THROW(fsys.GetFiles("C:\\Big", throwing), std::runtime_error);
+    throwing = query;
+    throwing.name = [n = std::size_t{0}](std::string_view) mutable -> bool {
+        if (++n == FolderLooks::kHelpFrom + 10) throw std::runtime_error("name");
+        return true;
+    };
+    EXPECT_THROW(fsys.GetFiles("C:\\Big", throwing), std::runtime_error);
+
+    // No room for a thread's stack: the listing is still whole.
+    query.limit = std::numeric_limits<std::size_t>::max();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Room for what the listing keeps, none for a thread's stack (made
+        // larger than the stacks earlier threads left to be used again).
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        std::uint64_t kb = 0;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmSize:", 0) == 0) kb = std::stoull(line.substr(7));
+        }
+        pthread_attr_t large;
+        const rlimit room{(kb + 4096) * 1024, (kb + 4096) * 1024};
+        if (kb == 0 || ::pthread_attr_init(&large) != 0 || ::pthread_attr_setstacksize(&large, 64 << 20) != 0 ||
+            ::pthread_setattr_default_np(&large) != 0 || ::setrlimit(RLIMIT_AS, &room) != 0) {
+            ::_exit(2);
+        }
+        try {
+            std::thread([] {}).join();
+            ::_exit(3);  // a thread could start: this would show nothing
+        } catch (const std::system_error&) {
+        }
+        try {
+            ::_exit(namesOf(fsys.GetFiles("C:\\Big", query)) == expected ? 0 : 1);
+        } catch (...) {
+            ::_exit(4);  // the listing failed
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
 }
 
 // The confined operations act on what lies below the folder: through a link
