@@ -25,6 +25,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// 2025-03-04 05:06:07 local time.
+const time_t kOld = [] {
+    struct tm when {};
+    when.tm_year = 2025 - 1900;
+    when.tm_mon = 2;
+    when.tm_mday = 4;
+    when.tm_hour = 5;
+    when.tm_min = 6;
+    when.tm_sec = 7;
+    when.tm_isdst = -1;
+    return ::mktime(&when);
+}();
+
 std::vector<std::string> readLines(TextStream& stream) {
     std::vector<std::string> lines;
     while (!stream.AtEndOfStream()) lines.push_back(stream.ReadLine());
@@ -309,15 +322,7 @@ TEST_F(FileSystemTest, GetFilesListsRegularFilesByNameWithoutCase) {
 
 TEST_F(FileSystemTest, GetFilesDatesAreLocalModificationTimes) {
     box.writeFile("C:\\D\\old.log", "x");
-    struct tm when {};
-    when.tm_year = 2025 - 1900;
-    when.tm_mon = 2;
-    when.tm_mday = 4;
-    when.tm_hour = 5;
-    when.tm_min = 6;
-    when.tm_sec = 7;
-    when.tm_isdst = -1;
-    const timeval times[2] = {{::mktime(&when), 0}, {::mktime(&when), 0}};
+    const timeval times[2] = {{kOld, 0}, {kOld, 0}};
     ASSERT_EQ(::utimes(box.hostPath("C:\\D\\old.log").c_str(), times), 0);
     const auto files = fsys.GetFiles("C:\\D");
     ASSERT_EQ(files.size(), 1u);
@@ -332,15 +337,7 @@ TEST_F(FileSystemTest, GetFilesDatesAreLocalModificationTimes) {
 TEST_F(FileSystemTest, GetFilesOfALargeFolderIsTheSameWithHelperThreads) {
     const std::string dir = box.root() + "/drive_c/Big";
     fs::create_directories(dir);
-    struct tm when {};
-    when.tm_year = 2025 - 1900;
-    when.tm_mon = 2;
-    when.tm_mday = 4;
-    when.tm_hour = 5;
-    when.tm_min = 6;
-    when.tm_sec = 7;
-    when.tm_isdst = -1;
-    const timespec old[2] = {{::mktime(&when), 0}, {::mktime(&when), 0}};
+    const timespec old[2] = {{kOld, 0}, {kOld, 0}};
     const auto age = [&](const std::string& name) {
         ASSERT_EQ(::utimensat(AT_FDCWD, (dir + "/" + name).c_str(), old, AT_SYMLINK_NOFOLLOW), 0) << name;
     };
