@@ -342,8 +342,9 @@ void Win32FileSystem::SetReadOnly(const std::string& path, bool readOnly) {
 std::unique_ptr<TextStream> Win32FileSystem::OpenSharedLog(const std::string& path, std::uint64_t restartSize) {
     // Appending only: each line lands whole at the end, wherever the other
     // writers have left it. A sharing violation lasts while another start
-    // cuts the log.
-    constexpr DWORD kAppend = FILE_APPEND_DATA | SYNCHRONIZE;
+    // cuts the log. The size is read through this handle, which takes the
+    // right to read attributes.
+    constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
     HANDLE file = openChecked(path, false, kAppend, OPEN_ALWAYS, kLogShareTries);
     LARGE_INTEGER size{};
     if (::GetFileSizeEx(file, &size) && static_cast<std::uint64_t>(size.QuadPart) >= restartSize) {
