@@ -27,7 +27,7 @@ std::string_view lineBefore(const char* data, std::size_t begin, std::size_t lf)
 
 // Views of the whole lines in data[begin, end), at most `max`; `begin` moves
 // past them. Most lines are short, so a call of memchr per line would cost
-// more than the scan itself: where the processor has SSE2 the line ends of 64
+// more than the scan itself: where the build has SSE2 the line ends of 64
 // bytes are found at once, and each line costs a few instructions.
 std::size_t wholeLines(const char* data, std::size_t& begin, std::size_t end, std::string_view* lines, std::size_t max) {
     std::size_t count = 0;

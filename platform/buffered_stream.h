@@ -18,7 +18,7 @@ inline constexpr std::size_t kTextReadBlock = 256 * 1024;
 /// (one CR before it is dropped), a last line without LF is still a line, and
 /// a line with its CR LF goes to the system in one write, so a process that
 /// dies later has lost nothing it logged. Lines are found in the block as it
-/// was read (64 bytes at a time where the processor has SSE2, else memchr)
+/// was read (64 bytes at a time where the build has SSE2, else memchr)
 /// and handed out as views of it, so reading a file line by line costs one
 /// pass over its bytes and no copy. The buffer holds at most one block beside
 /// the longest line kept (kMaxLineBytes).
