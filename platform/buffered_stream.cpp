@@ -24,7 +24,6 @@ std::string_view lineBefore(const char* data, std::size_t begin, std::size_t lf)
     return std::string_view(data + begin, std::min(length, kMaxLineBytes));
 }
 
-
 // Views of the whole lines in data[begin, end), at most `max`; `begin` moves
 // past them. Most lines are short, so a call of memchr per line would cost
 // more than the scan itself: where the build has SSE2 the line ends of 64
