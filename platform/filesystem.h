@@ -106,6 +106,17 @@ public:
     virtual void MoveFile(const std::string& source, const std::string& target, bool replace) = 0;
     /// Deletes a file; a read-only file is deleted only when `force` (else 70).
     virtual void DeleteFile(const std::string& path, bool force) = 0;
+    /// Puts `text` into a new file `target` that no reader sees before it is
+    /// whole and on disk. The bytes go into `partial`, a name of this
+    /// process's own in the same folder: a leftover there (a file of an
+    /// earlier attempt, or a link, removed as itself) is deleted first and the
+    /// file is created anew, never opened through a link or over an existing
+    /// file. It is written, flushed to the disk, and renamed to `target`
+    /// without replacing; the rename is made durable too. Raises 58 when
+    /// `target` is taken, and any other error as it comes; either way
+    /// `partial` is gone afterwards. A partial name the call cannot free
+    /// raises 70.
+    virtual void PlaceNewFile(const std::string& partial, const std::string& target, const std::string& text) = 0;
     /// Size in bytes of an existing file (GetFile(path).Size).
     virtual std::uint64_t GetFileSize(const std::string& path) = 0;
     /// The file version resource of a file; "" when it has none; 53 when missing.

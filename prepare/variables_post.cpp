@@ -26,7 +26,7 @@ std::string numberedName(const std::string& name, int n) {
     return dot == std::string::npos || dot == 0 ? name + suffix : name.substr(0, dot) + suffix + name.substr(dot);
 }
 
-// Copies the record into HVRPostLogs under the file's own name, or, when a
+// Places the record into HVRPostLogs under the file's own name, or, when a
 // record still waiting there has it, under the first free numbered name: a
 // record is never replaced before it has been forwarded. A name found free
 // may be taken a moment later by another run; the claim then fails and the
@@ -37,15 +37,16 @@ void dropVariablesRecord(RunContext& ctx, const std::string& path) {
     for (int n = 0; n <= kMaxNumberedNames; ++n) {
         const std::string name = n == 0 ? own : numberedName(own, n);
         if (ctx.objFSO->FileExists(folder + name)) continue;
-        WriteLog(ctx, "MSG : Preprocessing: Copying " + path + " to " + folder + name);
         try {
-            placeIntoPostLogs(ctx, path, name);
+            placeIntoPostLogs(ctx, name, ctx.strVariablesXML);
             return;
         } catch (const RunError& e) {
             if (e.number != err::FileExists) throw;
         }
     }
-    throw runError(err::FileExists);
+    const RunError taken = runError(err::FileExists);
+    logDropLost(ctx, own, taken);
+    throw taken;
 }
 
 }  // namespace
@@ -55,8 +56,8 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
     guarded(
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: in functions fncPostVTXVariables");
-            // The console log names the file; it is read, rewritten, copied and
-            // deleted only where it really lies in the logs folder.
+            // The console log names the file; it is read and deleted only where
+            // it really lies in the logs folder.
             const std::string folder = logsFolder(ctx);
             bool found = false;
             try {
@@ -81,11 +82,9 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
             WriteLog(ctx, "MSG : Preprocessing: Contents in VTX_Variable file ");
 
             if (!ctx.strVariablesXML.empty()) {
-                // The record replaces the script's file, which then travels as the drop.
-                // A file that cannot be opened raises here, so the script's raw
-                // output is never dropped in the record's place.
-                ctx.objFSO->RewriteInside(folder, path, ctx.strVariablesXML);
-
+                // The record goes from memory into the drop folder: the
+                // script's file, which the script may still be changing, is
+                // neither written nor read again.
                 dropVariablesRecord(ctx, path);
                 dropped = true;
             } else {

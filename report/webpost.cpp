@@ -152,54 +152,38 @@ void RegisterDLL(RunContext& ctx) {
 }
 
 void subDropRecord(RunContext& ctx, const std::string& recordName, const std::string& xml, const std::string& label) {
-    FileSystem& fso = *ctx.objFSO;
     for (;;) {
         const std::string name = freeDropName(ctx, recordName);
-        // The staging file's name is this process's own: a run dropping the
-        // same record in the same second writes a file of its own.
-        const std::string source =
-            logsFolder(ctx) + "\\" + temporaryNameOf(name, ctx.sys.host->ProcessId());
-        const std::string target = dropFolder(ctx) + "\\" + name;
-
-        // A file left under this name (an earlier attempt of this process
-        // that failed) is removed; a link a script planted there is removed
-        // as a link, and one planted again meanwhile is refused by creating
-        // without replacing, so the record is never written through a link.
-        ignoreErrors([&] { fso.DeleteFile(source, false); });
-        auto file = fso.CreateTextFile(source, false);
-        file->WriteLine(xml);
-        file->Close();
-        if (!fso.FileExists(source)) return;
-
-        WriteLog(ctx, "MSG : Preprocessing: Copying " + source + " to " + target);
+        std::string partial;
         try {
-            placeIntoPostLogs(ctx, source, name);
+            partial = placeIntoPostLogs(ctx, name, xml + "\r\n");
         } catch (const RunError& e) {
-            ignoreErrors([&] { fso.DeleteFile(source, false); });
-            if (e.number != err::FileExists) throw;
-            // Another writer took the name since it was found free: start over
-            // under the next free name rather than replace that record.
-            continue;
+            // Another writer took the name since it was found free: the next
+            // free name rather than replace that record.
+            if (e.number == err::FileExists) continue;
+            throw;
         }
-        WriteLog(ctx, "MSG : Preprocessing: Deleting " + label + " File " + source);
-        fso.DeleteFile(source, false);
+        // The partial file's name went with the rename.
+        WriteLog(ctx, "MSG : Preprocessing: Deleting " + label + " File " + partial);
         return;
     }
 }
 
-void placeIntoPostLogs(RunContext& ctx, const std::string& sourcePath, const std::string& fileName) {
-    FileSystem& fso = *ctx.objFSO;
+std::string placeIntoPostLogs(RunContext& ctx, const std::string& fileName, const std::string& text) {
     const std::string folder = dropFolder(ctx) + "\\";
-    // The forwarding component takes "*.xml" files only, so it never sees the
-    // copy until the rename makes it whole under its final name; the name is
-    // this process's own, so no other run writes into it meanwhile.
+    // The partial name is this process's own, so no other run writes into it.
     const std::string partial = folder + temporaryNameOf(fileName, ctx.sys.host->ProcessId());
     try {
-        // The source lies in AutomiseLogs, where a script may put a link.
-        fso.CopyOutOf(logsFolder(ctx), sourcePath, partial, true);
-        fso.MoveFile(partial, folder + fileName, false);
-    } catch (...) {
-        ignoreErrors([&] { fso.DeleteFile(partial, true); });
+        ctx.objFSO->PlaceNewFile(partial, folder + fileName, text);
+    } catch (const RunError& e) {
+        if (e.number != err::FileExists) logDropLost(ctx, fileName, e);
         throw;
     }
+    WriteLog(ctx, "MSG : Preprocessing: Copying " + partial + " to " + folder + fileName);
+    return partial;
+}
+
+void logDropLost(RunContext& ctx, const std::string& fileName, const RunError& error) {
+    WriteLog(ctx, "ERR : Preprocessing: " + fileName + " could not be dropped into " + dropFolder(ctx) + " :: " +
+                      std::to_string(error.number) + " " + error.description + "; the record is lost");
 }

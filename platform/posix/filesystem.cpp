@@ -165,6 +165,19 @@ void copyBytes(int in, int out, const std::string& target) {
 
 void copyInto(int in, const struct stat& src, const std::string& to, bool overwrite);
 
+// Renames `from` to `to`, both in the folder `dir` (or relative to the
+// current one), unless `to` exists. 0 when done, else the errno value.
+int renameWithoutReplacing(int dir, const char* from, const char* to) {
+    if (::renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0) return 0;
+    const int error = errno;
+    if (error != EINVAL && error != ENOSYS) return error;
+    // A file system without RENAME_NOREPLACE: link() refuses an existing
+    // target just as atomically.
+    if (::linkat(dir, from, dir, to, 0) != 0) return errno;
+    ::unlinkat(dir, from, 0);
+    return 0;
+}
+
 }  // namespace
 
 bool PosixFileSystem::FolderExists(const std::string& path) { return isFolder(mapPath(path)); }
@@ -244,13 +257,7 @@ void PosixFileSystem::MoveFile(const std::string& source, const std::string& tar
         if (::rename(from.c_str(), to.c_str()) != 0) raise(errno, to);
         return;
     }
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
-    const int error = errno;
-    if (error != EINVAL && error != ENOSYS) raise(error, to);
-    // A file system without RENAME_NOREPLACE: link() refuses an existing
-    // target just as atomically.
-    if (::link(from.c_str(), to.c_str()) != 0) raise(errno, to);
-    ::unlink(from.c_str());
+    if (const int error = renameWithoutReplacing(AT_FDCWD, from.c_str(), to.c_str())) raise(error, to);
 }
 
 void PosixFileSystem::DeleteFile(const std::string& path, bool force) {
@@ -277,6 +284,47 @@ void PosixFileSystem::DeleteFile(const std::string& path, bool force) {
         if (error == ENOENT || error == ENOTDIR || error == EISDIR) throw runError(err::FileNotFound);
         raise(error, host);
     }
+}
+
+void PosixFileSystem::PlaceNewFile(const std::string& partial, const std::string& target, const std::string& text) {
+    const std::string to = mapPath(target);
+    const std::string folder = parentOf(to);
+    // The partial name is this process's own and always spelled the same, so
+    // it is used as spelled; both names must lie in one folder for the rename.
+    if (!equalsNoCase(folderOf(partial), folderOf(target))) throw runError(err::InvalidCall);
+    const std::string partialName = fileNameOf(partial);
+    const std::string finalName = to.substr(folder.size() + 1);
+    const Fd dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) throw runError(err::PathNotFound);
+        raise(error, folder);
+    }
+    // unlinkat removes a link as a link; what it cannot remove (a folder)
+    // makes the exclusive create below fail.
+    ::unlinkat(dir.fd, partialName.c_str(), 0);
+    Fd out{::openat(dir.fd, partialName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)};
+    if (out.fd < 0) {
+        const int error = errno;
+        // 58 is kept for the final name; the partial one is not to be had.
+        raise(error == EEXIST || error == ELOOP ? EACCES : error, folder + "/" + partialName);
+    }
+    try {
+        writeOrRaise(out.fd, text.data(), text.size(), folder + "/" + partialName);
+        if (::fsync(out.fd) != 0) raise(errno, folder + "/" + partialName);
+        const int descriptor = out.release();
+        if (::close(descriptor) != 0) raise(errno, folder + "/" + partialName);
+        if (const int error = renameWithoutReplacing(dir.fd, partialName.c_str(), finalName.c_str())) {
+            raise(error, to);
+        }
+    } catch (...) {
+        ::unlinkat(dir.fd, partialName.c_str(), 0);
+        throw;
+    }
+    // The new name is on disk only once the folder is. The file is placed
+    // whatever this answers, so a failure here is not raised: a caller would
+    // place the record a second time.
+    ::fsync(dir.fd);
 }
 
 std::uint64_t PosixFileSystem::GetFileSize(const std::string& path) {

@@ -2,6 +2,7 @@
 // May contain: open/flock/read/write calls on mapped paths; no program logic.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,8 +31,13 @@ RunError lockError(int error) {
 // Opens (creating) the lock file and tries its exclusive flock once. Nothing
 // when another process holds it.
 std::unique_ptr<FlockHeld> tryLock(const std::string& hostPath) {
-    Fd file{::open(hostPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)};
+    // Every process opens the same lock file, so it cannot be made new by
+    // each; a link planted under its name is never followed, and anything
+    // but a plain file (a FIFO, a device) is refused before it is written.
+    Fd file{::open(hostPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666)};
     if (file.fd < 0) throw lockError(errno);
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) throw lockError(EACCES);
     int result;
     do {
         result = ::flock(file.fd, LOCK_EX | LOCK_NB);
@@ -58,7 +64,7 @@ std::unique_ptr<HeldLock> PosixLocks::TryLockMachine(const std::string& lockFile
 }
 
 std::string PosixLocks::MachineLockRecord(const std::string& lockFile) {
-    const Fd file{::open(mapPath(lockFile).c_str(), O_RDONLY | O_CLOEXEC)};
+    const Fd file{::open(mapPath(lockFile).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
     if (file.fd < 0) return "";
     std::string text;
     char buffer[256];

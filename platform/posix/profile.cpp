@@ -261,7 +261,10 @@ bool replaceFile(const std::string& hostPath, const std::string& bytes, std::opt
     // A hidden name with a suffix of its own: no reader maps an INI name to it.
     const std::string temp =
         folder + "/." + temporaryNameOf(hostPath.substr(slash + 1), static_cast<std::uint32_t>(::getpid()));
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A leftover of this process goes first (a link as a link); the file is
+    // then made new, so nothing planted there is ever written through.
+    ::unlink(temp.c_str());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     bool ok = writeAll(fd, bytes.data(), bytes.size());
     if (ok && mode) ok = ::fchmod(fd, *mode) == 0;

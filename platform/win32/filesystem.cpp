@@ -577,3 +577,40 @@ void Win32FileSystem::DeleteInside(const std::string& folder, const std::string&
         raiseLastError();
     }
 }
+
+namespace {
+
+// Deletes the partial file of PlaceNewFile, if there is one; a link there is
+// deleted as itself. Whether it worked shows in what is done next.
+void removePartial(const std::string& partial) { ::DeleteFileA(partial.c_str()); }
+
+}  // namespace
+
+void Win32FileSystem::PlaceNewFile(const std::string& partial, const std::string& target, const std::string& text) {
+    removePartial(partial);
+    // Shared with nobody while it is written; CREATE_NEW never opens what is there.
+    Handle out(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out.valid()) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND) throw missingEntryError(partial);
+        // 58 is kept for the final name; the partial one is not to be had.
+        if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) throw runError(err::PermissionDenied);
+        throw errorFor(code);
+    }
+    try {
+        writeAll(out.h, text.data(), text.size());
+        if (!::FlushFileBuffers(out.h)) raiseLastError();
+        out.reset();
+        // Without MOVEFILE_REPLACE_EXISTING a taken name is refused; the
+        // write-through makes the new name durable before the call returns.
+        if (!::MoveFileExA(partial.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            const DWORD code = ::GetLastError();
+            if (code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND) throw missingEntryError(target);
+            throw errorFor(code);
+        }
+    } catch (...) {
+        out.reset();
+        removePartial(partial);
+        throw;
+    }
+}

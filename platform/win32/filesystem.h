@@ -38,6 +38,9 @@ public:
     void CopyFile(const std::string& source, const std::string& target, bool overwrite) override;
     void MoveFile(const std::string& source, const std::string& target, bool replace) override;
     void DeleteFile(const std::string& path, bool force) override;
+    /// CREATE_NEW, FlushFileBuffers and MoveFileExA without replacing, with
+    /// MOVEFILE_WRITE_THROUGH.
+    void PlaceNewFile(const std::string& partial, const std::string& target, const std::string& text) override;
     std::uint64_t GetFileSize(const std::string& path) override;
     std::string GetFileVersion(const std::string& path) override;
     std::vector<FileEntry> GetFiles(const std::string& folder, const FileQuery& query = {}) override;

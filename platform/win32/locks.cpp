@@ -64,8 +64,10 @@ std::string mutexNameOf(const std::string& lockFile) {
 
 std::unique_ptr<HeldLock> Win32Locks::TryLockFile(const std::string& file) {
     const std::string lockPath = file + ".lock";
+    // Shared by every process, so not made new by each: a link planted under
+    // its name is opened as itself, never followed.
     const HANDLE handle = ::CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
-                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) throw lockError(::GetLastError());
     OVERLAPPED at{};
     if (::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
@@ -89,8 +91,9 @@ std::unique_ptr<HeldLock> Win32Locks::TryLockMachine(const std::string& lockFile
     }
     auto held = std::make_unique<MutexHeld>(mutex);
     // The record is a courtesy to the waiters; the lock holds without it.
+    // A link planted under the record's name is written as itself, never followed.
     const HANDLE file = ::CreateFileA(lockFile.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         ::WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
@@ -101,7 +104,7 @@ std::unique_ptr<HeldLock> Win32Locks::TryLockMachine(const std::string& lockFile
 
 std::string Win32Locks::MachineLockRecord(const std::string& lockFile) {
     const HANDLE file = ::CreateFileA(lockFile.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return "";
     // A record is a line; anything longer is not one of ours.
     char buffer[4096];

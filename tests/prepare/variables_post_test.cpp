@@ -65,7 +65,8 @@ TEST_F(VariablesPost, RecordNamedLikeAWaitingOneLeavesBoth) {
         "MSG : Preprocessing: in functions fncPostVTXVariables",
         "MSG : Preprocessing: Successfully Written 1 to variable Disk to file " + kIni,
         "MSG : Preprocessing: Contents in VTX_Variable file ",
-        "MSG : Preprocessing: Copying " + kVars + " to C:\\Agent\\HVRPostLogs\\vars_1.xml",
+        "MSG : Preprocessing: Copying C:\\Agent\\HVRPostLogs\\vars_1.xml.vx" + std::to_string(run.host.ProcessId()) +
+            ".tmp to C:\\Agent\\HVRPostLogs\\vars_1.xml",
         "MSG : Preprocessing: Deleting " + kVars,
     };
     EXPECT_EQ(run.messages(), expected);
@@ -159,12 +160,17 @@ TEST_F(VariablesPost, MissingFileIsOnlyLogged) {
     EXPECT_TRUE(dropFolder().empty());
 }
 
-TEST_F(VariablesPost, UnwritableFileIsNeverDroppedAsTheScriptLeftIt) {
+// The record is made from what was read, not written back into the
+// script's file: a file the script made read-only still gives its record, and
+// goes.
+TEST_F(VariablesPost, ReadOnlyFileStillGivesItsRecordAndGoes) {
     writeVars("<var name='Disk'>40</var>");
     run.fs.SetReadOnly(kVars, true);
-    EXPECT_FALSE(fncPostVTXVariables(ctx, kVars));
-    EXPECT_TRUE(run.logged("ERR : in fncPostVTXVariables. 70::Permission denied"));
-    EXPECT_TRUE(dropFolder().empty());
+    EXPECT_TRUE(fncPostVTXVariables(ctx, kVars));
+    EXPECT_EQ(run.sandbox.readFile(kDrop),
+              "<wpatcmdscrvardata><regid>42</regid><scandatetime>12/07/2026 10:41:05</scandatetime>"
+              "<scriptid>7001</scriptid><var name='Disk'><![CDATA[40]]></var></wpatcmdscrvardata>");
+    EXPECT_FALSE(run.sandbox.exists(kVars));
 }
 
 TEST_F(VariablesPost, DropFolderFailureEndsTheStepWithItsErrorLine) {
@@ -172,6 +178,8 @@ TEST_F(VariablesPost, DropFolderFailureEndsTheStepWithItsErrorLine) {
     writeVars("<var name='Disk'>40</var>");
     EXPECT_FALSE(fncPostVTXVariables(ctx, kVars));
     EXPECT_TRUE(run.loggedPart("ERR : in fncPostVTXVariables. "));
+    EXPECT_TRUE(run.logged("ERR : Preprocessing: vars.xml could not be dropped into C:\\Agent\\HVRPostLogs :: 76 "
+                           "Path not found; the record is lost"));
     EXPECT_FALSE(run.loggedPart("Deleting"));
 }
 

@@ -35,9 +35,9 @@ TEST_F(ActionStatus, CleanRunIsDroppedWithStatusOne) {
               (std::vector<std::string>{
                   "MSG : Webpost Data :: " + xml,
                   "MSG : Preprocessing: Direct webpost failed. Posting the xml contents to HVRPostLogs ",
-                  "MSG : Preprocessing: Copying C:\\Agent\\AutomiseLogs\\" + run.staging(kDrop) +
+                  "MSG : Preprocessing: Copying C:\\Agent\\HVRPostLogs\\" + run.staging(kDrop) +
                       " to C:\\Agent\\HVRPostLogs\\" + kDrop,
-                  "MSG : Preprocessing: Deleting [Template_Execution_Status] File C:\\Agent\\AutomiseLogs\\" +
+                  "MSG : Preprocessing: Deleting [Template_Execution_Status] File C:\\Agent\\HVRPostLogs\\" +
                       run.staging(kDrop)}));
 }
 
@@ -85,12 +85,17 @@ TEST_F(ActionStatus, DroppedEvenWhenPostingWouldWork) {
     EXPECT_EQ(run.drops(), std::vector<std::string>{kDrop});
 }
 
+// The script's folder plays no part in a drop; a drop folder that is not
+// there ends the step in the handler, after the line that names the lost record.
 TEST_F(ActionStatus, FileErrorsEndInTheHandler) {
     std::filesystem::remove_all(run.sandbox.hostPath("C:\\Agent\\AutomiseLogs"));
+    std::filesystem::remove_all(run.sandbox.hostPath("C:\\Agent\\HVRPostLogs"));
     EXPECT_FALSE(fncPostKRNExecStatus(*run.ctx));
+    EXPECT_TRUE(run.logged("ERR : Preprocessing: " + kDrop + " could not be dropped into C:\\Agent\\HVRPostLogs :: 76 "
+                           "Path not found; the record is lost"));
     EXPECT_TRUE(run.loggedPart("ERR : function fncPostKRNExecStatus. ErrDesc :: 76 "));
     EXPECT_FALSE(run.loggedPart("Copying"));
-    EXPECT_TRUE(run.drops().empty());
+    EXPECT_FALSE(run.sandbox.exists("C:\\Agent\\AutomiseLogs"));
 }
 
 }  // namespace

@@ -12,16 +12,16 @@
 
 namespace {
 
-// The real file system, noting every rename; the tests make calls fail or
-// lie through its switch.
+// The real file system, noting every placing of a file; the tests make
+// calls fail or lie through its switch.
 class FlakyFileSystem : public ForwardingFileSystem {
 public:
     using ForwardingFileSystem::ForwardingFileSystem;
     std::vector<std::string> moves;
 
-    void MoveFile(const std::string& s, const std::string& t, bool r) override {
-        moves.push_back(s + " > " + t);
-        ForwardingFileSystem::MoveFile(s, t, r);
+    void PlaceNewFile(const std::string& partial, const std::string& target, const std::string& text) override {
+        moves.push_back(partial + " > " + target);
+        ForwardingFileSystem::PlaceNewFile(partial, target, text);
     }
 };
 
@@ -33,33 +33,33 @@ TEST(Drop, NameCarriesTheSecondsTwiceAndTheFileMovesOver) {
     EXPECT_EQ(run.drops(), std::vector<std::string>{name});
     EXPECT_EQ(run.drop(name), "<a>1</a>\r\n");
     EXPECT_TRUE(run.filesIn("AutomiseLogs").empty());
-    // The staging file carries this process's id, so no other run shares it.
-    const std::string staging = run.staging(name);
+    // The partial file carries this process's id, so no other run shares it,
+    // and lies in the drop folder itself: the script's folder is never used.
+    const std::string partial = "C:\\Agent\\HVRPostLogs\\" + run.staging(name);
     EXPECT_EQ(run.messages(),
               (std::vector<std::string>{
-                  "MSG : Preprocessing: Copying C:\\Agent\\AutomiseLogs\\" + staging + " to C:\\Agent\\HVRPostLogs\\" + name,
-                  "MSG : Preprocessing: Deleting [Template_Execution_Status] File C:\\Agent\\AutomiseLogs\\" + staging}));
+                  "MSG : Preprocessing: Copying " + partial + " to C:\\Agent\\HVRPostLogs\\" + name,
+                  "MSG : Preprocessing: Deleting [Template_Execution_Status] File " + partial}));
 
     run.clock.time = {2026, 11, 30, 23, 59, 45};
     subDropRecord(*run.ctx, "wpdcmatztempexecfail", "<b/>", "[Template_Execution_Failure]");
     EXPECT_EQ(run.drop("wpdcmatztempexecfail_N_33_11302026235945" "45.xml"), "<b/>\r\n");
 }
 
-// A script can foresee the staging name (record, stamp, process id) and put
-// a link there: the record is still dropped, and the link's target is never
+// A link left under the partial name (record, stamp, process id) is removed
+// as a link: the record is still dropped, and the link's target is never
 // written.
-TEST(Drop, ALinkPlantedUnderTheStagingNameIsNotWrittenThrough) {
+TEST(Drop, ALinkLeftUnderThePartialNameIsNotWrittenThrough) {
     if (!onPosixBackend()) GTEST_SKIP() << "symbolic links are made with the posix machine's own calls";
     ReportRun run;
     const std::string name = "wpdcmatztempexecst_N_33_1207202610153030.xml";
     run.sandbox.writeFile("C:\\Elsewhere\\victim.txt", "keep me");
     std::filesystem::create_symlink(run.sandbox.hostPath("C:\\Elsewhere\\victim.txt"),
-                                    run.sandbox.hostPath("C:\\Agent\\AutomiseLogs\\" + run.staging(name)));
+                                    run.sandbox.hostPath("C:\\Agent\\HVRPostLogs\\" + run.staging(name)));
     subDropRecord(*run.ctx, "wpdcmatztempexecst", "<a>1</a>", "[Template_Execution_Status]");
     EXPECT_EQ(run.sandbox.readFile("C:\\Elsewhere\\victim.txt"), "keep me");
     EXPECT_EQ(run.drops(), std::vector<std::string>{name});
     EXPECT_EQ(run.drop(name), "<a>1</a>\r\n");
-    EXPECT_TRUE(run.filesIn("AutomiseLogs").empty());
 }
 
 // A record still waiting under the same name is not replaced: the later drop
@@ -78,19 +78,23 @@ TEST(Drop, SameRecordTwiceInOneSecondKeepsBoth) {
     EXPECT_TRUE(run.filesIn("AutomiseLogs").empty());
 }
 
-TEST(Drop, InterruptedBetweenCopyAndRenameLeavesNothingBehind) {
+// A drop that fails says which record is lost, and why.
+TEST(Drop, FailedPlacingIsRaisedAndNamesTheLostRecord) {
     ReportRun run;
     FlakyFileSystem flaky(run.fs);
     run.ctx->objFSO = &flaky;
-    flaky.failCall("MoveFile");
+    flaky.failCall("PlaceNewFile");
     try {
         subDropRecord(*run.ctx, "wpdcmatztempexecst", "<a/>", "[Template_Execution_Status]");
-        ADD_FAILURE() << "the failed rename was not raised";
+        ADD_FAILURE() << "the failed placing was not raised";
     } catch (const RunError& e) {
         EXPECT_EQ(e.number, err::PermissionDenied);
     }
     ASSERT_EQ(flaky.moves.size(), 1u);
-    EXPECT_TRUE(run.drops().empty());  // neither the record nor its partial copy
+    EXPECT_TRUE(run.drops().empty());
+    EXPECT_EQ(run.messages(), std::vector<std::string>{"ERR : Preprocessing: wpdcmatztempexecst_N_33_1207202610153030.xml "
+                                                       "could not be dropped into C:\\Agent\\HVRPostLogs :: 70 "
+                                                       "Permission denied; the record is lost"});
 
     // The next attempt goes through under the same name.
     subDropRecord(*run.ctx, "wpdcmatztempexecst", "<a/>", "[Template_Execution_Status]");
@@ -152,7 +156,10 @@ TEST(Drop, NoFailedCallLeavesPartOfARecordInTheDropFolder) {
             ForwardingFileSystem flaky(run.fs);
             flaky.failCall(call, CallFault().nth(n));
             run.ctx->objFSO = &flaky;
-            raised += drop(*run.ctx, record) != 0 ? 1 : 0;
+            if (drop(*run.ctx, record) != 0) {
+                ++raised;
+                EXPECT_TRUE(run.loggedPart("ERR : Preprocessing: wpdcmatztempexecst_N_33_")) << "a silent loss";
+            }
             for (const auto& name : run.drops()) {
                 EXPECT_TRUE(endsWith(name, ".xml")) << name;
                 EXPECT_EQ(run.drop(name), record + "\r\n") << name;
@@ -167,25 +174,23 @@ TEST(Drop, NoFailedCallLeavesPartOfARecordInTheDropFolder) {
                       }), 1);
         }
     }
-    // The copy, the rename and the writing of the staging file were among
-    // the calls failed, and their failures reached the caller.
-    EXPECT_GE(made.count("CopyOutOf") + made.count("MoveFile") + made.count("WriteLine"), 3u);
-    EXPECT_GE(raised, 3);
+    // The placing was among the calls failed, and its failure reached the caller.
+    EXPECT_EQ(made.count("PlaceNewFile"), 1u);
+    EXPECT_GE(raised, 1);
 }
 
 TEST(PlaceIntoPostLogs, NeverReplacesAWaitingDrop) {
     ReportRun run;
-    run.sandbox.writeFile("C:\\Agent\\AutomiseLogs\\vars.xml", "<new/>");
     run.sandbox.writeFile("C:\\Agent\\HVRPostLogs\\vars.xml", "<old/>");
     try {
-        placeIntoPostLogs(*run.ctx, "C:\\Agent\\AutomiseLogs\\vars.xml", "vars.xml");
+        placeIntoPostLogs(*run.ctx, "vars.xml", "<new/>");
         ADD_FAILURE() << "an existing drop was replaced";
     } catch (const RunError& e) {
         EXPECT_EQ(e.number, err::FileExists);
     }
     EXPECT_EQ(run.drops(), std::vector<std::string>{"vars.xml"});  // no temporary copy left either
     EXPECT_EQ(run.drop("vars.xml"), "<old/>");
-    EXPECT_TRUE(run.sandbox.exists("C:\\Agent\\AutomiseLogs\\vars.xml"));  // a copy: the source stays
+    EXPECT_TRUE(run.messages().empty());  // a taken name is the caller's to retry, not a loss
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ struct ReportRun : TestRun {
         return names;
     }
     std::vector<std::string> drops() const { return filesIn("HVRPostLogs"); }
-    /// The name under which this process stages a drop in AutomiseLogs.
+    /// The partial name under which this process writes a drop in HVRPostLogs.
     std::string staging(const std::string& name) { return name + ".vx" + std::to_string(host.ProcessId()) + ".tmp"; }
     std::string drop(const std::string& name) const { return sandbox.readFile("C:\\Agent\\HVRPostLogs\\" + name); }
 

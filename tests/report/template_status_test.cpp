@@ -144,9 +144,9 @@ TEST_F(TemplateStatus, FailedPostsAreDropped) {
     EXPECT_EQ(run.drop(failure), failureRecord("Postprocessing:boom") + "\r\n");
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Direct webpost failed. Posting the xml contents to HVRPostLogs "));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Direct webpost failed. Posting the xml contents for HVRPostLogs "));
-    EXPECT_TRUE(run.logged("MSG : Preprocessing: Deleting [Template_Execution_Status] File C:\\Agent\\AutomiseLogs\\" +
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Deleting [Template_Execution_Status] File C:\\Agent\\HVRPostLogs\\" +
                            run.staging(status)));
-    EXPECT_TRUE(run.logged("MSG : Preprocessing: Deleting [Template_Execution_Failure] File C:\\Agent\\AutomiseLogs\\" +
+    EXPECT_TRUE(run.logged("MSG : Preprocessing: Deleting [Template_Execution_Failure] File C:\\Agent\\HVRPostLogs\\" +
                            run.staging(failure)));
     EXPECT_TRUE(run.filesIn("AutomiseLogs").empty());
 }

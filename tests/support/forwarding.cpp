@@ -127,7 +127,7 @@ private:
 
 ForwardingFileSystem::ForwardingFileSystem(FileSystem& real)
     : FailSwitch({"FolderExists", "FileExists", "CreateFolder", "CreateTextFile", "OpenTextFile", "CopyFile",
-                  "MoveFile", "DeleteFile", "GetFileSize", "GetFileVersion", "GetFiles", "SetReadOnly",
+                  "MoveFile", "DeleteFile", "PlaceNewFile", "GetFileSize", "GetFileVersion", "GetFiles", "SetReadOnly",
                   "OpenSharedLog", "FileExistsInside", "OpenInside", "RewriteInside", "CopyOutOf", "DeleteInside",
                   "ReadLine", "ReadLines", "ReadView", "ReadAll", "Write", "WriteLine", "WriteLines", "Close"}),
       real_(real) {}
@@ -171,6 +171,11 @@ void ForwardingFileSystem::MoveFile(const std::string& source, const std::string
 void ForwardingFileSystem::DeleteFile(const std::string& path, bool force) {
     raiseIfDue("DeleteFile", {path});
     real_.DeleteFile(path, force);
+}
+void ForwardingFileSystem::PlaceNewFile(const std::string& partial, const std::string& target,
+                                        const std::string& text) {
+    raiseIfDue("PlaceNewFile", {partial, target});
+    real_.PlaceNewFile(partial, target, text);
 }
 std::uint64_t ForwardingFileSystem::GetFileSize(const std::string& path) {
     raiseIfDue("GetFileSize", {path});
