@@ -605,5 +605,64 @@ contains "$(cat "$work/posts.txt")" '<scrid>802</scrid>' "receiver"
 equals "$(grep -c . "$work/posts.txt")" "$expected_posts" "posts received"
 verdict
 
+# A script can foresee the names a drop once staged in AutomiseLogs (record,
+# registration id, the second, the program's process id). They are planted
+# there, as folders and read-only files, while the job runs: every record is
+# still placed, and nothing is made in AutomiseLogs for one.
+scenario "drops: names planted in AutomiseLogs keep no record out"
+install_agent
+seed_registry
+mkdir -p "$agent/AutomiseLogs"
+write_jobs "$(job 951 "$(add_script Plant.atz 'console Project File: ${PROJECT}
+sleep 8000
+varsfile vars.xml
+vars <wpatcmdscrvardata><var name='"'Disk'"'>42</var></wpatcmdscrvardata>
+console Build Failed
+console Exit with return code: 1
+exit 1
+')")"
+timeout 180 wine start /wait /unix "$agent/vorbex.exe" "5,2,$action" </dev/null >/dev/null 2>&1 &
+plant_run=$!
+win_pid=""
+for i in $(seq 1 50); do
+  win_pid="$(wine tasklist </dev/null 2>/dev/null | tr -d '\r' | awk 'tolower($1) == "vorbex.exe" { print $2; exit }')"
+  [ -n "$win_pid" ] && break
+  sleep 0.2
+done
+planted=0
+if [ -z "$win_pid" ]; then
+  fail "tasklist did not show vorbex.exe: its process id, which the names carry, is unknown"
+else
+  now="$(date +%s)"
+  for t in $(seq $((now - 2)) $((now + 90))); do
+    stamp="$(date -d "@$t" +%m%d%Y%H%M%S)"
+    stamp="$stamp$((10#${stamp: -2}))"
+    for r in wpdcmatztempexecst wpdcmatztempexecfail wpdcmtkvrmenuactionst; do
+      name="$agent/AutomiseLogs/${r}_N_42_$stamp.xml"
+      if [ $((planted % 2)) -eq 0 ]; then
+        mkdir "$name.vx$win_pid.tmp"
+      else
+        : > "$name.vx$win_pid.tmp"
+        chmod a-w "$name.vx$win_pid.tmp"
+      fi
+      mkdir "$name"
+      planted=$((planted + 2))
+    done
+  done
+  for v in vars.xml vars_1.xml vars_2.xml; do mkdir "$agent/AutomiseLogs/$v.vx$win_pid.tmp"; planted=$((planted + 1)); done
+fi
+wait "$plant_run" || fail "vorbex.exe ended with $?"
+save_messages
+grep -q 'could not be dropped' "$work/messages.txt" && fail "a record was lost: $(grep 'could not be dropped' "$work/messages.txt" | head -1)"
+lacks_prefix 'ERR : function fncPostKRNExecStatus'
+equals "$(drop_count wpdcmatztempexecst_N_42_)" 1 "status records"
+equals "$(drop_count wpdcmatztempexecfail_N_42_)" 1 "failure records"
+equals "$(drop_count wpdcmtkvrmenuactionst_N_42_)" 1 "action records"
+[ -f "$agent/HVRPostLogs/vars.xml" ] && contains "$(read_drop vars.xml)" "<scriptid>951</scriptid><var name='Disk'><![CDATA[42]]></var>" "variables record"
+[ -f "$agent/HVRPostLogs/vars.xml" ] || fail "no variables record"
+for f in $(ls "$agent/HVRPostLogs"); do case "$f" in *.xml) ;; *) fail "left in C:\\Agent\\HVRPostLogs: $f" ;; esac; done
+equals "$(ls "$agent/AutomiseLogs" | grep -c -e '^wpdc' -e '^vars')" "$planted" "record-like names in AutomiseLogs"
+verdict
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
