@@ -287,11 +287,11 @@ void PosixFileSystem::DeleteFile(const std::string& path, bool force) {
 }
 
 void PosixFileSystem::PlaceNewFile(const std::string& partial, const std::string& target, const std::string& text) {
-    const std::string to = mapPath(target);
-    const std::string folder = parentOf(to);
     // The partial name is this process's own and always spelled the same, so
     // it is used as spelled; both names must lie in one folder for the rename.
     if (!equalsNoCase(folderOf(partial), folderOf(target))) throw runError(err::InvalidCall);
+    const std::string to = mapPath(target);
+    const std::string folder = parentOf(to);
     const std::string partialName = fileNameOf(partial);
     const std::string finalName = to.substr(folder.size() + 1);
     const Fd dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
