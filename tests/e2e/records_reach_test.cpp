@@ -201,6 +201,7 @@ TEST(EndToEndRecords, NamesPlantedInTheLogsFolderKeepNoRecordOut) {
         }
     }
     for (const char* name : {"vars.xml", "vars_1.xml", "vars_2.xml"}) plant(name + ours, ++n % 2 == 0);
+    EXPECT_TRUE(m.drops().empty()) << "planted only after the first drop";
     EXPECT_EQ(E2EMachine::finish(pid), 0);
 
     const auto messages = m.logMessages();

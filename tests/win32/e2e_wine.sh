@@ -623,15 +623,17 @@ exit 1
 ')")"
 timeout 180 wine start /wait /unix "$agent/vorbex.exe" "5,2,$action" </dev/null >/dev/null 2>&1 &
 plant_run=$!
+# Wine's tasklist is a stub; its debugger lists the processes (ids in hex).
 win_pid=""
-for i in $(seq 1 50); do
-  win_pid="$(wine tasklist </dev/null 2>/dev/null | tr -d '\r' | awk 'tolower($1) == "vorbex.exe" { print $2; exit }')"
-  [ -n "$win_pid" ] && break
+for i in $(seq 1 20); do
+  hex="$(wine winedbg --command "info proc" </dev/null 2>/dev/null | tr -d '\r' |
+         sed -n "s/^[ =]*\([0-9a-fA-F]\{8\}\) .*'vorbex\.exe'.*/\1/p" | head -1)"
+  [ -n "$hex" ] && { win_pid=$((16#$hex)); break; }
   sleep 0.2
 done
 planted=0
 if [ -z "$win_pid" ]; then
-  fail "tasklist did not show vorbex.exe: its process id, which the names carry, is unknown"
+  fail "winedbg did not show vorbex.exe: its process id, which the names carry, is unknown"
 else
   now="$(date +%s)"
   for t in $(seq $((now - 2)) $((now + 90))); do
@@ -650,6 +652,7 @@ else
     done
   done
   for v in vars.xml vars_1.xml vars_2.xml; do mkdir "$agent/AutomiseLogs/$v.vx$win_pid.tmp"; planted=$((planted + 1)); done
+  [ -z "$(ls "$agent/HVRPostLogs" 2>/dev/null)" ] || fail "the names were planted only after the first drop"
 fi
 wait "$plant_run" || fail "vorbex.exe ended with $?"
 save_messages
