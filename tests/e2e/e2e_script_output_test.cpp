@@ -230,7 +230,10 @@ TEST(EndToEndScriptOutput, RecordsStayXmlAndCounterKeysAndFileStayBounded) {
                 EXPECT_EQ(textOf(elementOf(doc, "faildesc")), "Postprocessing:Exit with return code: 1?[0m");
             } else if (elementOf(doc, "wpatcmdscrvardata") != nullptr) {
                 ++variables;
-                EXPECT_EQ(varNames(doc), (std::vector<std::string>{tabName, longName, midName}));
+                const auto names = varNames(doc);
+                // Compared whole, but only the short one is printed.
+                EXPECT_TRUE(names == (std::vector<std::string>{tabName, longName, midName}))
+                    << names.size() << " names, the first '" << (names.empty() ? "" : names[0]) << "'";
             }
         }
         EXPECT_EQ(failures, 1);
