@@ -10,9 +10,9 @@
 
 namespace {
 
-// What a profile look-up can never give for a key that is there: values are
-// read line by line.
-const std::string kMissing = "\n";
+// What a look-up gives for a key the file does not hold: no counter reads
+// so, and it has no blank the profile call would strip from a default.
+const std::string kMissing = "\x01" "absent" "\x01";
 
 }  // namespace
 
