@@ -279,23 +279,75 @@ bool isCut(std::string_view text, std::size_t bound) {
     return text.size() == bound && endsWith(text, kCutMarker.substr(0, std::min(bound, kCutMarker.size())));
 }
 
-std::string cdataSection(std::string_view text) {
-    return "<![CDATA[" + replaceAll(text, "]]>", "]]]]><![CDATA[>") + "]]>";
-}
+namespace {
 
-std::string attributeText(std::string_view text) {
-    if (text.find_first_of("&<'") == std::string_view::npos) return std::string(text);
+enum class XmlPlace { Cdata, Attribute, Element };
+
+bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
+
+// The one pass behind the three helpers: a text that needs nothing comes
+// back as it is, so a record that was well-formed stays byte for byte.
+std::string xmlSafe(std::string_view text, XmlPlace place) {
+    const auto needs = [place](std::string_view t, std::size_t i) {
+        const char c = t[i];
+        if (isControl(c)) return true;
+        switch (place) {
+            case XmlPlace::Cdata: return c == '>' && i >= 2 && t[i - 1] == ']' && t[i - 2] == ']';
+            case XmlPlace::Attribute: return c == '&' || c == '<' || c == '\'' || c == '\t' || c == '\n' || c == '\r';
+            case XmlPlace::Element: return c == '&' || c == '<' || (c == '>' && i >= 2 && t[i - 1] == ']' && t[i - 2] == ']');
+        }
+        return false;
+    };
+    std::size_t i = 0;
+    while (i < text.size() && !needs(text, i)) ++i;
+    if (i == text.size()) return std::string(text);
     std::string out;
     out.reserve(text.size() + 16);
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '\'': out += "&apos;"; break;
-            default: out += c;
+    out.append(text.substr(0, i));
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (!needs(text, i)) {
+            out += c;
+        } else if (isControl(c)) {
+            out += '?';
+        } else if (c == '&') {
+            out += "&amp;";
+        } else if (c == '<') {
+            out += "&lt;";
+        } else if (c == '\'') {
+            out += "&apos;";
+        } else if (c == '\t') {
+            out += "&#9;";
+        } else if (c == '\n') {
+            out += "&#10;";
+        } else if (c == '\r') {
+            out += "&#13;";
+        } else if (place == XmlPlace::Cdata) {
+            out += "]]><![CDATA[>";  // the "]]" before it is already out
+        } else {
+            out += "&gt;";
         }
     }
     return out;
+}
+
+}  // namespace
+
+std::string cdataSection(std::string_view text) { return "<![CDATA[" + xmlSafe(text, XmlPlace::Cdata) + "]]>"; }
+
+std::string attributeText(std::string_view text) { return xmlSafe(text, XmlPlace::Attribute); }
+
+std::string elementText(std::string_view text) { return xmlSafe(text, XmlPlace::Element); }
+
+std::string textDigest(std::string_view text) {
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    char buffer[17];
+    std::snprintf(buffer, sizeof buffer, "%016llx", static_cast<unsigned long long>(hash));
+    return buffer;
 }
 
 std::string formatPicture(const LocalTime& t, std::string_view picture) {

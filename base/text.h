@@ -116,13 +116,28 @@ inline void appendBounded(std::string& text, std::string_view more, std::size_t 
 /// bytes long and ends with the marker).
 bool isCut(std::string_view text, std::size_t bound = kTextBound);
 
+// The three places a record holds a text in. Whatever bytes a script
+// printed, the record stays well-formed and a reader gets back the text that
+// was counted and reported: a control character (below 0x20) other than TAB,
+// LF and CR, which XML cannot carry in any form, becomes "?"; nothing else
+// changes where it was already well-formed.
+
 /// A CDATA section holding `text`: every "]]>" in it is split across two
 /// sections ("]]]]><![CDATA[>"), so the section ends where the record says
 /// and a reader gets `text` back unchanged.
 std::string cdataSection(std::string_view text);
 /// `text` made safe as an attribute value between single quotes: "&", "<"
-/// and "'" become entities; nothing else changes.
+/// and "'" become entities, and TAB, LF and CR character references
+/// ("&#9;", "&#10;", "&#13;"), which a reader would otherwise turn into
+/// blanks.
 std::string attributeText(std::string_view text);
+/// `text` made safe as the content of an element: "&" and "<" become
+/// entities, and so does the ">" of a "]]>".
+std::string elementText(std::string_view text);
+
+/// A digest of `text` as 16 hexadecimal digits (64-bit FNV-1a): tells long
+/// texts apart in a short form. Not a defence against a text made to collide.
+std::string textDigest(std::string_view text);
 
 /// Formats a time with a date picture: "MM"/"mm" month (minutes right after an
 /// hour token), "DD"/"dd" day, "YYYY"/"yyyy" year, "HH"/"hh" hour 00-23,

@@ -100,6 +100,8 @@ struct RunContext {
     std::string strVTXVariablesTh;
     std::string strScriptFailureTh;
     std::string strThresholdDate;
+    /// Set once ATZThreshold.ini has reached its size bound and said so.
+    bool blnCounterFileFull = false;
     std::string strSystemDirectory;
     std::vector<ScriptDetail> arrScriptDetails;
     std::vector<ScriptVariable> arrScriptVariables;

@@ -1,6 +1,8 @@
 // Running one job's primary script through the runner.
 #include "execute/script_run.h"
 
+#include <string_view>
+
 #include "base/errors.h"
 #include "base/text.h"
 #include "context/atcmd.h"
@@ -11,6 +13,31 @@
 #include "execute/process_watch.h"
 #include "platform/filesystem.h"
 #include "scriptlog/dispatch.h"
+
+namespace {
+
+// Whether `part` can stand inside the console log's file name: the runner is
+// told to write that file, so a part that is not a plain name could send it
+// out of the logs folder (a separator, "..", a drive), onto a device (NUL,
+// CON, COM1, ...), or past the quote that closes the argument.
+bool plainNamePart(std::string_view part) {
+    for (const char c : part) {
+        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) {
+            return false;
+        }
+    }
+    if (part.find("..") != std::string_view::npos) return false;
+    // A device name is one whatever follows its first dot, and blanks before that dot.
+    std::string_view stem = part.substr(0, part.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (equalsNoCase(stem, device)) return false;
+    }
+    const bool numbered = stem.size() == 4 && (startsWithNoCase(stem, "COM") || startsWithNoCase(stem, "LPT"));
+    return !(numbered && stem[3] >= '0' && stem[3] <= '9');
+}
+
+}  // namespace
 
 void subExecuteScript(RunContext& ctx) {
     guarded(
@@ -26,6 +53,16 @@ void subExecuteScript(RunContext& ctx) {
 
             const std::string scriptName = fileNameOf(ctx.strExecuteScript);
             const std::string base = scriptName.substr(0, scriptName.find('.'));
+            // Refused before anything starts, so the runner never writes where the id or name leads.
+            std::string refused;
+            if (!plainNamePart(ctx.strScriptID)) refused = "script id " + ctx.strScriptID;
+            else if (!plainNamePart(base)) refused = "script name " + ctx.strExecuteScript;
+            if (!refused.empty()) {
+                ctx.strFailureDesc = boundedText("Preprocessing:The " + refused +
+                                                 " cannot name a console log inside " + logsFolder(ctx));
+                WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+                return;
+            }
             ctx.strATCMDLogFile = logsFolder(ctx) + "\\" + base + "_" +
                                   formatPicture(ctx.sys.clock->now(), "MMDDYYYYHHMMSS") + "_" + ctx.strScriptID + "_" +
                                   ctx.strRandomNo + ".txt";

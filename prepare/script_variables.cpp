@@ -12,6 +12,7 @@
 #include "base/errors.h"
 #include "base/text.h"
 #include "context/config.h"
+#include "context/counters.h"
 #include "context/run_context.h"
 #include "context/run_log.h"
 #include "platform/filesystem.h"
@@ -44,42 +45,29 @@ std::optional<std::string> readBounded(TextStream& stream, std::size_t bound) {
 // The runtime's error for a member used on an object that is not there.
 RunError objectNotSet() { return RunError{91, "Object variable or With block variable not set"}; }
 
-// The counter increments of one variables file. A script may leave thousands
-// of variables; rewriting the whole threshold file once per variable would
-// make the step quadratic, so the increments are written with one replacement
-// at the end. The step's log lines are held back until then, so that every
-// "Successfully Written" line stands where a write of its own would have put
-// it, and is left out when the write fails.
-//
-// From the first counter read to the last write the threshold file's lock is
-// held, so a run that raises the same counters meanwhile raises what this one
-// wrote, not what it read before.
+// The counter increments of one variables file, written as one batch
+// (context/counters.h). The step's log lines are held back until the write,
+// so that every "Successfully Written" line stands where a write of its own
+// would have put it, and is left out when its counter was not written.
 struct PendingLine {
     std::string message;
-    std::size_t entry = kNoEntry;  // the write this line confirms, if any
-    static constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
+    std::size_t raise = kNoRaise;  // the raise this line confirms, if any
+    static constexpr std::size_t kNoRaise = static_cast<std::size_t>(-1);
 };
 
 struct CounterWrites {
     bool batched = true;                        // false: write each increment at once
-    std::vector<ProfileEntry> entries;          // in the order of the variables
+    CounterBatch counters;
     std::vector<PendingLine> lines;             // the step's log lines, in order
-    std::map<std::string, std::string> counter; // lower-cased name -> counter text as it now stands
-    std::map<std::string, bool> exceeded;       // lower-cased name -> per-script limit reached
-    std::unique_ptr<HeldLock> lock;             // taken at the first counter read
-    bool lockTaken = false;
+    std::map<std::string, bool> exceeded;       // lower-cased key -> per-script limit reached
 };
 
-void flushCounters(RunContext& ctx, CounterWrites& w, const std::string& file) {
-    std::vector<ProfileEntry> entries = std::move(w.entries);
+void flushCounters(RunContext& ctx, CounterWrites& w) {
     std::vector<PendingLine> lines = std::move(w.lines);
-    w.entries.clear();
     w.lines.clear();
-    std::vector<bool> written;
-    if (!entries.empty()) written = ctx.sys.profile->WriteStrings(entries, file);
+    const std::vector<bool> written = writeCounters(ctx, w.counters);
     for (const PendingLine& line : lines) {
-        // A name that cannot be a key of the file is not written, and only its own line goes.
-        if (line.entry == PendingLine::kNoEntry || (line.entry < written.size() && written[line.entry])) {
+        if (line.raise == PendingLine::kNoRaise || (line.raise < written.size() && written[line.raise])) {
             WriteLog(ctx, line.message);
         }
     }
@@ -87,7 +75,7 @@ void flushCounters(RunContext& ctx, CounterWrites& w, const std::string& file) {
 
 bool limitReached(RunContext& ctx, CounterWrites& w, const std::string& name) {
     if (!w.batched) return fncVaribaleThresholdExceed(ctx, name);
-    const std::string key = lowerAscii(name);
+    const std::string key = lowerAscii(counterKey(name));
     const auto found = w.exceeded.find(key);
     if (found != w.exceeded.end()) return found->second;
     const bool reached = fncVaribaleThresholdExceed(ctx, name);
@@ -95,33 +83,10 @@ bool limitReached(RunContext& ctx, CounterWrites& w, const std::string& name) {
     return reached;
 }
 
-std::string readCounter(RunContext& ctx, CounterWrites& w, const std::string& name, const std::string& file) {
-    const std::string key = lowerAscii(name);
-    if (w.batched) {
-        const auto found = w.counter.find(key);
-        if (found != w.counter.end()) return found->second;
-    }
-    if (!w.lockTaken) {
-        w.lockTaken = true;
-        w.lock = lockIniForUpdate(ctx, file);
-    }
-    std::string value;
-    fncReadINI(ctx, value, kCountSection, name, file);
-    if (w.batched) w.counter.emplace(key, value);
-    return value;
-}
-
-// A name that cannot be a key of the file (it comes from the script's output)
-// is refused by the write itself, and its success line is then left out.
-void raiseCounter(RunContext& ctx, CounterWrites& w, const std::string& name, const std::string& value,
-                  const std::string& file) {
-    w.lines.push_back(PendingLine{iniWrittenLine(value, name, file), w.entries.size()});
-    w.entries.push_back(ProfileEntry{kCountSection, name, value});
-    if (w.batched) {
-        w.counter[lowerAscii(name)] = value;
-    } else {
-        flushCounters(ctx, w, file);
-    }
+void raiseVariable(RunContext& ctx, CounterWrites& w, const std::string& name, const std::string& value) {
+    const std::size_t raise = raiseCounter(w.counters, name, value);
+    w.lines.push_back(PendingLine{iniWrittenLine(value, counterKey(name), w.counters.file), raise});
+    if (!w.batched) flushCounters(ctx, w);
 }
 
 void holdLine(RunContext& ctx, CounterWrites& w, const std::string& message) {
@@ -177,7 +142,7 @@ bool fncVaribaleThresholdExceed(RunContext& ctx, const std::string& variableName
     guarded(
         [&] {
             std::string limit;
-            fncReadINI(ctx, limit, ctx.strExecuteScript, variableName, thresholdFile(ctx));
+            fncReadINI(ctx, limit, ctx.strExecuteScript, counterKey(variableName), thresholdFile(ctx));
             exceeded = numericValue(ctx.strVTXVariablesTh) <= numericValue(limit);
         },
         [&](const RunError& e) {
@@ -189,8 +154,8 @@ bool fncVaribaleThresholdExceed(RunContext& ctx, const std::string& variableName
 
 bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
     bool result = false;
-    const std::string file = thresholdFile(ctx);
     CounterWrites pending;
+    pending.counters = beginCounters(ctx, kCountSection);
     // When the primary script's own section is the counter section, the
     // per-script limit must see every increment as soon as it is made.
     pending.batched = !containsNoCase(ctx.strExecuteScript, kCountSection);
@@ -259,11 +224,11 @@ bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
                         holdLine(ctx, pending, "MSG : Preprocessing: Threshold exceeded for variable " + record.VarName);
                         continue;
                     }
-                    const double counter = numericValue(readCounter(ctx, pending, record.VarName, file));
+                    const double counter = numericValue(counterValue(ctx, pending.counters, record.VarName));
                     if (threshold >= counter) {
                         items += "<var name='" + attributeText(record.VarName) + "'>" + cdataSection(record.VarValue) +
                                  "</var>";
-                        raiseCounter(ctx, pending, record.VarName, numberText(counter + 1), file);
+                        raiseVariable(ctx, pending, record.VarName, numberText(counter + 1));
                     }
                 } else if (record.VersionTag == "scriptversion") {
                     items += "<scriptversion>" + cdataSection(record.ScriptVersion) + "</scriptversion>";
@@ -271,7 +236,8 @@ bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
                     items += "<scriptname>" + cdataSection(record.ScriptName) + "</scriptname>";
                 }
             }
-            flushCounters(ctx, pending, file);
+            flushCounters(ctx, pending);
+            releaseCounters(pending.counters);
 
             if (items.empty()) return;
             if (!containsNoCase(items, "<var name='")) {
@@ -283,7 +249,8 @@ bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
         },
         [&](const RunError& e) {
             // Increments already decided stay written, as they would have been one by one.
-            ignoreErrors([&] { flushCounters(ctx, pending, file); });
+            ignoreErrors([&] { flushCounters(ctx, pending); });
+            releaseCounters(pending.counters);
             WriteLog(ctx, "ERR : in fncReadVariableXML. " + std::to_string(e.number) + "::" + e.description);
             ctx.strVariablesXML.clear();
             result = false;

@@ -16,14 +16,18 @@ bool fncPostKRNExecStatus(RunContext& ctx) {
             menuId = replaceNoCase(menuId, "_KRN", "");
             const std::string status = trimBlanks(ctx.strFailureDesc).empty() ? "1" : "0";
 
-            // The server takes the values exactly as they stand: nothing is escaped.
+            // The failure text carries a script's output: "&", "<" and
+            // control bytes in it are escaped, so the record stays XML and the
+            // server reads the text that was reported. A text without them
+            // (every text the program writes itself) goes as it stands.
             const std::string record =
-                "<wpdcmtkvrmenuactionst><mmid>" + ctx.strMemberID + "</mmid><siteid>" + ctx.strSiteID +
-                "</siteid><regid>" + ctx.strRegID + "</regid><tempid>" + numberText(numericValue(ctx.strCmdTemplateID)) +
-                "</tempid><tempver>" + numberText(numericValue(ctx.strCmdTemplateVersion)) + "</tempver><menuid>" +
-                numberText(numericValue(menuId)) + "</menuid><scandt>" + ctx.strStartTime + "</scandt><status>" +
-                status + "</status><faildesc>" + boundedText(ctx.strFailureDesc) + "</faildesc><exever>" +
-                ctx.strExeVersion + "</exever></wpdcmtkvrmenuactionst>";
+                "<wpdcmtkvrmenuactionst><mmid>" + elementText(ctx.strMemberID) + "</mmid><siteid>" +
+                elementText(ctx.strSiteID) + "</siteid><regid>" + elementText(ctx.strRegID) + "</regid><tempid>" +
+                numberText(numericValue(ctx.strCmdTemplateID)) + "</tempid><tempver>" +
+                numberText(numericValue(ctx.strCmdTemplateVersion)) + "</tempver><menuid>" +
+                numberText(numericValue(menuId)) + "</menuid><scandt>" + elementText(ctx.strStartTime) +
+                "</scandt><status>" + status + "</status><faildesc>" + elementText(boundedText(ctx.strFailureDesc)) +
+                "</faildesc><exever>" + elementText(ctx.strExeVersion) + "</exever></wpdcmtkvrmenuactionst>";
 
             WriteLog(ctx, "MSG : Webpost Data :: " + record);
             WriteLog(ctx, "MSG : Preprocessing: Direct webpost failed. Posting the xml contents to HVRPostLogs ");

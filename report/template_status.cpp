@@ -11,8 +11,13 @@
 
 namespace {
 
+// A value as the element's text; the failure text goes as a CDATA section instead.
 std::string element(const std::string& name, const std::string& value) {
-    return "<" + name + ">" + value + "</" + name + ">";
+    return "<" + name + ">" + elementText(value) + "</" + name + ">";
+}
+
+std::string cdataElement(const std::string& name, const std::string& value) {
+    return "<" + name + ">" + cdataSection(value) + "</" + name + ">";
 }
 
 // Whether a failed job's description should say that the script exported no
@@ -72,7 +77,7 @@ void subPostTemplateExecStatus(RunContext& ctx) {
                     element("regid", ctx.strRegID) + element("scrid", ctx.strScriptID) +
                     element("scrver", ctx.strScriptVersion) + element("tempid", ctx.strTemplateID) +
                     element("tempver", ctx.strTemplateVersion) + element("scandt", ctx.strStartTime) +
-                    element("faildesc", cdataSection(boundedText(ctx.strFailureDesc))) + "</wpdcmatztempexecfail>";
+                    cdataElement("faildesc", boundedText(ctx.strFailureDesc)) + "</wpdcmatztempexecfail>";
                 WriteLog(ctx, "MSG : Preprocessing: Direct webposting for [Template_Execution_Failure]");
                 subGetWebPostScript(ctx, "wpdcmatztempexecfail", failureRecord);
                 if (!ctx.blnWebPostStatus) {

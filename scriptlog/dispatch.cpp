@@ -100,7 +100,7 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
             // The console log is read once: its lines also go to the console-log
             // parser, whose result is applied only when no export is parsed.
             CmdLogParse cmdLog = beginCmdLog(ctx);
-            std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(folderOf(consoleLogPath), consoleLogPath);
+            std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(folder, consoleLogPath);
             if (stream->AtEndOfStream()) {
                 WriteLog(ctx, "ERR : No contents in :: " + consoleLogPath);
                 ctx.strFailureDesc = "Preprocessing:No contents in :: " + consoleLogPath;

@@ -4,15 +4,10 @@
 // rule exist once.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <utility>
-#include <vector>
 
-#include "platform/locks.h"
-#include "platform/profile.h"
+#include "context/counters.h"
 
 struct RunContext;
 
@@ -27,27 +22,13 @@ bool addActionDesc(std::string& list, std::string_view actionText);
 /// still collects can reach it, so the parsers stop collecting.
 bool failureListFull(const RunContext& ctx);
 
-/// The failure counters of one parse. The file's section is read once, at
-/// the first counter asked, and each counter is then a hash look-up; the
-/// raised ones are written back together by writeFailureCounters, so a file
-/// with thousands of failing actions is read once and replaced once instead
-/// of once per action. From the first counter read to that write the INI
-/// file's lock is held, so another run raising the same counter meanwhile
-/// waits and then raises the value written here.
+/// The failure counters of one parse: the counters of the section
+/// "FailureDesc_" + the primary script's name, read, raised and written
+/// back as one batch (context/counters.h), with the threshold as it stood
+/// when the parse began.
 struct FailureCounters {
-    std::string file;       // strInstallPath + "Configuration\ATZThreshold.ini"
-    std::string section;    // "FailureDesc_" + strExecuteScript
+    CounterBatch batch;
     double threshold = 0;   // numeric value of strVTXVariablesTh
-    /// The section as the file held it, opened under the lock.
-    std::unique_ptr<ProfileSection> stored;
-    /// Counter texts by key, ASCII letters folded: the profile file matches
-    /// keys without regard to case, so "Copy" and "COPY" share a counter.
-    std::unordered_map<std::string, std::string> known;
-    /// One key and its new value per increment, in the order the increments happened.
-    std::vector<std::pair<std::string, std::string>> raised;
-    /// The INI file's lock, taken at the first counter read.
-    std::unique_ptr<HeldLock> lock;
-    bool lockTaken = false;
 };
 
 /// The counters of the current script, with the threshold as it stands now.
@@ -57,7 +38,7 @@ FailureCounters beginFailureCounters(RunContext& ctx);
 /// adds its list entry, then, while its counter (read as fncReadINI reads
 /// it) is at most the threshold and
 /// `detail` is not blank, appends "@#@" + detail and raises the counter by
-/// one. When the counter is above the threshold and `logViolation` is set,
+/// one. A long action text is counted under its bounded key (counterKey). When the counter is above the threshold and `logViolation` is set,
 /// and the list had been blank before this action, the threshold line of the
 /// text export is logged.
 void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std::string& actionText,
@@ -65,7 +46,7 @@ void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std:
 
 /// Writes every raised counter with one replacement of the file and logs
 /// fncWriteINI's success line once per increment of a counter that was
-/// written, in order. A key that cannot be stored is skipped without a line;
-/// nothing is logged when the file cannot be written. Releases the INI file's
-/// lock. Safe to call twice.
+/// written, in order. A key that cannot be stored, or that a full file does
+/// not take, is skipped without a line; nothing is logged when the file
+/// cannot be written. Releases the INI file's lock. Safe to call twice.
 void writeFailureCounters(RunContext& ctx, FailureCounters& counters);

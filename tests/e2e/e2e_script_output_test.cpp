@@ -1,6 +1,8 @@
 // Whole runs in which the script's output reaches for what is not its own:
 // links out of the logs folder, and a failing action that prints without end.
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -8,6 +10,7 @@
 
 #include "e2e_support.h"
 #include "base/text.h"
+#include "context/counters.h"
 
 namespace fs = std::filesystem;
 
@@ -26,6 +29,26 @@ std::string allDrops(const E2EMachine& m) {
 const char* kOutsideExport =
     "<?xml version=\"1.0\"?>\r\n<FB6LOG filename=\"o\">\r\n<ACTION name=\"Outside\" status=\"Error\">\r\n"
     "<MESSAGE><![CDATA[OUTSIDE TEXT]]></MESSAGE>\r\n</ACTION>\r\n</FB6LOG>\r\n";
+
+// A record parsed strictly: no recovery, nothing from the network. Null when
+// the record is not well-formed.
+using XmlDoc = std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)>;
+XmlDoc strictParse(const std::string& record) {
+    return XmlDoc(xmlReadMemory(record.data(), static_cast<int>(record.size()), nullptr, nullptr,
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
+                  xmlFreeDoc);
+}
+
+std::vector<std::string> varNames(const XmlDoc& doc) {
+    std::vector<std::string> names;
+    for (xmlNodePtr n = xmlDocGetRootElement(doc.get())->children; n != nullptr; n = n->next) {
+        if (n->type != XML_ELEMENT_NODE || std::string("var") != reinterpret_cast<const char*>(n->name)) continue;
+        xmlChar* name = xmlGetProp(n, reinterpret_cast<const xmlChar*>("name"));
+        names.emplace_back(reinterpret_cast<const char*>(name));
+        xmlFree(name);
+    }
+    return names;
+}
 
 }  // namespace
 
@@ -149,4 +172,99 @@ TEST(EndToEndScriptOutput, FortyMegabytesOfFailureGiveBoundedRecordsAndLog) {
         }
         EXPECT_EQ(failureRecords, 1) << action;
     }
+}
+
+// A script whose exit line ends in a colour reset (ESC) and whose variables
+// file names a variable with a TAB (as a character reference), one of 3 MiB
+// and one of 300 bytes that begins as the long one does. Every record the
+// run drops parses with a strict parser, the receiver reads each name as it
+// was counted, the long names are counted under distinct bounded keys, and
+// the threshold file stays small. A second run, with the file grown to just
+// under its bound and the TAB name's counter gone from it, adds no new key
+// (said once) and still raises the counters the file holds.
+TEST(EndToEndScriptOutput, RecordsStayXmlAndCounterKeysAndFileStayBounded) {
+    E2EMachine m;
+    const std::string tabName = "a\tb";
+    const std::string longName = "L" + std::string(3 * 1024 * 1024, 'x');
+    const std::string midName = longName.substr(0, 300);
+    m.writeJobs({E2EMachine::job("701", m.addScript("Tint.atz",
+        "console Project File: ${PROJECT}\n"
+        "vars <wpatcmdscrvardata><var name='a&#9;b'>1</var><var name='" + longName + "'>2</var><var name='" +
+            midName + "'>3</var><scriptname>Tint</scriptname></wpatcmdscrvardata>\n"
+        "console Build Failed\n"
+        "console Exit with return code: 1\x1b[0m\n"
+        "exit 1\n"))});
+    const std::string ini = "C:\\Agent\\Configuration\\ATZThreshold.ini";
+    const std::string bound = "ERR : Preprocessing: " + ini + " has reached 8 MiB: new counters are not added to it, "
+                              "those it holds still count";
+
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        const auto before = m.drops();
+        EXPECT_EQ(m.run(), 0);
+        int failures = 0, variables = 0;
+        for (const auto& name : m.drops()) {
+            if (std::find(before.begin(), before.end(), name) != before.end()) continue;
+            const std::string record = m.readDrop(name);
+            const XmlDoc doc = strictParse(record);
+            ASSERT_TRUE(doc) << name << ": " << record.substr(0, 300);
+            if (startsWith(name, "wpdcmatztempexecfail_")) {
+                ++failures;
+                EXPECT_NE(record.find("<faildesc><![CDATA[Postprocessing:Exit with return code: 1?[0m]]>"),
+                          std::string::npos);
+            } else if (startsWith(record, "<wpatcmdscrvardata>")) {
+                ++variables;
+                const auto names = varNames(doc);
+                // Compared whole, but only the short one is printed.
+                EXPECT_TRUE(names == (std::vector<std::string>{tabName, longName, midName}))
+                    << names.size() << " names, the first '" << (names.empty() ? "" : names[0]) << "'";
+            }
+        }
+        EXPECT_EQ(failures, 1);
+        EXPECT_EQ(variables, 1);
+
+        const std::string counters = m.sandbox.readFile(ini);
+        const auto messages = m.logMessages();
+        const std::string value = run == 1 ? "=1\r\n" : "=2\r\n";
+        EXPECT_NE(counters.find("\r\n" + counterKey(longName) + value), std::string::npos);
+        EXPECT_NE(counters.find("\r\n" + counterKey(midName) + value), std::string::npos);
+        EXPECT_NE(counterKey(longName).substr(0, 200), counterKey(midName));
+        EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                                [](const std::string& l) { return startsWith(l, "MSG : Preprocessing: A name of more than 255"); }),
+                  1);
+        if (run == 1) {
+            EXPECT_NE(counters.find("\r\n" + tabName + "=1\r\n"), std::string::npos);
+            EXPECT_LT(counters.size(), 4096u);
+            EXPECT_FALSE(has(messages, bound));
+            // The TAB name's counter goes, and the file grows to 16 bytes short of its bound.
+            std::string grown = replaceAll(counters, "\r\n" + tabName + "=1", "");
+            grown += "[Filler]\r\n";
+            for (int i = 0; grown.size() + 32 < kCounterFileBound - 16; ++i) grown += "f" + std::to_string(i) + "=1\r\n";
+            grown += "pad=" + std::string(kCounterFileBound - 16 - grown.size() - 6, 'p') + "\r\n";
+            ASSERT_EQ(grown.size(), kCounterFileBound - 16);
+            m.sandbox.writeFile(ini, grown);
+        } else {
+            EXPECT_EQ(counters.find(tabName + "="), std::string::npos);
+            EXPECT_EQ(counters.size(), kCounterFileBound - 16);
+            EXPECT_EQ(std::count(messages.begin(), messages.end(), bound), 1);
+        }
+    }
+}
+
+// A job whose script id climbs out of the logs folder: the job fails with a
+// text that says why before the runner starts, and nothing is written where
+// the id leads.
+TEST(EndToEndScriptOutput, AScriptIdThatLeavesTheLogsFolderFailsTheJob) {
+    E2EMachine m;
+    const std::string id = "x\\..\\..\\..\\Outside\\f";
+    m.writeJobs({E2EMachine::job(id, m.addScript("Climb.atz", "console Project File: ${PROJECT}\nexit 0\n"))});
+    EXPECT_EQ(m.run(), 0);
+    const std::string failure =
+        "Preprocessing:The script id " + id + " cannot name a console log inside C:\\Agent\\AutomiseLogs";
+    EXPECT_TRUE(has(m.logMessages(), "ERR : " + failure)) << m.runLog();
+    EXPECT_FALSE(fs::exists(m.sandbox.hostPath("C:\\Outside")));
+    EXPECT_FALSE(m.sandbox.exists("C:\\Agent\\AutomiseLogs") &&
+                 !fs::is_empty(m.sandbox.hostPath("C:\\Agent\\AutomiseLogs")));
+    const std::string drops = allDrops(m);
+    EXPECT_NE(drops.find("<faildesc><![CDATA[" + failure + "]]></faildesc>"), std::string::npos) << drops;
 }

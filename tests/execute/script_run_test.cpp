@@ -154,3 +154,32 @@ TEST_F(ScriptRunTest, MissingRunnerHasNoShortFormAndNothingToStart) {
 }
 
 }  // namespace
+
+// A script id or script name that is not a plain name fails the job before
+// anything starts; ordinary ids and names, and names that only contain a
+// device's letters, run.
+TEST_F(ScriptRunTest, OnlyPlainIdsAndNamesMakeTheConsoleLogName) {
+    const struct {
+        std::string id, script;
+        bool plain;
+    } cases[] = {
+        {"17", "sub\\Clean.v2.atz", true}, {"CONSOLE", "nul2.atz", true}, {"COM", "LPTx.atz", true},
+        {"..", "Clean.atz", false},        {"a/b", "Clean.atz", false},   {"C:x", "Clean.atz", false},
+        {"1\"2", "Clean.atz", false},      {"NUL", "Clean.atz", false},   {"con .txt", "Clean.atz", false},
+        {"17", "LPT1.atz", false},         {"17", "Com9", false},         {"17", "x/y.atz", false},
+        {"1\x1b", "Clean.atz", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id + " " + c.script);
+        run.ctx->strScriptID = c.id;
+        run.ctx->strExecuteScript = c.script;
+        run.ctx->strFailureDesc = "";
+        processes.commandLines.clear();
+        subExecuteScript(*run.ctx);
+        EXPECT_EQ(processes.commandLines.size(), c.plain ? 1u : 0u);
+        const std::string refused = "Preprocessing:The script " +
+                                    (c.id == "17" ? "name " + c.script : "id " + c.id) +
+                                    " cannot name a console log inside C:\\Agent\\AutomiseLogs";
+        EXPECT_EQ(run.ctx->strFailureDesc == refused, !c.plain) << run.ctx->strFailureDesc;
+    }
+}

@@ -41,11 +41,14 @@ TEST_F(ActionStatus, CleanRunIsDroppedWithStatusOne) {
                       run.staging(kDrop)}));
 }
 
-TEST_F(ActionStatus, FailureTextGoesInUnescaped) {
-    const std::string failure = "Preprocessing:C:\\Agent\\kWbPost.dll file not found <b> & \"q\"";
+// The failure text may carry a script's output: only what would break the
+// record is escaped ("&", "<", the ">" of "]]>", control bytes).
+TEST_F(ActionStatus, FailureTextIsEscapedOnlyWhereXmlNeedsIt) {
+    const std::string failure = "Preprocessing:C:\\Agent\\x \"q\" > 'x' <b> & ]]> \x1b[0m\r\n\tend";
     run.ctx->strFailureDesc = failure;
     fncPostKRNExecStatus(*run.ctx);
-    EXPECT_EQ(run.drop(kDrop), record(ids, "0", failure) + "\r\n");
+    EXPECT_EQ(run.drop(kDrop),
+              record(ids, "0", "Preprocessing:C:\\Agent\\x \"q\" > 'x' &lt;b> &amp; ]]&gt; ?[0m\r\n\tend") + "\r\n");
     EXPECT_EQ(run.ctx->strFailureDesc, failure);
 }
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-const char* kLog = "C:\\Agent\\ATCMDLogs\\console.log";
+const char* kLog = "C:\\Agent\\AutomiseLogs\\console.log";
 
 const char* kXmlExport =
     "<?xml version=\"1.0\"?>\r\n"
