@@ -217,7 +217,7 @@ int scanFolderHelper(int argc, char** argv) {
     const std::string folder = argv[3];
     const DWORD holdMs = static_cast<DWORD>(std::atol(argv[4]));
     const std::string stop = argv[5];
-    FILE* list = std::fopen(argv[6], "w");
+    FILE* list = std::fopen(argv[6], "wb");
     if (list == nullptr) return 97;
     // Changes wake it at once; the short time-out catches what the
     // notification misses.
