@@ -338,8 +338,8 @@ void Win32FileSystem::SetReadOnly(const std::string& path, bool readOnly) {
 std::unique_ptr<TextStream> Win32FileSystem::OpenSharedLog(const std::string& path, std::uint64_t restartSize) {
     // Appending only: each line lands whole at the end, wherever the other
     // writers have left it. A sharing violation lasts while another start
-    // cuts the log, and openChecked waits it out. The size is read through this handle, which takes the
-    // right to read attributes.
+    // cuts the log, and openChecked waits it out. The size is read through
+    // this handle, which takes the right to read attributes.
     constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
     HANDLE file = openChecked(path, false, kAppend, OPEN_ALWAYS);
     LARGE_INTEGER size{};

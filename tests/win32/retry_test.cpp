@@ -99,8 +99,8 @@ protected:
              {{"gone.txt", ""}}, {{"gone.txt", "log"}}},
         };
     }
-    // Each file named and its content ("" for a file that is not there),
-    // and the bystander that no operation names.
+    // Every file named holds its content ("" for a file that is not there),
+    // and the bystander that no operation names is as it was.
     void expectFiles(const std::string& tag, const std::map<std::string, std::string>& files, const char* name) {
         for (const auto& [file, content] : files) {
             const bool there = ::GetFileAttributesA((dir / (tag + file)).c_str()) != INVALID_FILE_ATTRIBUTES;
