@@ -63,6 +63,7 @@ function(vorbex_win32_tests)
     ${dir}/main.cpp
     ${dir}/md5_test.cpp
     ${dir}/processes_test.cpp
+    ${dir}/retry_test.cpp
     ${dir}/system_test.cpp
     ${dir}/webpost_test.cpp
     ${dir}/win32_test_support.cpp

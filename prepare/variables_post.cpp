@@ -75,8 +75,9 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
 
             if (fncReadVariableXML(ctx, path)) {
                 const std::string scanTime = formatPicture(ctx.sys.clock->now(), "MM\\/DD\\/YYYY HH:MM:SS");
-                const std::string header = "<wpatcmdscrvardata><regid>" + ctx.strRegID + "</regid><scandatetime>" +
-                                           scanTime + "</scandatetime><scriptid>" + ctx.strScriptID + "</scriptid>";
+                const std::string header = "<wpatcmdscrvardata><regid>" + elementText(ctx.strRegID) +
+                                           "</regid><scandatetime>" + scanTime + "</scandatetime><scriptid>" +
+                                           elementText(ctx.strScriptID) + "</scriptid>";
                 ctx.strVariablesXML = replaceNoCase(ctx.strVariablesXML, "<wpatcmdscrvardata>", header);
             }
             WriteLog(ctx, "MSG : Preprocessing: Contents in VTX_Variable file ");

@@ -4,6 +4,7 @@
 #include "platform/win32/filesystem.h"
 
 #include "platform/win32/windows.h"
+#include <winternl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,16 +16,14 @@
 #include "platform/buffered_stream.h"
 #include "platform/file_order.h"
 #include "platform/path_components.h"
+#include "platform/win32/retry.h"
+#include "platform/win32/support.h"
 
 
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
-// How long a log opener waits while another process cuts that log (which
-// takes a moment, and happens only when the log has reached its size limit):
-// 200 tries 10 ms apart.
-constexpr int kLogShareTries = 200;
 
 // The scripting runtime's error for a Win32 error code.
 RunError errorFor(DWORD code) {
@@ -141,26 +140,21 @@ private:
 // Opens `path` with the given access and disposition, shared with everyone,
 // and returns the handle. An existing folder or read-only file refuses
 // writing; the call itself says so for a read-only file, but only after a
-// sharing check, so it is asked first. A sharing violation is tried again
-// 10 ms later, up to `shareTries` times.
-HANDLE openChecked(const std::string& path, bool forReading, DWORD access, DWORD disposition, int shareTries = 0) {
+// sharing check, so it is asked first. A passing refusal (a scanner's
+// handle, another start cutting the log) is waited out.
+HANDLE openChecked(const std::string& path, bool forReading, DWORD access, DWORD disposition) {
     const DWORD attributes = attributesOf(path);
     if (isFolderAttr(attributes)) throw runError(err::PermissionDenied);
     if (!forReading && attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         throw runError(err::PermissionDenied);
     }
-    for (int attempt = 0;; ++attempt) {
-        const HANDLE file = ::CreateFileA(path.c_str(), access, kShareAll, nullptr, disposition,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) return file;
-        const DWORD code = ::GetLastError();
-        if (code == ERROR_SHARING_VIOLATION && attempt < shareTries) {
-            ::Sleep(10);
-            continue;
-        }
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) throw missingEntryError(path);
-        throw errorFor(code);
-    }
+    const HANDLE file = win32::retried(path, [&] {
+        return ::CreateFileA(path.c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    });
+    if (file != INVALID_HANDLE_VALUE) return file;
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) throw missingEntryError(path);
+    throw errorFor(code);
 }
 
 std::unique_ptr<TextStream> openStream(const std::string& path, bool forReading, DWORD access, DWORD disposition,
@@ -237,7 +231,8 @@ void Win32FileSystem::CopyFile(const std::string& source, const std::string& tar
             throw runError(err::PermissionDenied);
         }
     }
-    if (!::CopyFileA(source.c_str(), target.c_str(), overwrite ? FALSE : TRUE)) {
+    if (!win32::retried({&source, &target},
+                        [&] { return ::CopyFileA(source.c_str(), target.c_str(), overwrite ? FALSE : TRUE); })) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND) throw missingEntryError(target);
         throw errorFor(code);
@@ -254,7 +249,7 @@ void Win32FileSystem::MoveFile(const std::string& source, const std::string& tar
     }
     // No MOVEFILE_COPY_ALLOWED: a rename is atomic, a copy across drives is not.
     const DWORD flags = replace ? MOVEFILE_REPLACE_EXISTING : 0;
-    if (!::MoveFileExA(source.c_str(), target.c_str(), flags)) {
+    if (!win32::retried({&source, &target}, [&] { return ::MoveFileExA(source.c_str(), target.c_str(), flags); })) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND) throw missingEntryError(target);
         throw errorFor(code);
@@ -266,9 +261,10 @@ void Win32FileSystem::DeleteFile(const std::string& path, bool force) {
     if (!isFileAttr(attributes)) throw runError(err::FileNotFound);
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         if (!force) throw runError(err::PermissionDenied);
-        if (!::SetFileAttributesA(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) raiseLastError();
+        const DWORD writable = attributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
+        if (!win32::retried(path, [&] { return ::SetFileAttributesA(path.c_str(), writable); })) raiseLastError();
     }
-    if (!::DeleteFileA(path.c_str())) raiseLastError();
+    if (!win32::retried(path, [&] { return ::DeleteFileA(path.c_str()); })) raiseLastError();
 }
 
 std::uint64_t Win32FileSystem::GetFileSize(const std::string& path) {
@@ -336,22 +332,22 @@ void Win32FileSystem::SetReadOnly(const std::string& path, bool readOnly) {
     DWORD next = readOnly ? (attributes | FILE_ATTRIBUTE_READONLY) : (attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
     // FILE_ATTRIBUTE_NORMAL stands for "no attribute at all".
     if (next == 0) next = FILE_ATTRIBUTE_NORMAL;
-    if (!::SetFileAttributesA(path.c_str(), next)) raiseLastError();
+    if (!win32::retried(path, [&] { return ::SetFileAttributesA(path.c_str(), next); })) raiseLastError();
 }
 
 std::unique_ptr<TextStream> Win32FileSystem::OpenSharedLog(const std::string& path, std::uint64_t restartSize) {
     // Appending only: each line lands whole at the end, wherever the other
     // writers have left it. A sharing violation lasts while another start
-    // cuts the log. The size is read through this handle, which takes the
-    // right to read attributes.
+    // cuts the log, and openChecked waits it out. The size is read through
+    // this handle, which takes the right to read attributes.
     constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    HANDLE file = openChecked(path, false, kAppend, OPEN_ALWAYS, kLogShareTries);
+    HANDLE file = openChecked(path, false, kAppend, OPEN_ALWAYS);
     LARGE_INTEGER size{};
     if (::GetFileSizeEx(file, &size) && static_cast<std::uint64_t>(size.QuadPart) >= restartSize) {
         // This handle is a writer too: it goes while the log is asked for alone.
         ::CloseHandle(file);
         restartIfAlone(path, restartSize);
-        file = openChecked(path, false, kAppend, OPEN_ALWAYS, kLogShareTries);
+        file = openChecked(path, false, kAppend, OPEN_ALWAYS);
     }
     return std::make_unique<Win32TextStream>(file, false);
 }
@@ -448,11 +444,99 @@ Beneath walkBeneath(const std::string& folder, const std::string& path) {
     return at;
 }
 
+// The native open and its error translation, from ntdll: only they can ask
+// that an open not wait on an opportunistic lock.
+struct NtCalls {
+    using Create = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG,
+                                ULONG, ULONG, ULONG, PVOID, ULONG);
+    using ToDosError = ULONG(NTAPI*)(LONG);
+    Create create = nullptr;
+    ToDosError toDosError = nullptr;
+};
+
+const NtCalls& ntCalls() {
+    static const NtCalls calls = [] {
+        NtCalls found;
+        if (const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll")) {
+            found.create = reinterpret_cast<NtCalls::Create>(
+                reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtCreateFile")));
+            found.toDosError = reinterpret_cast<NtCalls::ToDosError>(
+                reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+        }
+        return found;
+    }();
+    return calls;
+}
+
+// A success status of NtCreateFile: the file is open, but a holder of an
+// opportunistic lock on it has yet to acknowledge the break this open set off.
+constexpr LONG kOplockBreakInProgress = 0x00000108;
+// ERROR_OPLOCK_BREAK_IN_PROGRESS, which not every toolchain's headers name;
+// the scripting runtime knows it as "Device I/O error".
+constexpr DWORD kErrorOplockBreakInProgress = 742;
+
+// The system's own name of a Win32 path ("\??\C:\...", "\??\UNC\...").
+std::wstring ntPathOf(const std::string& path) {
+    const std::wstring wide = win32::wideOf(path);
+    const DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return L"";
+    std::wstring full(size, L'\0');
+    const DWORD n = ::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (n == 0 || n >= size) return L"";
+    full.resize(n);
+    if (full.rfind(L"\\\\?\\", 0) == 0) return L"\\??\\" + full.substr(4);
+    if (full.rfind(L"\\\\.\\", 0) == 0) return L"\\??\\" + full.substr(4);  // a device: NUL, COM1
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\??\\UNC\\" + full.substr(2);
+    return L"\\??\\" + full;
+}
+
+// Opens an existing `path` as CreateFileA with FILE_FLAG_OPEN_REPARSE_POINT
+// would, except that an opportunistic lock on it is never waited for: the
+// user who owns the file could hold its break unanswered for as long as they
+// like, while this program holds the job lock. Such a file is unreadable,
+// as a leased file is to the posix backend. Fails as CreateFileA does, with
+// the error in GetLastError.
+HANDLE openNotWaiting(const std::string& path, DWORD access, DWORD extraFlags) {
+    const NtCalls& nt = ntCalls();
+    const std::wstring name = ntPathOf(path);
+    if (nt.create == nullptr || nt.toDosError == nullptr || name.empty() || name.size() > 32000) {
+        ::SetLastError(nt.create == nullptr ? ERROR_INVALID_FUNCTION : ERROR_BAD_PATHNAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    UNICODE_STRING text{};
+    text.Buffer = const_cast<wchar_t*>(name.c_str());
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES object{};
+    object.Length = sizeof object;
+    object.ObjectName = &text;
+    object.Attributes = OBJ_CASE_INSENSITIVE;
+    IO_STATUS_BLOCK io{};
+    // Backup semantics open folders too; without them only files open, as
+    // CreateFileA has it.
+    ULONG options = FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED;
+    options |= (extraFlags & FILE_FLAG_BACKUP_SEMANTICS) != 0 ? FILE_OPEN_FOR_BACKUP_INTENT : FILE_NON_DIRECTORY_FILE;
+    if ((extraFlags & FILE_FLAG_SEQUENTIAL_SCAN) != 0) options |= FILE_SEQUENTIAL_ONLY;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    const LONG status = nt.create(&file, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &object, &io, nullptr,
+                                  FILE_ATTRIBUTE_NORMAL, kShareAll, FILE_OPEN, options, nullptr, 0);
+    if (status < 0) {
+        ::SetLastError(nt.toDosError(status));
+        return INVALID_HANDLE_VALUE;
+    }
+    if (status == kOplockBreakInProgress) {
+        ::CloseHandle(file);
+        ::SetLastError(kErrorOplockBreakInProgress);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
 // Opens the file `at` names with `access`, as itself even when it is a link,
-// and refuses it unless it may be used.
+// and refuses it unless it may be used. A passing refusal (a scanner's
+// handle) is waited out; an opportunistic lock is not.
 Handle openLeaf(const Beneath& at, DWORD access, DWORD extraFlags, BY_HANDLE_FILE_INFORMATION& info) {
-    Handle file(::CreateFileA(at.leafPath.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT | extraFlags, nullptr));
+    Handle file(win32::retried(at.leafPath, [&] { return openNotWaiting(at.leafPath, access, extraFlags); }));
     if (!file.valid()) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_NOT_FOUND) throw runError(err::FileNotFound);
@@ -541,8 +625,10 @@ void Win32FileSystem::CopyOutOf(const std::string& folder, const std::string& pa
             throw runError(err::PermissionDenied);
         }
     }
-    Handle out(::CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, overwrite ? CREATE_ALWAYS : CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle out(win32::retried(target, [&] {
+        return ::CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, overwrite ? CREATE_ALWAYS : CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    }));
     if (!out.valid()) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND) throw missingEntryError(target);
@@ -582,14 +668,18 @@ namespace {
 
 // Deletes the partial file of PlaceNewFile, if there is one; a link there is
 // deleted as itself. Whether it worked shows in what is done next.
-void removePartial(const std::string& partial) { ::DeleteFileA(partial.c_str()); }
+void removePartial(const std::string& partial) {
+    win32::retried(partial, [&] { return ::DeleteFileA(partial.c_str()); });
+}
 
 }  // namespace
 
 void Win32FileSystem::PlaceNewFile(const std::string& partial, const std::string& target, const std::string& text) {
     removePartial(partial);
     // Shared with nobody while it is written; CREATE_NEW never opens what is there.
-    Handle out(::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle out(win32::retried(partial, [&] {
+        return ::CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }));
     if (!out.valid()) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND) throw missingEntryError(partial);
@@ -603,7 +693,8 @@ void Win32FileSystem::PlaceNewFile(const std::string& partial, const std::string
         out.reset();
         // Without MOVEFILE_REPLACE_EXISTING a taken name is refused; the
         // write-through makes the new name durable before the call returns.
-        if (!::MoveFileExA(partial.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        if (!win32::retried({&partial, &target},
+                            [&] { return ::MoveFileExA(partial.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH); })) {
             const DWORD code = ::GetLastError();
             if (code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND) throw missingEntryError(target);
             throw errorFor(code);

@@ -20,6 +20,9 @@
 ///   compared without regard to case (in upper case, as NTFS orders them);
 ///   FindFirstFileA/FindNextFileA hand over each file's date and size with
 ///   its name, so only the ordering is left to spare;
+/// - a call on a file that another process holds for a moment (a sharing or
+///   lock violation, or a denied access on a writable file) is run again
+///   within a bound (see retry.h), then fails as it always did;
 /// - the confined operations open every folder below the given one and the
 ///   file itself with FILE_FLAG_OPEN_REPARSE_POINT, so a junction or link is
 ///   opened as itself and refused by its FILE_ATTRIBUTE_REPARSE_POINT; the
@@ -27,7 +30,9 @@
 ///   opened, so none can be renamed or replaced meanwhile; and the file's
 ///   GetFinalPathNameByHandleA must lie below that of the given folder, which
 ///   also refuses what the attributes cannot show (a Unix link under Wine, a
-///   device name such as NUL).
+///   device name such as NUL); the file itself is opened so that a user's
+///   opportunistic lock is never waited for: a file whose lock break is
+///   pending raises 57, as an unreadable file does.
 class Win32FileSystem : public FileSystem {
 public:
     bool FolderExists(const std::string& path) override;

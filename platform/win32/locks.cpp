@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "platform/win32/retry.h"
 
 namespace {
 
@@ -66,8 +67,10 @@ std::unique_ptr<HeldLock> Win32Locks::TryLockFile(const std::string& file) {
     const std::string lockPath = file + ".lock";
     // Shared by every process, so not made new by each: a link planted under
     // its name is opened as itself, never followed.
-    const HANDLE handle = ::CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
-                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE handle = win32::retried(lockPath, [&] {
+        return ::CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    });
     if (handle == INVALID_HANDLE_VALUE) throw lockError(::GetLastError());
     OVERLAPPED at{};
     if (::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
@@ -92,8 +95,10 @@ std::unique_ptr<HeldLock> Win32Locks::TryLockMachine(const std::string& lockFile
     auto held = std::make_unique<MutexHeld>(mutex);
     // The record is a courtesy to the waiters; the lock holds without it.
     // A link planted under the record's name is written as itself, never followed.
-    const HANDLE file = ::CreateFileA(lockFile.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const HANDLE file = win32::retried(lockFile, [&] {
+        return ::CreateFileA(lockFile.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    });
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         ::WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);

@@ -4,6 +4,8 @@
 
 #include "platform/win32/windows.h"
 
+#include "platform/win32/retry.h"
+
 std::string Win32ProfileFiles::GetString(const std::string& section, const std::string& key,
                                          const std::string& defaultValue, std::uint32_t bufferChars,
                                          const std::string& file) {
@@ -25,7 +27,9 @@ bool Win32ProfileFiles::WriteString(const std::string& section, const std::strin
                                     const std::string& file) {
     // The system would write such text as it stands, and so add lines.
     if (!storableProfileEntry(ProfileEntry{section, key, value})) return false;
-    return ::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) != FALSE;
+    return win32::retried(file, [&] {
+               return ::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str());
+           }) != FALSE;
 }
 
 std::vector<bool> Win32ProfileFiles::WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) {

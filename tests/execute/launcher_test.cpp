@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -67,6 +68,30 @@ public:
     }
     ProcHandle watched = 0;
     std::vector<std::string> events;
+};
+
+// The real backend, with every process named Explorer.Exe other than `shell`
+// left out of its snapshots: another run's shell on the same machine is
+// never found in place of the test's own.
+class OnlyThisShell : public ForwardingProcesses {
+public:
+    OnlyThisShell(Processes& real, pid_t shell) : ForwardingProcesses(real), shell_(shell) {}
+    bool Process32First(ProcHandle snapshot, ProcessEntry& entry) override {
+        return skipOtherShells(snapshot, entry, ForwardingProcesses::Process32First(snapshot, entry));
+    }
+    bool Process32Next(ProcHandle snapshot, ProcessEntry& entry) override {
+        return skipOtherShells(snapshot, entry, ForwardingProcesses::Process32Next(snapshot, entry));
+    }
+
+private:
+    bool skipOtherShells(ProcHandle snapshot, ProcessEntry& entry, bool more) {
+        while (more && ::strcasecmp(entry.szExeFile.c_str(), "explorer.exe") == 0 &&
+               entry.th32ProcessID != static_cast<std::uint32_t>(shell_)) {
+            more = ForwardingProcesses::Process32Next(snapshot, entry);
+        }
+        return more;
+    }
+    pid_t shell_;
 };
 
 // True when the user `uid` (no supplementary groups) has each access to each
@@ -517,7 +542,9 @@ TEST_F(LaunchTest, ShellIsFoundByNameAndLendsItsUserToTheRunner) {
         ::_exit(127);
     }
     leftovers.push_back(shell);
-    // Up once it has executed; another suite's shell may show up for a while.
+    OnlyThisShell ownShell{processes, shell};
+    run.ctx->sys.processes = &ownShell;
+    // Up once it has executed under its name.
     std::uint32_t found = 0;
     for (int i = 0; i < 1000 && found != static_cast<std::uint32_t>(shell); ++i) {
         found = fncGetProcesses(*run.ctx);
@@ -528,6 +555,7 @@ TEST_F(LaunchTest, ShellIsFoundByNameAndLendsItsUserToTheRunner) {
 
     run.ctx->strContext = "1";
     EXPECT_TRUE(fncExecuteUsingToken(*run.ctx, found, runnerCopy, arguments(true), install + "Scripts"));
+    run.ctx->sys.processes = &processes;  // ownShell ends with this scope
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     const std::string text = console();
     EXPECT_NE(text.find("Environment VORBEX_SESSION_MARK=from-the-shell\r\n"), std::string::npos) << text;

@@ -50,7 +50,7 @@ struct TemplateStatus : ::testing::Test {
 TEST_F(TemplateStatus, LowerCaseSuccessPostsOnlyTheStatusRecord) {
     scriptResult(" success ", "Exit with return code: 0", "ACTION-DESC:left over");
     subPostTemplateExecStatus(*run.ctx);
-    EXPECT_EQ(posted(), std::vector<std::string>{statusRecord("1")});
+    ASSERT_EQ(posted(), std::vector<std::string>{statusRecord("1")});
     EXPECT_EQ(library.posts[0].url, "http://h/tfr_wpdcmatztempexecst.asp?mmid=11&sid=22&rid=33&rty=MSMA");
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Direct webposting for [Template_Execution_Status]"));
@@ -63,7 +63,7 @@ TEST_F(TemplateStatus, SuccessAfterAnEarlierFailureReportsThatTextUnchanged) {
     run.ctx->strFailureDesc = "Preprocessing:checksum differs";
     scriptResult("SUCCESS", "Exit with return code: 0", "ACTION-DESC:x");
     subPostTemplateExecStatus(*run.ctx);
-    EXPECT_EQ(posted(), (std::vector<std::string>{statusRecord("0"), failureRecord("Preprocessing:checksum differs")}));
+    ASSERT_EQ(posted(), (std::vector<std::string>{statusRecord("0"), failureRecord("Preprocessing:checksum differs")}));
     EXPECT_EQ(library.posts[1].url, "http://h/tfr_wpdcmatztempexecfail.asp?mmid=11&sid=22&rid=33&rty=MSMA");
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:checksum differs");
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Direct webposting for [Template_Execution_Failure]"));

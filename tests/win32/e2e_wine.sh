@@ -667,5 +667,68 @@ for f in $(ls "$agent/HVRPostLogs"); do case "$f" in *.xml) ;; *) fail "left in 
 equals "$(ls "$agent/AutomiseLogs" | grep -c -e '^wpdc' -e '^vars')" "$planted" "record-like names in AutomiseLogs"
 verdict
 
+# A scanner on the machine, as virus scanners and indexers are: it opens each
+# new file of HVRPostLogs and AutomiseLogs the moment it sees it, without
+# FILE_SHARE_DELETE, and holds it for 200 ms. The program's claims, copies and
+# deletes meet those handles and must wait them out: no record is lost.
+scenario "scanner: files held for 200 ms as they appear lose no record"
+scanner="$win_build/test_win32.exe"
+if [ ! -f "$scanner" ]; then
+  fail "missing $scanner (its helper plays the scanner): scripts/build-windows test_win32"
+else
+  start_receiver --status 500
+  install_agent "http://127.0.0.1:$receiver_port/"
+  seed_registry
+  mkdir -p "$agent/HVRPostLogs" "$agent/AutomiseLogs"
+  rm -f "$agent/scan.stop"
+  scan_vars='console Project File: ${PROJECT}
+export xml inline
+<?xml version="1.0"?>
+<FB6LOG filename="Vars.atz">
+<ACTION actionname="Copy" name="Copy patch" starttime="20261207101530" endtime="20261207101531" runtime="00000000000001" status="Error">
+<MESSAGE><![CDATA[Access denied
+]]></MESSAGE>
+</ACTION>
+</FB6LOG>
+end
+vars <wpatcmdscrvardata><var name='"'Disk'"'>42</var></wpatcmdscrvardata>
+console Build Failed
+console Exit with return code: 1
+exit 1
+'
+  # A failed job ends the list: the one with an export and variables comes last.
+  write_jobs "$(job 1101 "$(add_script Ok.atz "$clean_project")")" "$(job 1102 "$(add_script Vars.atz "$scan_vars")")"
+  scanner_pids=()
+  for folder in HVRPostLogs AutomiseLogs; do
+    rm -f "$agent/held-$folder.txt"
+    wine "$scanner" --helper scan "C:\\Agent\\$folder" 200 'C:\Agent\scan.stop' "C:\\Agent\\held-$folder.txt" \
+      </dev/null >/dev/null 2>&1 &
+    scanner_pids+=($!)
+  done
+  for i in $(seq 1 100); do
+    [ -f "$agent/held-HVRPostLogs.txt" ] && [ -f "$agent/held-AutomiseLogs.txt" ] && break
+    sleep 0.1
+  done
+  run_vorbex
+  touch "$agent/scan.stop"
+  for p in "${scanner_pids[@]}"; do wait "$p" || fail "a scanner ended with $?"; done
+  stop_receiver
+  equals "$(drop_count wpdcmatztempexecst_N_42_)" 2 "status records dropped"
+  equals "$(drop_count wpdcmatztempexecfail_N_42_)" 1 "failure records dropped"
+  equals "$(drop_count wpdcmtkvrmenuactionst_N_42_)" 1 "action records"
+  equals "$(drop_count VTXVariables_)" 1 "variables records"
+  for f in $(ls "$agent/HVRPostLogs"); do
+    case "$f" in *.xml) ;; *) fail "left in C:\\Agent\\HVRPostLogs: $f" ;; esac
+    grep -qxF "$f" "$agent/held-HVRPostLogs.txt" || fail "the scanner never held $f"
+  done
+  f="$(drops wpdcmatztempexecfail_N_42_ | head -1)"
+  [ -n "$f" ] && contains "$(read_drop "$f")" '<faildesc><![CDATA[Postprocessing:ACTION-DESC:Copy patch@#@Access denied]]></faildesc>' "failure record of Vars.atz"
+  lacks_prefix 'ERR : in Main'
+  grep -q 'Permission denied' "$work/messages.txt" && fail "a refusal reached the log: $(grep -m1 'Permission denied' "$work/messages.txt")"
+  ls "$agent/AutomiseLogs" | grep -q KOVAExportLog_ && fail "an export was left in C:\\Agent\\AutomiseLogs"
+  note "the scanner held $(grep -c . "$agent/held-HVRPostLogs.txt") files in HVRPostLogs and $(grep -c . "$agent/held-AutomiseLogs.txt") in AutomiseLogs"
+fi
+verdict
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

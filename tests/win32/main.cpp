@@ -15,6 +15,10 @@
 #include "tests/support/win32/standard_handles.h"
 #include "win32_test_support.h"
 
+// The helpers that hold files as a scanner does (retry_test.cpp).
+int holdFileHelper(int argc, char** argv);
+int scanFolderHelper(int argc, char** argv);
+
 namespace {
 
 int helper(const std::string& mode, const std::string& argument, int argc, char** argv) {
@@ -65,6 +69,8 @@ int helper(const std::string& mode, const std::string& argument, int argc, char*
         ::FreeEnvironmentStringsA(block);
         return count;
     }
+    if (mode == "hold") return holdFileHelper(argc, argv);
+    if (mode == "scan") return scanFolderHelper(argc, argv);
     return 99;
 }
 
