@@ -32,6 +32,7 @@ extern char** environ;
 namespace {
 
 constexpr std::string_view kMachineVariable = "VORBEX_MACHINE";
+constexpr int kReapEveryMs = 250;
 
 // The pidfd calls by number: this C library's <sys/pidfd.h> lacks C linkage
 // for C++ callers.
@@ -108,6 +109,7 @@ struct PosixProcesses::ProcessRecord {
     int pidfd = -1;
     bool ours = false;  // started here: a group leader that only we may reap
     bool reaped = false;
+    unsigned long long startTime = 0;  // clock ticks after boot, for a started one
     std::uint32_t exitCode = 0;
     PosixProcesses* owner = nullptr;
     std::unique_ptr<JobCgroup> cgroup;  // the group it was started in, if any
@@ -398,6 +400,8 @@ bool PosixProcesses::launch(const Token* token, const std::string* applicationNa
     record->ours = true;
     record->owner = this;
     record->cgroup = std::move(cgroup);
+    ProcStat stat;
+    if (readStat(pid, stat)) record->startTime = stat.startTime;
     children_[pid] = record;
 
     auto processObject = std::make_unique<Object>();
@@ -428,9 +432,13 @@ std::uint32_t PosixProcesses::WaitForSingleObject(ProcHandle handle, std::uint32
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             timeout = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
         }
+        // What the runner orphans comes here and, once ended, is reaped
+        // every so often while the wait lasts.
+        if (record->ours && (timeout < 0 || timeout > kReapEveryMs)) timeout = kReapEveryMs;
         pollfd p{record->pidfd, POLLIN, 0};
         const int r = ::poll(&p, 1, timeout);
         if (r > 0) return proc::WAIT_OBJECT_0;
+        if (record->ours && record->startTime != 0) reapOrphans(record->startTime, launches());
         if (r < 0 && errno != EINTR) {
             fail(errno);
             return proc::WAIT_FAILED;
@@ -475,10 +483,8 @@ bool PosixProcesses::TerminateProcess(ProcHandle handle, std::uint32_t exitCode)
     if (record->cgroup) alive = record->cgroup->killAll(5000);
     // The walk also finds what left the group (a process with the rights to
     // move itself), and it is the whole of the work where there is no group.
-    std::set<pid_t> otherLaunches;
-    for (const auto& [pid, other] : children_) {
-        if (pid != record->pid) otherLaunches.insert(pid);
-    }
+    std::set<pid_t> otherLaunches = launches();
+    otherLaunches.erase(record->pid);
     alive.merge(stopAndKillTree(record->pid, otherLaunches));
     survivors_ = static_cast<std::uint32_t>(alive.size());
     if (hasEnded(record->pidfd)) {
@@ -491,6 +497,12 @@ bool PosixProcesses::TerminateProcess(ProcHandle handle, std::uint32_t exitCode)
         children_.erase(record->pid);
     }
     return true;
+}
+
+std::set<pid_t> PosixProcesses::launches() const {
+    std::set<pid_t> pids;
+    for (const auto& [pid, record] : children_) pids.insert(pid);
+    return pids;
 }
 
 bool PosixProcesses::IsTreeContained(ProcHandle handle) {

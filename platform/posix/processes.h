@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,8 @@ private:
     Object* find(ProcHandle handle);
     std::shared_ptr<ProcessRecord> processOf(ProcHandle handle);
     bool fail(int code);
+    /// The pids of the processes started here and not yet reaped.
+    std::set<pid_t> launches() const;
     bool launch(const Token* token, const std::string* applicationName, const std::string& commandLine,
                 bool inheritHandles, std::uint32_t flags, EnvBlock environment,
                 const std::string* currentDirectory, ProcessInformation& info);

@@ -19,6 +19,7 @@
 #include <map>
 #include <sstream>
 #include <vector>
+#include <cstdio>
 
 #include "platform/posix/proc_reader.h"
 
@@ -199,8 +200,9 @@ std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches
     // and what has ended and come to this process is reaped at once, which
     // keeps the rounds short.
     const auto walkDeadline = Clock::now() + std::chrono::seconds(10);
+    const auto t0 = Clock::now(); int rounds = 0;
     for (bool fresh = true; fresh && Clock::now() < walkDeadline;) {
-        fresh = false;
+        fresh = false; ++rounds;
         std::vector<pid_t> ids;
         if (!processIds(ids)) break;
         for (pid_t pid : ids) {
@@ -221,6 +223,7 @@ std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches
         }
     }
 
+    const auto t1 = Clock::now();
     ::kill(-root, SIGKILL);
     for (const auto& [pid, startTime] : found) signalSeen(pid, startTime, SIGKILL);
 
@@ -234,10 +237,23 @@ std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches
         if (alive.empty() || Clock::now() >= deadline) break;
         pauseMs(2);
     }
+    fprintf(stderr, "DBG rounds %d walk %lld ms wait %lld ms found %zu alive %zu\n", rounds, (long long)std::chrono::duration_cast<std::chrono::milliseconds>(t1-t0).count(), (long long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now()-t1).count(), found.size(), alive.size());
     // What ended of the tree and came to this process is reaped here, so
     // that no zombie stays behind.
     for (const auto& [pid, stat] : allProcesses()) {
         if (stat.state == 'Z' && ourOrphan(pid, stat)) ::waitpid(pid, nullptr, WNOHANG);
     }
     return alive;
+}
+
+void reapOrphans(unsigned long long since, const std::set<pid_t>& launches) {
+    // A look that reaps nothing tells whether any child has ended at all.
+    siginfo_t info{};
+    if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0) return;
+    const pid_t self = ::getpid();
+    for (const auto& [pid, stat] : allProcesses()) {
+        if (stat.ppid == self && stat.state == 'Z' && stat.startTime >= since && launches.count(pid) == 0) {
+            ::waitpid(pid, nullptr, WNOHANG);
+        }
+    }
 }

@@ -50,3 +50,10 @@ private:
 /// process's children are reaped (`root` itself is left to its owner).
 /// Returns the pids of the tree still alive after a bounded wait.
 std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches);
+
+/// Reaps the ended processes that came to this process (a child subreaper)
+/// from a tree started at `since` (start time in clock ticks after boot) or
+/// later and that are none of `launches`. Called while a runner is waited
+/// for: a process that forks and exits without end would otherwise leave a
+/// zombie per fork here, until the system has no pid left.
+void reapOrphans(unsigned long long since, const std::set<pid_t>& launches);
