@@ -19,7 +19,6 @@
 #include <map>
 #include <sstream>
 #include <vector>
-#include <cstdio>
 
 #include "platform/posix/proc_reader.h"
 
@@ -200,9 +199,8 @@ std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches
     // and what has ended and come to this process is reaped at once, which
     // keeps the rounds short.
     const auto walkDeadline = Clock::now() + std::chrono::seconds(10);
-    const auto t0 = Clock::now(); int rounds = 0;
     for (bool fresh = true; fresh && Clock::now() < walkDeadline;) {
-        fresh = false; ++rounds;
+        fresh = false;
         std::vector<pid_t> ids;
         if (!processIds(ids)) break;
         for (pid_t pid : ids) {
@@ -223,7 +221,6 @@ std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches
         }
     }
 
-    const auto t1 = Clock::now();
     ::kill(-root, SIGKILL);
     for (const auto& [pid, startTime] : found) signalSeen(pid, startTime, SIGKILL);
 
@@ -237,7 +234,6 @@ std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches
         if (alive.empty() || Clock::now() >= deadline) break;
         pauseMs(2);
     }
-    fprintf(stderr, "DBG rounds %d walk %lld ms wait %lld ms found %zu alive %zu\n", rounds, (long long)std::chrono::duration_cast<std::chrono::milliseconds>(t1-t0).count(), (long long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now()-t1).count(), found.size(), alive.size());
     // What ended of the tree and came to this process is reaped here, so
     // that no zombie stays behind.
     for (const auto& [pid, stat] : allProcesses()) {
