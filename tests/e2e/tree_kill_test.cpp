@@ -6,6 +6,7 @@
 // run by hand: --gtest_repeat=10 with 1, 2, 5 and 10.
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -24,6 +25,17 @@ const char* kUncontained =
     "ERR : Preprocessing: The script process could not be placed in a job of its own; at the time limit its "
     "processes are ended one by one";
 
+// A file of /proc whole; "" when the process has gone meanwhile.
+std::string readProc(const std::string& path) {
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    return text;
+}
+
 // The live processes whose environment holds `entry`; a hop may slip past
 // one pass over /proc, so a few passes are joined.
 std::set<pid_t> carriers(const std::string& entry) {
@@ -33,11 +45,9 @@ std::set<pid_t> carriers(const std::string& entry) {
         while (const dirent* e = dir ? ::readdir(dir) : nullptr) {
             const pid_t pid = static_cast<pid_t>(std::atol(e->d_name));
             if (pid <= 0) continue;
-            std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-            std::string text((std::istreambuf_iterator<char>(status)), std::istreambuf_iterator<char>());
-            if (text.find("State:\tZ") != std::string::npos) continue;
-            std::ifstream environ("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
-            std::string env((std::istreambuf_iterator<char>(environ)), std::istreambuf_iterator<char>());
+            const std::string proc = "/proc/" + std::to_string(pid);
+            if (readProc(proc + "/status").find("State:\tZ") != std::string::npos) continue;
+            const std::string env = readProc(proc + "/environ");
             if (('\0' + env).find('\0' + entry + '\0') != std::string::npos) found.insert(pid);
         }
         if (dir) ::closedir(dir);

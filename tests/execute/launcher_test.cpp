@@ -231,6 +231,31 @@ TEST_F(LaunchTest, InteractiveOverrunFailsWithTheTimeLimitText) {
     EXPECT_TRUE(run.logged("MSG : Preprocessing : Not locked!"));
 }
 
+// The real backend, except that it could neither hold the runner's tree in a
+// container nor end all of it.
+class LeakyProcesses : public ForwardingProcesses {
+public:
+    using ForwardingProcesses::ForwardingProcesses;
+    bool IsTreeContained(ProcHandle) override { return false; }
+    std::uint32_t TerminateSurvivors() override { return 2; }
+};
+
+TEST_F(LaunchTest, ATreeNotEndedWholeIsNeverLoggedAsTerminated) {
+    LeakyProcesses leaky{processes};
+    run.ctx->sys.processes = &leaky;
+    project("sleep 20000\n");
+    run.ctx->strContext = "1";
+    run.ctx->strProcessTime = "300";
+    EXPECT_FALSE(interactive());
+    EXPECT_TRUE(run.logged("ERR : Preprocessing: The script process could not be placed in a job of its own; at "
+                           "the time limit its processes are ended one by one"));
+    EXPECT_TRUE(run.logged("ERR : Postprocessing: Failed to terminate the whole process tree, 2 process(es) still "
+                           "running"));
+    EXPECT_FALSE(run.loggedPart("Successfully Terminated Process"));
+    // The overrun still fails the job.
+    EXPECT_EQ(run.ctx->strFailureDesc, "PostProcessing:The threshold set for the script process time is elapsed.");
+}
+
 TEST_F(LaunchTest, AfterTheWatchEachLaunchReleasesInItsOwnOrder) {
     project("sleep 20000\n");
     run.ctx->strProcessTime = "200";
