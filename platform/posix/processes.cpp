@@ -68,6 +68,28 @@ bool applyEffective(const ProcIdentity& to) {
     return true;
 }
 
+// While it lives, the effective ids are this program's own even while it
+// impersonates a user: a runner's cgroup is made, killed and removed by the
+// program, which the user it acts for may not do (nor escape the group).
+class OwnIds {
+public:
+    OwnIds(bool impersonating, const ProcIdentity& self) {
+        if (!impersonating || (::geteuid() == self.uid && ::getegid() == self.gid)) return;
+        acting_ = currentIdentity();
+        switched_ = applyEffective(self);
+        if (!switched_) applyEffective(acting_);  // a half switch goes back
+    }
+    ~OwnIds() {
+        if (switched_) applyEffective(acting_);
+    }
+    OwnIds(const OwnIds&) = delete;
+    OwnIds& operator=(const OwnIds&) = delete;
+
+private:
+    ProcIdentity acting_;
+    bool switched_ = false;
+};
+
 void putVariable(std::vector<std::string>& env, std::string_view name, const std::string& value) {
     const std::string prefix = std::string(name) + "=";
     for (auto& entry : env) {
@@ -376,14 +398,18 @@ bool PosixProcesses::launch(const Token* token, const std::string* applicationNa
 
     // A cgroup of its own holds everything the runner will start, so that an
     // overrun can end all of it at once, whatever its processes do.
-    std::unique_ptr<JobCgroup> cgroup = JobCgroup::make();
-    request.cgroup = cgroup ? cgroup->directory() : -1;
-
+    std::unique_ptr<JobCgroup> cgroup;
     int spawnError = 0;
     bool inCgroup = false;
-    const pid_t pid = spawnProgram(request, spawnError, inCgroup);
+    pid_t pid;
+    {
+        const OwnIds own(impersonating_, self_);
+        cgroup = JobCgroup::make();
+        request.cgroup = cgroup ? cgroup->directory() : -1;
+        pid = spawnProgram(request, spawnError, inCgroup);
+        if (!inCgroup) cgroup.reset();
+    }
     if (pid < 0) return fail(spawnError);
-    if (!inCgroup) cgroup.reset();
 
     // The child cannot be reaped by anyone but us, so its pid is still its own.
     const int fd = pidfdOpen(pid);
@@ -479,6 +505,7 @@ bool PosixProcesses::TerminateProcess(ProcHandle handle, std::uint32_t exitCode)
         if (pidfdKill(record->pidfd) != 0) return fail(errno);
         return true;
     }
+    const OwnIds own(impersonating_, self_);
     std::set<pid_t> alive;
     if (record->cgroup) alive = record->cgroup->killAll(5000);
     // The walk also finds what left the group (a process with the rights to
@@ -513,6 +540,8 @@ bool PosixProcesses::IsTreeContained(ProcHandle handle) {
 std::uint32_t PosixProcesses::TerminateSurvivors() { return survivors_; }
 
 bool PosixProcesses::CloseHandle(ProcHandle handle) {
+    // The last handle of a started process removes its cgroup.
+    const OwnIds own(impersonating_, self_);
     if (handles_.erase(handle) == 0) return fail(EBADF);
     return true;
 }

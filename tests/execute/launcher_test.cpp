@@ -21,6 +21,7 @@
 #include "execute/launcher.h"
 #include "execute/script_run.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/tree_kill.h"
 #include "support/test_support.h"
 
 namespace {
@@ -558,6 +559,9 @@ TEST_F(LaunchTest, ShellIsFoundByNameAndLendsItsUserToTheRunner) {
     EXPECT_NE(text.find("Environment VORBEX_SESSION_MARK=from-the-shell\r\n"), std::string::npos) << text;
     if (!root) GTEST_SKIP() << "the launch as another user needs root";
     EXPECT_NE(text.find("User id: 65534\r\n"), std::string::npos) << text;
+    // The runner's cgroup is the program's to make, not the impersonated user's.
+    const bool cgroups = JobCgroup::make() != nullptr;
+    EXPECT_EQ(run.loggedPart("could not be placed in a job of its own"), !cgroups);
     // The impersonation is over.
     EXPECT_EQ(::geteuid(), 0u);
     EXPECT_EQ(::getegid(), 0u);
