@@ -64,6 +64,7 @@ function(vorbex_win32_tests)
     ${dir}/md5_test.cpp
     ${dir}/processes_test.cpp
     ${dir}/system_test.cpp
+    ${dir}/tree_kill_test.cpp
     ${dir}/webpost_test.cpp
     ${dir}/win32_test_support.cpp
     ${dir}/xml_test.cpp)
