@@ -207,7 +207,15 @@ std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches
             ProcStat stat;
             if (pid == self || !readStat(pid, stat)) continue;
             const auto known = found.find(pid);
-            if (known != found.end() && known->second == stat.startTime) continue;
+            if (known != found.end() && known->second == stat.startTime) {
+                // Set going again (another process of the tree may send
+                // SIGCONT): stopped again, and the walk goes on.
+                if (stat.state == 'R' || stat.state == 'S') {
+                    signalSeen(pid, stat.startTime, SIGSTOP);
+                    fresh = true;
+                }
+                continue;
+            }
             const auto parent = found.find(stat.ppid);
             const bool child = parent != found.end() && parent->second <= stat.startTime;
             if (!child && !ourOrphan(pid, stat)) continue;
@@ -234,10 +242,18 @@ std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches
         if (alive.empty() || Clock::now() >= deadline) break;
         pauseMs(2);
     }
-    // What ended of the tree and came to this process is reaped here, so
-    // that no zombie stays behind.
+    // Once its members have ended, whatever is left of the tree has come to
+    // this process: what has ended is reaped, so that no zombie stays behind,
+    // and what still runs (the walk ran out of time before it) is killed but
+    // counts as a survivor: what it started meanwhile was never looked for.
     for (const auto& [pid, stat] : allProcesses()) {
-        if (stat.state == 'Z' && ourOrphan(pid, stat)) ::waitpid(pid, nullptr, WNOHANG);
+        if (!ourOrphan(pid, stat)) continue;
+        if (stat.state == 'Z') {
+            ::waitpid(pid, nullptr, WNOHANG);
+        } else {
+            signalSeen(pid, stat.startTime, SIGKILL);
+            alive.insert(pid);
+        }
     }
     return alive;
 }

@@ -48,7 +48,9 @@ private:
 /// child subreaper, and belongs to the tree when it started no earlier than
 /// `root` and is none of `otherLaunches`. Ended ones that became this
 /// process's children are reaped (`root` itself is left to its owner).
-/// Returns the pids of the tree still alive after a bounded wait.
+/// A member set going again meanwhile is stopped again. Returns the pids of
+/// the tree still alive after a bounded wait, with any process of it found
+/// running only after the walk (which it outran).
 std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches);
 
 /// Reaps the ended processes that came to this process (a child subreaper)
