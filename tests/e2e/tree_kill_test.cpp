@@ -110,7 +110,8 @@ void runHopperPastItsLimit(bool cgroups) {
     EXPECT_TRUE(alive.empty()) << alive.size() << " process(es) hopping every " << interval
                                << " ms outlived the run";
     // The line after the termination says what became of the tree.
-    const auto watch = std::find(messages.begin(), messages.end(), "MSG : Preprocessing: Executing fncTerminateProcess");
+    const auto watch =
+        std::find(messages.begin(), messages.end(), "MSG : Preprocessing: Executing fncTerminateProcess");
     ASSERT_NE(watch, messages.end()) << m.runLog();
     ASSERT_NE(watch + 1, messages.end());
     if (alive.empty()) {

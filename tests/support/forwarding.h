@@ -226,8 +226,8 @@ private:
 /// Processes. A failed call answers false, the null handle or WAIT_FAILED,
 /// and leaves its error (5, access denied, unless the fault names another
 /// code) for GetLastError until a call that reaches the backend fails there.
-/// EmptyEnvironmentBlock, GetLastError and the two tree queries cannot fail. The path a fault
-/// matches is the command line of the two creation calls.
+/// EmptyEnvironmentBlock, GetLastError and the two tree queries cannot fail.
+/// The path a fault matches is the command line of the two creation calls.
 class ForwardingProcesses : public Processes, public FailSwitch {
 public:
     explicit ForwardingProcesses(Processes& real);

@@ -30,8 +30,8 @@ TEST(Win32TreeKill, NoSurvivorReportedMeansNoneIsLeft) {
         TempFolder dir;
         const std::string pidFile = dir / "grandchild.txt";
         ProcessInformation info;
-        ASSERT_TRUE(sys.CreateProcess(nullptr, helperCommandLine("grandchild", pidFile), false, proc::CREATE_NO_WINDOW,
-                                      0, nullptr, StartupInfo{}, info));
+        ASSERT_TRUE(sys.CreateProcess(nullptr, helperCommandLine("grandchild", pidFile), false,
+                                      proc::CREATE_NO_WINDOW, 0, nullptr, StartupInfo{}, info));
         ScopedProcHandle created(sys, info.hProcess), thread(sys, info.hThread);
         std::string text;
         for (int i = 0; i < 200 && text.empty(); ++i) {
