@@ -513,6 +513,11 @@ bool PosixProcesses::TerminateProcess(ProcHandle handle, std::uint32_t exitCode)
     std::set<pid_t> otherLaunches = launches();
     otherLaunches.erase(record->pid);
     alive.merge(stopAndKillTree(record->pid, otherLaunches));
+    // What the group still held when its wait ran out may have ended since.
+    std::erase_if(alive, [](pid_t pid) {
+        ProcStat stat;
+        return !readStat(pid, stat) || stat.state == 'Z';
+    });
     survivors_ = static_cast<std::uint32_t>(alive.size());
     if (hasEnded(record->pidfd)) {
         siginfo_t info{};
