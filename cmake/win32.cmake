@@ -65,6 +65,7 @@ function(vorbex_win32_tests)
     ${dir}/processes_test.cpp
     ${dir}/retry_test.cpp
     ${dir}/system_test.cpp
+    ${dir}/tree_kill_test.cpp
     ${dir}/webpost_test.cpp
     ${dir}/win32_test_support.cpp
     ${dir}/xml_test.cpp)

@@ -53,6 +53,7 @@ bool watchStartedRunner(RunContext& ctx, Processes& sys, std::uint32_t processId
         ctx.strFailureDesc = "Postprocessing:Failed OpenProcess - " + arguments + " " + text;
         return false;
     }
+    subCheckTreeContainment(ctx, process.get());
     std::uint32_t exitCode = 0;
     sys.GetExitCodeProcess(process.get(), exitCode);
     if (exitCode != proc::STILL_ACTIVE) return true;  // over before the first look: nothing to wait for or watch

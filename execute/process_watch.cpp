@@ -12,6 +12,29 @@ bool isInteractiveContext(const std::string& context) {
     return trimmed == "1" || lowerAscii(trimmed) == "true";
 }
 
+namespace {
+
+// The tree's end is reported only when nothing of it is left: a process that
+// outran the termination would otherwise go unmentioned.
+void logTermination(RunContext& ctx) {
+    const std::uint32_t survivors = ctx.sys.processes->TerminateSurvivors();
+    if (survivors == 0) {
+        WriteLog(ctx, "MSG : Postprocessing: Successfully Terminated Process ");
+    } else {
+        WriteLog(ctx, "ERR : Postprocessing: Failed to terminate the whole process tree, " +
+                          std::to_string(survivors) + " process(es) still running");
+    }
+}
+
+}  // namespace
+
+void subCheckTreeContainment(RunContext& ctx, ProcHandle process) {
+    if (!ctx.sys.processes->IsTreeContained(process)) {
+        WriteLog(ctx, "ERR : Preprocessing: The script process could not be placed in a job of its own; at the time "
+                      "limit its processes are ended one by one");
+    }
+}
+
 bool fncTerminateUpdateProcess(RunContext& ctx, ProcHandle process) {
     guarded(
         [&] {
@@ -21,7 +44,7 @@ bool fncTerminateUpdateProcess(RunContext& ctx, ProcHandle process) {
                 WriteLog(ctx, "MSG : Postprocessing: Successfully Executed the script");
                 return;
             }
-            WriteLog(ctx, "MSG : Postprocessing: Successfully Terminated Process ");
+            logTermination(ctx);
             if (isInteractiveContext(ctx.strContext)) {
                 fncUserLocked(ctx);
                 ctx.strFailureDesc = ctx.blnDesktopLocked
@@ -43,7 +66,7 @@ bool fncTerminateProcess(RunContext& ctx, ProcHandle process) {
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: Executing fncTerminateProcess");
             if (ctx.sys.processes->TerminateProcess(process, 0)) {
-                WriteLog(ctx, "MSG : Postprocessing: Successfully Terminated Process ");
+                logTermination(ctx);
             } else {
                 WriteLog(ctx, "MSG : Postprocessing: Successfully Executed the script");
             }

@@ -132,9 +132,22 @@ public:
     /// TerminateProcess: ends a running process with `exitCode`; fails when
     /// it has already ended. A process this backend started is ended with
     /// every process it started, however far they went from it. Posix: its
-    /// process group and its tree of descendants, reaped. Win32: its job
-    /// object, or, where it could not join one, its tree by parent ids.
+    /// cgroup, then its process group and its tree of descendants, each
+    /// stopped as it is found, then killed and reaped. Win32: its job object,
+    /// or, where it could not join one, its tree by parent ids, each process
+    /// suspended as it is found, then all terminated.
     virtual bool TerminateProcess(ProcHandle process, std::uint32_t exitCode) = 0;
+    /// Whether a process this backend started sits in a container that ends
+    /// everything it starts at once, however it starts it (Win32: its job
+    /// object; posix: a cgroup of its own). False for any other process, and
+    /// where the backend could not have one: TerminateProcess then ends the
+    /// tree by walking the process list, which a process that keeps moving
+    /// to new ids may outrun.
+    virtual bool IsTreeContained(ProcHandle process) = 0;
+    /// How many processes of the tree were still alive when the last
+    /// successful TerminateProcess returned (each backend waits a bounded
+    /// time for them to end); 0 when it ended all of them.
+    virtual std::uint32_t TerminateSurvivors() = 0;
     /// CloseHandle: any handle of this interface.
     virtual bool CloseHandle(ProcHandle handle) = 0;
     /// GetLastError: the code left by the last failing call.

@@ -25,12 +25,14 @@
 #include "platform/posix/machine.h"
 #include "platform/posix/proc_reader.h"
 #include "platform/posix/spawn.h"
+#include "platform/posix/tree_kill.h"
 
 extern char** environ;
 
 namespace {
 
 constexpr std::string_view kMachineVariable = "VORBEX_MACHINE";
+constexpr int kReapEveryMs = 250;
 
 // The pidfd calls by number: this C library's <sys/pidfd.h> lacks C linkage
 // for C++ callers.
@@ -66,6 +68,28 @@ bool applyEffective(const ProcIdentity& to) {
     return true;
 }
 
+// While it lives, the effective ids are this program's own even while it
+// impersonates a user: a runner's cgroup is made, killed and removed by the
+// program, which the user it acts for may not do (nor escape the group).
+class OwnIds {
+public:
+    OwnIds(bool impersonating, const ProcIdentity& self) {
+        if (!impersonating || (::geteuid() == self.uid && ::getegid() == self.gid)) return;
+        acting_ = currentIdentity();
+        switched_ = applyEffective(self);
+        if (!switched_) applyEffective(acting_);  // a half switch goes back
+    }
+    ~OwnIds() {
+        if (switched_) applyEffective(acting_);
+    }
+    OwnIds(const OwnIds&) = delete;
+    OwnIds& operator=(const OwnIds&) = delete;
+
+private:
+    ProcIdentity acting_;
+    bool switched_ = false;
+};
+
 void putVariable(std::vector<std::string>& env, std::string_view name, const std::string& value) {
     const std::string prefix = std::string(name) + "=";
     for (auto& entry : env) {
@@ -98,21 +122,6 @@ bool isProgramFile(const std::string& windowsPath) {
     return ::stat(mapPath(windowsPath).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Waits until every pidfd reports its process ended, or the deadline.
-void awaitEnded(const std::vector<int>& pidfds, std::chrono::steady_clock::time_point deadline) {
-    for (int fd : pidfds) {
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count();
-            pollfd p{fd, POLLIN, 0};
-            const int r = ::poll(&p, 1, static_cast<int>(std::clamp<long long>(left, 0, INT_MAX)));
-            if (r != 0 && !(r < 0 && errno == EINTR)) break;
-            if (r == 0) return;  // out of time: the rest are not waited for either
-        }
-    }
-}
-
 }  // namespace
 
 // One process as the handles see it; every handle on the same process shares
@@ -122,8 +131,10 @@ struct PosixProcesses::ProcessRecord {
     int pidfd = -1;
     bool ours = false;  // started here: a group leader that only we may reap
     bool reaped = false;
+    unsigned long long startTime = 0;  // clock ticks after boot, for a started one
     std::uint32_t exitCode = 0;
     PosixProcesses* owner = nullptr;
+    std::unique_ptr<JobCgroup> cgroup;  // the group it was started in, if any
 
     ~ProcessRecord() {
         if (ours && !reaped && hasEnded(pidfd)) {
@@ -385,8 +396,19 @@ bool PosixProcesses::launch(const Token* token, const std::string* applicationNa
     static std::once_flag subreaper;
     std::call_once(subreaper, [] { ::prctl(PR_SET_CHILD_SUBREAPER, 1); });
 
+    // A cgroup of its own holds everything the runner will start, so that an
+    // overrun can end all of it at once, whatever its processes do.
+    std::unique_ptr<JobCgroup> cgroup;
     int spawnError = 0;
-    const pid_t pid = spawnProgram(request, spawnError);
+    bool inCgroup = false;
+    pid_t pid;
+    {
+        const OwnIds own(impersonating_, self_);
+        cgroup = JobCgroup::make();
+        request.cgroup = cgroup ? cgroup->directory() : -1;
+        pid = spawnProgram(request, spawnError, inCgroup);
+        if (!inCgroup) cgroup.reset();
+    }
     if (pid < 0) return fail(spawnError);
 
     // The child cannot be reaped by anyone but us, so its pid is still its own.
@@ -403,6 +425,9 @@ bool PosixProcesses::launch(const Token* token, const std::string* applicationNa
     record->pidfd = fd;
     record->ours = true;
     record->owner = this;
+    record->cgroup = std::move(cgroup);
+    ProcStat stat;
+    if (readStat(pid, stat)) record->startTime = stat.startTime;
     children_[pid] = record;
 
     auto processObject = std::make_unique<Object>();
@@ -433,9 +458,13 @@ std::uint32_t PosixProcesses::WaitForSingleObject(ProcHandle handle, std::uint32
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             timeout = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
         }
+        // What the runner orphans comes here and, once ended, is reaped
+        // every so often while the wait lasts.
+        if (record->ours && (timeout < 0 || timeout > kReapEveryMs)) timeout = kReapEveryMs;
         pollfd p{record->pidfd, POLLIN, 0};
         const int r = ::poll(&p, 1, timeout);
         if (r > 0) return proc::WAIT_OBJECT_0;
+        if (record->ours && record->startTime != 0) reapOrphans(record->startTime, launches());
         if (r < 0 && errno != EINTR) {
             fail(errno);
             return proc::WAIT_FAILED;
@@ -467,78 +496,30 @@ bool PosixProcesses::GetExitCodeProcess(ProcHandle handle, std::uint32_t& exitCo
     return true;
 }
 
-void PosixProcesses::endDescendants(const ProcessRecord& root) {
-    // A member of the tree: a process whose parent is in the tree, or one
-    // orphaned on the way (its parent ended, so it became this process's
-    // child) that started no earlier than the root and is no other launch.
-    // The walk repeats until it finds nothing new alive, so a process forked
-    // while the tree is being ended is found in the next round; a pidfd per
-    // member keeps each pid from naming another process meanwhile.
-    const pid_t self = ::getpid();
-    ProcStat rootStat;
-    if (!readStat(root.pid, rootStat)) return;
-    std::map<pid_t, int> members;  // pid -> pidfd, the root's own excepted
-    constexpr int kMaxRounds = 64;
-    for (int round = 0; round < kMaxRounds; ++round) {
-        const std::map<pid_t, ProcStat> processes = allProcesses();
-        std::set<pid_t> tree{root.pid};
-        for (const auto& [pid, fd] : members) tree.insert(pid);
-        bool grew = true;
-        while (grew) {
-            grew = false;
-            for (const auto& [pid, stat] : processes) {
-                if (tree.count(pid) != 0 || pid == self) continue;
-                const bool orphan = stat.ppid == self && stat.startTime >= rootStat.startTime &&
-                                    children_.count(pid) == 0;
-                if (tree.count(stat.ppid) != 0 || orphan) {
-                    tree.insert(pid);
-                    grew = true;
-                }
-            }
-        }
-        bool killed = false;
-        for (pid_t pid : tree) {
-            if (pid == root.pid || members.count(pid) != 0) continue;
-            const int fd = pidfdOpen(pid);
-            if (fd < 0) continue;  // ended and reaped meanwhile
-            // The pid still names the process the walk saw, now that the pidfd holds it.
-            ProcStat now;
-            const auto seen = processes.find(pid);
-            if (!readStat(pid, now) || now.startTime != seen->second.startTime) {
-                ::close(fd);
-                continue;
-            }
-            members.emplace(pid, fd);
-            if (now.state != 'Z') {
-                pidfdKill(fd);
-                killed = true;
-            }
-        }
-        if (!killed) break;
-    }
-
-    // Once every member has ended, each one whose parent ended too has come
-    // to this process, and is reaped here so that no zombie stays behind.
-    std::vector<int> fds{root.pidfd};
-    for (const auto& [pid, fd] : members) fds.push_back(fd);
-    awaitEnded(fds, std::chrono::steady_clock::now() + std::chrono::seconds(5));
-    for (const auto& [pid, fd] : members) {
-        siginfo_t info{};
-        ::waitid(P_PIDFD, static_cast<id_t>(fd), &info, WEXITED | WNOHANG);
-        ::close(fd);
-    }
-}
-
 bool PosixProcesses::TerminateProcess(ProcHandle handle, std::uint32_t exitCode) {
     const auto record = processOf(handle);
     if (!record) return fail(EBADF);
     if (record->reaped || hasEnded(record->pidfd)) return fail(ESRCH);
-    if (record->ours) {
-        if (::kill(-record->pid, SIGKILL) != 0 && pidfdKill(record->pidfd) != 0) {
-            return fail(errno);
-        }
-        // Its group went with it; what left the group goes by the tree.
-        endDescendants(*record);
+    survivors_ = 0;
+    if (!record->ours) {
+        if (pidfdKill(record->pidfd) != 0) return fail(errno);
+        return true;
+    }
+    const OwnIds own(impersonating_, self_);
+    std::set<pid_t> alive;
+    if (record->cgroup) alive = record->cgroup->killAll(5000);
+    // The walk also finds what left the group (a process with the rights to
+    // move itself), and it is the whole of the work where there is no group.
+    std::set<pid_t> otherLaunches = launches();
+    otherLaunches.erase(record->pid);
+    alive.merge(stopAndKillTree(record->pid, otherLaunches));
+    // What the group still held when its wait ran out may have ended since.
+    std::erase_if(alive, [](pid_t pid) {
+        ProcStat stat;
+        return !readStat(pid, stat) || stat.state == 'Z';
+    });
+    survivors_ = static_cast<std::uint32_t>(alive.size());
+    if (hasEnded(record->pidfd)) {
         siginfo_t info{};
         while (::waitid(P_PIDFD, static_cast<id_t>(record->pidfd), &info, WEXITED) != 0) {
             if (errno != EINTR) break;
@@ -546,13 +527,26 @@ bool PosixProcesses::TerminateProcess(ProcHandle handle, std::uint32_t exitCode)
         record->reaped = true;
         record->exitCode = exitCode;
         children_.erase(record->pid);
-        return true;
     }
-    if (pidfdKill(record->pidfd) != 0) return fail(errno);
     return true;
 }
 
+std::set<pid_t> PosixProcesses::launches() const {
+    std::set<pid_t> pids;
+    for (const auto& [pid, record] : children_) pids.insert(pid);
+    return pids;
+}
+
+bool PosixProcesses::IsTreeContained(ProcHandle handle) {
+    const auto record = processOf(handle);
+    return record && record->ours && record->cgroup;
+}
+
+std::uint32_t PosixProcesses::TerminateSurvivors() { return survivors_; }
+
 bool PosixProcesses::CloseHandle(ProcHandle handle) {
+    // The last handle of a started process removes its cgroup.
+    const OwnIds own(impersonating_, self_);
     if (handles_.erase(handle) == 0) return fail(EBADF);
     return true;
 }

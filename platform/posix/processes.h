@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,11 @@
 /// - a token is the effective uid and gid, the supplementary groups and the
 ///   environment (/proc/<pid>/environ) of its process;
 /// - a process this object started is a session and process group of its
-///   own; terminating it kills the group, then every descendant found by the
-///   parent ids of /proc/<pid>/stat, and reaps them; closing its last handle
-///   reaps it when it has ended;
+///   own, born into a cgroup of its own where one can be made (see
+///   tree_kill.h); terminating it kills that cgroup, then stops every
+///   descendant found by the parent ids of /proc/<pid>/stat until no new one
+///   turns up, kills them and reaps them; closing its last handle reaps it
+///   when it has ended and removes its cgroup;
 /// - the first launch makes this process a child subreaper, so a descendant
 ///   that the runner orphans (a daemon that left the runner's session) stays
 ///   in reach of the termination instead of going to init.
@@ -59,6 +62,8 @@ public:
     std::uint32_t WaitForSingleObject(ProcHandle process, std::uint32_t milliseconds) override;
     bool GetExitCodeProcess(ProcHandle process, std::uint32_t& exitCode) override;
     bool TerminateProcess(ProcHandle process, std::uint32_t exitCode) override;
+    bool IsTreeContained(ProcHandle process) override;
+    std::uint32_t TerminateSurvivors() override;
     bool CloseHandle(ProcHandle handle) override;
     long GetLastError() override;
 
@@ -79,9 +84,8 @@ private:
     Object* find(ProcHandle handle);
     std::shared_ptr<ProcessRecord> processOf(ProcHandle handle);
     bool fail(int code);
-    /// Ends every descendant of `root` (whose own group is already ended) and
-    /// reaps those that have become this process's children.
-    void endDescendants(const ProcessRecord& root);
+    /// The pids of the processes started here and not yet reaped.
+    std::set<pid_t> launches() const;
     bool launch(const Token* token, const std::string* applicationName, const std::string& commandLine,
                 bool inheritHandles, std::uint32_t flags, EnvBlock environment,
                 const std::string* currentDirectory, ProcessInformation& info);
@@ -93,6 +97,7 @@ private:
     std::map<pid_t, std::weak_ptr<ProcessRecord>> children_;
     ProcHandle nextHandle_ = 0x100;
     long lastError_ = 0;
+    std::uint32_t survivors_ = 0;
     bool impersonating_ = false;
     ProcIdentity self_;  // the effective identity saved by ImpersonateLoggedOnUser
 };

@@ -34,10 +34,15 @@ struct SpawnRequest {
     bool nullStdio = false;
     /// No descriptor above stderr reaches the program.
     bool closeInherited = false;
+    /// An open cgroup folder to start the child in (it is born there, before
+    /// it can run anything); -1 for none.
+    int cgroup = -1;
 };
 
 /// Starts the request's program as the leader of a new session (and so of a
 /// new process group). Returns its pid, which the caller reaps; or -1 with
 /// the errno value in `error` when fork failed or when the child's set-up or
-/// exec failed (that child is reaped here already).
-pid_t spawnProgram(const SpawnRequest& request, int& error);
+/// exec failed (that child is reaped here already). `inCgroup` tells whether
+/// the child was born in the request's cgroup; where the system refuses that,
+/// the child is started outside it.
+pid_t spawnProgram(const SpawnRequest& request, int& error, bool& inCgroup);

@@ -31,6 +31,29 @@ ULONGLONG creationTime(HANDLE process) {
     return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
+// Stops every thread of a process at once, so it starts nothing more while
+// the walk looks for its children. Through ntdll, which kernel32 does not
+// wrap; false where it is missing or refused.
+bool suspendProcess(HANDLE process) {
+    using Suspend = LONG(WINAPI*)(HANDLE);
+    static const auto suspend = reinterpret_cast<Suspend>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtSuspendProcess")));
+    return suspend != nullptr && suspend(process) >= 0;
+}
+
+// Processes still in a job, once the job has had a bounded time to empty.
+DWORD jobSurvivors(HANDLE job) {
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+    const ULONGLONG deadline = ::GetTickCount64() + 5000;
+    for (;;) {
+        if (!::QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr)) {
+            return 0;  // nothing known: the job itself was ended
+        }
+        if (info.ActiveProcesses == 0 || ::GetTickCount64() >= deadline) return info.ActiveProcesses;
+        ::Sleep(10);
+    }
+}
+
 }  // namespace
 
 Win32Processes::~Win32Processes() {
@@ -197,17 +220,32 @@ bool Win32Processes::TerminateProcess(ProcHandle process, std::uint32_t exitCode
         if (!::GetExitCodeProcess(h, &code)) return fail();
         if (code != STILL_ACTIVE) return fail(ERROR_ACCESS_DENIED);
     }
-    const DWORD processId = ::GetProcessId(h);
-    for (const auto& [created, started] : started_) {
-        if (started.processId != processId || processId == 0) continue;
-        // Outside a job: the process and its tree as a snapshot shows it.
-        if (started.job == 0) return terminateTree(process, processId, exitCode);
-        // The whole job: the runner and everything it started. Should that
-        // fail, the runner itself is still ended.
-        if (terminateJob(started.job, exitCode)) return true;
-        break;
+    survivors_ = 0;
+    const Started* started = startedOf(process);
+    // Outside a job, or where the job cannot be ended: the process and its
+    // tree as snapshots show it.
+    if (started == nullptr) return ::TerminateProcess(h, exitCode) ? true : fail();
+    if (started->job == 0 || !terminateJob(started->job, exitCode)) {
+        return terminateTree(process, started->processId, exitCode);
     }
-    return ::TerminateProcess(h, exitCode) ? true : fail();
+    survivors_ = jobSurvivors(handleOf(started->job));
+    return true;
+}
+
+bool Win32Processes::IsTreeContained(ProcHandle process) {
+    const Started* started = startedOf(process);
+    return started != nullptr && started->job != 0;
+}
+
+std::uint32_t Win32Processes::TerminateSurvivors() { return survivors_; }
+
+const Win32Processes::Started* Win32Processes::startedOf(ProcHandle process) const {
+    const DWORD processId = ::GetProcessId(handleOf(process));
+    if (processId == 0) return nullptr;
+    for (const auto& [created, started] : started_) {
+        if (started.processId == processId) return &started;
+    }
+    return nullptr;
 }
 
 bool Win32Processes::assignToJob(std::uintptr_t job, ProcHandle process) {
@@ -219,21 +257,31 @@ bool Win32Processes::terminateJob(std::uintptr_t job, std::uint32_t exitCode) {
 }
 
 bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::uint32_t exitCode) {
-    // The root first, so that it starts nothing more; then, round by round
-    // until a snapshot shows nothing new, every process whose parent id is a
-    // member's. Ids are reused, so an id is only taken for a parent that was
-    // created before its child; and each member's handle is held to the end,
-    // so no member's id can pass to another process meanwhile.
-    if (!::TerminateProcess(handleOf(root), exitCode)) return fail();
+    // Each process found is suspended before its children are looked for, so
+    // it starts nothing more; rounds repeat until a snapshot shows nothing
+    // new; then every member is terminated. A member's children are those
+    // whose parent id is the member's: ids are reused, so an id is only taken
+    // for a parent that was created before its child, and each member's
+    // handle is held to the end, so no member's id (ended or not) can pass to
+    // another process meanwhile. A process whose parent had ended before the
+    // walk began has an id that no member holds, and is out of its reach.
     struct Member {
         DWORD id;
         HANDLE handle;  // null for the root, whose handle the caller holds
         ULONGLONG created;
     };
+    suspendProcess(handleOf(root));
     std::vector<Member> members{{rootId, nullptr, creationTime(handleOf(root))}};
     const DWORD self = ::GetCurrentProcessId();
-    constexpr int kMaxRounds = 64;
-    for (int round = 0; round < kMaxRounds; ++round) {
+    const auto memberOf = [&](DWORD id) {
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            if (members[i].id == id) return i;
+        }
+        return members.size();
+    };
+    const ULONGLONG walkDeadline = ::GetTickCount64() + 10000;
+    for (bool fresh = true; fresh && ::GetTickCount64() < walkDeadline;) {
+        fresh = false;
         const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
         if (snapshot == INVALID_HANDLE_VALUE) break;
         std::vector<std::pair<DWORD, DWORD>> entries;  // id, parent id
@@ -243,13 +291,6 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
             entries.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
         }
         ::CloseHandle(snapshot);
-        const auto memberOf = [&](DWORD id) {
-            for (std::size_t i = 0; i < members.size(); ++i) {
-                if (members[i].id == id) return i;
-            }
-            return members.size();
-        };
-        const std::size_t before = members.size();
         for (bool grew = true; grew;) {
             grew = false;
             for (const auto& [id, parentId] : entries) {
@@ -258,25 +299,41 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
                 // Ids pass quickly to new processes: whatever the walk finds,
                 // this program never ends itself.
                 if (id == self) continue;
-                const HANDLE child =
-                    ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id);
+                const HANDLE child = ::OpenProcess(
+                    PROCESS_TERMINATE | PROCESS_SUSPEND_RESUME | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                    FALSE, id);
                 if (child == nullptr) continue;
                 const ULONGLONG created = creationTime(child);
                 if (created == 0 || created < members[parent].created) {
                     ::CloseHandle(child);
                     continue;
                 }
-                ::TerminateProcess(child, exitCode);
+                // Where it cannot be suspended it is ended at once instead.
+                if (!suspendProcess(child)) ::TerminateProcess(child, exitCode);
                 members.push_back(Member{id, child, created});
-                grew = true;
+                grew = fresh = true;
             }
         }
-        if (members.size() == before) break;
+    }
+
+    const bool rootEnded = ::TerminateProcess(handleOf(root), exitCode) != FALSE;
+    const DWORD rootError = ::GetLastError();
+    for (const Member& member : members) {
+        if (member.handle != nullptr) ::TerminateProcess(member.handle, exitCode);
+    }
+    const ULONGLONG deadline = ::GetTickCount64() + 5000;
+    DWORD alive = 0;
+    for (const Member& member : members) {
+        const HANDLE h = member.handle != nullptr ? member.handle : handleOf(root);
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        if (::WaitForSingleObject(h, left) != WAIT_OBJECT_0) ++alive;
     }
     for (const Member& member : members) {
         if (member.handle != nullptr) ::CloseHandle(member.handle);
     }
-    return true;
+    survivors_ = alive;
+    return rootEnded ? true : fail(rootError);
 }
 
 bool Win32Processes::CloseHandle(ProcHandle handle) {

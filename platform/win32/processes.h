@@ -20,9 +20,10 @@
 ///   whole job, so the programs it started end with it. Where the process
 ///   cannot join the job (a runner started in the user's session while this
 ///   program runs in session 0, or an older Windows without nested jobs),
-///   TerminateProcess ends it and then its tree found by the parent ids of a
-///   process snapshot; where ending the job fails, it ends the process
-///   itself. The job lives until the process handle that creation returned
+///   TerminateProcess ends its tree found by the parent ids of process
+///   snapshots, suspending each process as it is found and terminating all
+///   once a snapshot shows nothing new; so it does where ending the job
+///   fails. The job lives until the process handle that creation returned
 ///   is closed;
 /// - TerminateProcess fails with ERROR_ACCESS_DENIED when the process has
 ///   already ended, as Windows does (Wine would report success);
@@ -55,6 +56,8 @@ public:
     std::uint32_t WaitForSingleObject(ProcHandle process, std::uint32_t milliseconds) override;
     bool GetExitCodeProcess(ProcHandle process, std::uint32_t& exitCode) override;
     bool TerminateProcess(ProcHandle process, std::uint32_t exitCode) override;
+    bool IsTreeContained(ProcHandle process) override;
+    std::uint32_t TerminateSurvivors() override;
     bool CloseHandle(ProcHandle handle) override;
     long GetLastError() override;
 
@@ -72,6 +75,9 @@ private:
 
     bool fail();
     bool fail(unsigned long code);
+    /// What creation here recorded of the process `process` names; null for
+    /// a process not started here.
+    const Started* startedOf(ProcHandle process) const;
     bool terminateTree(ProcHandle root, std::uint32_t rootId, std::uint32_t exitCode);
     bool launch(ProcHandle token, const std::string* applicationName, const std::string& commandLine,
                 bool inheritHandles, std::uint32_t flags, EnvBlock environment,
@@ -80,4 +86,5 @@ private:
     /// Processes created here, by the process handle creation returned.
     std::map<ProcHandle, Started> started_;
     long lastError_ = 0;
+    std::uint32_t survivors_ = 0;
 };

@@ -22,6 +22,7 @@
 #include "execute/launcher.h"
 #include "execute/script_run.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/tree_kill.h"
 #include "support/test_support.h"
 
 namespace {
@@ -254,6 +255,31 @@ TEST_F(LaunchTest, InteractiveOverrunFailsWithTheTimeLimitText) {
     EXPECT_TRUE(run.logged("MSG : Postprocessing: Successfully Terminated Process "));
     EXPECT_TRUE(run.logged("MSG : PostProcessing:The threshold set for the script process time is elapsed."));
     EXPECT_TRUE(run.logged("MSG : Preprocessing : Not locked!"));
+}
+
+// The real backend, except that it could neither hold the runner's tree in a
+// container nor end all of it.
+class LeakyProcesses : public ForwardingProcesses {
+public:
+    using ForwardingProcesses::ForwardingProcesses;
+    bool IsTreeContained(ProcHandle) override { return false; }
+    std::uint32_t TerminateSurvivors() override { return 2; }
+};
+
+TEST_F(LaunchTest, ATreeNotEndedWholeIsNeverLoggedAsTerminated) {
+    LeakyProcesses leaky{processes};
+    run.ctx->sys.processes = &leaky;
+    project("sleep 20000\n");
+    run.ctx->strContext = "1";
+    run.ctx->strProcessTime = "300";
+    EXPECT_FALSE(interactive());
+    EXPECT_TRUE(run.logged("ERR : Preprocessing: The script process could not be placed in a job of its own; at "
+                           "the time limit its processes are ended one by one"));
+    EXPECT_TRUE(run.logged("ERR : Postprocessing: Failed to terminate the whole process tree, 2 process(es) still "
+                           "running"));
+    EXPECT_FALSE(run.loggedPart("Successfully Terminated Process"));
+    // The overrun still fails the job.
+    EXPECT_EQ(run.ctx->strFailureDesc, "PostProcessing:The threshold set for the script process time is elapsed.");
 }
 
 TEST_F(LaunchTest, AfterTheWatchEachLaunchReleasesInItsOwnOrder) {
@@ -561,6 +587,9 @@ TEST_F(LaunchTest, ShellIsFoundByNameAndLendsItsUserToTheRunner) {
     EXPECT_NE(text.find("Environment VORBEX_SESSION_MARK=from-the-shell\r\n"), std::string::npos) << text;
     if (!root) GTEST_SKIP() << "the launch as another user needs root";
     EXPECT_NE(text.find("User id: 65534\r\n"), std::string::npos) << text;
+    // The runner's cgroup is the program's to make, not the impersonated user's.
+    const bool cgroups = JobCgroup::make() != nullptr;
+    EXPECT_EQ(run.loggedPart("could not be placed in a job of its own"), !cgroups);
     // The impersonation is over.
     EXPECT_EQ(::geteuid(), 0u);
     EXPECT_EQ(::getegid(), 0u);

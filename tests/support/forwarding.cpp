@@ -435,6 +435,14 @@ bool ForwardingProcesses::TerminateProcess(ProcHandle process, std::uint32_t exi
     const bool ok = real_.TerminateProcess(process, exitCode);
     return answered(ok, !ok);
 }
+bool ForwardingProcesses::IsTreeContained(ProcHandle process) {
+    count("IsTreeContained");
+    return real_.IsTreeContained(process);
+}
+std::uint32_t ForwardingProcesses::TerminateSurvivors() {
+    count("TerminateSurvivors");
+    return real_.TerminateSurvivors();
+}
 bool ForwardingProcesses::CloseHandle(ProcHandle handle) {
     if (failing("CloseHandle")) return false;
     const bool ok = real_.CloseHandle(handle);

@@ -227,8 +227,8 @@ private:
 /// Processes. A failed call answers false, the null handle or WAIT_FAILED,
 /// and leaves its error (5, access denied, unless the fault names another
 /// code) for GetLastError until a call that reaches the backend fails there.
-/// EmptyEnvironmentBlock and GetLastError cannot fail. The path a fault
-/// matches is the command line of the two creation calls.
+/// EmptyEnvironmentBlock, GetLastError and the two tree queries cannot fail.
+/// The path a fault matches is the command line of the two creation calls.
 class ForwardingProcesses : public Processes, public FailSwitch {
 public:
     explicit ForwardingProcesses(Processes& real);
@@ -252,6 +252,8 @@ public:
     std::uint32_t WaitForSingleObject(ProcHandle process, std::uint32_t milliseconds) override;
     bool GetExitCodeProcess(ProcHandle process, std::uint32_t& exitCode) override;
     bool TerminateProcess(ProcHandle process, std::uint32_t exitCode) override;
+    bool IsTreeContained(ProcHandle process) override;
+    std::uint32_t TerminateSurvivors() override;
     bool CloseHandle(ProcHandle handle) override;
     long GetLastError() override;
 

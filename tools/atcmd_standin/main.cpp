@@ -194,6 +194,13 @@ public:
                 std::uint32_t pid = 0;
                 if (!startDetachedChild(sys_, std::atol(rest.c_str()), pid)) return fail("cannot start a child");
                 console("Detached process id: " + std::to_string(pid));
+            } else if (word == "hop") {
+                const auto space = rest.find(' ');
+                const long interval = std::atol(rest.substr(0, space).c_str());
+                const long lifetime = space == std::string::npos ? 60000 : std::atol(rest.c_str() + space + 1);
+                std::uint32_t pid = 0;
+                if (!startHopper(interval, lifetime, pid)) return fail("cannot start a hopping process");
+                console("Hopper process id: " + std::to_string(pid));
             } else if (word == "pid") {
                 console("Process id: " + std::to_string(currentProcessId()));
             } else if (word == "env") {

@@ -34,3 +34,9 @@ bool startSleepingChild(Platform& sys, long ms, bool ignoreTerm, std::uint32_t& 
 /// Windows: the middle is the stand-in started again with `--detach <ms>`,
 /// which starts `--sleep <ms>` and exits with the grandchild's id.
 bool startDetachedChild(Platform& sys, long ms, std::uint32_t& processId);
+
+/// Starts a process that changes its id every `intervalMs` milliseconds for
+/// `lifetimeMs`, as a script that tries to outrun a termination would: it
+/// leaves the stand-in's session, then forks and lets the parent exit, again
+/// and again. Its first id goes to `processId`. Posix only: false on Windows.
+bool startHopper(long intervalMs, long lifetimeMs, std::uint32_t& processId);

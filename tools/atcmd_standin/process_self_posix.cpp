@@ -77,3 +77,23 @@ bool startDetachedChild(Platform&, long ms, std::uint32_t& processId) {
     processId = static_cast<std::uint32_t>(id);
     return true;
 }
+
+bool startHopper(long intervalMs, long lifetimeMs, std::uint32_t& processId) {
+    const pid_t pid = ::fork();
+    if (pid < 0) return false;
+    if (pid > 0) {
+        processId = static_cast<std::uint32_t>(pid);
+        return true;
+    }
+    ::setsid();
+    ignoreTermination();
+    timespec start{}, now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        sleepMs(intervalMs);
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        if ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 >= lifetimeMs) ::_exit(0);
+        const pid_t next = ::fork();
+        if (next != 0) ::_exit(next > 0 ? 0 : 1);  // the child goes on under a new id
+    }
+}

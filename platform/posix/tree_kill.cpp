@@ -1,0 +1,271 @@
+// Ending a started program's whole tree: its cgroup, or the stop-first walk.
+// May contain: cgroup files, /proc, signals; no program logic.
+#include "platform/posix/tree_kill.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "platform/posix/proc_reader.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view kGroupPrefix = "vorbex-job.";
+
+void pauseMs(long ms) {
+    timespec left{0, ms * 1000000L};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+// The signal goes through a pidfd, and only once the pidfd is known to hold
+// the process the walk saw (same start time): a pid that has passed to a
+// newer process is left alone. False when that process is gone.
+bool signalSeen(pid_t pid, unsigned long long startTime, int signal) {
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0) return false;
+    ProcStat now;
+    const bool same = readStat(pid, now) && now.startTime == startTime;
+    if (same && now.state != 'Z') ::syscall(SYS_pidfd_send_signal, fd, signal, nullptr, 0);
+    ::close(fd);
+    return same;
+}
+
+bool aliveAsSeen(pid_t pid, unsigned long long startTime) {
+    ProcStat now;
+    return readStat(pid, now) && now.startTime == startTime && now.state != 'Z';
+}
+
+// Undoes the octal escapes (\040 for a blank) of a mountinfo field.
+std::string unescapeMountField(const std::string& field) {
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            const std::string digits = field.substr(i + 1, 3);
+            if (digits.find_first_not_of("01234567") == std::string::npos) {
+                out += static_cast<char>(std::strtol(digits.c_str(), nullptr, 8));
+                i += 3;
+                continue;
+            }
+        }
+        out += field[i];
+    }
+    return out;
+}
+
+// The folder of this process's own cgroup in the cgroup v2 hierarchy; "" when
+// there is no such hierarchy mounted where this process can see its group.
+std::string ownCgroupFolder() {
+    std::string cgroups, mounts;
+    if (!readWhole("/proc/self/cgroup", cgroups) || !readWhole("/proc/self/mountinfo", mounts)) return "";
+    std::string own;
+    std::istringstream lines(cgroups);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("0::", 0) == 0) own = line.substr(3);
+    }
+    // A group that has been removed under us shows as "... (deleted)".
+    if (own.empty() || own[0] != '/' || own.find(" (deleted)") != std::string::npos) return "";
+    std::istringstream mountLines(mounts);
+    for (std::string line; std::getline(mountLines, line);) {
+        const auto dash = line.find(" - ");
+        if (dash == std::string::npos || line.compare(dash + 3, 8, "cgroup2 ") != 0) continue;
+        std::istringstream fields(line.substr(0, dash));
+        std::string id, parent, device, root, point;
+        if (!(fields >> id >> parent >> device >> root >> point)) continue;
+        root = unescapeMountField(root);
+        point = unescapeMountField(point);
+        std::string below;
+        if (root == "/") {
+            below = own;
+        } else if (own == root || own.rfind(root + "/", 0) == 0) {
+            below = own.substr(root.size());
+        } else {
+            continue;
+        }
+        while (!below.empty() && below.back() == '/') below.pop_back();
+        return point + below;
+    }
+    return "";
+}
+
+// Removes the groups that earlier runs left with a leftover process inside,
+// once the process has gone and so has the run that made the group. A group
+// of a run still going is never touched; a busy one refuses the removal.
+void sweepLeftGroups(const std::string& base) {
+    DIR* dir = ::opendir(base.c_str());
+    if (dir == nullptr) return;
+    const pid_t self = ::getpid();
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.compare(0, kGroupPrefix.size(), kGroupPrefix) != 0) continue;
+        const long maker = std::strtol(name.c_str() + kGroupPrefix.size(), nullptr, 10);
+        if (maker <= 0 || maker == self) continue;
+        if (::kill(static_cast<pid_t>(maker), 0) == 0 || errno != ESRCH) continue;
+        if (::rmdir((base + "/" + name).c_str()) == 0 && ++removed >= 64) break;
+    }
+    ::closedir(dir);
+}
+
+bool cgroupsTurnedOff() {
+    const char* off = std::getenv("VORBEX_NO_CGROUP");
+    return off != nullptr && *off != '\0' && std::strcmp(off, "0") != 0;
+}
+
+}  // namespace
+
+std::unique_ptr<JobCgroup> JobCgroup::make() {
+    if (cgroupsTurnedOff()) return nullptr;
+    const std::string base = ownCgroupFolder();
+    if (base.empty()) return nullptr;
+    sweepLeftGroups(base);
+    static std::atomic<unsigned> made{0};
+    const std::string path =
+        base + "/" + std::string(kGroupPrefix) + std::to_string(::getpid()) + "." + std::to_string(++made);
+    if (::mkdir(path.c_str(), 0755) != 0) return nullptr;
+    Fd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd < 0 || ::access((path + "/cgroup.kill").c_str(), W_OK) != 0) {
+        dir.reset();
+        ::rmdir(path.c_str());
+        return nullptr;
+    }
+    return std::unique_ptr<JobCgroup>(new JobCgroup(path, std::move(dir)));
+}
+
+JobCgroup::~JobCgroup() {
+    dir_.reset();
+    ::rmdir(path_.c_str());
+}
+
+std::set<pid_t> JobCgroup::killAll(int waitMs) {
+    {
+        Fd kill(::open((path_ + "/cgroup.kill").c_str(), O_WRONLY | O_CLOEXEC));
+        if (kill.fd >= 0) writeAll(kill.fd, "1", 1);
+    }
+    // A killed process leaves the group as it exits, before anyone reaps it.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        std::string events;
+        if (!readWhole(path_ + "/cgroup.events", events) || events.find("populated 0") != std::string::npos) break;
+        if (Clock::now() >= deadline) break;
+        pauseMs(2);
+    }
+    std::set<pid_t> left;
+    std::string procs;
+    if (readWhole(path_ + "/cgroup.procs", procs)) {
+        std::istringstream in(procs);
+        for (long pid; in >> pid;) left.insert(static_cast<pid_t>(pid));
+    }
+    return left;
+}
+
+std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches) {
+    const pid_t self = ::getpid();
+    ProcStat rootStat;
+    if (!readStat(root, rootStat)) return {};
+    // The root leads its own group: one signal stops whatever stayed in it.
+    ::kill(-root, SIGSTOP);
+    ::kill(root, SIGSTOP);
+
+    // Every member found and not reaped, by pid with its start time. A
+    // member's parent is a member, stopped, or this process: so its pid stays
+    // its own until the end, and it is safe to ask for a parent.
+    std::map<pid_t, unsigned long long> found{{root, rootStat.startTime}};
+    const auto ourOrphan = [&](pid_t pid, const ProcStat& stat) {
+        return stat.ppid == self && pid != root && stat.startTime >= rootStat.startTime &&
+               otherLaunches.count(pid) == 0;
+    };
+    // A stopped member starts nothing more, and one that has ended stays
+    // visible (a zombie of its stopped parent, or its children come to this
+    // process): so a round that finds nothing new has found the whole tree.
+    // Each process is stopped the moment it is read, not at the end of the
+    // round, so one that forks every millisecond has little time to move on;
+    // and what has ended and come to this process is reaped at once, which
+    // keeps the rounds short.
+    const auto walkDeadline = Clock::now() + std::chrono::seconds(10);
+    for (bool fresh = true; fresh && Clock::now() < walkDeadline;) {
+        fresh = false;
+        std::vector<pid_t> ids;
+        if (!processIds(ids)) break;
+        for (pid_t pid : ids) {
+            ProcStat stat;
+            if (pid == self || !readStat(pid, stat)) continue;
+            const auto known = found.find(pid);
+            if (known != found.end() && known->second == stat.startTime) {
+                // Set going again (another process of the tree may send
+                // SIGCONT): stopped again, and the walk goes on.
+                if (stat.state == 'R' || stat.state == 'S') {
+                    signalSeen(pid, stat.startTime, SIGSTOP);
+                    fresh = true;
+                }
+                continue;
+            }
+            const auto parent = found.find(stat.ppid);
+            const bool child = parent != found.end() && parent->second <= stat.startTime;
+            if (!child && !ourOrphan(pid, stat)) continue;
+            if (!signalSeen(pid, stat.startTime, SIGSTOP)) continue;  // gone meanwhile
+            fresh = true;
+            if (stat.state == 'Z' && ourOrphan(pid, stat) && ::waitpid(pid, nullptr, WNOHANG) == pid) {
+                found.erase(pid);
+            } else {
+                found[pid] = stat.startTime;
+            }
+        }
+    }
+
+    ::kill(-root, SIGKILL);
+    for (const auto& [pid, startTime] : found) signalSeen(pid, startTime, SIGKILL);
+
+    std::set<pid_t> alive;
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        alive.clear();
+        for (const auto& [pid, startTime] : found) {
+            if (aliveAsSeen(pid, startTime)) alive.insert(pid);
+        }
+        if (alive.empty() || Clock::now() >= deadline) break;
+        pauseMs(2);
+    }
+    // Once its members have ended, whatever is left of the tree has come to
+    // this process: what has ended is reaped, so that no zombie stays behind,
+    // and what still runs (the walk ran out of time before it) is killed but
+    // counts as a survivor: what it started meanwhile was never looked for.
+    for (const auto& [pid, stat] : allProcesses()) {
+        if (!ourOrphan(pid, stat)) continue;
+        if (stat.state == 'Z') {
+            ::waitpid(pid, nullptr, WNOHANG);
+        } else {
+            signalSeen(pid, stat.startTime, SIGKILL);
+            alive.insert(pid);
+        }
+    }
+    return alive;
+}
+
+void reapOrphans(unsigned long long since, const std::set<pid_t>& launches) {
+    // A look that reaps nothing tells whether any child has ended at all.
+    siginfo_t info{};
+    if (::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0) return;
+    const pid_t self = ::getpid();
+    for (const auto& [pid, stat] : allProcesses()) {
+        if (stat.ppid == self && stat.state == 'Z' && stat.startTime >= since && launches.count(pid) == 0) {
+            ::waitpid(pid, nullptr, WNOHANG);
+        }
+    }
+}
