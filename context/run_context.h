@@ -43,6 +43,12 @@ struct XMLDetail {
     std::string MessageText;
 };
 
+/// A verified script file of the current job, held until its runner has ended.
+struct HeldScript {
+    std::string path;
+    std::unique_ptr<FileHold> hold;
+};
+
 struct RunContext {
     explicit RunContext(const Platform& p) : sys(p), objFSO(p.fs) {}
 
@@ -102,6 +108,10 @@ struct RunContext {
     std::string strThresholdDate;
     std::string strSystemDirectory;
     std::vector<ScriptDetail> arrScriptDetails;
+    std::vector<HeldScript> arrScriptHolds;
+    /// Set once the MD5 library has shown that it cannot read a held file:
+    /// from then on each file is held right after its checksum.
+    bool blnHoldAfterChecksum = false;
     std::vector<ScriptVariable> arrScriptVariables;
     /// The run's one random generator (24-bit linear congruential, never seeded).
     std::uint32_t rndSeed = 327680;
