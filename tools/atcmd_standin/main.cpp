@@ -182,6 +182,14 @@ public:
                 const std::string body = rest == "inline" ? content(rest, ok) : substitute(rest) + "\r\n";
                 writeFile(*sys_.fs, varsPath(), body);
                 console(std::string(atcmd::kVariablesFileLine) + varsPath());
+            } else if (word == "write") {
+                // Another file rewritten while the runner runs, as a script may
+                // rewrite a file of its own job.
+                const auto space = rest.find(' ');
+                const std::string name = rest.substr(0, space);
+                const std::string text = space == std::string::npos ? std::string() : substitute(rest.substr(space + 1));
+                const std::string path = isAbsoluteWindows(name) ? name : folderOf(args_.project) + "\\" + name;
+                console((writeFile(*sys_.fs, path, text + "\r\n") ? "Wrote " : "Cannot write ") + path);
             } else if (word == "sleep") {
                 sys_.clock->sleepMs(static_cast<std::uint32_t>(std::atol(rest.c_str())));
             } else if (word == "child" || word == "stubborn") {
