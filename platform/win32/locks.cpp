@@ -100,24 +100,29 @@ private:
     SECURITY_ATTRIBUTES attributes_{};
 };
 
-// True when `sid` is this process's own account.
+// True when `sid` is this process's account, or the owner its token gives
+// the objects it makes (under Wine, the user's primary group).
 bool isOwnAccount(PSID sid) {
     HANDLE token = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
     bool same = false;
-    if (size != 0 && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-        same = ::EqualSid(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, sid) != FALSE;
+    for (const TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+        DWORD size = 0;
+        ::GetTokenInformation(token, kind, nullptr, 0, &size);
+        std::vector<unsigned char> buffer(size);
+        if (size == 0 || !::GetTokenInformation(token, kind, buffer.data(), size, &size)) continue;
+        const PSID own = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                           : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+        if (::EqualSid(own, sid)) same = true;
     }
     ::CloseHandle(token);
     return same;
 }
 
 // An object found under the program's name was made by the program (or an
-// administrator) when its owner is SYSTEM, the Administrators or this very
-// account: a user without those rights cannot give an object such an owner.
+// administrator) when its owner is SYSTEM, the Administrators or what this
+// process's own objects get: a user without those rights cannot give an
+// object such an owner.
 bool madeByTrustedAccount(HANDLE object) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
