@@ -624,5 +624,24 @@ lacks_prefix 'ERR : Postprocessing:Script file '
 lacks_prefix 'ERR : Preprocessing: Script file '
 verdict
 
+# A user who takes the job mutex's name first (here with an event of that
+# name) cannot make the runs go on without the lock unsaid.
+scenario "job lock: a squatted mutex name is said, and the job goes on"
+install_agent
+seed_registry
+write_jobs "$(job 321 "$(add_script Squat.atz "$clean_project")")"
+coproc SQUAT { exec wine "$runner" --squat 'C:\Agent\kScripts\KOVAVariables.lock' 60000 </dev/null 2>/dev/null; }
+squatter_pid=$SQUAT_PID
+held=""
+read -r -t 60 held <&"${SQUAT[0]}"
+equals "$(printf '%s' "$held" | tr -d '\r')" held "the squatter"
+run_vorbex
+has_prefix 'ERR : Preprocessing: The job lock C:\Agent\kScripts\KOVAVariables.lock cannot be taken (the name Global\VorbexJobs.' \
+  || fail "no ERR line for the squatted job lock"
+count_lines 1 'MSG : Postprocessing: Successfully Executed the script'
+kill "$squatter_pid" 2>/dev/null
+wait "$squatter_pid" 2>/dev/null
+verdict
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -290,6 +290,10 @@ int main(int argc, char** argv) {
         std::uint32_t pid = 0;
         return startSleepingChild(system->platform, std::atol(argv[2]), false, pid) ? static_cast<int>(pid) : 0;
     }
+    // A user's process that holds the job lock's name (Windows; see process_self.h).
+    if (argc == 4 && std::string(argv[1]) == "--squat") {
+        return squatJobLockName(argv[2], std::atol(argv[3])) ? 0 : 1;
+    }
     Arguments args = parseArguments(argc, argv);
     if (args.log.empty()) return 2;  // without /L there is nowhere to report anything
     Runner runner(system->platform, std::move(args));

@@ -34,3 +34,9 @@ bool startSleepingChild(Platform& sys, long ms, bool ignoreTerm, std::uint32_t& 
 /// Windows: the middle is the stand-in started again with `--detach <ms>`,
 /// which starts `--sleep <ms>` and exits with the grandchild's id.
 bool startDetachedChild(Platform& sys, long ms, std::uint32_t& processId);
+
+/// Takes the name of the job mutex for `lockFile` with an event, as a user
+/// who wanted the program's runs to go on without their lock would, writes
+/// "held" to standard output and keeps the name for `ms` milliseconds.
+/// Windows only; posix answers false at once (an flock has no name to take).
+bool squatJobLockName(const std::string& lockFile, long ms);

@@ -77,3 +77,5 @@ bool startDetachedChild(Platform&, long ms, std::uint32_t& processId) {
     processId = static_cast<std::uint32_t>(id);
     return true;
 }
+
+bool squatJobLockName(const std::string&, long) { return false; }

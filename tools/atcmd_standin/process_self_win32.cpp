@@ -7,7 +7,10 @@
 #include "platform/host.h"
 #include "platform/platform.h"
 #include "platform/processes.h"
+#include "platform/win32/locks.h"
 #include "platform/win32/windows.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -59,4 +62,14 @@ std::string currentUserId() {
     char name[257] = {};
     DWORD size = sizeof name;
     return ::GetUserNameA(name, &size) ? std::string(name) : std::string("?");
+}
+
+bool squatJobLockName(const std::string& lockFile, long ms) {
+    const HANDLE event = ::CreateEventA(nullptr, TRUE, FALSE, win32::jobMutexName(lockFile).c_str());
+    if (event == nullptr) return false;
+    std::printf("held\n");
+    std::fflush(stdout);
+    ::Sleep(static_cast<DWORD>(ms));
+    ::CloseHandle(event);
+    return true;
 }
