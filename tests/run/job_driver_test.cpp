@@ -301,22 +301,4 @@ TEST_F(JobDriverRunTest, TheJobLockIsWaitedForUntilTheHoldersDeadlineWhateverThe
     EXPECT_EQ(drops("wpdcmatztempexecst").size(), 4u);
 }
 
-// A job lock refused to the program (on Windows: its name taken by an object
-// another user made) is said, and the job goes on without it.
-TEST_F(JobDriverRunTest, AJobLockRefusedIsSaidAndTheJobGoesOn) {
-    class RefusedLocks : public ForwardingLocks {
-    public:
-        using ForwardingLocks::ForwardingLocks;
-        std::unique_ptr<HeldLock> TryLockMachine(const std::string&, const std::string&) override {
-            throw RunError{err::PermissionDenied, "held by an object this program did not make"};
-        }
-    } refused(run.locks);
-    run.platform.locks = ctx.sys.locks = &refused;
-    fncExecuteKRNScript(ctx, scriptJob("console Project File: ${PROJECT}\nconsole Build Completed\n"));
-    EXPECT_TRUE(run.logged("ERR : Preprocessing: The job lock C:\\Agent\\kScripts\\KOVAVariables.lock cannot be "
-                           "taken (held by an object this program did not make); the job goes on without it"));
-    EXPECT_EQ(ctx.strFailureDesc, "");
-    EXPECT_EQ(drops("wpdcmatztempexecst").size(), 1u);
-}
-
 }  // namespace
