@@ -55,7 +55,7 @@ RunError lockError(DWORD code) {
 
 namespace win32 {
 
-// A mutex name may not hold "\\" and is at most MAX_PATH long, so the path
+// A mutex name may not hold "\" and is at most MAX_PATH long, so the path
 // goes in as a 64-bit FNV-1a digest of its folded form.
 std::string jobMutexName(const std::string& lockFile) {
     std::uint64_t hash = 0xcbf29ce484222325ULL;
