@@ -44,6 +44,7 @@ struct XMLDetail {
 };
 
 /// A verified script file of the current job, held until its runner has ended.
+/// One without a hold marks where a job of too many files stopped holding them.
 struct HeldScript {
     std::string path;
     std::unique_ptr<FileHold> hold;

@@ -23,6 +23,9 @@ void markEntry(ScriptDetail& entry, const std::string& text, bool& jobError) {
 // count fails as the counter overflows.
 constexpr std::size_t kMaxEntryIndex = 32767;
 
+// At most so many script files of one job are held.
+constexpr std::size_t kMaxHeldScripts = 256;
+
 // A hold is a guard, not a check of the job: a file that cannot be held is
 // still used, and the log says that it was not guarded.
 std::unique_ptr<FileHold> holdScript(RunContext& ctx, const std::string& path) {
@@ -41,6 +44,16 @@ std::unique_ptr<FileHold> holdScript(RunContext& ctx, const std::string& path) {
 // hold follows it, for this and every later file of the run, which leaves a
 // window of one library call. True when no checksum could be made.
 bool checksumHeld(RunContext& ctx, const std::string& path) {
+    // Each hold keeps a descriptor open; a job of thousands of files must not
+    // use up what the checksums and the run log need.
+    if (ctx.arrScriptHolds.size() >= kMaxHeldScripts) {
+        if (ctx.arrScriptHolds.size() == kMaxHeldScripts) {
+            WriteLog(ctx, "ERR : Preprocessing: The job has more than " + std::to_string(kMaxHeldScripts) +
+                              " script files; the rest are used unguarded");
+            ctx.arrScriptHolds.push_back(HeldScript{});
+        }
+        return fncGenerateChecksum(ctx, path);
+    }
     std::unique_ptr<FileHold> hold = ctx.blnHoldAfterChecksum ? nullptr : holdScript(ctx, path);
     const std::string failureBefore = ctx.strFailureDesc;
     bool noChecksum = fncGenerateChecksum(ctx, path);
@@ -195,7 +208,7 @@ void subReleaseScriptHolds(RunContext& ctx) {
     guarded(
         [&] {
             for (const HeldScript& held : ctx.arrScriptHolds) {
-                if (held.hold->Unchanged()) continue;
+                if (!held.hold || held.hold->Unchanged()) continue;
                 const std::string text = "Postprocessing:Script file " + held.path +
                                          " was changed while the script ran; the script may have run something else";
                 WriteLog(ctx, "ERR : " + text);
