@@ -187,9 +187,9 @@ std::unique_ptr<XmlDocument> Win32XmlLibrary::CreateDocument() {
     // The files come from the script's side: no document type (its entities
     // can grow a small file into a huge document) and a bounded nesting, so
     // a hostile file fails to load like any other bad one. A DOM that will
-    // not refuse document types is not used at all. Wine's DOM declines the
-    // depth setting; it parses with libxml2, whose own depth limit (256)
-    // holds there instead.
+    // not refuse document types is not used at all. Wine's DOM takes the
+    // document-type setting without acting on it and declines the depth
+    // setting; it parses with libxml2, whose own depth limit (256) holds.
     if (!setProperty(*doc.get(), L"ProhibitDTD", boolVariant(true))) throw runError(err::CannotCreate);
     setProperty(*doc.get(), L"MaxElementDepth", intVariant(kMaxElementDepth));
     ComPtr<IXMLDOMDocument> plain;
