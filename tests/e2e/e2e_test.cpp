@@ -370,7 +370,9 @@ TEST(EndToEnd, AScriptFileRewrittenWhileTheScriptRunsFailsTheJob) {
     const auto messages = m.logMessages();
     EXPECT_TRUE(has(messages, "ERR : " + text));
     EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
-                            [](const std::string& s) { return startsWith(s, "ERR : ") && s.find("was changed while") != std::string::npos; }),
+                            [](const std::string& s) {
+                                return startsWith(s, "ERR : ") && s.find("was changed while") != std::string::npos;
+                            }),
               1);
     const auto failures = dropsStartingWith(m, "wpdcmatztempexecfail_N_42_");
     ASSERT_EQ(failures.size(), 1u);

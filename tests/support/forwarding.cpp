@@ -129,7 +129,8 @@ ForwardingFileSystem::ForwardingFileSystem(FileSystem& real)
     : FailSwitch({"FolderExists", "FileExists", "CreateFolder", "CreateTextFile", "OpenTextFile", "CopyFile",
                   "MoveFile", "DeleteFile", "GetFileSize", "GetFileVersion", "GetFiles", "SetReadOnly",
                   "OpenSharedLog", "FileExistsInside", "OpenInside", "RewriteInside", "CopyOutOf", "DeleteInside",
-                  "HoldFile", "ReadLine", "ReadLines", "ReadView", "ReadAll", "Write", "WriteLine", "WriteLines", "Close"}),
+                  "HoldFile", "ReadLine", "ReadLines", "ReadView", "ReadAll", "Write", "WriteLine", "WriteLines",
+                  "Close"}),
       real_(real) {}
 
 void ForwardingFileSystem::raiseIfDue(std::string_view call, std::initializer_list<std::string_view> paths) {

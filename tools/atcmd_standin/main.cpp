@@ -187,7 +187,8 @@ public:
                 // rewrite a file of its own job.
                 const auto space = rest.find(' ');
                 const std::string name = rest.substr(0, space);
-                const std::string text = space == std::string::npos ? std::string() : substitute(rest.substr(space + 1));
+                const std::string text =
+                    space == std::string::npos ? std::string() : substitute(rest.substr(space + 1));
                 const std::string path = isAbsoluteWindows(name) ? name : folderOf(args_.project) + "\\" + name;
                 console((writeFile(*sys_.fs, path, text + "\r\n") ? "Wrote " : "Cannot write ") + path);
             } else if (word == "sleep") {
