@@ -62,6 +62,7 @@ function(vorbex_win32_tests)
     ${dir}/locks_test.cpp
     ${dir}/main.cpp
     ${dir}/md5_test.cpp
+    ${dir}/named_objects_test.cpp
     ${dir}/processes_test.cpp
     ${dir}/retry_test.cpp
     ${dir}/system_test.cpp

@@ -137,12 +137,19 @@ constexpr std::uint32_t kIniLockWaitMs = 60000;
 constexpr std::uint32_t kIniLockPollMs = 10;
 }  // namespace
 
+// A lock not had within the bound is said, and the caller writes without it:
+// every write replaces the file whole, so the worst is a count another run
+// raised at the same moment being lost, while not writing would let whoever
+// keeps the lock (a stuck run, or anyone who may open the lock file) stop the
+// counting that the thresholds rest on.
 std::unique_ptr<HeldLock> lockIniForUpdate(RunContext& ctx, const std::string& file) {
     try {
         for (std::uint32_t waited = 0; waited < kIniLockWaitMs; waited += kIniLockPollMs) {
             if (auto held = ctx.sys.locks->TryLockFile(file)) return held;
             ctx.sys.clock->sleepMs(kIniLockPollMs);
         }
+        WriteLog(ctx, "ERR : Preprocessing: No lock on " + file + " within " + std::to_string(kIniLockWaitMs / 1000) +
+                          " seconds; it is updated without the lock");
     } catch (const RunError&) {
         // No lock file can be made beside the INI file (its folder is
         // missing, say): there is no lock to wait for.

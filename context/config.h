@@ -38,7 +38,8 @@ std::int32_t fncWriteINI(RunContext& ctx, const std::string& section, const std:
 /// its own read-change-write, so the wait is short and bounded (a minute);
 /// nullptr when there is no lock to hold (the lock file cannot be made, or
 /// the wait ran out): the caller then goes on unguarded, as one process alone
-/// would. Nothing is logged. Release by destroying the result.
+/// would. A wait that ran out writes an "ERR : " line naming the file.
+/// Release by destroying the result.
 std::unique_ptr<HeldLock> lockIniForUpdate(RunContext& ctx, const std::string& file);
 
 /// The line fncWriteINI logs after a successful write; also used by the

@@ -43,6 +43,13 @@ struct XMLDetail {
     std::string MessageText;
 };
 
+/// A verified script file of the current job, held until its runner has ended.
+/// One without a hold marks where a job of too many files stopped holding them.
+struct HeldScript {
+    std::string path;
+    std::unique_ptr<FileHold> hold;
+};
+
 struct RunContext {
     explicit RunContext(const Platform& p) : sys(p), objFSO(p.fs) {}
 
@@ -104,6 +111,10 @@ struct RunContext {
     bool blnCounterFileFull = false;
     std::string strSystemDirectory;
     std::vector<ScriptDetail> arrScriptDetails;
+    std::vector<HeldScript> arrScriptHolds;
+    /// Set once the MD5 library has shown that it cannot read a held file:
+    /// from then on each file is held right after its checksum.
+    bool blnHoldAfterChecksum = false;
     std::vector<ScriptVariable> arrScriptVariables;
     /// The run's one random generator (24-bit linear congruential, never seeded).
     std::uint32_t rndSeed = 327680;

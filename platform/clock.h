@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "base/local_time.h"
 
@@ -16,4 +17,15 @@ public:
     /// jumps with daylight saving nor differs between processes, so one
     /// process can set a deadline that another one checks.
     virtual std::int64_t utcMs() = 0;
+    /// Milliseconds since the machine started, on a clock that is never
+    /// stepped (posix CLOCK_BOOTTIME, Win32 GetTickCount64) and that every
+    /// process of the machine shares: a deadline on it holds whatever is done
+    /// to the wall clock. It keeps counting while the machine sleeps.
+    virtual std::int64_t bootMs() = 0;
+    /// Names the machine's current boot, so that a bootMs time written by one
+    /// process can be told from one written before the last restart: posix
+    /// the kernel's boot id. Win32 offers no such name without the wall clock
+    /// (which may be stepped), so it answers ""; a reader then knows a time of
+    /// another boot only when it lies ahead of its own bootMs.
+    virtual std::string bootId() = 0;
 };

@@ -88,6 +88,21 @@ struct FileQuery {
     std::size_t limit = std::numeric_limits<std::size_t>::max();
 };
 
+/// A file held against change while this object lives (FileSystem::HoldFile);
+/// destroying it lets the file go.
+class FileHold {
+public:
+    virtual ~FileHold() = default;
+    /// True when the system itself keeps writers out while the file is held
+    /// (Win32); false where a change can only be found afterwards (posix).
+    virtual bool KeepsWritersOut() const = 0;
+    /// True when the held path still names the held file, as it was when the
+    /// hold was taken: the same file (device and file number), the same size,
+    /// and (posix) the same status-change time, which a rename, a new link, a
+    /// write or a change of mode all move and nobody can set back.
+    virtual bool Unchanged() = 0;
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -159,6 +174,16 @@ public:
     /// Deletes the file; a read-only one only when `force` (else 70). A link
     /// found there is neither followed nor deleted.
     virtual void DeleteInside(const std::string& folder, const std::string& path, bool force) = 0;
+
+    /// Holds the existing file `path` until the returned object goes, so that
+    /// what was verified is what is used. Win32 keeps it open sharing reading
+    /// only: nobody can write, replace, rename or delete it meanwhile, while
+    /// anyone may still read it by its path. posix cannot forbid that; it
+    /// keeps a descriptor, so that a change can be found afterwards
+    /// (FileHold::Unchanged). Raises RunError when the file cannot be opened
+    /// so: 53 when it is missing, 70 when refused (Win32: also while another
+    /// process has it open for writing or deleting).
+    virtual std::unique_ptr<FileHold> HoldFile(const std::string& path) = 0;
 };
 
 /// The name after the last "\" (GetFileName).

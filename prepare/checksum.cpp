@@ -23,6 +23,55 @@ void markEntry(ScriptDetail& entry, const std::string& text, bool& jobError) {
 // count fails as the counter overflows.
 constexpr std::size_t kMaxEntryIndex = 32767;
 
+// At most so many script files of one job are held.
+constexpr std::size_t kMaxHeldScripts = 256;
+
+// A hold is a guard, not a check of the job: a file that cannot be held is
+// still used, and the log says that it was not guarded.
+std::unique_ptr<FileHold> holdScript(RunContext& ctx, const std::string& path) {
+    try {
+        return ctx.objFSO->HoldFile(path);
+    } catch (const RunError& e) {
+        WriteLog(ctx, "ERR : Preprocessing: Script file " + path + " cannot be held against change (" +
+                          e.description + "); it is used unguarded");
+    }
+    return nullptr;
+}
+
+// The MD5 of a found file, with the file held from before the checksum
+// (posix: its state as checked). A library that opens the file to itself
+// fails while it is held: then the checksum is made once more unheld and the
+// hold follows it, for this and every later file of the run, which leaves a
+// window of one library call. True when no checksum could be made.
+bool checksumHeld(RunContext& ctx, const std::string& path) {
+    // Each hold keeps a descriptor open; a job of thousands of files must not
+    // use up what the checksums and the run log need.
+    if (ctx.arrScriptHolds.size() >= kMaxHeldScripts) {
+        if (ctx.arrScriptHolds.size() == kMaxHeldScripts) {
+            WriteLog(ctx, "ERR : Preprocessing: The job has more than " + std::to_string(kMaxHeldScripts) +
+                              " script files; the rest are used unguarded");
+            ctx.arrScriptHolds.push_back(HeldScript{});
+        }
+        return fncGenerateChecksum(ctx, path);
+    }
+    std::unique_ptr<FileHold> hold = ctx.blnHoldAfterChecksum ? nullptr : holdScript(ctx, path);
+    const std::string failureBefore = ctx.strFailureDesc;
+    bool noChecksum = fncGenerateChecksum(ctx, path);
+    if (noChecksum && hold && hold->KeepsWritersOut()) {
+        hold.reset();
+        ctx.strFailureDesc = failureBefore;
+        noChecksum = fncGenerateChecksum(ctx, path);
+        if (!noChecksum) {
+            ctx.blnHoldAfterChecksum = true;
+            WriteLog(ctx, "MSG : Preprocessing: The MD5 library cannot read a held script file; from now on each "
+                          "file is held right after its checksum");
+        }
+    }
+    if (!hold && !noChecksum) hold = holdScript(ctx, path);
+    if (hold) ctx.arrScriptHolds.push_back(HeldScript{path, std::move(hold)});
+    return noChecksum;
+}
+
 }  // namespace
 
 void subCompareCheksum(RunContext& ctx) {
@@ -42,6 +91,7 @@ void subCompareCheksum(RunContext& ctx) {
             const std::vector<std::string> parts = splitText(ctx.strAdditionalScripts, "#&#");
 
             ctx.arrScriptDetails.clear();
+            ctx.arrScriptHolds.clear();
             ctx.strPrimaryScriptPath.clear();
             ctx.strPrimaryScriptFolder.clear();
             bool jobError = false;
@@ -125,7 +175,7 @@ void subCompareCheksum(RunContext& ctx) {
                 }
                 entry.Location = entry.Location + "\\" + entry.ScriptFile;
                 // No checksum at all: the MD5 service has already said why in strFailureDesc.
-                if (fncGenerateChecksum(ctx, entry.Location)) continue;
+                if (checksumHeld(ctx, entry.Location)) continue;
 
                 const std::string expected = lowerAscii(trimBlanks(entry.Checksum));
                 const std::string actual = lowerAscii(trimBlanks(ctx.strFileMD5));
@@ -152,6 +202,27 @@ void subCompareCheksum(RunContext& ctx) {
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in subCompareCheksum. " + std::to_string(e.number) + "::" + e.description);
         });
+}
+
+void subReleaseScriptHolds(RunContext& ctx) {
+    guarded(
+        [&] {
+            for (const HeldScript& held : ctx.arrScriptHolds) {
+                if (!held.hold || held.hold->Unchanged()) continue;
+                const std::string text = "Postprocessing:Script file " + held.path +
+                                         " was changed while the script ran; the script may have run something else";
+                WriteLog(ctx, "ERR : " + text);
+                if (trimBlanks(ctx.strFailureDesc).empty()) {
+                    ctx.strFailureDesc = text;
+                } else {
+                    ctx.strFailureDesc += "\r\n" + text;
+                }
+            }
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : in subReleaseScriptHolds. " + std::to_string(e.number) + "::" + e.description);
+        });
+    ctx.arrScriptHolds.clear();
 }
 
 bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {

@@ -43,6 +43,8 @@ public:
     void CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
                    bool overwrite) override;
     void DeleteInside(const std::string& folder, const std::string& path, bool force) override;
+    /// A descriptor of the file and its status as opened (file_hold.cpp).
+    std::unique_ptr<FileHold> HoldFile(const std::string& path) override;
 };
 
 /// The registry read from <root>/system.reg (registry.cpp). Read only.
@@ -93,6 +95,9 @@ public:
     LocalTime now() override;
     void sleepMs(std::uint32_t milliseconds) override;
     std::int64_t utcMs() override;
+    std::int64_t bootMs() override;
+    /// /proc/sys/kernel/random/boot_id; "" where it cannot be read.
+    std::string bootId() override;
 };
 
 /// The running process (host.cpp).

@@ -1,10 +1,11 @@
 // The system clock in local time.
-// May contain: time and sleep calls only.
+// May contain: time and sleep calls, and reading the boot id.
 #include <time.h>
 
 #include <cerrno>
 
 #include "platform/posix/backends.h"
+#include "platform/posix/fd.h"
 
 LocalTime PosixClock::now() {
     timespec ts{};
@@ -26,4 +27,17 @@ std::int64_t PosixClock::utcMs() {
     timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);
     return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::int64_t PosixClock::bootMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_BOOTTIME, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::string PosixClock::bootId() {
+    std::string id;
+    if (!readWhole("/proc/sys/kernel/random/boot_id", id)) return "";
+    while (!id.empty() && (id.back() == '\n' || id.back() == '\r')) id.pop_back();
+    return id.size() <= 64 ? id : "";
 }

@@ -21,3 +21,7 @@ std::int64_t Win32Clock::utcMs() {
     constexpr std::int64_t kTicksTo1970 = 116444736000000000LL;
     return (ticks - kTicksTo1970) / 10000;
 }
+
+std::int64_t Win32Clock::bootMs() { return static_cast<std::int64_t>(::GetTickCount64()); }
+
+std::string Win32Clock::bootId() { return ""; }

@@ -4,11 +4,13 @@
 
 #include "platform/clock.h"
 
-/// The local time of GetLocalTime, kernel32's Sleep, and the UTC time of
-/// GetSystemTimeAsFileTime.
+/// The local time of GetLocalTime, kernel32's Sleep, the UTC time of
+/// GetSystemTimeAsFileTime, and GetTickCount64 as the boot clock.
 class Win32Clock : public Clock {
 public:
     LocalTime now() override;
     void sleepMs(std::uint32_t milliseconds) override;
     std::int64_t utcMs() override;
+    std::int64_t bootMs() override;
+    std::string bootId() override;
 };

@@ -61,6 +61,8 @@ public:
     void CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
                    bool overwrite) override;
     void DeleteInside(const std::string& folder, const std::string& path, bool force) override;
+    /// A handle sharing reading only (file_hold.cpp).
+    std::unique_ptr<FileHold> HoldFile(const std::string& path) override;
 };
 
 namespace win32 {

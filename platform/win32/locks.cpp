@@ -4,7 +4,11 @@
 
 #include "platform/win32/windows.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstdio>
+#include <vector>
 
 #include "base/errors.h"
 #include "base/text.h"
@@ -48,9 +52,13 @@ RunError lockError(DWORD code) {
                                                                         : runError(err::PermissionDenied);
 }
 
+}  // namespace
+
+namespace win32 {
+
 // A mutex name may not hold "\" and is at most MAX_PATH long, so the path
 // goes in as a 64-bit FNV-1a digest of its folded form.
-std::string mutexNameOf(const std::string& lockFile) {
+std::string jobMutexName(const std::string& lockFile) {
     std::uint64_t hash = 0xcbf29ce484222325ULL;
     for (char c : lowerAscii(lockFile)) {
         hash ^= static_cast<unsigned char>(c);
@@ -59,6 +67,79 @@ std::string mutexNameOf(const std::string& lockFile) {
     char name[64];
     std::snprintf(name, sizeof name, "Global\\VorbexJobs.%016llx", static_cast<unsigned long long>(hash));
     return name;
+}
+
+}  // namespace win32
+
+namespace {
+
+// Only SYSTEM and the Administrators may open the program's named objects, so
+// a user can neither take the job mutex nor hold it to keep the runs waiting.
+constexpr const char* kOwnObjectSddl = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+
+class OwnObjectSecurity {
+public:
+    OwnObjectSecurity() {
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kOwnObjectSddl, SDDL_REVISION_1, &descriptor_,
+                                                                    nullptr)) {
+            descriptor_ = nullptr;
+        }
+        attributes_.nLength = sizeof attributes_;
+        attributes_.lpSecurityDescriptor = descriptor_;
+        attributes_.bInheritHandle = FALSE;
+    }
+    ~OwnObjectSecurity() {
+        if (descriptor_ != nullptr) ::LocalFree(descriptor_);
+    }
+    OwnObjectSecurity(const OwnObjectSecurity&) = delete;
+    OwnObjectSecurity& operator=(const OwnObjectSecurity&) = delete;
+    bool valid() const { return descriptor_ != nullptr; }
+    SECURITY_ATTRIBUTES* get() { return &attributes_; }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_{};
+};
+
+// True when `sid` is this process's account, or the owner its token gives
+// the objects it makes (under Wine, the user's primary group).
+bool isOwnAccount(PSID sid) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    bool same = false;
+    for (const TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
+        DWORD size = 0;
+        ::GetTokenInformation(token, kind, nullptr, 0, &size);
+        std::vector<unsigned char> buffer(size);
+        if (size == 0 || !::GetTokenInformation(token, kind, buffer.data(), size, &size)) continue;
+        const PSID own = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                           : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+        if (::EqualSid(own, sid)) same = true;
+    }
+    ::CloseHandle(token);
+    return same;
+}
+
+// An object found under the program's name was made by the program (or an
+// administrator) when its owner is SYSTEM, the Administrators or what this
+// process's own objects get: a user without those rights cannot give an
+// object such an owner.
+bool madeByTrustedAccount(HANDLE object) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                          &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    const bool trusted = owner != nullptr && (::IsWellKnownSid(owner, WinLocalSystemSid) ||
+                                              ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                                              isOwnAccount(owner));
+    ::LocalFree(descriptor);
+    return trusted;
+}
+
+RunError squatted(const std::string& name) {
+    return RunError{err::PermissionDenied, "the name " + name + " is held by an object this program did not make"};
 }
 
 }  // namespace
@@ -83,8 +164,20 @@ std::unique_ptr<HeldLock> Win32Locks::TryLockFile(const std::string& file) {
 }
 
 std::unique_ptr<HeldLock> Win32Locks::TryLockMachine(const std::string& lockFile, const std::string& record) {
-    const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, mutexNameOf(lockFile).c_str());
-    if (mutex == nullptr) throw lockError(::GetLastError());
+    const std::string name = win32::jobMutexName(lockFile);
+    OwnObjectSecurity security;
+    if (!security.valid()) throw runError(err::PermissionDenied);
+    const HANDLE mutex = ::CreateMutexA(security.get(), FALSE, name.c_str());
+    const DWORD created = ::GetLastError();
+    // Refused, or the name is another kind of object: someone else made it.
+    if (mutex == nullptr) {
+        if (created == ERROR_ACCESS_DENIED || created == ERROR_INVALID_HANDLE) throw squatted(name);
+        throw lockError(created);
+    }
+    if (created == ERROR_ALREADY_EXISTS && !madeByTrustedAccount(mutex)) {
+        ::CloseHandle(mutex);
+        throw squatted(name);
+    }
     const DWORD waited = ::WaitForSingleObject(mutex, 0);
     // An abandoned mutex is owned all the same: its holder died, and the
     // files it was working on are left as a crash leaves them.

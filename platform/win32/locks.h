@@ -8,6 +8,11 @@
 /// TryLockMachine: a mutex named "Global\VorbexJobs." followed by a digest of
 /// the lock file's path (letter case folded), so every session of the machine
 /// shares it; the record is written into the lock file beside it.
+/// The mutex is made so that only SYSTEM and the Administrators may open it.
+/// A name already taken by an object someone else made (one this process may
+/// not open, one that is no mutex, or a mutex whose owner is not SYSTEM, the
+/// Administrators or this account) raises RunError 70 with a description
+/// that names it, for the caller to log.
 /// The system releases both when the holder dies: the file lock when its
 /// handle closes, the mutex as abandoned, which the next waiter then owns.
 /// Neither handle is inheritable, so the runner never holds them.
@@ -17,3 +22,11 @@ public:
     std::unique_ptr<HeldLock> TryLockMachine(const std::string& lockFile, const std::string& record) override;
     std::string MachineLockRecord(const std::string& lockFile) override;
 };
+
+namespace win32 {
+
+/// The name of the job mutex for `lockFile`: "Global\\VorbexJobs." and a
+/// digest of the path with its letter case folded.
+std::string jobMutexName(const std::string& lockFile);
+
+}  // namespace win32

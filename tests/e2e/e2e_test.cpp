@@ -350,3 +350,33 @@ TEST(EndToEnd, StatusRecordsArePostedToTheConfiguredReceiver) {
     EXPECT_TRUE(dropsStartingWith(m, "wpdcmatztempexec").empty());
     EXPECT_EQ(dropsStartingWith(m, "wpdcmtkvrmenuactionst_N_42_").size(), 1u);
 }
+
+// A script that rewrites another file of its own job once it was verified:
+// posix cannot forbid that, so the job fails, saying which file changed; the
+// primary script, which nobody touched, is not named.
+TEST(EndToEnd, AScriptFileRewrittenWhileTheScriptRunsFailsTheJob) {
+    E2EMachine m;
+    const std::string extra = m.addScript("Extra.atz", "console verified\n");
+    const std::string main =
+        m.addScript("Main.atz", "console Project File: ${PROJECT}\nwrite Extra.atz console swapped\n"
+                                "console Build Completed\n");
+    m.writeJobs({"11%@%3%@%301%@%1%@%" + main + "%@%" + extra + "%@%1%@%1%@%0%@%"});
+    EXPECT_EQ(m.run(), 0);
+    ASSERT_EQ(m.sandbox.readFile("C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\ProcessedScripts\\Extra.atz"),
+              "console swapped\r\n");
+
+    const std::string text = "Postprocessing:Script file C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\ProcessedScripts\\"
+                             "Extra.atz was changed while the script ran; the script may have run something else";
+    const auto messages = m.logMessages();
+    EXPECT_TRUE(has(messages, "ERR : " + text));
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                            [](const std::string& s) {
+                                return startsWith(s, "ERR : ") && s.find("was changed while") != std::string::npos;
+                            }),
+              1);
+    const auto failures = dropsStartingWith(m, "wpdcmatztempexecfail_N_42_");
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_NE(m.readDrop(failures[0]).find(text), std::string::npos) << m.readDrop(failures[0]);
+    EXPECT_NE(actionRecord(m).find("<faildesc>Failed to execute the script / Build failed</faildesc>"),
+              std::string::npos);
+}

@@ -2,6 +2,7 @@
 // library is the real one of the build (posix: OpenSSL; Win32: the DLL).
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -292,6 +293,80 @@ TEST(CompareChecksum, ChecksumServiceFailureComesFirstWithoutPrefix) {
                                            "File not found " + kProcessed + "\\gone.atp");
     // The entry whose checksum could not be made is not marked itself.
     EXPECT_EQ(run.ctx->arrScriptDetails[0].Status, "");
+}
+
+// A library that opens files to itself, as the agent's own may, cannot read
+// a file while the program holds it. The run then makes each checksum unheld
+// and holds the file right after it, says so once, and fails no job for it.
+TEST(CompareChecksum, ALibraryThatCannotReadAHeldFileGetsTheHoldAfterItsChecksum) {
+    struct Holds {
+        std::multiset<std::string> live;
+        int taken = 0;
+    } holds;
+    class CountedHold : public FileHold {
+    public:
+        CountedHold(Holds& h, const std::string& path) : h_(h), at_(h.live.insert(path)) { ++h_.taken; }
+        ~CountedHold() override { h_.live.erase(at_); }
+        bool KeepsWritersOut() const override { return true; }
+        bool Unchanged() override { return true; }
+
+    private:
+        Holds& h_;
+        std::multiset<std::string>::iterator at_;
+    };
+    class HoldingFileSystem : public ForwardingFileSystem {
+    public:
+        HoldingFileSystem(FileSystem& real, Holds& h) : ForwardingFileSystem(real), h_(h) {}
+        std::unique_ptr<FileHold> HoldFile(const std::string& path) override {
+            return std::make_unique<CountedHold>(h_, path);
+        }
+
+    private:
+        Holds& h_;
+    };
+    // Refuses a file while it is held, as a library that opens it sharing nothing.
+    class ExclusiveMd5 : public ForwardingMd5Library {
+    public:
+        ExclusiveMd5(Md5Library& real, Holds& h) : ForwardingMd5Library(real), h_(h) {}
+        std::int16_t KGetMD5(const std::string& path, std::string& md5, std::string& size,
+                             std::string& error) override {
+            if (h_.live.count(path) > 0) return refuse(error);
+            return ForwardingMd5Library::KGetMD5(path, md5, size, error);
+        }
+        std::int16_t KGetMD5WBlock(const std::string& path, const std::string& blockSize, std::string& md5,
+                                   std::string& size, std::string& error) override {
+            if (h_.live.count(path) > 0) return refuse(error);
+            return ForwardingMd5Library::KGetMD5WBlock(path, blockSize, md5, size, error);
+        }
+
+    private:
+        std::int16_t refuse(std::string& error) {
+            error = "sharing violation";
+            return 0;
+        }
+        Holds& h_;
+    };
+
+    ChecksumRun run;
+    HoldingFileSystem fs(run.fs, holds);
+    ExclusiveMd5 md5(*run.real.md5, holds);
+    run.ctx->objFSO = run.ctx->sys.fs = &fs;
+    run.ctx->sys.md5 = &md5;
+    run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
+    run.sandbox.writeFile(kProcessed + "\\extra.atp", "abc");
+    run.ctx->strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
+    run.ctx->strAdditionalScripts = "HTTP@#@extra.atp@#@" + kAbcMd5;
+    subCompareCheksum(*run.ctx);
+
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
+    EXPECT_EQ(run.count("MSG : Preprocessing: The MD5 library cannot read a held script file"), 1);
+    EXPECT_EQ(holds.taken, 3);  // the first file before its checksum and after; the second after only
+    EXPECT_EQ(holds.live.size(), 2u);
+    ASSERT_EQ(run.ctx->arrScriptHolds.size(), 2u);
+    EXPECT_EQ(run.ctx->arrScriptHolds[1].path, kProcessed + "\\extra.atp");
+    subReleaseScriptHolds(*run.ctx);
+    EXPECT_TRUE(holds.live.empty());
+    EXPECT_EQ(run.ctx->strFailureDesc, "");
 }
 
 TEST(CompareChecksum, EarlierJobLeavesNothingBehind) {

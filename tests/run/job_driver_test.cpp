@@ -233,41 +233,72 @@ TEST_F(JobDriverRunTest, AFailedScriptLeavesTheGenericFailureForTheRun) {
     EXPECT_FALSE(run.sandbox.exists(kProcessed + "\\old.log3"));
 }
 
+// A wall clock that is stepped once the wait for the job lock has begun.
+class SteppedClock : public FakeClock {
+public:
+    explicit SteppedClock(int years) : years_(years) {}
+    void sleepMs(std::uint32_t ms) override {
+        FakeClock::sleepMs(ms);
+        if (!stepped_ && sleptMs >= 1000) {
+            stepped_ = true;
+            time.year += years_;
+        }
+    }
+
+private:
+    int years_;
+    bool stepped_ = false;
+};
+
 // The machine's job lock: a job that gets it tells the waiters by when it
-// will let go (its time limit and more); a job that finds it taken waits,
-// logging nothing, no longer than the holder said.
-TEST_F(JobDriverRunTest, TheJobLockIsWaitedForNoLongerThanItsHolderSaid) {
+// will let go (its time limit and more, on the boot clock); a job that finds
+// it taken waits, logging nothing, until then and no longer, whatever is done
+// to the wall clock meanwhile: a step forward lets it in no earlier, a step
+// back holds it no longer.
+TEST_F(JobDriverRunTest, TheJobLockIsWaitedForUntilTheHoldersDeadlineWhateverTheWallClockDoes) {
     const std::string project = "console Project File: ${PROJECT}\nconsole Build Completed\n";
     const std::string lockFile = "C:\\Agent\\kScripts\\KOVAVariables.lock";
     fncExecuteKRNScript(ctx, scriptJob(project));  // the first job also writes the threshold defaults
     const std::size_t linesBefore = run.lines.size();
-    const std::int64_t before = run.clock.utcMs();
+    const std::int64_t before = run.clock.bootMs();
     fncExecuteKRNScript(ctx, scriptJob(project));
-    EXPECT_GE(numericValue(run.locks.MachineLockRecord(lockFile)), before + 60000.0);  // a limit of 1 minute
+    const std::string record = run.locks.MachineLockRecord(lockFile);
+    EXPECT_GE(numericValue(splitText(record, " ").front()), before + 60000.0) << record;  // a limit of 1 minute
     const std::size_t linesAlone = run.lines.size() - linesBefore;
 
-    // Another run holds the lock and will have let go within five minutes. It
-    // is held from another thread: a Win32 mutex is its owning thread's to
-    // take again, so only another thread (or process) is kept out by it.
-    const std::int64_t deadline = run.clock.utcMs() + 300000;
-    std::promise<bool> taken;
-    std::promise<void> letGo;
-    std::thread other([&, deadline] {
-        auto held = run.locks.TryLockMachine(lockFile, std::to_string(deadline));
-        taken.set_value(held != nullptr);
-        letGo.get_future().wait();
-    });
-    const bool otherHolds = taken.get_future().get();
-    const std::uint64_t sleptBefore = run.clock.sleptMs;
-    if (otherHolds) fncExecuteKRNScript(ctx, scriptJob(project));
-    letGo.set_value();
-    other.join();
-    ASSERT_TRUE(otherHolds);
-    EXPECT_GE(run.clock.utcMs(), deadline);
-    EXPECT_LT(run.clock.sleptMs - sleptBefore, 301000u);
-    EXPECT_EQ(ctx.strFailureDesc, "");
-    EXPECT_EQ(run.lines.size(), linesBefore + 2 * linesAlone);
-    EXPECT_EQ(drops("wpdcmatztempexecst").size(), 3u);
+    for (const int years : {1, -1}) {
+        SCOPED_TRACE(years);
+        SteppedClock clock(years);
+        clock.boot = run.clock.boot;
+        run.platform.clock = ctx.sys.clock = &clock;
+        // Another run holds the lock and will have let go within five minutes.
+        // It is held from another thread: a Win32 mutex is its owning
+        // thread's to take again, so only another thread (or process) is kept
+        // out by it.
+        const std::int64_t deadline = clock.bootMs() + 300000;
+        const std::string holder = std::to_string(deadline) + " " + std::to_string(clock.bootMs()) + " " +
+                                   clock.bootId();
+        std::promise<bool> taken;
+        std::promise<void> letGo;
+        std::thread other([&] {
+            auto held = run.locks.TryLockMachine(lockFile, holder);
+            taken.set_value(held != nullptr);
+            letGo.get_future().wait();
+        });
+        const bool otherHolds = taken.get_future().get();
+        const std::size_t linesStart = run.lines.size();
+        if (otherHolds) fncExecuteKRNScript(ctx, scriptJob(project));
+        letGo.set_value();
+        other.join();
+        ASSERT_TRUE(otherHolds);
+        EXPECT_GE(clock.bootMs(), deadline);
+        EXPECT_LT(clock.sleptMs, 301000u);
+        EXPECT_EQ(ctx.strFailureDesc, "");
+        EXPECT_EQ(run.lines.size(), linesStart + linesAlone);
+        run.clock.boot = clock.boot;
+        run.platform.clock = ctx.sys.clock = &run.clock;
+    }
+    EXPECT_EQ(drops("wpdcmatztempexecst").size(), 4u);
 }
 
 }  // namespace

@@ -129,7 +129,8 @@ ForwardingFileSystem::ForwardingFileSystem(FileSystem& real)
     : FailSwitch({"FolderExists", "FileExists", "CreateFolder", "CreateTextFile", "OpenTextFile", "CopyFile",
                   "MoveFile", "DeleteFile", "PlaceNewFile", "GetFileSize", "GetFileVersion", "GetFiles", "SetReadOnly",
                   "OpenSharedLog", "FileExistsInside", "OpenInside", "RewriteInside", "CopyOutOf", "DeleteInside",
-                  "ReadLine", "ReadLines", "ReadView", "ReadAll", "Write", "WriteLine", "WriteLines", "Close"}),
+                  "HoldFile", "ReadLine", "ReadLines", "ReadView", "ReadAll", "Write", "WriteLine", "WriteLines",
+                  "Close"}),
       real_(real) {}
 
 void ForwardingFileSystem::raiseIfDue(std::string_view call, std::initializer_list<std::string_view> paths) {
@@ -219,6 +220,10 @@ void ForwardingFileSystem::DeleteInside(const std::string& folder, const std::st
     raiseIfDue("DeleteInside", {folder, path});
     real_.DeleteInside(folder, path, force);
 }
+std::unique_ptr<FileHold> ForwardingFileSystem::HoldFile(const std::string& path) {
+    raiseIfDue("HoldFile", {path});
+    return real_.HoldFile(path);
+}
 
 // ---- registry ----
 
@@ -296,6 +301,14 @@ void ForwardingClock::sleepMs(std::uint32_t milliseconds) {
 std::int64_t ForwardingClock::utcMs() {
     count("utcMs");
     return real_.utcMs();
+}
+std::int64_t ForwardingClock::bootMs() {
+    count("bootMs");
+    return real_.bootMs();
+}
+std::string ForwardingClock::bootId() {
+    count("bootId");
+    return real_.bootId();
 }
 
 // ---- host ----

@@ -141,6 +141,7 @@ public:
     void CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
                    bool overwrite) override;
     void DeleteInside(const std::string& folder, const std::string& path, bool force) override;
+    std::unique_ptr<FileHold> HoldFile(const std::string& path) override;
 
 private:
     class Stream;
@@ -203,6 +204,8 @@ public:
     LocalTime now() override;
     void sleepMs(std::uint32_t milliseconds) override;
     std::int64_t utcMs() override;
+    std::int64_t bootMs() override;
+    std::string bootId() override;
 
 private:
     Clock& real_;

@@ -5,6 +5,7 @@
 
 void FakeClock::sleepMs(std::uint32_t ms) {
     sleptMs += ms;
+    boot += ms;
     // Carry milliseconds into seconds, and so on, so later stamps move on as well.
     const int total = time.millisecond + static_cast<int>(ms % 1000);
     time.millisecond = total % 1000;

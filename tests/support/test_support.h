@@ -88,14 +88,18 @@ bool setFileTime(const std::string& hostPath, const LocalTime& t);
 std::string systemMd5Hex(const std::string& bytes);
 
 /// A clock that stands where the test puts it; sleeping advances it. Its
-/// UTC time is its local time read as UTC.
+/// UTC time is its local time read as UTC; its boot clock moves only by
+/// sleeping, so a test may step `time` as a wall clock is stepped.
 class FakeClock : public Clock {
 public:
     LocalTime time{2026, 12, 7, 10, 15, 30};
     std::uint64_t sleptMs = 0;
+    std::int64_t boot = 3600000;
     LocalTime now() override { return time; }
     void sleepMs(std::uint32_t ms) override;
     std::int64_t utcMs() override;
+    std::int64_t bootMs() override { return boot; }
+    std::string bootId() override { return "test-boot"; }
 };
 
 /// A text stream that keeps the written lines in memory (the captured run log).

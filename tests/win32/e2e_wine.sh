@@ -730,5 +730,43 @@ exit 1
 fi
 verdict
 
+# A script that rewrites another file of its own job once it was verified:
+# every verified file is held, sharing reading only, until the runner has
+# ended, so the rewrite is refused and the job runs what was verified.
+scenario "held scripts: a verified file cannot be rewritten while its job runs"
+install_agent
+seed_registry
+extra_entry="$(add_script Extra.atz $'console verified\n')"
+extra_sum="$(md5_of "$processed/Extra.atz")"
+main_entry="$(add_script Main.atz $'console Project File: ${PROJECT}\nwrite Extra.atz console swapped\nconsole Build Completed\n')"
+write_jobs "11%@%3%@%311%@%1%@%$main_entry%@%$extra_entry%@%1%@%1%@%0%@%"
+run_vorbex
+console="$(cat "$agent/AutomiseLogs/"Main_*.txt 2>/dev/null | tr -d '\r')"
+contains "$console" 'Cannot write C:\Agent\kHVR\Tellix\Action_27_KRN\ProcessedScripts\Extra.atz' "console log of Main.atz"
+equals "$(md5_of "$processed/Extra.atz")" "$extra_sum" "MD5 of Extra.atz after the run"
+count_lines 1 'MSG : Postprocessing: Successfully Executed the script'
+lacks_prefix 'ERR : Postprocessing:Script file '
+lacks_prefix 'ERR : Preprocessing: Script file '
+verdict
+
+# A user who takes the job mutex's name first (here with an event of that
+# name) cannot make the runs go on without the lock unsaid.
+scenario "job lock: a squatted mutex name is said, and the job goes on"
+install_agent
+seed_registry
+write_jobs "$(job 321 "$(add_script Squat.atz "$clean_project")")"
+coproc SQUAT { exec wine "$runner" --squat 'C:\Agent\kScripts\KOVAVariables.lock' 60000 </dev/null 2>/dev/null; }
+squatter_pid=$SQUAT_PID
+held=""
+read -r -t 60 held <&"${SQUAT[0]}"
+equals "$(printf '%s' "$held" | tr -d '\r')" held "the squatter"
+run_vorbex
+has_prefix 'ERR : Preprocessing: The job lock C:\Agent\kScripts\KOVAVariables.lock cannot be taken (the name Global\VorbexJobs.' \
+  || fail "no ERR line for the squatted job lock"
+count_lines 1 'MSG : Postprocessing: Successfully Executed the script'
+kill "$squatter_pid" 2>/dev/null
+wait "$squatter_pid" 2>/dev/null
+verdict
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -182,6 +182,15 @@ public:
                 const std::string body = rest == "inline" ? content(rest, ok) : substitute(rest) + "\r\n";
                 writeFile(*sys_.fs, varsPath(), body);
                 console(std::string(atcmd::kVariablesFileLine) + varsPath());
+            } else if (word == "write") {
+                // Another file rewritten while the runner runs, as a script may
+                // rewrite a file of its own job.
+                const auto space = rest.find(' ');
+                const std::string name = rest.substr(0, space);
+                const std::string text =
+                    space == std::string::npos ? std::string() : substitute(rest.substr(space + 1));
+                const std::string path = isAbsoluteWindows(name) ? name : folderOf(args_.project) + "\\" + name;
+                console((writeFile(*sys_.fs, path, text + "\r\n") ? "Wrote " : "Cannot write ") + path);
             } else if (word == "sleep") {
                 sys_.clock->sleepMs(static_cast<std::uint32_t>(std::atol(rest.c_str())));
             } else if (word == "child" || word == "stubborn") {
@@ -288,6 +297,10 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--detach") {
         std::uint32_t pid = 0;
         return startSleepingChild(system->platform, std::atol(argv[2]), false, pid) ? static_cast<int>(pid) : 0;
+    }
+    // A user's process that holds the job lock's name (Windows; see process_self.h).
+    if (argc == 4 && std::string(argv[1]) == "--squat") {
+        return squatJobLockName(argv[2], std::atol(argv[3])) ? 0 : 1;
     }
     Arguments args = parseArguments(argc, argv);
     if (args.log.empty()) return 2;  // without /L there is nowhere to report anything

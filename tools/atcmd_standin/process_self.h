@@ -40,3 +40,9 @@ bool startDetachedChild(Platform& sys, long ms, std::uint32_t& processId);
 /// leaves the stand-in's session, then forks and lets the parent exit, again
 /// and again. Its first id goes to `processId`. Posix only: false on Windows.
 bool startHopper(long intervalMs, long lifetimeMs, std::uint32_t& processId);
+
+/// Takes the name of the job mutex for `lockFile` with an event, as a user
+/// who wanted the program's runs to go on without their lock would, writes
+/// "held" to standard output and keeps the name for `ms` milliseconds.
+/// Windows only; posix answers false at once (an flock has no name to take).
+bool squatJobLockName(const std::string& lockFile, long ms);

@@ -7,7 +7,10 @@
 #include "platform/host.h"
 #include "platform/platform.h"
 #include "platform/processes.h"
+#include "platform/win32/locks.h"
 #include "platform/win32/windows.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -62,3 +65,13 @@ std::string currentUserId() {
 }
 
 bool startHopper(long, long, std::uint32_t&) { return false; }
+
+bool squatJobLockName(const std::string& lockFile, long ms) {
+    const HANDLE event = ::CreateEventA(nullptr, TRUE, FALSE, win32::jobMutexName(lockFile).c_str());
+    if (event == nullptr) return false;
+    std::printf("held\n");
+    std::fflush(stdout);
+    ::Sleep(static_cast<DWORD>(ms));
+    ::CloseHandle(event);
+    return true;
+}
