@@ -279,7 +279,9 @@ TEST_F(FileSystemContract, SizesVersionsAndListings) {
     EXPECT_EQ(files[3].path, "C:\\l\\b.txt");
     EXPECT_EQ(files[3].size, 2u);
     EXPECT_EQ(files[3].dateCreated, (LocalTime{2025, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(fsys.GetFiles("C:\\L\\")[0].path, "C:\\L\\A.txt");
+    const auto trailing = fsys.GetFiles("C:\\L\\");
+    ASSERT_FALSE(trailing.empty());
+    EXPECT_EQ(trailing[0].path, "C:\\L\\A.txt");
 
     // The filters: by name first, then by entry, then at most `limit`.
     FileQuery query;
@@ -289,8 +291,9 @@ TEST_F(FileSystemContract, SizesVersionsAndListings) {
     for (const auto& f : fsys.GetFiles("C:\\L", query)) names.push_back(f.name);
     EXPECT_EQ(names, (std::vector<std::string>{"A.txt", "c.TXT"}));
     query.limit = 1;
-    ASSERT_EQ(fsys.GetFiles("C:\\L", query).size(), 1u);
-    EXPECT_EQ(fsys.GetFiles("C:\\L", query)[0].name, "A.txt");
+    const auto first = fsys.GetFiles("C:\\L", query);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].name, "A.txt");
 }
 
 // The confined operations act on what lies below the folder: a path that
