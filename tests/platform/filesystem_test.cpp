@@ -18,7 +18,6 @@
 #include <thread>
 
 #include "base/errors.h"
-#include "platform/buffered_stream.h"
 #include "platform/posix/folder_looks.h"
 #include "support/test_support.h"
 

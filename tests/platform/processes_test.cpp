@@ -13,7 +13,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/posix/machine.h"
 #include "platform/posix/processes.h"
 #include "support/test_support.h"
 

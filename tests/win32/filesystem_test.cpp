@@ -8,11 +8,9 @@
 #include <winioctl.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "platform/buffered_stream.h"
 #include "base/errors.h"
 #include "raised.h"
 #include "platform/win32/filesystem.h"
