@@ -59,7 +59,6 @@ function(vorbex_win32_tests)
     ${dir}/desktop_test.cpp
     ${dir}/filesystem_test.cpp
     ${dir}/host_test.cpp
-    ${dir}/locks_test.cpp
     ${dir}/main.cpp
     ${dir}/md5_test.cpp
     ${dir}/named_objects_test.cpp
@@ -68,8 +67,7 @@ function(vorbex_win32_tests)
     ${dir}/system_test.cpp
     ${dir}/tree_kill_test.cpp
     ${dir}/webpost_test.cpp
-    ${dir}/win32_test_support.cpp
-    ${dir}/xml_test.cpp)
+    ${dir}/win32_test_support.cpp)
   target_link_libraries(test_win32 PRIVATE vx_testsupport vx_platform GTest::gtest ws2_32)
   foreach(lib IN ITEMS KGnMD5 kWbPost)
     if(TARGET ${lib})

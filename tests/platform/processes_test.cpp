@@ -1,7 +1,7 @@
-// The Linux process backend where the launcher relies on Windows behaviour:
-// a program found and its arguments split by the Windows command-line rules,
-// exit codes of running and ended children, termination of ended processes,
-// environments and tokens.
+// The posix process backend's own side: a program found and its arguments
+// split by the Windows command-line rules, the exec's reasons, children
+// reaped, the machine in every environment, tokens as ids. What every
+// backend promises is in tests/contract/processes_contract.cpp.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -13,7 +13,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/posix/machine.h"
 #include "platform/posix/processes.h"
 #include "support/test_support.h"
 
@@ -23,19 +22,6 @@ using Args = std::vector<std::string>;
 
 class PosixProcessesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        sandbox.writeFile("C:\\p\\sleep.atz", "sleep 20000\n");
-        sandbox.writeFile("C:\\p\\quick.atz", "exit 7\n");
-    }
-    ProcessInformation start(const std::string& project) {
-        ProcessInformation info;
-        StartupInfo startup;
-        const std::string line = windowsPathOf(VORBEX_BINARY_DIR "/atcmd-standin") + " /L\"C:\\p\\log.txt\" /P\"" +
-                                 project + "\"";
-        EXPECT_TRUE(processes.CreateProcess(nullptr, line, false, proc::CREATE_NO_WINDOW, 0, nullptr, startup, info))
-            << processes.GetLastError();
-        return info;
-    }
     Sandbox sandbox;
     PosixProcesses processes;
 };
@@ -91,35 +77,6 @@ TEST_F(PosixProcessesTest, AProgramThatCannotRunFailsTheCallWithItsReason) {
     // Each failed child is reaped already.
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
-}
-
-TEST_F(PosixProcessesTest, ExitCodeIsStillActiveUntilTheChildEnds) {
-    const ProcessInformation info = start("C:\\p\\quick.atz");
-    ScopedProcHandle process(processes, info.hProcess), thread(processes, info.hThread);
-    ASSERT_EQ(processes.WaitForSingleObject(process.get(), 10000), proc::WAIT_OBJECT_0);
-    std::uint32_t code = 0;
-    ASSERT_TRUE(processes.GetExitCodeProcess(process.get(), code));
-    EXPECT_EQ(code, 7u);
-    // Ended but not reaped: terminating it fails, as for an ended Windows process.
-    EXPECT_FALSE(processes.TerminateProcess(process.get(), 0));
-    EXPECT_EQ(processes.GetLastError(), ESRCH);
-}
-
-TEST_F(PosixProcessesTest, TerminationEndsARunningChildOnceAndWaitTimesOut) {
-    const ProcessInformation info = start("C:\\p\\sleep.atz");
-    ScopedProcHandle thread(processes, info.hThread);
-    ScopedProcHandle process(processes, processes.OpenProcess(proc::PROCESS_ALL_ACCESS, true, info.dwProcessId));
-    ScopedProcHandle first(processes, info.hProcess);
-    ASSERT_TRUE(process);
-    EXPECT_EQ(processes.WaitForSingleObject(process.get(), 50), proc::WAIT_TIMEOUT);
-    std::uint32_t code = 0;
-    ASSERT_TRUE(processes.GetExitCodeProcess(process.get(), code));
-    EXPECT_EQ(code, proc::STILL_ACTIVE);
-    EXPECT_TRUE(processes.TerminateProcess(process.get(), 0));
-    EXPECT_FALSE(processes.TerminateProcess(first.get(), 0));  // the other handle sees it ended
-    ASSERT_TRUE(processes.GetExitCodeProcess(first.get(), code));
-    EXPECT_EQ(code, 0u);
-    EXPECT_EQ(processes.WaitForSingleObject(first.get(), proc::INFINITE), proc::WAIT_OBJECT_0);
 }
 
 TEST_F(PosixProcessesTest, EnvironmentBlocksAlwaysCarryTheMachine) {

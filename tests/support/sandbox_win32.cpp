@@ -253,7 +253,8 @@ void Sandbox::writeRegistry(const std::string& body) const {
         }
         if (key == nullptr) throw std::runtime_error("registry text: a value outside a key: " + line);
         std::size_t at = 0;
-        const std::string name = quoted(line, at);
+        // "@" names the key's default value.
+        const std::string name = line.front() == '@' ? (++at, std::string()) : quoted(line, at);
         if (at >= line.size() || line[at] != '=') throw std::runtime_error("registry text: '=' expected: " + line);
         ++at;
         LONG rc = ERROR_INVALID_DATA;

@@ -1,5 +1,6 @@
-// The Win32 MD5 backend against the stand-in KGnMD5.dll: the digest, the
-// VARIANT texts that come back, and the errors of a missing library.
+// The Win32 MD5 backend's own side: the VARIANT values carried from one call
+// to the next, and the errors of a missing library. The digests and failures
+// every MD5 library gives are in tests/contract/md5_contract.cpp.
 #include <gtest/gtest.h>
 
 #include "base/errors.h"
@@ -9,50 +10,6 @@
 #include "win32_test_support.h"
 
 namespace {
-
-constexpr const char* kAbcMd5 = "900150983CD24FB0D6963F7D28E17F72";
-
-// The stand-in is built beside the test program.
-std::string standInLibrary() { return Win32Host().ExeFolder() + "\\KGnMD5.dll"; }
-
-TEST(Win32Md5, ThePlainCallDigestsTheWholeFile) {
-    TempFolder dir;
-    writeBytes(dir / "abc.txt", "abc");
-    Win32Md5Library md5(standInLibrary());
-    std::string digest, size, error = "stale";
-    ASSERT_NE(md5.KGetMD5(dir / "abc.txt", digest, size, error), 0) << error;
-    EXPECT_EQ(digest, kAbcMd5);
-    EXPECT_EQ(size, "3");
-    EXPECT_EQ(error, "");
-}
-
-TEST(Win32Md5, AFailureKeepsTheOutValuesAndSaysWhy) {
-    TempFolder dir;
-    Win32Md5Library md5(standInLibrary());
-    std::string digest, size, error;
-    EXPECT_EQ(md5.KGetMD5(dir / "missing.txt", digest, size, error), 0);
-    EXPECT_EQ(digest, "");
-    EXPECT_EQ(size, "");
-    EXPECT_FALSE(error.empty());
-}
-
-TEST(Win32Md5, TheBlockCallNeedsAUsableBlockSize) {
-    TempFolder dir;
-    // More than one block of 1 KB, and not a whole number of blocks.
-    std::string bytes;
-    for (int i = 0; i < 3000; ++i) bytes += static_cast<char>('a' + i % 26);
-    writeBytes(dir / "big.txt", bytes);
-    Win32Md5Library md5(standInLibrary());
-    std::string plain, size, error;
-    ASSERT_NE(md5.KGetMD5(dir / "big.txt", plain, size, error), 0);
-
-    std::string digest, blockSize, blockError;
-    EXPECT_EQ(md5.KGetMD5WBlock(dir / "big.txt", "", digest, blockSize, blockError), 0);
-    EXPECT_NE(blockError.find("block size"), std::string::npos) << blockError;
-    ASSERT_NE(md5.KGetMD5WBlock(dir / "big.txt", "1", digest, blockSize, blockError), 0) << blockError;
-    EXPECT_EQ(digest, plain);
-    EXPECT_EQ(blockSize, "3000");
-}
 
 TEST(Win32Md5, TheBlockCallGetsTheValuesThePlainCallLeft) {
     TempFolder dir;

@@ -1,5 +1,7 @@
-// The Win32 processes backend: snapshots, creation with its environment,
-// waiting, exit codes, and termination of a process with everything it started.
+// The Win32 processes backend's own side: the system's command-line rules,
+// termination where no job could be had, and environment blocks as the
+// started program sees them. What every backend promises is in
+// tests/contract/processes_contract.cpp.
 #include <gtest/gtest.h>
 
 #include "base/command_line.h"
@@ -69,24 +71,6 @@ protected:
     std::vector<ProcHandle> held;
 };
 
-TEST_F(Win32ProcessesTest, TheSnapshotListsThisProgram) {
-    ScopedProcHandle snapshot(sys, sys.CreateToolhelp32Snapshot(proc::TH32CS_SNAPALL, 0));
-    ASSERT_TRUE(snapshot);
-    ProcessEntry entry;
-    bool found = false;
-    for (bool more = sys.Process32First(snapshot.get(), entry); more; more = sys.Process32Next(snapshot.get(), entry)) {
-        if (entry.th32ProcessID == ::GetCurrentProcessId()) {
-            found = true;
-            // The name as the buffer holds it: NUL-terminated.
-            EXPECT_EQ(entry.szExeFile, std::string("test_win32.exe") + '\0');
-        }
-    }
-    EXPECT_TRUE(found);
-    // After the last entry: false, with a reason.
-    EXPECT_FALSE(sys.Process32Next(snapshot.get(), entry));
-    EXPECT_EQ(sys.GetLastError(), ERROR_NO_MORE_FILES);
-}
-
 // The command-line rules against the system's own. A program path with a
 // blank, put first by wincmd::commandLineProgram, starts that program even
 // where the system would take a prefix of it; the C runtime of the started
@@ -133,55 +117,24 @@ TEST_F(Win32ProcessesTest, TheSystemAgreesWithTheCommandLineRules) {
     EXPECT_EQ(run(unquoted), expected);
 }
 
-TEST_F(Win32ProcessesTest, ARunningHelperIsWaitedForAndTerminated) {
-    const ProcessInformation info = start("sleep");
+// Ending a process ends what it started in its job (the contract suite shows
+// it); where it could not join one, by the parent ids of a snapshot.
+TEST_F(Win32ProcessesTest, TerminationWithoutAJobEndsWhatTheProcessStarted) {
+    sys.refuseJob = true;
+    DWORD grandchildId = 0;
+    const ProcessInformation info = startWithGrandchild(grandchildId);
+    ASSERT_NE(grandchildId, 0u) << "the helper did not start its child";
+    const HANDLE grandchild = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, grandchildId);
+    ASSERT_NE(grandchild, nullptr);
+
     ScopedProcHandle process(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, info.dwProcessId));
-    ASSERT_TRUE(process);
-    std::uint32_t code = 0;
-    ASSERT_TRUE(sys.GetExitCodeProcess(process.get(), code));
-    EXPECT_EQ(code, proc::STILL_ACTIVE);
-    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 50), proc::WAIT_TIMEOUT);
     ASSERT_TRUE(sys.TerminateProcess(process.get(), 0));
     EXPECT_EQ(sys.WaitForSingleObject(process.get(), 10000), proc::WAIT_OBJECT_0);
-    ASSERT_TRUE(sys.GetExitCodeProcess(process.get(), code));
-    EXPECT_EQ(code, 0u);
-}
-
-TEST_F(Win32ProcessesTest, AnEndedProcessCannotBeTerminated) {
-    const ProcessInformation info = start("exit", "7");
-    ScopedProcHandle process(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, info.dwProcessId));
-    ASSERT_TRUE(process);
-    EXPECT_EQ(sys.WaitForSingleObject(process.get(), 20000), proc::WAIT_OBJECT_0);
-    std::uint32_t code = 0;
-    ASSERT_TRUE(sys.GetExitCodeProcess(process.get(), code));
-    EXPECT_EQ(code, 7u);
-    // The watch relies on this refusal to tell "finished in time" from "overran".
+    EXPECT_EQ(::WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0);
+    ::TerminateProcess(grandchild, 1);
+    ::CloseHandle(grandchild);
+    // Ended once, it cannot be ended again.
     EXPECT_FALSE(sys.TerminateProcess(process.get(), 0));
-    EXPECT_EQ(sys.GetLastError(), ERROR_ACCESS_DENIED);
-    ASSERT_TRUE(sys.GetExitCodeProcess(process.get(), code));
-    EXPECT_EQ(code, 7u);
-}
-
-TEST_F(Win32ProcessesTest, TerminationEndsWhatTheProcessStarted) {
-    // In its job; and, where it could not join one, by the parent ids of a snapshot.
-    for (const bool refuseJob : {false, true}) {
-        SCOPED_TRACE(refuseJob ? "no job" : "job");
-        sys.refuseJob = refuseJob;
-        DWORD grandchildId = 0;
-        const ProcessInformation info = startWithGrandchild(grandchildId);
-        ASSERT_NE(grandchildId, 0u) << "the helper did not start its child";
-        const HANDLE grandchild = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, grandchildId);
-        ASSERT_NE(grandchild, nullptr);
-
-        ScopedProcHandle process(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, info.dwProcessId));
-        ASSERT_TRUE(sys.TerminateProcess(process.get(), 0));
-        EXPECT_EQ(sys.WaitForSingleObject(process.get(), 10000), proc::WAIT_OBJECT_0);
-        EXPECT_EQ(::WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0);
-        ::TerminateProcess(grandchild, 1);
-        ::CloseHandle(grandchild);
-        // Ended once, it cannot be ended again.
-        EXPECT_FALSE(sys.TerminateProcess(process.get(), 0));
-    }
 }
 
 TEST_F(Win32ProcessesTest, AJobThatCannotBeEndedStillLeavesTheProcessToEnd) {
@@ -219,52 +172,6 @@ TEST_F(Win32ProcessesTest, EnvironmentBlocks) {
     std::uint32_t emptyCount = 99;
     ASSERT_TRUE(sys.GetExitCodeProcess(empty.hProcess, emptyCount));
     EXPECT_LT(emptyCount, count);
-}
-
-TEST_F(Win32ProcessesTest, FailuresLeaveTheSystemsErrorCode) {
-    EXPECT_EQ(sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, 0), 0u);
-    EXPECT_NE(sys.GetLastError(), 0);
-
-    ProcessInformation info;
-    StartupInfo startup;
-    TempFolder dir;
-    const std::string missing = dir / "missing.exe";
-    EXPECT_FALSE(sys.CreateProcess(&missing, " /x", false, proc::CREATE_NO_WINDOW, 0, nullptr, startup, info));
-    EXPECT_EQ(sys.GetLastError(), ERROR_FILE_NOT_FOUND);
-    // A later success does not clear it.
-    EXPECT_TRUE(sys.RevertToSelf());
-    EXPECT_EQ(sys.GetLastError(), ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(Win32ProcessesTest, ALaunchWithTheTokenOfAProcess) {
-    // The shell's token stands in here for this program's own.
-    ScopedProcHandle self(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, ::GetCurrentProcessId()));
-    ASSERT_TRUE(self);
-    ProcHandle rawToken = 0;
-    ASSERT_TRUE(sys.OpenProcessToken(self.get(), proc::TOKEN_LAUNCH_ACCESS, rawToken)) << sys.GetLastError();
-    ScopedProcHandle token(sys, rawToken);
-    ASSERT_TRUE(sys.ImpersonateLoggedOnUser(token.get()));
-    ScopedImpersonation impersonation(sys);
-
-    EnvBlock block = 0;
-    ASSERT_TRUE(sys.CreateEnvironmentBlock(block, token.get(), true));
-    ScopedEnvironment environment(sys, block);
-    const std::string program = testProgramPath();
-    TempFolder dir;
-    ProcessInformation info;
-    StartupInfo startup;
-    startup.lpDesktop = "winsta0\\default";
-    // The argument string begins with a blank, as the launcher builds it.
-    ASSERT_TRUE(sys.CreateProcessAsUser(token.get(), &program, " --helper exit 3", false,
-                                        proc::CREATE_NO_WINDOW | proc::CREATE_UNICODE_ENVIRONMENT, environment.get(),
-                                        &dir.path(), startup, info))
-        << sys.GetLastError();
-    ScopedProcHandle created(sys, info.hProcess);
-    ScopedProcHandle thread(sys, info.hThread);
-    ASSERT_EQ(sys.WaitForSingleObject(info.hProcess, 20000), proc::WAIT_OBJECT_0);
-    std::uint32_t code = 0;
-    ASSERT_TRUE(sys.GetExitCodeProcess(info.hProcess, code));
-    EXPECT_EQ(code, 3u);
 }
 
 }  // namespace
