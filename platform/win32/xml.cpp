@@ -48,7 +48,17 @@ public:
         IXMLDOMNodeList* list = children();
         if (list == nullptr || index < 0) return nullptr;
         ComPtr<IXMLDOMNode> child;
-        if (list->get_item(index, child.put()) != S_OK || !child) return nullptr;
+        // Asking the list for item i walks from the first child (Wine's DOM
+        // does), so a walk through a long list in order would cost its square.
+        // The callers go in order: the list's own cursor goes on from the
+        // child last asked for.
+        if (index == 0 && nextIndex_ != 0 && list->reset() == S_OK) nextIndex_ = 0;
+        if (index == nextIndex_) {
+            if (list->nextNode(child.put()) != S_OK || !child) return nullptr;
+            ++nextIndex_;
+        } else if (list->get_item(index, child.put()) != S_OK || !child) {
+            return nullptr;
+        }
         return std::make_unique<Node>(std::move(child));
     }
 
@@ -92,6 +102,8 @@ private:
     ComPtr<IXMLDOMNode> node_;
     ComPtr<IXMLDOMNodeList> children_;
     ComPtr<IXMLDOMNamedNodeMap> attributes_;
+    // The index of the child the list's cursor gives next; -1 when unknown.
+    long nextIndex_ = 0;
     bool childrenFetched_ = false;
     bool attributesFetched_ = false;
 };

@@ -160,13 +160,11 @@ TEST_F(XmlContract, EntityExpansionAndNestingCannotBlowUp) {
     EXPECT_EQ(root()->Text(), "end");
 }
 
-TEST_F(XmlContract, AMillionChildrenAreWalkedInLinearTime) {
-    if (!onPosixBackend()) {
-        // 10,000 children take 0.2 s, 40,000 take 17 s: each Child(i) asks the
-        // DOM's list for item i, which Wine finds by walking from the first.
-        GTEST_SKIP() << "the Win32 backend's walk of the children is quadratic under Wine";
-    }
-    constexpr long kItems = 1000000;
+TEST_F(XmlContract, LongListsOfChildrenAreWalkedInLinearTime) {
+    // Under Wine the system's DOM takes minutes only to load a million, so
+    // the Win32 backend walks a tenth of them: still far past where a walk
+    // that starts again from the first child for every index gives out.
+    const long kItems = onPosixBackend() ? 1000000 : 100000;
     std::string text = "<root>\n";
     text.reserve(kItems * 24);
     for (long i = 0; i < kItems; ++i) text += " <item>" + std::to_string(i) + "</item>\n";
@@ -178,7 +176,7 @@ TEST_F(XmlContract, AMillionChildrenAreWalkedInLinearTime) {
     long sum = 0;
     for (long i = 0; i < kItems; ++i) sum += r->Child(i)->NodeName() == "item" ? 1 : 0;
     EXPECT_EQ(sum, kItems);
-    EXPECT_EQ(r->Child(kItems - 1)->Text(), "999999");
+    EXPECT_EQ(r->Child(kItems - 1)->Text(), std::to_string(kItems - 1));
     // A list rebuilt per call would take hours here, not seconds.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
