@@ -14,9 +14,10 @@
 namespace wincmd {
 
 /// The arguments after the program name, split as the C runtime splits them:
-/// blanks and tabs separate; quotes group; 2n backslashes before a quote give
-/// n and the quote groups, 2n+1 give n and a literal quote; "" inside quotes
-/// is a literal quote; other backslashes are literal.
+/// blanks and tabs separate; quotes group; an even run of backslashes before
+/// a quote gives half as many backslashes and the quote groups, an odd run
+/// gives half of one fewer and a literal quote; "" inside quotes is a literal
+/// quote; other backslashes are literal.
 std::vector<std::string> splitArguments(std::string_view text);
 
 /// The program name as the C runtime takes it (argv[0]): up to the closing

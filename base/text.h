@@ -25,8 +25,8 @@ std::string numberText(double value);
 std::string singleText(float value);
 
 /// Converts a text to a 32-bit integer the way the runtime's CLng does: the
-/// whole text must be a number (else RunError 13), halves round to even, and
-/// values beyond the 32-bit range raise RunError 6.
+/// whole text must be a number (else err::TypeMismatch), halves round to even,
+/// and values beyond the 32-bit range raise err::Overflow.
 std::int32_t toLong(std::string_view text);
 
 /// Blanks removed at both ends (tabs and line ends stay).
@@ -79,7 +79,7 @@ std::vector<std::string> splitText(std::string_view text, std::string_view separ
 /// Splits at every occurrence of `separator` found without regard to case.
 std::vector<std::string> splitNoCase(std::string_view text, std::string_view separator);
 
-/// The first / last n characters; the whole text when it is shorter.
+/// The first / last `n` characters; the whole text when it is shorter.
 std::string leftText(std::string_view text, std::size_t n);
 std::string rightText(std::string_view text, std::size_t n);
 /// Characters from 1-based `start`, at most `length`; "" beyond the end.

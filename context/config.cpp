@@ -57,7 +57,7 @@ std::string GetRegValue(RunContext& ctx, RegHandle key, const std::string& keyNa
             long rc = registry.QueryValue(key, valueName, &type, nullptr, &size);
             if (rc != reg::ERROR_SUCCESS && rc != reg::ERROR_MORE_DATA) {
                 WriteLog(ctx, "ERR : Failed to read Registry key " + valueName + ". ERRDesc :: " +
-                                  fncFormatMessage(ctx, std::to_string(rc)));
+                                  runlog::fncFormatMessage(ctx, std::to_string(rc)));
                 return;
             }
             if (type != reg::REG_SZ) return;
@@ -65,7 +65,7 @@ std::string GetRegValue(RunContext& ctx, RegHandle key, const std::string& keyNa
             rc = registry.QueryValue(key, valueName, &type, buffer.data(), &size);
             if (rc != reg::ERROR_SUCCESS) {
                 WriteLog(ctx, "ERR : Failed to read Registry key " + valueName + ". ERRDesc - " +
-                                  fncFormatMessage(ctx, std::to_string(rc)));
+                                  runlog::fncFormatMessage(ctx, std::to_string(rc)));
                 return;
             }
             result = StripNulls(ctx, buffer);
@@ -87,7 +87,7 @@ bool fncGetRegInfo(RunContext& ctx) {
             const long rc = registry.OpenKey(reg::HKEY_LOCAL_MACHINE, agent::kRegistryKey, reg::KEY_READ, key);
             if (rc != reg::ERROR_SUCCESS) {
                 ctx.strFailureDesc = "Preprocessing:Unable to locate registry entries for SOFTWARE\\KOVAOD. ERRDesc:" +
-                                     fncFormatMessage(ctx, std::to_string(rc));
+                                     runlog::fncFormatMessage(ctx, std::to_string(rc));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }

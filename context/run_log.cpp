@@ -42,7 +42,7 @@ void WriteLogLines(RunContext& ctx, const std::vector<std::string>& messages) {
     });
 }
 
-std::string fncFormatMessage(RunContext& ctx, const std::string& code) {
+std::string runlog::fncFormatMessage(RunContext& ctx, const std::string& code) {
     std::string result;
     guarded(
         [&] {
@@ -57,7 +57,7 @@ std::string fncFormatMessage(RunContext& ctx, const std::string& code) {
     return result;
 }
 
-std::string fncFormatMessage(RunContext& ctx, std::int32_t code) {
+std::string launcher::fncFormatMessage(RunContext& ctx, std::int32_t code) {
     std::string result;
     guarded(
         [&] {

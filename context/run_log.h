@@ -19,12 +19,20 @@ void WriteLog(RunContext& ctx, const std::string& message);
 inline constexpr std::size_t kLogLinesPerWrite = 256;
 void WriteLogLines(RunContext& ctx, const std::vector<std::string>& messages);
 
-/// The system's message for a code given as decimal text, with its CR LF.
-std::string fncFormatMessage(RunContext& ctx, const std::string& code);
+// Two procedures of one name turn a system error code into log text, each
+// for its own callers; a namespace names whose variant a call uses.
 
-/// Decimal code + "-" + the system's message without its CR LF; the code alone
-/// when the system has no text for it.
+namespace runlog {
+/// The run log's variant, used by the configuration reads: the system's
+/// message for a code given as decimal text, with its CR LF.
+std::string fncFormatMessage(RunContext& ctx, const std::string& code);
+}  // namespace runlog
+
+namespace launcher {
+/// The launcher's variant: decimal code + "-" + the system's message without
+/// its CR LF; the code alone when the system has no text for it.
 std::string fncFormatMessage(RunContext& ctx, std::int32_t code);
+}  // namespace launcher
 
 /// The text up to its first NUL character.
 std::string StripNulls(RunContext& ctx, const std::string& text);

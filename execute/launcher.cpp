@@ -30,7 +30,9 @@ std::uint32_t timeLimit(RunContext& ctx, Processes& sys, ProcHandle process) {
     }
 }
 
-std::string errorText(RunContext& ctx, long code) { return fncFormatMessage(ctx, static_cast<std::int32_t>(code)); }
+std::string errorText(RunContext& ctx, long code) {
+    return launcher::fncFormatMessage(ctx, static_cast<std::int32_t>(code));
+}
 
 // After the watch, the interactive launch gives its environment block back
 // before it closes the runner's handle; the direct launch closes the handle

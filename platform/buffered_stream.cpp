@@ -170,8 +170,8 @@ void BufferedTextStream::Close() {
 }
 
 void BufferedTextStream::requireOpen(bool forReading) const {
-    if (!isOpen()) throw RunError{52, "Bad file name or number"};
-    if (forReading != reading_) throw RunError{54, "Bad file mode"};
+    if (!isOpen()) throw runError(err::BadFileName);
+    if (forReading != reading_) throw runError(err::BadFileMode);
 }
 
 // Moves the bytes not yet handed out to the front and makes room for a

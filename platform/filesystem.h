@@ -21,7 +21,7 @@ public:
     virtual ~TextStream() = default;
     /// True when no byte is left to read.
     virtual bool AtEndOfStream() = 0;
-    /// The next line without its line end (LF, or CR LF). Raises 62 at the end.
+    /// The next line without its line end (LF, or CR LF). Raises err::PastEnd at the end.
     /// A line longer than kMaxLineBytes gives its first kMaxLineBytes bytes;
     /// the rest of it is read past, so a script's endless line never sits in
     /// memory whole.
@@ -108,7 +108,8 @@ public:
     virtual ~FileSystem() = default;
     virtual bool FolderExists(const std::string& path) = 0;
     virtual bool FileExists(const std::string& path) = 0;
-    /// Creates one folder; raises 58 when it exists, 76 when its parent is missing.
+    /// Creates one folder; raises err::FileExists when it exists, err::PathNotFound
+    /// when its parent is missing.
     virtual void CreateFolder(const std::string& path) = 0;
     /// Creates a text file (replacing an existing one only when `overwrite`).
     virtual std::unique_ptr<TextStream> CreateTextFile(const std::string& path, bool overwrite) = 0;
@@ -127,10 +128,10 @@ public:
     /// earlier attempt, or a link, removed as itself) is deleted first and the
     /// file is created anew, never opened through a link or over an existing
     /// file. It is written, flushed to the disk, and renamed to `target`
-    /// without replacing; the rename is made durable too. Raises 58 when
-    /// `target` is taken, and any other error as it comes; either way
+    /// without replacing; the rename is made durable too. Raises err::FileExists
+    /// when `target` is taken, and any other error as it comes; either way
     /// `partial` is gone afterwards. A partial name the call cannot free
-    /// raises 70.
+    /// raises err::PermissionDenied.
     virtual void PlaceNewFile(const std::string& partial, const std::string& target, const std::string& text) = 0;
     /// Size in bytes of an existing file (GetFile(path).Size).
     virtual std::uint64_t GetFileSize(const std::string& path) = 0;
@@ -138,7 +139,7 @@ public:
     virtual std::string GetFileVersion(const std::string& path) = 0;
     /// The regular files of a folder (not sub-folders, not links) that
     /// `query` keeps, in the enumeration order: by name compared without
-    /// regard to case (lessNoCase). Raises 76 when the folder is missing.
+    /// regard to case (lessNoCase). Raises err::PathNotFound when the folder is missing.
     virtual std::vector<FileEntry> GetFiles(const std::string& folder, const FileQuery& query = {}) = 0;
     /// Marks a file read-only or writable (the read-only attribute).
     virtual void SetReadOnly(const std::string& path, bool readOnly) = 0;
@@ -158,14 +159,15 @@ public:
     // second name (a hard link). Each call checks and acts on handles it holds
     // open, so a component swapped for a link meanwhile is refused, never
     // followed. `folder` itself is trusted as it is named. A path that breaks
-    // the rule raises 75; a missing file 53, a missing folder on the way 76.
+    // the rule raises err::PathAccess; a missing file err::FileNotFound, a
+    // missing folder on the way err::PathNotFound.
 
     /// True when a regular file is there; false when nothing (or a folder) is.
     virtual bool FileExistsInside(const std::string& folder, const std::string& path) = 0;
     /// Opens the file for reading.
     virtual std::unique_ptr<TextStream> OpenInside(const std::string& folder, const std::string& path) = 0;
     /// Replaces the content of the existing file with `text`; a read-only file
-    /// raises 70.
+    /// raises err::PermissionDenied.
     virtual void RewriteInside(const std::string& folder, const std::string& path, const std::string& text) = 0;
     /// Copies the file to `target` (an ordinary path), replacing an existing
     /// target only when `overwrite` (else 58), as CopyFile does.

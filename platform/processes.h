@@ -82,7 +82,10 @@ public:
 
     /// ImpersonateLoggedOnUser: the calling thread takes the token's identity.
     /// Posix: the whole process switches its effective ids (setgroups,
-    /// setegid, seteuid); the program is single-threaded.
+    /// setegid, seteuid; the C library applies them to every thread). The
+    /// program's logic runs on one thread; the only others are a folder
+    /// listing's helpers, started and joined within one listing call, so none
+    /// is alive when an impersonation begins or ends.
     virtual bool ImpersonateLoggedOnUser(ProcHandle token) = 0;
     /// RevertToSelf: the identity from before the impersonation; succeeds
     /// when nothing is impersonated.

@@ -4,15 +4,8 @@
 // May contain: the interface only, no system calls.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
-
-namespace err {
-/// TYPE_E_LIBNOTREGISTERED (&H8002801D) as the runtime reports it: a negative
-/// 32-bit error number. Like 429, it means the class is not registered.
-inline constexpr long TypeLibNotRegistered = static_cast<std::int32_t>(0x8002801Du);
-}  // namespace err
 
 /// One created webpost object (CreateObject("kWbPost.WebPost")). Released by
 /// destroying it.
@@ -43,8 +36,8 @@ class WebpostLibrary {
 public:
     virtual ~WebpostLibrary() = default;
 
-    /// CreateObject(className): a new webpost object. Raises RunError 429 (or
-    /// err::TypeLibNotRegistered) when the class is unknown or not registered;
+    /// CreateObject(className): a new webpost object. Raises err::CannotCreate
+    /// (or err::TypeLibNotRegistered) when the class is unknown or not registered;
     /// the caller decides whether to register the library and try once more.
     virtual std::unique_ptr<WebpostObject> CreateObject(const std::string& className) = 0;
 

@@ -234,7 +234,7 @@ bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
             WriteLog(ctx, "MSG : Preprocessing: Getting MD5 checksum of : " + path);
             // Without the library the call cannot even be made, as when the DLL is missing.
             if (ctx.sys.md5 == nullptr) {
-                throw RunError{err::FileNotFound, std::string("File not found: ") + agent::kMd5Library};
+                throw runError(err::FileNotFound, agent::kMd5Library);
             }
             Md5Library& library = *ctx.sys.md5;
 

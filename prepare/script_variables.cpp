@@ -43,7 +43,7 @@ std::optional<std::string> readBounded(TextStream& stream, std::size_t bound) {
 
 
 // The runtime's error for a member used on an object that is not there.
-RunError objectNotSet() { return RunError{91, "Object variable or With block variable not set"}; }
+RunError objectNotSet() { return runError(err::ObjectNotSet); }
 
 // The counter increments of one variables file, written as one batch
 // (context/counters.h). The step's log lines are held back until the write,

@@ -36,7 +36,7 @@ std::string composeUrl(const RunContext& ctx, const std::string& base, const std
 
 bool libraryNotRegistered(long number) {
     return number == err::CannotCreate || number == err::TypeLibNotRegistered ||
-           number == static_cast<long>(0x8002801DL);
+           number == err::TypeLibNotRegisteredUnsigned;
 }
 
 // Runs one statement of WebPost. When it fails because the library is not

@@ -33,7 +33,7 @@ struct CmdLogParse {
     std::string messageKept;        // message lines kept past their batch, joined by CR LF
     bool messageIsSuccess = false;  // the message is exactly "Success"
     bool endSeen = false;
-    HeldText lines[2];  // the last two lines read, as read (line n in lines[n % 2])
+    HeldText lines[2];  // the last two lines read, as read (lines counted from 0, each at lines[its number % 2])
     std::size_t lineCount = 0;
 };
 
@@ -45,12 +45,12 @@ CmdLogParse beginCmdLog(const RunContext& ctx);
 void cmdLogLines(CmdLogParse& parse, const std::string_view* lines, std::size_t count);
 
 /// Applies the parse to the script result: the failure-description list, and
-/// the status and exit line from the end of the log. Raises RunError 9 where
-/// a line before the last is needed and the log has none (an empty log, one
-/// line), after the list was set, as the caller's handler reports it.
+/// the status and exit line from the end of the log. Raises err::SubscriptRange
+/// where a line before the last is needed and the log has none (an empty log,
+/// one line), after the list was set, as the caller's handler reports it.
 void finishCmdLog(RunContext& ctx, CmdLogParse& parse);
 
-/// The last line read (n = 0) or the one before it (n = 1); "" when there is none.
+/// The last line read (`n` = 0) or the one before it (`n` = 1); "" when there is none.
 std::string_view cmdLogLastLine(const CmdLogParse& parse, std::size_t n);
 
 /// Reads the console log once and fills the script result from it (the three

@@ -21,7 +21,7 @@ using HTMLActionTable = std::vector<std::array<std::string, 7>>;
 void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath, const std::string& mode = "0");
 
 /// Fills row `intIndex` of `arrHTMLActions` from one row of the action table,
-/// or, for an output row, column 6 of the row before it. Raises RunError 9
-/// for an output row with no row before it.
+/// or, for an output row, column 6 of the row before it. Raises
+/// err::SubscriptRange for an output row with no row before it.
 void subParseHTMLActionRow(RunContext& ctx, HTMLActionTable& arrHTMLActions, const std::string& strRow,
                            int intIndex);

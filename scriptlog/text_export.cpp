@@ -84,18 +84,20 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std:
         [&] {
             std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
 
-            // Block i is judged together with block i + 1, so at most two whole
-            // blocks are held: the file is walked once, as it is read.
-            std::vector<std::string> window;   // complete blocks from block i on
+            // A block is judged together with the block after it, so at most
+            // two whole blocks are held: the file is walked once, as it is read.
+            std::vector<std::string> window;   // complete blocks, from the one being judged on
             std::vector<std::string> spare;    // dropped blocks, their room reused
-            std::size_t rulesRead = 0;          // N so far
-            std::size_t index = 0;              // i of window[0]
+            std::size_t rulesRead = 0;          // rule lines read so far
+            std::size_t index = 0;              // the number of window[0] among all blocks, from 0
             auto drop = [&](std::size_t count) {
                 for (std::size_t k = 0; k < count; ++k) spare.push_back(std::move(window[k]));
                 window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(count));
                 index += count;
             };
-            // Judges block i while it and block i + 1 are complete and i <= N - 1.
+            // Judges the first block of the window while it and the next are
+            // complete and its number is below the count of rule lines read:
+            // the block after the last rule line is only looked at as a detail.
             auto walk = [&] {
                 while (window.size() >= 2 && index < rulesRead) {
                     const std::string& row = window[0];

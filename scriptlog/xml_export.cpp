@@ -38,8 +38,9 @@ std::string timeOf(const std::string& value) {
 
 bool isFailing(std::string_view status) { return equalsNoCase(blankTrimmed(status), "error"); }
 
-// The element a line of the export begins: K's first characters. Every
-// marker begins with "<", and its second character tells which one it can be.
+// The element a line of the export begins, told by the first characters of
+// the line with its blanks trimmed. Every marker begins with "<", and its
+// second character tells which one it can be.
 enum class Head { None, Log, Action, ActionList, Message };
 
 Head headOf(std::string_view trimmed) {
@@ -57,7 +58,8 @@ Head headOf(std::string_view trimmed) {
     }
 }
 
-// Whether K ends with one of the closing tags that keep a line out of a message.
+// Whether the trimmed line ends with one of the closing tags that keep a line
+// out of a message.
 bool endsAnElement(std::string_view trimmed) {
     return trimmed.ends_with('>') &&
            (endsWithNoCase(trimmed, "]]></MESSAGE>") || endsWithNoCase(trimmed, "</ACTION>") ||
@@ -130,8 +132,8 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
                 if (count == 0) break;
             }
             const std::string_view line = lines[next++];
-            // K, the line blank-trimmed and upper-cased, is only ever tested at
-            // its two ends, each without regard to case.
+            // The line, blank-trimmed, is only ever tested at its two ends,
+            // each without regard to case, so it is never upper-cased whole.
             const std::string_view trimmed = blankTrimmed(line);
             const Head head = headOf(trimmed);
             const bool isAction = head == Head::Action;

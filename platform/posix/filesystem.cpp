@@ -67,13 +67,13 @@ RunError errorFor(int error, const std::string& hostPath) {
             return runError(err::FileExists);
         case ENOSPC:
         case EDQUOT:
-            return RunError{61, "Disk full"};
+            return runError(err::DiskFull);
         case EXDEV:
-            return RunError{74, "Can't rename with different drive"};
+            return runError(err::RenameAcrossDrives);
         case ENAMETOOLONG:
-            return RunError{52, "Bad file name or number"};
+            return runError(err::BadFileName);
         default:
-            return RunError{57, "Device I/O error"};
+            return runError(err::DeviceIO);
     }
 }
 

@@ -20,7 +20,7 @@ struct PosixWebpostOptions {
 };
 
 /// CreateObject knows the one class "kWbPost.WebPost" (letter case ignored, as
-/// COM class names are); any other name raises 429. Its objects POST the XML
+/// COM class names are); any other name raises err::CannotCreate. Its objects POST the XML
 /// as the request body with Content-Type text/xml and succeed only on an HTTP
 /// 2xx answer, whose body becomes the response text. Registration is not
 /// needed here and Register always reports success.

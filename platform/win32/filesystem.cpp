@@ -49,18 +49,18 @@ RunError errorFor(DWORD code) {
             return runError(err::FileExists);
         case ERROR_DISK_FULL:
         case ERROR_HANDLE_DISK_FULL:
-            return RunError{61, "Disk full"};
+            return runError(err::DiskFull);
         case ERROR_NOT_SAME_DEVICE:
-            return RunError{74, "Can't rename with different drive"};
+            return runError(err::RenameAcrossDrives);
         case ERROR_INVALID_NAME:
         case ERROR_BAD_PATHNAME:
         case ERROR_FILENAME_EXCED_RANGE:
-            return RunError{52, "Bad file name or number"};
+            return runError(err::BadFileName);
         case ERROR_NOT_ENOUGH_MEMORY:
         case ERROR_OUTOFMEMORY:
             return runError(err::OutOfMemory);
         default:
-            return RunError{57, "Device I/O error"};
+            return runError(err::DeviceIO);
     }
 }
 
@@ -104,7 +104,7 @@ void writeAll(HANDLE file, const char* data, std::size_t size) {
         const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
         DWORD written = 0;
         if (!::WriteFile(file, data, chunk, &written, nullptr)) raiseLastError();
-        if (written == 0) throw RunError{57, "Device I/O error"};
+        if (written == 0) throw runError(err::DeviceIO);
         data += written;
         size -= written;
     }
@@ -388,14 +388,14 @@ struct Handle {
 std::string finalPathOf(HANDLE handle) {
     std::string path(MAX_PATH, '\0');
     for (int tries = 0; tries < 2; ++tries) {
-        const DWORD n = ::GetFinalPathNameByHandleA(handle, path.data(), static_cast<DWORD>(path.size()),
-                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (n == 0) return "";
-        if (n < path.size()) {
-            path.resize(n);
+        const DWORD length = ::GetFinalPathNameByHandleA(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return "";
+        if (length < path.size()) {
+            path.resize(length);
             return path;
         }
-        path.assign(n, '\0');  // n is the size needed, its NUL included
+        path.assign(length, '\0');  // too small: the length is the size needed, its NUL included
     }
     return "";
 }

@@ -32,7 +32,7 @@
 ///   also refuses what the attributes cannot show (a Unix link under Wine, a
 ///   device name such as NUL); the file itself is opened so that a user's
 ///   opportunistic lock is never waited for: a file whose lock break is
-///   pending raises 57, as an unreadable file does.
+///   pending raises err::DeviceIO, as an unreadable file does.
 class Win32FileSystem : public FileSystem {
 public:
     bool FolderExists(const std::string& path) override;

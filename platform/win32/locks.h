@@ -11,7 +11,7 @@
 /// The mutex is made so that only SYSTEM and the Administrators may open it.
 /// A name already taken by an object someone else made (one this process may
 /// not open, one that is no mutex, or a mutex whose owner is not SYSTEM, the
-/// Administrators or this account) raises RunError 70 with a description
+/// Administrators or this account) raises err::PermissionDenied with a description
 /// that names it, for the caller to log.
 /// The system releases both when the holder dies: the file lock when its
 /// handle closes, the mutex as abandoned, which the next waiter then owns.

@@ -82,11 +82,11 @@ Win32Md5Library::~Win32Md5Library() {
 void* Win32Md5Library::function(const char* name) {
     if (module_ == nullptr) {
         module_ = ::LoadLibraryA(library_.c_str());
-        if (module_ == nullptr) throw RunError{err::FileNotFound, "File not found: " + fileNameOfLibrary(library_)};
+        if (module_ == nullptr) throw runError(err::FileNotFound, fileNameOfLibrary(library_));
     }
     FARPROC address = ::GetProcAddress(static_cast<HMODULE>(module_), name);
     if (address == nullptr) {
-        throw RunError{453, "Can't find DLL entry point " + std::string(name) + " in " + fileNameOfLibrary(library_)};
+        throw dllEntryNotFound(name, fileNameOfLibrary(library_));
     }
     return reinterpret_cast<void*>(address);
 }

@@ -21,10 +21,10 @@
 /// those the first call gave back go in as new VARIANTs.
 ///
 /// The library is loaded at the first call and kept until this object ends.
-/// Unlike the posix backend, a library that cannot be loaded raises RunError
-/// 53 ("File not found: KGnMD5.dll") and a missing function RunError 453, as
-/// the runtime reports a failed DLL declaration; the caller's handler then
-/// takes the unexpected-error path.
+/// Unlike the posix backend, a library that cannot be loaded raises
+/// err::FileNotFound ("File not found: KGnMD5.dll") and a missing function
+/// err::DllEntryNotFound, as the runtime reports a failed DLL declaration; the
+/// caller's handler then takes the unexpected-error path.
 class Win32Md5Library : public Md5Library {
 public:
     /// `library`: the DLL to load; a bare name is searched for as the system

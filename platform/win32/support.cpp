@@ -39,7 +39,8 @@ std::string ansiOf(const wchar_t* text, std::size_t length) {
 std::string ansiOf(const std::wstring& text) { return ansiOf(text.data(), text.size()); }
 
 bool ensureComApartment() {
-    // The program is single-threaded: one apartment, entered once.
+    // Every COM call comes from the program's one thread (the Win32 backend
+    // starts no other): one apartment, entered once.
     static const HRESULT result = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     // RPC_E_CHANGED_MODE: the host entered a multi-threaded apartment first,
     // which serves the in-process objects used here just as well.

@@ -32,23 +32,21 @@ RunError dispatchError(HRESULT hr, EXCEPINFO& exception) {
         case DISP_E_EXCEPTION: {
             if (exception.pfnDeferredFillIn != nullptr) exception.pfnDeferredFillIn(&exception);
             const long number = exception.scode != 0 ? static_cast<long>(exception.scode) : exception.wCode;
-            std::string text = textOfBstr(exception.bstrDescription);
-            if (text.empty()) text = "Automation error";
-            return RunError{number, text};
+            return automationError(number, textOfBstr(exception.bstrDescription));
         }
         case DISP_E_UNKNOWNNAME:
         case DISP_E_MEMBERNOTFOUND:
-            return RunError{438, "Object doesn't support this property or method"};
+            return runError(err::NoSuchMember);
         case DISP_E_BADPARAMCOUNT:
-            return RunError{450, "Wrong number of arguments or invalid property assignment"};
+            return runError(err::WrongArguments);
         case DISP_E_TYPEMISMATCH:
             return runError(err::TypeMismatch);
         case DISP_E_PARAMNOTOPTIONAL:
-            return RunError{449, "Argument not optional"};
+            return runError(err::ArgumentNotOptional);
         case DISP_E_OVERFLOW:
             return runError(err::Overflow);
         default:
-            return RunError{static_cast<long>(hr), "Automation error"};
+            return automationError(static_cast<long>(hr));
     }
 }
 
@@ -142,7 +140,7 @@ std::unique_ptr<WebpostObject> Win32WebpostLibrary::CreateObject(const std::stri
     if (SUCCEEDED(hr)) {
         hr = ::CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, IID_IDispatch, reinterpret_cast<void**>(object.put()));
     }
-    if (hr == TYPE_E_LIBNOTREGISTERED) throw RunError{err::TypeLibNotRegistered, "Library not registered."};
+    if (hr == TYPE_E_LIBNOTREGISTERED) throw runError(err::TypeLibNotRegistered);
     // CO_E_CLASSSTRING, REGDB_E_CLASSNOTREG and every other refusal: the
     // runtime reports them all as a component it cannot create.
     if (FAILED(hr) || !object) throw runError(err::CannotCreate);

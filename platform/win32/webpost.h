@@ -9,7 +9,7 @@
 
 /// CreateObject creates the named COM class (CLSIDFromProgID, then
 /// CoCreateInstance for IDispatch) as the runtime's CreateObject does; an
-/// unknown or unregistered class raises RunError 429, a type library that is
+/// unknown or unregistered class raises err::CannotCreate, a type library that is
 /// not registered err::TypeLibNotRegistered. PostXMLString is called through
 /// IDispatch: the texts passed by reference go as VARIANTs holding a BSTR by
 /// reference and are read back afterwards; the flag goes as a Boolean and

@@ -14,7 +14,7 @@
 /// Unlike the posix backend, the Text() of an element whose children were
 /// separated by such whitespace may show it as one blank between their texts
 /// (the DOM's normalisation), so "<r> <a>x</a> <b>y</b> </r>" may give "x y".
-/// CreateDocument raises RunError 429 when the class cannot be created.
+/// CreateDocument raises err::CannotCreate when the class cannot be created.
 class Win32XmlLibrary : public XmlLibrary {
 public:
     std::unique_ptr<XmlDocument> CreateDocument() override;

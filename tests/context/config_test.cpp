@@ -157,10 +157,10 @@ TEST(RunLog, StampedLinesAndMessageFunctions) {
     EXPECT_EQ(StripNulls(ctx, std::string("\0x", 2)), "");
     EXPECT_EQ(StripNulls(ctx, "plain"), "plain");
 
-    const std::string two = fncFormatMessage(ctx, std::int32_t{2});
+    const std::string two = launcher::fncFormatMessage(ctx, std::int32_t{2});
     EXPECT_EQ(two.rfind("2-", 0), 0u);
     EXPECT_GT(two.size(), 2u);
     EXPECT_FALSE(endsWith(two, "\r\n"));
-    EXPECT_EQ(fncFormatMessage(ctx, std::int32_t{987654}), "987654");
-    EXPECT_TRUE(endsWith(fncFormatMessage(ctx, std::string("2")), "\r\n"));
+    EXPECT_EQ(launcher::fncFormatMessage(ctx, std::int32_t{987654}), "987654");
+    EXPECT_TRUE(endsWith(runlog::fncFormatMessage(ctx, std::string("2")), "\r\n"));
 }

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fncParseCMDLog(ctx, fuzz::kConsoleLog, "0");
     } catch (const RunError& e) {
         // Only a log too short for its end checks may raise.
-        if (e.number != 9) std::abort();
+        if (e.number != err::SubscriptRange) std::abort();
     }
     fuzz::checkList("", ctx.strActionDescList);
     if (!ctx.strScriptStatus.empty() && ctx.strScriptStatus != "FAILED") std::abort();

@@ -45,7 +45,7 @@ public:
     using ForwardingFileSystem::ForwardingFileSystem;
     std::string stubborn;
     void DeleteFile(const std::string& path, bool force) override {
-        if (path == stubborn) throw RunError{75, "Path/File access error"};
+        if (path == stubborn) throw runError(err::PathAccess);
         ForwardingFileSystem::DeleteFile(path, force);
     }
 };

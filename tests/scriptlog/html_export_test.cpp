@@ -119,7 +119,7 @@ TEST(ParseExportLogHTML, MissingFileEndsTheParse) {
 }
 
 TEST(ParseExportLogHTML, SixteenBitRowLimit) {
-    // n "</tr>" give n + 1 rows; the failing row comes first.
+    // Each "</tr>" ends a row and the text after the last one is a row too; the failing row comes first.
     auto rowsOf = [](std::size_t count) {
         std::string rows = actionRow("Error", "A") + outputRow("a");
         for (std::size_t i = 3; i < count; ++i) rows += "</tr>";
