@@ -16,12 +16,12 @@
 #include "platform/clock.h"
 #include "platform/locks.h"
 #include "prepare/checksum.h"
-#include "prepare/cleanup.h"
 #include "prepare/run_variables.h"
-#include "prepare/script_variables.h"
-#include "prepare/variables_post.h"
 #include "report/action_status.h"
+#include "report/script_variables.h"
 #include "report/template_status.h"
+#include "report/variables_post.h"
+#include "run/cleanup.h"
 #include "run/start.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "prepare/script_variables.h"
+#include "report/script_variables.h"
 #include "support/test_support.h"
 
 namespace {

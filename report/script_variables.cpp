@@ -1,5 +1,5 @@
 // Script variables and their thresholds (Configuration\ATZThreshold.ini).
-#include "prepare/script_variables.h"
+#include "report/script_variables.h"
 
 #include <map>
 #include <memory>

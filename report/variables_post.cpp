@@ -1,5 +1,5 @@
 // Posting of the script's variables record through the drop folder.
-#include "prepare/variables_post.h"
+#include "report/variables_post.h"
 
 #include <memory>
 #include <string>
@@ -11,8 +11,8 @@
 #include "context/run_log.h"
 #include "platform/clock.h"
 #include "platform/filesystem.h"
-#include "prepare/script_variables.h"
-#include "report/webpost.h"
+#include "report/drop_folder.h"
+#include "report/script_variables.h"
 
 namespace {
 
