@@ -176,10 +176,7 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 subPostTemplateExecStatus(ctx);
                 // The status record has the detail; the run keeps the generic text.
-                if (!ctx.strFailureDesc.empty()) {
-                    ctx.strFailureDesc = "File Not found/Failed to calculate the checksum";
-                    ctx.blnScriptExecuted = false;
-                }
+                if (!ctx.strFailureDesc.empty()) ctx.strFailureDesc = "File Not found/Failed to calculate the checksum";
                 ctx.arrScriptHolds.clear();
             } else {
                 {
@@ -195,10 +192,7 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
                     }
                 }
                 subPostTemplateExecStatus(ctx);
-                if (failed(ctx)) {
-                    ctx.strFailureDesc = "Failed to execute the script / Build failed";
-                    ctx.blnScriptExecuted = false;
-                }
+                if (failed(ctx)) ctx.strFailureDesc = "Failed to execute the script / Build failed";
             }
             subDeleteDownloadedFiles(ctx);
         },
