@@ -20,16 +20,6 @@ struct ScriptDetail {
     std::string Location;
 };
 
-/// One child of the script's variables file.
-struct ScriptVariable {
-    std::string VarName;
-    std::string VarValue;
-    std::string ScriptVersion;
-    std::string VersionTag;
-    std::string ScriptName;
-    std::string NameTag;
-};
-
 /// A verified script file of the current job, held until its runner has ended.
 /// One without a hold marks where a job of too many files stopped holding them.
 struct HeldScript {
@@ -101,7 +91,6 @@ struct RunContext {
     /// Set once the MD5 library has shown that it cannot read a held file:
     /// from then on each file is held right after its checksum.
     bool blnHoldAfterChecksum = false;
-    std::vector<ScriptVariable> arrScriptVariables;
     /// The run's one random generator (24-bit linear congruential, never seeded).
     std::uint32_t rndSeed = 327680;
 
