@@ -19,6 +19,16 @@ namespace {
 
 constexpr const char* kDropStampPicture = "MMDDYYYYHHNNSSS";
 
+// Names that a record dropped under its own name takes when that is taken:
+// the name with "_1", "_2", ... before its ending ("vars.xml" gives "vars_1.xml").
+constexpr int kMaxNumberedNames = 100000;
+
+std::string numberedName(const std::string& name, int n) {
+    const auto dot = name.find_last_of('.');
+    const std::string suffix = "_" + std::to_string(n);
+    return dot == std::string::npos || dot == 0 ? name + suffix : name.substr(0, dot) + suffix + name.substr(dot);
+}
+
 std::string dropName(RunContext& ctx, const std::string& recordName, const std::string& stamp) {
     return recordName + "_N_" + ctx.strRegID + "_" + stamp + ".xml";
 }
@@ -61,6 +71,23 @@ void subDropRecord(RunContext& ctx, const std::string& recordName, const std::st
         WriteLog(ctx, "MSG : Preprocessing: Deleting " + label + " File " + partial);
         return;
     }
+}
+
+void dropUnderOwnName(RunContext& ctx, const std::string& own, const std::string& text) {
+    const std::string folder = dropFolder(ctx) + "\\";
+    for (int n = 0; n <= kMaxNumberedNames; ++n) {
+        const std::string name = n == 0 ? own : numberedName(own, n);
+        if (ctx.objFSO->FileExists(folder + name)) continue;
+        try {
+            placeIntoPostLogs(ctx, name, text);
+            return;
+        } catch (const RunError& e) {
+            if (e.number != err::FileExists) throw;
+        }
+    }
+    const RunError taken = runError(err::FileExists);
+    logDropLost(ctx, own, taken);
+    throw taken;
 }
 
 std::string placeIntoPostLogs(RunContext& ctx, const std::string& fileName, const std::string& text) {

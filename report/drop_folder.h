@@ -15,6 +15,14 @@ struct RunError;
 /// to the caller. `label` names the record in the log.
 void subDropRecord(RunContext& ctx, const std::string& recordName, const std::string& xml, const std::string& label);
 
+/// Places `text` into HVRPostLogs under the name `own`, or, when a record
+/// still waiting there has it, under the first free name "<stem>_<n><ending>"
+/// (n from 1; a name without an ending gets "_<n>" at its end): a record is
+/// never replaced before it has been forwarded. A name found free may be
+/// taken a moment later by another run; the claim then fails and the next
+/// name is tried. Any other failure is logged as the loss and raised.
+void dropUnderOwnName(RunContext& ctx, const std::string& own, const std::string& text);
+
 /// Writes `text` into HVRPostLogs\<fileName> with PlaceNewFile, through this
 /// process's own partial name in that folder (not ending in ".xml", so the
 /// forwarding component never takes it), and once the file is there logs
