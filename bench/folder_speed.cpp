@@ -25,8 +25,8 @@
 #include "platform/posix/backends.h"
 #include "platform/posix/folder_index.h"
 #include "platform/posix/machine.h"
-#include "prepare/cleanup.h"
-#include "report/webpost.h"
+#include "report/drop_folder.h"
+#include "run/cleanup.h"
 #include "support/test_support.h"
 
 extern char** environ;

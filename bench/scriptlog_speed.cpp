@@ -212,13 +212,13 @@ int runCase(const std::string& which) {
         std::printf("    %-9s %zu non-empty lines\n", which.c_str(), count);
         return 0;
     }
-    if (which == "console") fncParseCMDLog(ctx, kConsole, "0");
+    if (which == "console") fncParseCMDLog(ctx, kConsole);
     else if (which == "errors") fncProcessScriptLog(ctx, kErrors);
     else if (which == "dispatch") fncProcessScriptLog(ctx, kConsole);
-    else if (which == "text") fncEditScriptlog(ctx, kText, "0");
-    else if (which == "xml") fncParseExportLogXML(ctx, kXml, "0");
-    else if (which == "html") fncParseExportLogHTML(ctx, kHtml, "0");
-    else if (which == "distinct") fncEditScriptlog(ctx, kDistinct, "0");
+    else if (which == "text") fncEditScriptlog(ctx, kText);
+    else if (which == "xml") fncParseExportLogXML(ctx, kXml);
+    else if (which == "html") fncParseExportLogHTML(ctx, kHtml);
+    else if (which == "distinct") fncEditScriptlog(ctx, kDistinct);
     else if (which == "counters") counterPass(ctx);
     else return 2;
     ctx.objLogFile.reset();

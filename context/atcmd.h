@@ -1,14 +1,8 @@
-// Finding the script runner (ATCMD), and everything this program passes to it
-// and reads back from it, in one place: nothing else spells these texts.
+// Where the script runner (ATCMD) is installed, and everything this program
+// passes to it and reads back from it, in one place: nothing else spells these texts.
 #pragma once
 
-#include <string>
 #include <string_view>
-
-struct RunContext;
-
-/// Reads ATCMDLocation from the runner's registry key and checks the file.
-bool fncCheckATCMD(RunContext& ctx);
 
 namespace atcmd {
 

@@ -20,29 +20,6 @@ struct ScriptDetail {
     std::string Location;
 };
 
-/// One child of the script's variables file.
-struct ScriptVariable {
-    std::string VarName;
-    std::string VarValue;
-    std::string ScriptVersion;
-    std::string VersionTag;
-    std::string ScriptName;
-    std::string NameTag;
-};
-
-/// One row of an XML export: an action or an action list.
-struct XMLDetail {
-    std::string LogFileName;
-    std::string SerialNo;
-    std::string ActionName;
-    std::string ItemName;
-    std::string StartTime;
-    std::string EndTime;
-    std::string RunTime;
-    std::string ActionStatus;
-    std::string MessageText;
-};
-
 /// A verified script file of the current job, held until its runner has ended.
 /// One without a hold marks where a job of too many files stopped holding them.
 struct HeldScript {
@@ -91,7 +68,6 @@ struct RunContext {
 
     // Outcome of the run and of the current job.
     std::string strFailureDesc;
-    bool blnScriptExecuted = false;
 
     // Webpost results.
     bool blnWebPostStatus = false;
@@ -115,7 +91,6 @@ struct RunContext {
     /// Set once the MD5 library has shown that it cannot read a held file:
     /// from then on each file is held right after its checksum.
     bool blnHoldAfterChecksum = false;
-    std::vector<ScriptVariable> arrScriptVariables;
     /// The run's one random generator (24-bit linear congruential, never seeded).
     std::uint32_t rndSeed = 327680;
 
@@ -126,14 +101,12 @@ struct RunContext {
     bool blnExportHTML = false;
     bool blnExportXML = false;
     bool blnExportText = false;
-    std::vector<XMLDetail> strXMLDetArr;
-    std::int32_t lngXMLDetUBound = -1;
 
     // Script execution.
     std::string strATCMDLocation;
     std::string strATCMDLogFile;
     bool blnDesktopLocked = false;
     bool blnScreenSaverRunning = false;
-    std::uintptr_t hDesktop = 0;
+    /// Only for the "Error with SwitchDesktop" line of the desktop test.
     std::int32_t lngSwitchDesktopError = 0;
 };

@@ -13,14 +13,12 @@ bool fncUserLocked(RunContext& ctx) {
             Desktop& desktop = *ctx.sys.desktop;
             // The screen-saver desktop exists only while the screen saver shows.
             ScopedDesktop screenSaver(desktop, desktop.OpenDesktop("screen-saver", desk::DESKTOP_ENUMERATE));
-            ctx.hDesktop = screenSaver.get();
             ctx.blnScreenSaverRunning = static_cast<bool>(screenSaver);
             WriteLog(ctx, std::string("MSG : Preprocessing : ") +
                               (ctx.blnScreenSaverRunning ? "Screen Saver is running." : "Screen Saver is not running."));
 
             ScopedDesktop input(desktop, desktop.OpenDesktop("Default", desk::DESKTOP_SWITCHDESKTOP));
             const long openError = desktop.LastError();
-            ctx.hDesktop = input.get();
             if (!input) {
                 WriteLog(ctx, "MSG : Preprocessing : Error with OpenDesktop: " + std::to_string(openError));
                 return;

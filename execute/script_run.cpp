@@ -42,7 +42,6 @@ bool plainNamePart(std::string_view part) {
 void subExecuteScript(RunContext& ctx) {
     guarded(
         [&] {
-            ctx.blnScriptExecuted = false;
             if (!ctx.objFSO->FileExists(ctx.strPrimaryScriptPath)) {
                 ctx.strFailureDesc = "Preprocessing:Primary Script File not found " + ctx.strPrimaryScriptPath;
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
@@ -91,7 +90,6 @@ void subExecuteScript(RunContext& ctx) {
             if (launched) {
                 if (fncProcessScriptLog(ctx, ctx.strATCMDLogFile)) {
                     ctx.strFailureDesc.clear();
-                    ctx.blnScriptExecuted = true;
                 }
                 return;
             }
@@ -109,6 +107,5 @@ void subExecuteScript(RunContext& ctx) {
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in subExecuteScript. " + std::to_string(e.number) + "::" + e.description);
-            ctx.blnScriptExecuted = false;
         });
 }

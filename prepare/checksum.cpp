@@ -242,7 +242,7 @@ bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
             if (library.KGetMD5(path, md5, size, error) == 0) {
                 // The block size matters only to the block-wise call, so it is read only now.
                 const std::string blockSize =
-                    fncGetMD5BlockSize(ctx, "BlockSize", "Size", ctx.strInstallPath + "MDCSFileList.ini", false);
+                    fncGetMD5BlockSize(ctx, "BlockSize", "Size", ctx.strInstallPath + "MDCSFileList.ini");
                 if (library.KGetMD5WBlock(path, blockSize, md5, size, error) == 0) {
                     result = true;
                     const std::string text = "Failed to Get MD5 checksum for File " + path + " Error = " +
@@ -265,7 +265,6 @@ bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
 }
 
 std::string fncGetMD5BlockSize(RunContext& ctx, const std::string& section, const std::string& key,
-                               const std::string& file, bool asNumber) {
-    if (asNumber) return std::to_string(ctx.sys.profile->GetInt(section, key, 0, file));
+                               const std::string& file) {
     return ctx.sys.profile->GetString(section, key, "", 255, file);
 }

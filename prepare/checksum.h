@@ -25,7 +25,6 @@ void subReleaseScriptHolds(RunContext& ctx);
 /// MD5 of one file into strFileMD5; true when no checksum could be made.
 bool fncGenerateChecksum(RunContext& ctx, const std::string& path);
 
-/// Reads section/key of a profile file, as a number's decimal text when
-/// `asNumber`, else as a string (at most 254 characters).
+/// Reads section/key of a profile file as a string (at most 254 characters).
 std::string fncGetMD5BlockSize(RunContext& ctx, const std::string& section, const std::string& key,
-                               const std::string& file, bool asNumber);
+                               const std::string& file);

@@ -7,7 +7,7 @@
 #include "base/text.h"
 #include "context/run_context.h"
 #include "context/run_log.h"
-#include "report/webpost.h"
+#include "report/drop_folder.h"
 
 bool fncPostKRNExecStatus(RunContext& ctx) {
     guarded(

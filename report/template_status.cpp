@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "context/run_context.h"
 #include "context/run_log.h"
+#include "report/drop_folder.h"
 #include "report/webpost.h"
 
 namespace {

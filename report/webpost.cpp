@@ -1,8 +1,6 @@
-// Webpost transport: posting a record at once, and the drop folder that the
-// agent's forwarding component empties later.
+// Webpost transport: posting a record at once to its URL.
 #include "report/webpost.h"
 
-#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -12,10 +10,7 @@
 #include "context/config.h"
 #include "context/run_context.h"
 #include "context/run_log.h"
-#include "platform/clock.h"
-#include "platform/filesystem.h"
 #include "platform/host.h"
-#include "platform/temp_names.h"
 #include "platform/webpost.h"
 
 namespace {
@@ -25,8 +20,6 @@ namespace {
 // resolves: such a record is not sent anywhere by guess, it is dropped and
 // the forwarding component delivers it.
 constexpr const char* kDefaultWebpostBase = "https://webpost.invalid/";
-
-constexpr const char* kDropStampPicture = "MMDDYYYYHHNNSSS";
 
 // The identity values go in as they are: the server reads them that way.
 std::string composeUrl(const RunContext& ctx, const std::string& base, const std::string& recordName) {
@@ -53,30 +46,6 @@ void withRegistration(RunContext& ctx, Statement&& statement) {
             RegisterDLL(ctx);
             ctx.blnDllRegistered = true;
         }
-    }
-}
-
-std::string dropName(RunContext& ctx, const std::string& recordName, const std::string& stamp) {
-    return recordName + "_N_" + ctx.strRegID + "_" + stamp + ".xml";
-}
-
-// A drop name not yet taken in HVRPostLogs. A record still waiting there under
-// the same name would otherwise be replaced and lost, so the drop waits for
-// the next second and takes its stamp. This ends: every wait moves the stamp
-// on, and only the records still waiting can be in the way.
-std::string freeDropName(RunContext& ctx, const std::string& recordName) {
-    const std::string folder = dropFolder(ctx) + "\\";
-    LocalTime now = ctx.sys.clock->now();
-    for (;;) {
-        const std::string stamp = formatPicture(now, kDropStampPicture);
-        const std::string name = dropName(ctx, recordName, stamp);
-        if (!ctx.objFSO->FileExists(folder + name)) return name;
-        // The stamp has whole seconds: sleep to the start of the next one,
-        // and a little more should the clock not have turned yet.
-        do {
-            ctx.sys.clock->sleepMs(static_cast<std::uint32_t>(1000 - std::clamp(now.millisecond, 0, 999)));
-            now = ctx.sys.clock->now();
-        } while (formatPicture(now, kDropStampPicture) == stamp);
     }
 }
 
@@ -149,41 +118,4 @@ void RegisterDLL(RunContext& ctx) {
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : Function RegisterDLL :: " + std::to_string(e.number) + "-" + e.description);
         });
-}
-
-void subDropRecord(RunContext& ctx, const std::string& recordName, const std::string& xml, const std::string& label) {
-    for (;;) {
-        const std::string name = freeDropName(ctx, recordName);
-        std::string partial;
-        try {
-            partial = placeIntoPostLogs(ctx, name, xml + "\r\n");
-        } catch (const RunError& e) {
-            // Another writer took the name since it was found free: the next
-            // free name rather than replace that record.
-            if (e.number == err::FileExists) continue;
-            throw;
-        }
-        // The partial file's name went with the rename.
-        WriteLog(ctx, "MSG : Preprocessing: Deleting " + label + " File " + partial);
-        return;
-    }
-}
-
-std::string placeIntoPostLogs(RunContext& ctx, const std::string& fileName, const std::string& text) {
-    const std::string folder = dropFolder(ctx) + "\\";
-    // The partial name is this process's own, so no other run writes into it.
-    const std::string partial = folder + temporaryNameOf(fileName, ctx.sys.host->ProcessId());
-    try {
-        ctx.objFSO->PlaceNewFile(partial, folder + fileName, text);
-    } catch (const RunError& e) {
-        if (e.number != err::FileExists) logDropLost(ctx, fileName, e);
-        throw;
-    }
-    WriteLog(ctx, "MSG : Preprocessing: Copying " + partial + " to " + folder + fileName);
-    return partial;
-}
-
-void logDropLost(RunContext& ctx, const std::string& fileName, const RunError& error) {
-    WriteLog(ctx, "ERR : Preprocessing: " + fileName + " could not be dropped into " + dropFolder(ctx) + " :: " +
-                      std::to_string(error.number) + " " + error.description + "; the record is lost");
 }

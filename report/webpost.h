@@ -1,10 +1,9 @@
-// Webpost transport and the drop folder.
+// Webpost transport.
 #pragma once
 
 #include <string>
 
 struct RunContext;
-struct RunError;
 
 /// Posts a record to its configured URL; the outcome is blnWebPostStatus.
 void subGetWebPostScript(RunContext& ctx, const std::string& recordName, const std::string& xml);
@@ -14,24 +13,3 @@ void WebPost(RunContext& ctx, const std::string& xml, const std::string& url);
 
 /// Starts the webpost library's registration (hidden, without waiting).
 void RegisterDLL(RunContext& ctx);
-
-/// The drop steps: places the record (one line and CR LF) into
-/// HVRPostLogs\<name>, name = `recordName` + "_N_" + RegID + "_" +
-/// MMDDYYYYHHNNSSS + ".xml", through placeIntoPostLogs; nothing is written
-/// anywhere else. A name already taken, found so or lost to another writer at
-/// the last moment, is never replaced: the drop waits for the next second and
-/// takes its name. Any other failure is logged as the loss of the record and
-/// raised to the caller. `label` names the record in the log.
-void subDropRecord(RunContext& ctx, const std::string& recordName, const std::string& xml, const std::string& label);
-
-/// Writes `text` into HVRPostLogs\<fileName> with PlaceNewFile, through this
-/// process's own partial name in that folder (not ending in ".xml", so the
-/// forwarding component never takes it), and once the file is there logs
-/// "Copying <partial> to <target>". Returns the partial file's path. Raises
-/// err::FileExists when the name is taken, logging nothing; any other failure
-/// is logged (logDropLost) and raised.
-std::string placeIntoPostLogs(RunContext& ctx, const std::string& fileName, const std::string& text);
-
-/// Logs that the record that was to be HVRPostLogs\<fileName> could not be
-/// dropped, and so is lost, with the error that stopped it.
-void logDropLost(RunContext& ctx, const std::string& fileName, const RunError& error);

@@ -16,12 +16,12 @@
 #include "platform/clock.h"
 #include "platform/locks.h"
 #include "prepare/checksum.h"
-#include "prepare/cleanup.h"
 #include "prepare/run_variables.h"
-#include "prepare/script_variables.h"
-#include "prepare/variables_post.h"
 #include "report/action_status.h"
+#include "report/script_variables.h"
 #include "report/template_status.h"
+#include "report/variables_post.h"
+#include "run/cleanup.h"
 #include "run/start.h"
 
 namespace {
@@ -176,10 +176,7 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 subPostTemplateExecStatus(ctx);
                 // The status record has the detail; the run keeps the generic text.
-                if (!ctx.strFailureDesc.empty()) {
-                    ctx.strFailureDesc = "File Not found/Failed to calculate the checksum";
-                    ctx.blnScriptExecuted = false;
-                }
+                if (!ctx.strFailureDesc.empty()) ctx.strFailureDesc = "File Not found/Failed to calculate the checksum";
                 ctx.arrScriptHolds.clear();
             } else {
                 {
@@ -195,10 +192,7 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
                     }
                 }
                 subPostTemplateExecStatus(ctx);
-                if (failed(ctx)) {
-                    ctx.strFailureDesc = "Failed to execute the script / Build failed";
-                    ctx.blnScriptExecuted = false;
-                }
+                if (failed(ctx)) ctx.strFailureDesc = "Failed to execute the script / Build failed";
             }
             subDeleteDownloadedFiles(ctx);
         },

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "base/errors.h"
 #include "base/text.h"
 #include "context/agent_files.h"
 #include "context/atcmd.h"
@@ -11,6 +12,7 @@
 #include "context/run_log.h"
 #include "platform/filesystem.h"
 #include "platform/host.h"
+#include "platform/registry.h"
 #include "run/start.h"
 
 namespace {
@@ -71,4 +73,34 @@ void subPreChecks(RunContext& ctx) {
 
     if (fileMissing(ctx, install + agent::kWebpostUrlFileChecked)) return;
     fileMissing(ctx, actionFolder(ctx) + "\\" + agent::kJobListFile);
+}
+
+bool fncCheckATCMD(RunContext& ctx) {
+    bool result = false;
+    guarded(
+        [&] {
+            const std::string key(atcmd::kRegistryKey);
+            const std::string value(atcmd::kRegistryValue);
+            WriteLog(ctx, "MSG : Preprocessing: Reading Registry key :: HKLM\\" + key + "[" + value + "]");
+            ctx.strATCMDLocation = ReadReg(ctx, reg::HKEY_LOCAL_MACHINE, key, value, 1);
+            if (trimBlanks(ctx.strATCMDLocation).empty()) {
+                WriteLog(ctx, "ERR : " + value + " Value not found in registry : HKEY_LOCAL_MACHINE\\" + key);
+                ctx.strFailureDesc = "Preprocessing:Automise Binaries are not installed";
+                return;
+            }
+            WriteLog(ctx, "MSG : Preprocessing: HKEY_LOCAL_MACHINE\\" + key + "\\" + value + " : " +
+                              ctx.strATCMDLocation);
+            // The path is tested as read: blanks around it are part of the name.
+            if (ctx.objFSO->FileExists(ctx.strATCMDLocation)) {
+                result = true;
+                return;
+            }
+            WriteLog(ctx, "ERR : File not found : " + ctx.strATCMDLocation);
+            ctx.strFailureDesc = "Preprocessing:File not found " + ctx.strATCMDLocation;
+        },
+        [&](const RunError& e) {
+            WriteLog(ctx, "ERR : in fncCheckATCMD. " + std::to_string(e.number) + "::" + e.description);
+            result = false;
+        });
+    return result;
 }

@@ -5,3 +5,6 @@ struct RunContext;
 
 /// Checks command line, runner, folders and files; a failure sets strFailureDesc.
 void subPreChecks(RunContext& ctx);
+
+/// Reads ATCMDLocation from the runner's registry key and checks the file.
+bool fncCheckATCMD(RunContext& ctx);

@@ -178,7 +178,7 @@ void finishCmdLog(RunContext& ctx, CmdLogParse& parse) {
     }
 }
 
-void fncParseCMDLog(RunContext& ctx, const std::string& consoleLogPath, const std::string& mode) {
+void fncParseCMDLog(RunContext& ctx, const std::string& consoleLogPath) {
     // The runner writes the console log where the script can write too: a
     // link put in its place is refused, never read.
     std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(folderOf(consoleLogPath), consoleLogPath);

@@ -55,4 +55,4 @@ std::string_view cmdLogLastLine(const CmdLogParse& parse, std::size_t n);
 
 /// Reads the console log once and fills the script result from it (the three
 /// steps above). Raises RunError on the cases the caller's handler reports.
-void fncParseCMDLog(RunContext& ctx, const std::string& consoleLogPath, const std::string& mode);
+void fncParseCMDLog(RunContext& ctx, const std::string& consoleLogPath);

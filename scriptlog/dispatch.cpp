@@ -163,13 +163,13 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                     finishCmdLog(ctx, cmdLog);
                 } else if (search.exportXml) {
                     WriteLog(ctx, "MSG : Preprocessing: Proceeding with XML Parsing");
-                    fncParseExportLogXML(ctx, exportPath, "0");
+                    fncParseExportLogXML(ctx, exportPath);
                 } else if (search.exportHtml) {
                     WriteLog(ctx, "MSG : Preprocessing: Proceeding with HTML Parsing");
-                    fncParseExportLogHTML(ctx, exportPath, "0");
+                    fncParseExportLogHTML(ctx, exportPath);
                 } else if (search.exportText) {
                     WriteLog(ctx, "MSG : Preprocessing: Proceeding with TEXT Parsing");
-                    fncEditScriptlog(ctx, exportPath, "0");
+                    fncEditScriptlog(ctx, exportPath);
                 }
             } else {
                 WriteLog(ctx, "MSG : Preprocessing:Export Action not used!!!!");

@@ -139,7 +139,7 @@ PageLayout layoutOf(TextStream& stream) {
 
 }  // namespace
 
-void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath, const std::string& mode) {
+void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath) {
     FailureCounters counters = beginFailureCounters(ctx);
     guarded(
         [&] {

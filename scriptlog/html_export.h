@@ -18,7 +18,7 @@ using HTMLActionTable = std::vector<std::array<std::string, 7>>;
 /// to kMaxLineBytes, the output text of a row is worked on only when the row
 /// before it fails, and the second pass stops once the list is full. Any
 /// failure ends the parse with one log line; what was added before stays.
-void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath, const std::string& mode = "0");
+void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath);
 
 /// Fills row `intIndex` of `arrHTMLActions` from one row of the action table,
 /// or, for an output row, column 6 of the row before it. Raises

@@ -78,7 +78,7 @@ std::string_view pieceOf(std::string_view text, std::size_t n) {
 
 }  // namespace
 
-bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std::string& mode) {
+bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath) {
     FailureCounters counters = beginFailureCounters(ctx);
     guarded(
         [&] {

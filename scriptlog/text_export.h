@@ -9,4 +9,4 @@ struct RunContext;
 /// and adds each "Error" row to the failure-description list, its detail
 /// block counted in ATZThreshold.ini. At most two blocks are held, each cut at
 /// 64 KiB, and reading stops once the list is full. Always returns false.
-bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath, const std::string& mode);
+bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath);

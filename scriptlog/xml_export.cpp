@@ -2,8 +2,6 @@
 // not as a document: each element it knows begins its own line.
 #include "scriptlog/xml_export.h"
 
-#include <optional>
-
 #include "base/errors.h"
 #include "base/text.h"
 #include "context/config.h"
@@ -29,11 +27,6 @@ void attributeValue(std::string_view line, std::string_view marker, std::string&
     const std::size_t end = line.find('"', start);
     if (end == std::string_view::npos) return;
     value = line.substr(start, end - start);
-}
-
-// "yyyymmddhhnnss" becomes "hh:nn:ss"; a shorter text gives what is there.
-std::string timeOf(const std::string& value) {
-    return midText(value, 9, 2) + ":" + midText(value, 11, 2) + ":" + midText(value, 13, 2);
 }
 
 bool isFailing(std::string_view status) { return equalsNoCase(blankTrimmed(status), "error"); }
@@ -68,13 +61,7 @@ bool endsAnElement(std::string_view trimmed) {
 
 }  // namespace
 
-void subGetArrUBound(RunContext& ctx, const std::string& arrayName) {
-    if (arrayName != "strXMLDetArr") return;
-    ctx.lngXMLDetUBound = static_cast<std::int32_t>(ctx.strXMLDetArr.size()) - 1;
-}
-
-void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const std::string& mode) {
-    ctx.strXMLDetArr.clear();
+void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath) {
     std::unique_ptr<TextStream> stream;
     // An export that can't be opened is read as one without rows.
     ignoreErrors([&] { stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath); });
@@ -103,23 +90,15 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
         // file ends): the failure pass of a row depends only on the list and
         // the counters, which reading never touches, so the list and the
         // counters come out as if every row had been read first. Only the
-        // row being read is held, its message cut at kTextBound; the table
-        // keeps the failing rows while the list has room. Every other row is
-        // counted (for its serial number) and its message lines skipped.
-        std::string logFileName;
-        std::size_t rowCount = 0;
-        std::optional<XMLDetail> pending;
-        std::size_t keptBytes = 0;
+        // failing row being read is held, its name and message, the message
+        // cut at kTextBound; the message lines of every other row are skipped.
+        bool pending = false;
+        std::string name, message;
         auto report = [&] {
             if (!pending) return;
             // A failing counter access costs this row its detail, not the parse.
-            ignoreErrors([&] { recordCountedFailure(ctx, counters, pending->ItemName, pending->MessageText, false); });
-            const std::size_t size = pending->ItemName.size() + pending->MessageText.size();
-            if (keptBytes < kTextBound) {
-                keptBytes += size;
-                ctx.strXMLDetArr.push_back(std::move(*pending));
-            }
-            pending.reset();
+            ignoreErrors([&] { recordCountedFailure(ctx, counters, name, message, false); });
+            pending = false;
         };
         // Once the list is full the rest of the export can change nothing.
         std::string_view lines[kLineBatch];
@@ -138,37 +117,28 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
             const Head head = headOf(trimmed);
             const bool isAction = head == Head::Action;
             if (head == Head::Log) {
-                attributeValue(line, "filename=", logFileName);
-            } else if (isAction || head == Head::ActionList) {
+                // The log's own line is neither a row nor a message line.
+                continue;
+            }
+            if (isAction || head == Head::ActionList) {
                 report();
                 full = failureListFull(ctx);
-                ++rowCount;
                 // An action list has no status, so only an action can fail;
                 // the fields of the others are never looked at.
                 std::string status;
                 if (isAction) attributeValue(line, "status=", status);
                 if (!isFailing(status)) continue;
-                XMLDetail& row = pending.emplace();
-                row.LogFileName = boundedText(logFileName);
-                row.SerialNo = std::to_string(rowCount);
-                row.ActionStatus = boundedText(status);
-                attributeValue(line, "actionname=", row.ActionName);
-                attributeValue(line, " name=", row.ItemName);
-                row.ActionName = boundedText(row.ActionName);
-                row.ItemName = boundedText(row.ItemName);
-                std::string start, end, run;
-                attributeValue(line, "starttime=", start);
-                attributeValue(line, "endtime=", end);
-                attributeValue(line, "runtime=", run);
-                row.StartTime = timeOf(start);
-                row.EndTime = timeOf(end);
-                row.RunTime = timeOf(run);
+                pending = true;
+                name.clear();
+                message.clear();
+                attributeValue(line, " name=", name);
+                name = boundedText(name);
             } else if (head == Head::Message) {
-                if (pending) pending->MessageText = boundedText(midText(line, 19));
+                if (pending) message = boundedText(midText(line, 19));
             } else if (!endsAnElement(trimmed)) {
                 if (pending) {
-                    appendBounded(pending->MessageText, "\r\n");
-                    appendBounded(pending->MessageText, line);
+                    appendBounded(message, "\r\n");
+                    appendBounded(message, line);
                 }
             }
         }
@@ -176,6 +146,5 @@ void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath, const 
     }
     stream.reset();
 
-    subGetArrUBound(ctx, "strXMLDetArr");
     writeFailureCounters(ctx, counters);
 }

@@ -115,9 +115,7 @@ TEST_F(ScriptRunTest, ConsoleLogNameTakesTheScriptNameUpToItsFirstDot) {
 TEST_F(ScriptRunTest, MissingPrimaryScriptStartsNothing) {
     run.ctx->strPrimaryScriptPath = "C:\\Agent\\Scripts\\Gone.atz";
     run.ctx->strCmdParameters = "X=1";
-    run.ctx->blnScriptExecuted = true;
     subExecuteScript(*run.ctx);
-    EXPECT_FALSE(run.ctx->blnScriptExecuted);
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Primary Script File not found C:\\Agent\\Scripts\\Gone.atz");
     EXPECT_TRUE(run.logged("ERR : Preprocessing:Primary Script File not found C:\\Agent\\Scripts\\Gone.atz"));
     EXPECT_TRUE(processes.commandLines.empty());
@@ -133,7 +131,6 @@ TEST_F(ScriptRunTest, DirectFailureLogsTheLaunchersReasonOnceMore) {
     for (const auto& m : run.messages()) count += m == "ERR : " + reason;
     EXPECT_EQ(count, 2);
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Executing " + script));
-    EXPECT_FALSE(run.ctx->blnScriptExecuted);
 }
 
 TEST_F(ScriptRunTest, InteractiveFailureKeepsTheLaunchersReasonAndLogsNothingMore) {

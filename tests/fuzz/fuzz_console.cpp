@@ -8,7 +8,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RunContext& ctx = m.fresh();
     m.write(fuzz::kConsoleLog, data, size);
     try {
-        fncParseCMDLog(ctx, fuzz::kConsoleLog, "0");
+        fncParseCMDLog(ctx, fuzz::kConsoleLog);
     } catch (const RunError& e) {
         // Only a log too short for its end checks may raise.
         if (e.number != err::SubscriptRange) std::abort();

@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string expectedIni = m.run.sandbox.exists(fuzz::kIni) ? m.run.sandbox.readFile(fuzz::kIni) : "";
 
     RunContext& ctx = m.fresh();
-    fncParseExportLogHTML(ctx, path, "0");
+    fncParseExportLogHTML(ctx, path);
     fuzz::checkList("", ctx.strActionDescList);
     if (ctx.strActionDescList != expectedList || m.run.lines != expectedLines) std::abort();
     if ((m.run.sandbox.exists(fuzz::kIni) ? m.run.sandbox.readFile(fuzz::kIni) : "") != expectedIni) std::abort();

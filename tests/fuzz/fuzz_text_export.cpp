@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RunContext& ctx = m.fresh();
     const std::string path = std::string(fuzz::kLogs) + "run.txt";
     m.write(path, data, size);
-    if (fncEditScriptlog(ctx, path, "0")) std::abort();
+    if (fncEditScriptlog(ctx, path)) std::abort();
     fuzz::checkList("", ctx.strActionDescList);
     return 0;
 }

@@ -487,14 +487,12 @@ TEST(GenerateChecksum, MissingLibraryIsHandled) {
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:GenerateChecksum:File not found: KGnMD5.dll");
 }
 
-TEST(GenerateChecksum, BlockSizeReaderForms) {
+TEST(GenerateChecksum, BlockSizeIsReadAsText) {
     ChecksumRun run;
     run.sandbox.writeFile("C:\\Agent\\MDCSFileList.ini",
                           "[BlockSize]\r\nSize=128k\r\nLong=" + std::string(300, 'x') + "\r\n");
     const std::string file = "C:\\Agent\\MDCSFileList.ini";
-    EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "Size", file, false), "128k");
-    EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "Size", file, true), "128");
-    EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "Long", file, false), std::string(254, 'x'));
-    EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "None", file, true), "0");
-    EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "Size", "C:\\Agent\\none.ini", false), "");
+    EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "Size", file), "128k");
+    EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "Long", file), std::string(254, 'x'));
+    EXPECT_EQ(fncGetMD5BlockSize(*run.ctx, "BlockSize", "Size", "C:\\Agent\\none.ini"), "");
 }

@@ -11,7 +11,7 @@
 
 #include "base/text.h"
 #include "prepare/checksum.h"
-#include "prepare/variables_post.h"
+#include "report/variables_post.h"
 #include "scriptlog/dispatch.h"
 #include "support/test_support.h"
 

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "base/errors.h"
-#include "report/webpost.h"
+#include "report/drop_folder.h"
 #include "report_fixture.h"
 #include "base/text.h"
 

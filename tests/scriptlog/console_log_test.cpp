@@ -12,7 +12,7 @@ const char* kLog = "C:\\Agent\\ATCMDLogs\\console.log";
 struct ConsoleRun : ParserRun {
     void parse(const std::vector<std::string>& lines) {
         sandbox.writeFile(kLog, crlfLines(lines));
-        fncParseCMDLog(*ctx, kLog, "0");
+        fncParseCMDLog(*ctx, kLog);
     }
 };
 

@@ -27,7 +27,7 @@ std::string page(const std::string& rows) {
 struct HtmlRun : ParserRun {
     void parse(const std::string& bytes) {
         sandbox.writeFile(kExport, bytes);
-        fncParseExportLogHTML(*ctx, kExport, "0");
+        fncParseExportLogHTML(*ctx, kExport);
     }
 };
 
@@ -114,7 +114,7 @@ TEST(ParseExportLogHTML, OutputRowFirstEndsTheParse) {
 
 TEST(ParseExportLogHTML, MissingFileEndsTheParse) {
     HtmlRun run;
-    fncParseExportLogHTML(*run.ctx, kExport, "0");
+    fncParseExportLogHTML(*run.ctx, kExport);
     EXPECT_EQ(run.messages(), std::vector<std::string>{"ERR : fncParseExportLogHTML. 53 File not found"});
 }
 

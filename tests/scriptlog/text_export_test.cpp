@@ -44,7 +44,7 @@ std::vector<std::string> exportLines(const std::vector<std::pair<std::string, st
 struct TextRun : ParserRun {
     void parse(const std::vector<std::string>& lines) {
         sandbox.writeFile(kExport, crlfLines(lines));
-        EXPECT_FALSE(fncEditScriptlog(*ctx, kExport, "0"));
+        EXPECT_FALSE(fncEditScriptlog(*ctx, kExport));
     }
 };
 
@@ -139,7 +139,7 @@ TEST(EditScriptlog, EmptyDetailAddsTheEntryOnly) {
 
 TEST(EditScriptlog, MissingFileIsLogged) {
     TextRun run;
-    EXPECT_FALSE(fncEditScriptlog(*run.ctx, kExport, "0"));
+    EXPECT_FALSE(fncEditScriptlog(*run.ctx, kExport));
     EXPECT_EQ(run.messages(), (std::vector<std::string>{"ERR : fncEditScriptlog 53 File not found"}));
 }
 

@@ -18,7 +18,7 @@ std::string action(const std::string& name, const std::string& status, const std
 struct XmlRun : ParserRun {
     void parseBytes(const std::string& bytes) {
         sandbox.writeFile(kExport, bytes);
-        fncParseExportLogXML(*ctx, kExport, "0");
+        fncParseExportLogXML(*ctx, kExport);
     }
     void parse(const std::vector<std::string>& lines) { parseBytes(crlfLines(lines)); }
     /// An export of the given actions, each with a one-line message when it has text.
@@ -41,11 +41,9 @@ struct XmlRun : ParserRun {
 
 TEST(ParseExportLogXML, ZeroLengthFile) {
     XmlRun run;
-    run.ctx->lngXMLDetUBound = 7;
     run.ctx->strActionDescList = "ACTION-DESC:kept";
     run.parseBytes("");
     EXPECT_TRUE(run.lines.empty());
-    EXPECT_EQ(run.ctx->lngXMLDetUBound, -1);
     EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:kept");
 }
 
@@ -66,14 +64,11 @@ TEST(ParseExportLogXML, DeclarationCheck) {
     };
     for (const auto& c : cases) {
         XmlRun run;
-        run.ctx->lngXMLDetUBound = 7;
         run.parseBytes(c.bytes);
         if (c.valid) {
             EXPECT_FALSE(run.logged("ERR : Invalid XML File")) << c.bytes;
-            EXPECT_NE(run.ctx->lngXMLDetUBound, 7) << c.bytes;
         } else {
             EXPECT_EQ(run.messages(), std::vector<std::string>{"ERR : Invalid XML File"}) << c.bytes;
-            EXPECT_EQ(run.ctx->lngXMLDetUBound, 7) << c.bytes;
             EXPECT_EQ(run.ctx->strActionDescList, "") << c.bytes;
         }
     }
@@ -85,7 +80,6 @@ TEST(ParseExportLogXML, OnlyTheWordErrorFails) {
                action("D", "errors"), action("E", "\tError"), "<ACTIONLIST name=\"L\" status=\"Error\">",
                action("F", "Error")});
     EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:A#$#ACTION-DESC:B#$#ACTION-DESC:F");
-    EXPECT_EQ(run.ctx->lngXMLDetUBound, 2);
 }
 
 TEST(ParseExportLogXML, ThreeFailuresThreshold24) {
@@ -126,69 +120,19 @@ TEST(ParseExportLogXML, MessageLines) {
                action("Two", "Error"), "  <MESSAGE><![CDATA[all on one]]></MESSAGE>", action("Three", "Error"),
                "<MESSAGE><![CDATA[a", "", "  ", "</MESSAGE>", "b ]]></MESSAGE>  ",
                action("Four", "Error"), "<message><![cdata[replaced]]></message>", "<MESSAGE><![CDATA[kept"});
-    const auto& rows = run.ctx->strXMLDetArr;
-    ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0].MessageText, "first line\r\nsecond line");
-    // Cut at the 19th character of the raw line, leading blanks included.
-    EXPECT_EQ(rows[1].MessageText, "A[all on one]]></MESSAGE>");
-    EXPECT_EQ(rows[2].MessageText, "a\r\n\r\n  \r\n</MESSAGE>");
-    EXPECT_EQ(rows[3].MessageText, "kept");
+    // Two's message is cut at the 19th character of the raw line, leading blanks included.
+    EXPECT_EQ(run.ctx->strActionDescList,
+              "ACTION-DESC:One@#@first line\r\nsecond line#$#ACTION-DESC:Two@#@A[all on one]]></MESSAGE>"
+              "#$#ACTION-DESC:Three@#@a\r\n\r\n  \r\n</MESSAGE>#$#ACTION-DESC:Four@#@kept");
 }
 
-TEST(ParseExportLogXML, RowFields) {
+TEST(ParseExportLogXML, ItemNamesAreTakenAsTheyStand) {
     XmlRun run;
     run.parse({kDeclaration, action("Early", "Error"), "<FB6LOG filename=\"C:\\Logs\\a &amp; b.atl\">",
                "<ACTIONLIST name=\"List\" starttime=\"x\">", action("Fine", "Completed"),
                "<ACTION actionname=\"Copy &quot;x&quot;\" name=\"Copy &amp; Co\" starttime=\"\" status=\"Error\">",
                "<ACTION name=\"Cut\" status=\"Error\" starttime=\"20261207\" endtime=\"2026120714302\" runtime=\"77",
                "<ACTION status=\"Error\" name=\"NoTimes\">"});
-    const auto& rows = run.ctx->strXMLDetArr;
-    ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(run.ctx->lngXMLDetUBound, 3);
-
-    EXPECT_EQ(rows[0].LogFileName, "");
-    EXPECT_EQ(rows[0].SerialNo, "1");
-    EXPECT_EQ(rows[0].ActionName, "Run program");
-    EXPECT_EQ(rows[0].ItemName, "Early");
-    EXPECT_EQ(rows[0].StartTime, "14:30:22");
-    EXPECT_EQ(rows[0].EndTime, "14:30:25");
-    EXPECT_EQ(rows[0].RunTime, "00:00:03");
-    EXPECT_EQ(rows[0].ActionStatus, "Error");
-
-    // Serial numbers count every row, the ones not kept as well.
-    EXPECT_EQ(rows[1].SerialNo, "4");
-    EXPECT_EQ(rows[1].LogFileName, "C:\\Logs\\a &amp; b.atl");
-    EXPECT_EQ(rows[1].ActionName, "Copy &quot;x&quot;");
-    EXPECT_EQ(rows[1].ItemName, "Copy &amp; Co");
-    EXPECT_EQ(rows[1].StartTime, "::");
-
-    EXPECT_EQ(rows[2].ItemName, "Cut");
-    EXPECT_EQ(rows[2].StartTime, "::");
-    EXPECT_EQ(rows[2].EndTime, "14:30:2");
-    // No closing quote: the value can't be cut out and the field stays empty.
-    EXPECT_EQ(rows[2].RunTime, "::");
-    EXPECT_EQ(rows[3].ActionName, "");
-    EXPECT_EQ(rows[3].StartTime, "::");
-
     EXPECT_EQ(run.ctx->strActionDescList,
               "ACTION-DESC:Early#$#ACTION-DESC:Copy &amp; Co#$#ACTION-DESC:Cut#$#ACTION-DESC:NoTimes");
-}
-
-TEST(ParseExportLogXML, EveryParseStartsAfresh) {
-    XmlRun run;
-    run.parseActions({{"A", "x"}}, "Error");
-    EXPECT_EQ(run.ctx->lngXMLDetUBound, 0);
-    run.parseActions({{"B", "y"}}, "Completed");
-    EXPECT_EQ(run.ctx->lngXMLDetUBound, -1);
-    EXPECT_TRUE(run.ctx->strXMLDetArr.empty());
-}
-
-TEST(GetArrUBound, OnlyTheExactNameCounts) {
-    XmlRun run;
-    run.ctx->strXMLDetArr.resize(3);
-    run.ctx->lngXMLDetUBound = 9;
-    subGetArrUBound(*run.ctx, "strxmldetarr");
-    EXPECT_EQ(run.ctx->lngXMLDetUBound, 9);
-    subGetArrUBound(*run.ctx, "strXMLDetArr");
-    EXPECT_EQ(run.ctx->lngXMLDetUBound, 2);
 }

@@ -1,5 +1,5 @@
 // Posting of the script's variables record through the drop folder.
-#include "prepare/variables_post.h"
+#include "report/variables_post.h"
 
 #include <memory>
 #include <string>
@@ -11,45 +11,8 @@
 #include "context/run_log.h"
 #include "platform/clock.h"
 #include "platform/filesystem.h"
-#include "prepare/script_variables.h"
-#include "report/webpost.h"
-
-namespace {
-
-// Names that a variables record takes when its own is taken: the file's name
-// with "_1", "_2", ... before its ending ("vars.xml" gives "vars_1.xml").
-constexpr int kMaxNumberedNames = 100000;
-
-std::string numberedName(const std::string& name, int n) {
-    const auto dot = name.find_last_of('.');
-    const std::string suffix = "_" + std::to_string(n);
-    return dot == std::string::npos || dot == 0 ? name + suffix : name.substr(0, dot) + suffix + name.substr(dot);
-}
-
-// Places the record into HVRPostLogs under the file's own name, or, when a
-// record still waiting there has it, under the first free numbered name: a
-// record is never replaced before it has been forwarded. A name found free
-// may be taken a moment later by another run; the claim then fails and the
-// next name is tried.
-void dropVariablesRecord(RunContext& ctx, const std::string& path) {
-    const std::string folder = dropFolder(ctx) + "\\";
-    const std::string own = fileNameOf(path);
-    for (int n = 0; n <= kMaxNumberedNames; ++n) {
-        const std::string name = n == 0 ? own : numberedName(own, n);
-        if (ctx.objFSO->FileExists(folder + name)) continue;
-        try {
-            placeIntoPostLogs(ctx, name, ctx.strVariablesXML);
-            return;
-        } catch (const RunError& e) {
-            if (e.number != err::FileExists) throw;
-        }
-    }
-    const RunError taken = runError(err::FileExists);
-    logDropLost(ctx, own, taken);
-    throw taken;
-}
-
-}  // namespace
+#include "report/drop_folder.h"
+#include "report/script_variables.h"
 
 bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
     bool dropped = false;
@@ -86,7 +49,7 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
                 // The record goes from memory into the drop folder: the
                 // script's file, which the script may still be changing, is
                 // neither written nor read again.
-                dropVariablesRecord(ctx, path);
+                dropUnderOwnName(ctx, fileNameOf(path), ctx.strVariablesXML);
                 dropped = true;
             } else {
                 WriteLog(ctx, "MSG : Preprocessing : VTX Varibale file not created due to threshold violation");

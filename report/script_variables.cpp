@@ -1,5 +1,5 @@
 // Script variables and their thresholds (Configuration\ATZThreshold.ini).
-#include "prepare/script_variables.h"
+#include "report/script_variables.h"
 
 #include <map>
 #include <memory>
@@ -41,6 +41,16 @@ std::optional<std::string> readBounded(TextStream& stream, std::size_t bound) {
     return bytes;
 }
 
+
+// One child of the script's variables file.
+struct ScriptVariable {
+    std::string VarName;
+    std::string VarValue;
+    std::string ScriptVersion;
+    std::string VersionTag;
+    std::string ScriptName;
+    std::string NameTag;
+};
 
 // The runtime's error for a member used on an object that is not there.
 RunError objectNotSet() { return runError(err::ObjectNotSet); }
@@ -162,7 +172,6 @@ bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
 
     guarded(
         [&] {
-            ctx.arrScriptVariables.clear();
             ctx.strVariablesXML.clear();
 
             if (ctx.sys.xml == nullptr) throw runError(err::CannotCreate);
@@ -197,11 +206,11 @@ bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
             // The child index is a 16-bit integer.
             if (count - 1 > 32767) throw runError(err::Overflow);
 
-            ctx.arrScriptVariables.resize(static_cast<std::size_t>(count));
+            std::vector<ScriptVariable> variables(static_cast<std::size_t>(count));
             for (long i = 0; i < count; ++i) {
                 std::unique_ptr<XmlNode> child = container->Child(i);
                 if (!child) throw objectNotSet();
-                ScriptVariable& record = ctx.arrScriptVariables[static_cast<std::size_t>(i)];
+                ScriptVariable& record = variables[static_cast<std::size_t>(i)];
                 const std::string name = child->NodeName();
                 if (equalsNoCase(name, "var")) {
                     record.VarValue = trimBlanks(child->Text());
@@ -218,7 +227,7 @@ bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
 
             const double threshold = numericValue(ctx.strVTXVariablesTh);
             std::string items;
-            for (const ScriptVariable& record : ctx.arrScriptVariables) {
+            for (const ScriptVariable& record : variables) {
                 if (!record.VarName.empty()) {
                     if (limitReached(ctx, pending, record.VarName)) {
                         holdLine(ctx, pending, "MSG : Preprocessing: Threshold exceeded for variable " + record.VarName);

@@ -1,6 +1,6 @@
 // Clean-up of the working folders: script side files after each job, old
 // script logs and runner logs at the end of the run.
-#include "prepare/cleanup.h"
+#include "run/cleanup.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "prepare/variables_post.h"
+#include "report/variables_post.h"
 #include "support/test_support.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "base/errors.h"
 #include "base/text.h"
-#include "prepare/cleanup.h"
+#include "run/cleanup.h"
 #include "support/test_support.h"
 
 namespace {
