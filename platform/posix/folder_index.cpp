@@ -44,8 +44,9 @@ using FolderKey = std::pair<dev_t, ino_t>;
 // differ only in case side by side.
 using Names = std::unordered_multimap<std::string, std::string, FoldHash, FoldEqual>;
 
-void addName(Names& names, std::string_view onDisk) {
-    names.emplace(codePageFromUtf8(onDisk), std::string(onDisk));
+void addName(Names& names, std::string onDisk) {
+    std::string spelled = codePageFromUtf8(onDisk);
+    names.emplace(std::move(spelled), std::move(onDisk));
 }
 
 // One watched folder: every name in it.
@@ -141,7 +142,7 @@ private:
             if (n != "." && n != "..") read.emplace_back(n);
         }
         names.reserve(read.size());
-        for (const std::string& n : read) addName(names, n);
+        for (std::string& n : read) addName(names, std::move(n));
         return true;
     }
 
@@ -198,7 +199,7 @@ private:
         auto exact = first;
         while (exact != last && exact->second != name) ++exact;
         if (event.mask & (IN_CREATE | IN_MOVED_TO)) {
-            if (exact == last) addName(names, name);
+            if (exact == last) addName(names, std::string(name));
         } else if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
             if (exact != last) names.erase(exact);
         }
