@@ -20,6 +20,7 @@
 #include "platform/file_order.h"
 #include "platform/path_components.h"
 #include "platform/posix/backends.h"
+#include "platform/posix/code_page.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/folder_index.h"
 #include "platform/posix/folder_looks.h"
@@ -292,7 +293,7 @@ void PosixFileSystem::PlaceNewFile(const std::string& partial, const std::string
     if (!equalsNoCase(folderOf(partial), folderOf(target))) throw runError(err::InvalidCall);
     const std::string to = mapPath(target);
     const std::string folder = parentOf(to);
-    const std::string partialName = fileNameOf(partial);
+    const std::string partialName = utf8FromCodePage(fileNameOf(partial));
     const std::string finalName = to.substr(folder.size() + 1);
     const Fd dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (dir.fd < 0) {
@@ -355,10 +356,11 @@ namespace {
 // files chosen by name are examined, after the choice (and those whose kind
 // the listing does not tell, to leave out what is no regular file).
 std::vector<FileEntry> filesByName(DIR* dir, const std::string& prefix, const FileQuery& query) {
-    // A file while the folder is read: its name, kept in `names` with a NUL
-    // after it, and once it is examined its date and size.
+    // A file while the folder is read: its name as the program spells it,
+    // kept in `names` with a NUL after it, its name on disk (at `disk`, the
+    // same place when the two agree), and once it is examined its date and size.
     struct Found {
-        std::size_t offset = 0, length = 0;
+        std::size_t offset = 0, length = 0, disk = 0;
         bool examined = false;
         LocalTime date;
         std::uint64_t size = 0;
@@ -369,7 +371,7 @@ std::vector<FileEntry> filesByName(DIR* dir, const std::string& prefix, const Fi
     // Learns the date and size of `f`; false when it is no regular file (any longer).
     const auto examine = [&](Found& f) {
         struct stat st {};
-        if (::fstatat(::dirfd(dir), names.c_str() + f.offset, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+        if (::fstatat(::dirfd(dir), names.c_str() + f.disk, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
             return false;
         }
         // Linux keeps no creation time that can be set; the last change stands in.
@@ -380,12 +382,20 @@ std::vector<FileEntry> filesByName(DIR* dir, const std::string& prefix, const Fi
     };
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;
-        const std::string_view name(entry->d_name);
+        const std::string_view onDisk(entry->d_name);
+        const bool ascii = isAsciiText(onDisk);
+        const std::string converted = ascii ? std::string() : codePageFromUtf8(onDisk);
+        const std::string_view name = ascii ? onDisk : std::string_view(converted);
         if (query.name && !query.name(name)) continue;
         Found f;
         f.offset = names.size();
         f.length = name.size();
         names.append(name).push_back('\0');
+        f.disk = f.offset;
+        if (!ascii) {
+            f.disk = names.size();
+            names.append(onDisk).push_back('\0');
+        }
         if (entry->d_type == DT_UNKNOWN && !examine(f)) {
             names.resize(f.offset);
             continue;
@@ -414,19 +424,21 @@ std::vector<FileEntry> filesByLook(DIR* dir, const std::string& prefix, const Fi
     FolderLooks looks(::dirfd(dir));
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) continue;
-        const std::string_view name(entry->d_name);
-        if (query.name && !query.name(name)) continue;
-        looks.add(name);
+        const std::string_view onDisk(entry->d_name);
+        const std::string converted = isAsciiText(onDisk) ? std::string() : codePageFromUtf8(onDisk);
+        if (query.name && !query.name(converted.empty() ? onDisk : std::string_view(converted))) continue;
+        looks.add(onDisk);
     }
     struct Chosen {
-        std::string_view name;  // held by `looks`
+        std::string name;
         LocalTime date;
         std::uint64_t size = 0;
     };
     std::vector<Chosen> chosen;
     FileEntry shown;  // what the entry filter is shown, its buffers used again
-    looks.finish([&](std::string_view name, const FileLook& look) {
+    looks.finish([&](std::string_view onDisk, const FileLook& look) {
         if (!look.regular) return;
+        const std::string name = codePageFromUtf8(onDisk);
         shown.name.assign(name);
         shown.path.assign(prefix).append(name);
         // Linux keeps no creation time that can be set; the last change stands in.
@@ -434,7 +446,7 @@ std::vector<FileEntry> filesByLook(DIR* dir, const std::string& prefix, const Fi
         shown.size = look.size;
         if (query.entry(shown)) chosen.push_back({name, shown.dateCreated, look.size});
     });
-    keepFirstByName(chosen, query.limit, [](const Chosen& c) { return c.name; });
+    keepFirstByName(chosen, query.limit, [](const Chosen& c) { return std::string_view(c.name); });
     std::vector<FileEntry> files;
     files.reserve(chosen.size());
     for (const Chosen& c : chosen) {
@@ -501,12 +513,13 @@ namespace {
 
 [[noreturn]] void refuse() { throw runError(err::PathAccess); }
 
-// The entry of the folder held by `dir` whose name equals `component`
-// without regard to case; an exact match wins.
+// The name on disk of the entry of the folder held by `dir` that the
+// program's `component` names without regard to case; an exact match wins.
 std::string matchAt(int dir, const std::string& component) {
+    std::string spelled = utf8FromCodePage(component);
     struct stat st {};
-    if (::fstatat(dir, component.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return component;
-    return otherCaseIn(dir, component).value_or(component);
+    if (::fstatat(dir, spelled.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return spelled;
+    return otherCaseIn(dir, component).value_or(std::move(spelled));
 }
 
 // The folder a confined path's file lies in, held open, and the file's name there.

@@ -15,11 +15,11 @@
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "base/text.h"
+#include "platform/posix/code_page.h"
 #include "platform/posix/fd.h"
 
 namespace {
@@ -39,10 +39,20 @@ struct FoldEqual {
 
 using FolderKey = std::pair<dev_t, ino_t>;
 
-// One watched folder: every name in it, spellings that differ only in case side by side.
+// A folder's names: each entry's name as the program spells it (the key,
+// compared without regard to case) and as it is on disk; spellings that
+// differ only in case side by side.
+using Names = std::unordered_multimap<std::string, std::string, FoldHash, FoldEqual>;
+
+void addName(Names& names, std::string onDisk) {
+    std::string spelled = codePageFromUtf8(onDisk);
+    names.emplace(std::move(spelled), std::move(onDisk));
+}
+
+// One watched folder: every name in it.
 struct Folder {
     int watch = -1;
-    std::unordered_multiset<std::string, FoldHash, FoldEqual> names;
+    Names names;
 };
 
 // Changes in a watched folder that matter to its names; IN_IGNORED (the
@@ -71,7 +81,7 @@ public:
             bool stale = false;
             for (auto it = first; it != last; ++it) {
                 struct stat entry {};
-                if (::fstatat(dir, it->c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) return *it;
+                if (::fstatat(dir, it->second.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) return it->second;
                 stale = true;
             }
             if (!stale) return std::nullopt;
@@ -118,7 +128,7 @@ private:
         return wd >= 0;
     }
 
-    bool readNames(int dir, std::unordered_multiset<std::string, FoldHash, FoldEqual>& names) {
+    bool readNames(int dir, Names& names) {
         Fd own{::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
         if (own.fd < 0) return false;
         const std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(own.fd), ::closedir);
@@ -132,17 +142,17 @@ private:
             if (n != "." && n != "..") read.emplace_back(n);
         }
         names.reserve(read.size());
-        for (std::string& n : read) names.insert(std::move(n));
+        for (std::string& n : read) addName(names, std::move(n));
         return true;
     }
 
     // Without a watch: the folder is read for this one question.
     std::optional<std::string> scan(int dir, const std::string& name) {
-        std::unordered_multiset<std::string, FoldHash, FoldEqual> names;
+        Names names;
         if (!readNames(dir, names)) return std::nullopt;
         const auto it = names.find(name);
         if (it == names.end()) return std::nullopt;
-        return *it;
+        return it->second;
     }
 
     void forget(std::map<FolderKey, Folder>::iterator at) {
@@ -185,11 +195,11 @@ private:
         if (folder == folders_.end() || event.len == 0) return;
         const std::string_view name(event.name);  // NUL-padded
         auto& names = folder->second.names;
-        const auto [first, last] = names.equal_range(name);
+        const auto [first, last] = names.equal_range(codePageFromUtf8(name));
         auto exact = first;
-        while (exact != last && *exact != name) ++exact;
+        while (exact != last && exact->second != name) ++exact;
         if (event.mask & (IN_CREATE | IN_MOVED_TO)) {
-            if (exact == last) names.emplace(name);
+            if (exact == last) addName(names, std::string(name));
         } else if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
             if (exact != last) names.erase(exact);
         }

@@ -7,9 +7,12 @@
 #include <optional>
 #include <string>
 
-/// The entry of the folder held open by `dir` whose name equals `name`
-/// without regard to case (ASCII letters), for a caller that has found no
-/// entry spelled exactly `name`; nothing when there is none.
+/// The entry of the folder held open by `dir` whose name, in the program's
+/// code page, equals `name` (the program's text) without regard to case
+/// (ASCII letters); for a caller that has found no entry spelled exactly as
+/// `name` in UTF-8. The entry is given as it is named on disk; nothing when
+/// there is none. Comparing in the code page finds an entry whose name is not
+/// UTF-8 too: its bytes are the program's name for it (code_page.h).
 ///
 /// The first question about a folder reads it whole and keeps its names for
 /// the rest of the process, with an inotify watch on the folder: every

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "platform/posix/backends.h"
+#include "platform/posix/code_page.h"
 #include "platform/posix/machine.h"
 
 namespace {
@@ -18,7 +19,7 @@ std::string selfPath() {
 PosixHost::PosixHost(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (i > 1) commandLine_ += ' ';
-        commandLine_ += argv[i];
+        commandLine_ += codePageFromUtf8(argv[i]);
     }
 }
 
@@ -32,7 +33,7 @@ std::string PosixHost::ExeFolder() {
 
 std::string PosixHost::ExeBaseName() {
     const std::string self = selfPath();
-    const std::string name = self.substr(self.find_last_of('/') + 1);
+    const std::string name = codePageFromUtf8(self.substr(self.find_last_of('/') + 1));
     const auto dot = name.find_last_of('.');
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }

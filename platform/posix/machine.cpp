@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/code_page.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/folder_index.h"
 
@@ -33,8 +34,9 @@ std::string joined(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
-// The entry of `folder` whose name equals `component` without regard to case,
-// for a component not found as spelled; nothing when there is none.
+// The entry of `folder` whose name equals `component` (the program's text)
+// without regard to case, for a component not found as spelled; nothing when
+// there is none.
 std::optional<std::string> matchComponent(const std::string& folder, const std::string& component) {
     const Fd dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (dir.fd < 0) return std::nullopt;
@@ -89,7 +91,7 @@ std::string joinedAll(const Spelled& path) {
     std::string out = path.base;
     for (const std::string_view part : path.parts) {
         if (out != "/") out += '/';
-        out += part;
+        out += utf8FromCodePage(part);
     }
     return out;
 }
@@ -107,14 +109,15 @@ std::string mapPath(const std::string& windowsPath) {
     std::string path = given.base;
     for (std::size_t i = 0; i < given.parts.size(); ++i) {
         const std::string part(given.parts[i]);
-        if (exists(joined(path, part))) {
-            path = joined(path, part);
+        const std::string asSpelled = joined(path, utf8FromCodePage(part));
+        if (exists(asSpelled)) {
+            path = asSpelled;
             continue;
         }
         const std::optional<std::string> other = matchComponent(path, part);
         if (!other) {
             // Below a component that does not exist nothing can: the rest stays as spelled.
-            for (; i < given.parts.size(); ++i) path = joined(path, std::string(given.parts[i]));
+            for (; i < given.parts.size(); ++i) path = joined(path, utf8FromCodePage(given.parts[i]));
             break;
         }
         path = joined(path, *other);
@@ -138,7 +141,7 @@ std::string windowsPathOf(const std::string& posixPath) {
         if (c == '/') c = '\\';
     }
     if (rest.empty()) rest = "\\";
-    return drive + rest;
+    return drive + codePageFromUtf8(rest);
 }
 
 std::string systemMessageText(long code) {
@@ -146,5 +149,5 @@ std::string systemMessageText(long code) {
     char buffer[256];
     const char* text = ::strerror_r(static_cast<int>(code), buffer, sizeof buffer);
     if (text == nullptr || std::strncmp(text, "Unknown error", 13) == 0) return "";
-    return std::string(text) + "\r\n";
+    return codePageFromUtf8(text) + "\r\n";
 }

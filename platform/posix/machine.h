@@ -8,10 +8,12 @@
 /// The machine root: $VORBEX_MACHINE, or /var/lib/vorbex when unset or empty.
 std::string machineRoot();
 
-/// Maps a Windows path to a path of this system. "X:" is <root>/drive_x (the
+/// Maps a Windows path (the program's text, in its code page) to a path of
+/// this system, in UTF-8 (code_page.h). "X:" is <root>/drive_x (the
 /// drive letter lower-cased); "\" and "/" separate components; empty and "."
 /// components are skipped and ".." goes up (never above the drive). Each
-/// component is matched without regard to case against what exists; a
+/// component is matched without regard to case (ASCII letters, compared in
+/// the code page) against what exists; a
 /// component that does not exist is kept as spelled. Drive Z: is the system's
 /// own root "/" unless <root>/drive_z exists, as under Wine. A path without a
 /// drive is taken on drive C:.
@@ -25,12 +27,13 @@ std::string spelledPath(const std::string& windowsPath);
 
 /// The reverse mapping, for paths of this system that the program must show
 /// as Windows paths (its own folder, for example): below <root>/drive_x it is
-/// "X:\...", anything else is "Z:\..." with "/" turned into "\".
+/// "X:\...", anything else is "Z:\..." with "/" turned into "\"; in the
+/// program's code page.
 std::string windowsPathOf(const std::string& posixPath);
 
 /// The registry file, <root>/system.reg.
 std::string registryFilePath();
 
-/// errno's text ending with CR LF, as system message texts end; "" when the
+/// errno's text, in the program's code page, ending with CR LF, as system message texts end; "" when the
 /// system knows no text for the code.
 std::string systemMessageText(long code);

@@ -22,6 +22,7 @@
 #include <variant>
 
 #include "base/command_line.h"
+#include "platform/posix/code_page.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/proc_reader.h"
 #include "platform/posix/spawn.h"
@@ -198,7 +199,7 @@ ProcHandle PosixProcesses::CreateToolhelp32Snapshot(std::uint32_t, std::uint32_t
     for (pid_t pid : ids) {
         ProcessEntry e;
         e.th32ProcessID = static_cast<std::uint32_t>(pid);
-        std::string name = executableName(pid);
+        std::string name = codePageFromUtf8(executableName(pid));
         // The record's buffer holds MAX_PATH bytes with the terminating NUL.
         if (name.size() > proc::MAX_PATH - 1) name.resize(proc::MAX_PATH - 1);
         e.szExeFile = name + '\0';
@@ -344,17 +345,19 @@ bool PosixProcesses::launch(const Token* token, const std::string* applicationNa
         program = mapPath(*applicationName);
         std::string_view rest;
         std::string first = wincmd::programToken(commandLine, rest);
-        args.push_back(first.empty() ? program : first);
-        for (auto& a : wincmd::splitArguments(rest)) args.push_back(std::move(a));
+        args.push_back(first.empty() ? program : utf8FromCodePage(first));
+        for (const auto& a : wincmd::splitArguments(rest)) args.push_back(utf8FromCodePage(a));
     } else {
         std::string_view rest;
         const std::string windowsProgram = wincmd::resolveProgram(commandLine, rest, isProgramFile);
         if (windowsProgram.empty()) return fail(ENOENT);
         program = mapPath(windowsProgram);
         args.push_back(program);
-        for (auto& a : wincmd::splitArguments(rest)) args.push_back(std::move(a));
+        for (const auto& a : wincmd::splitArguments(rest)) args.push_back(utf8FromCodePage(a));
     }
 
+    // The environment goes on as Linux gave it, in its own encoding: the
+    // program never reads or writes a variable of it here.
     std::vector<std::string> env;
     if (environment == 0) {
         for (char** e = environ; e != nullptr && *e != nullptr; ++e) env.emplace_back(*e);

@@ -10,6 +10,7 @@
 
 #include "base/text.h"
 #include "platform/posix/backends.h"
+#include "platform/posix/code_page.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/machine.h"
 
@@ -36,8 +37,8 @@ std::optional<std::string> quoted(const std::string& text, std::size_t& pos) {
     return std::nullopt;
 }
 
-// UTF-16LE code units as UTF-8, the text encoding of this backend; a lone
-// surrogate becomes "?". An odd last byte is not a code unit and is dropped.
+// UTF-16LE code units as UTF-8; a lone surrogate becomes "?". An odd last
+// byte is not a code unit and is dropped.
 std::string utf8FromUtf16(const std::string& bytes) {
     std::string out;
     const std::size_t units = bytes.size() / 2;
@@ -89,7 +90,7 @@ std::optional<std::uint32_t> hexNumber(const std::string& digits, std::size_t ma
 // "hex:" (binary) or "hex(<type>):" followed by comma-separated bytes, the
 // form the registry editor uses for every type it has no plain notation for.
 // The string types are stored as UTF-16 there; the ANSI registry calls hand
-// them out as text, so they are kept as text here.
+// them out as text of the code page, so they are kept as that here.
 std::optional<std::pair<std::uint32_t, std::string>> parseHexData(const std::string& text) {
     std::uint32_t type = reg::REG_BINARY;
     std::size_t pos = 3;
@@ -111,7 +112,9 @@ std::optional<std::pair<std::uint32_t, std::string>> parseHexData(const std::str
             bytes += static_cast<char>(*byte);
         }
     }
-    if (type == reg::REG_SZ || type == reg::REG_EXPAND_SZ || type == reg::REG_MULTI_SZ) bytes = utf8FromUtf16(bytes);
+    if (type == reg::REG_SZ || type == reg::REG_EXPAND_SZ || type == reg::REG_MULTI_SZ) {
+        bytes = codePageFromUtf8(utf8FromUtf16(bytes));
+    }
     return std::make_pair(type, bytes);
 }
 
@@ -148,6 +151,9 @@ long PosixRegistry::OpenKey(RegHandle hive, const std::string& subkey, std::uint
     std::string text;
     if (!readWhole(registryFilePath(), text)) text.clear();
     if (startsWith(text, "\xEF\xBB\xBF")) text.erase(0, 3);
+    // The file is UTF-8; key names, value names and texts are compared and
+    // handed out in the program's code page. The format's own marks are ASCII.
+    text = codePageFromUtf8(text);
 
     bool found = false;
     bool inKey = false;

@@ -13,94 +13,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/posix/code_page.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/machine.h"
 
 namespace {
-
-// Unicode code points of the Windows-1252 bytes 0x80-0x9F; 0 where the code
-// page defines no character (those bytes stand for the C1 control of the same value).
-constexpr char32_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
-};
-
-char toCp1252(char32_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
-    for (int i = 0; i < 32; ++i) {
-        if (kCp1252High[i] == c || (kCp1252High[i] == 0 && c == static_cast<char32_t>(0x80 + i))) {
-            return static_cast<char>(0x80 + i);
-        }
-    }
-    return '?';
-}
-
-// libxml2 hands out UTF-8; the program works in the system code page.
-std::string toSystemCodePage(const std::string& utf8) {
-    std::string out;
-    out.reserve(utf8.size());
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-        const unsigned char b = static_cast<unsigned char>(utf8[i]);
-        int extra = 0;
-        char32_t c = 0;
-        if (b < 0x80) {
-            c = b;
-        } else if ((b & 0xE0) == 0xC0) {
-            c = b & 0x1F;
-            extra = 1;
-        } else if ((b & 0xF0) == 0xE0) {
-            c = b & 0x0F;
-            extra = 2;
-        } else if ((b & 0xF8) == 0xF0) {
-            c = b & 0x07;
-            extra = 3;
-        } else {
-            out += '?';
-            ++i;
-            continue;
-        }
-        bool valid = true;
-        for (int k = 1; valid && k <= extra; ++k) {
-            if (i + k >= utf8.size()) {
-                valid = false;
-                break;
-            }
-            const unsigned char n = static_cast<unsigned char>(utf8[i + k]);
-            if ((n & 0xC0) != 0x80) valid = false;
-            else c = (c << 6) | (n & 0x3F);
-        }
-        if (!valid) {
-            out += '?';
-            ++i;
-            continue;
-        }
-        out += toCp1252(c);
-        i += static_cast<std::size_t>(extra) + 1;
-    }
-    return out;
-}
-
-std::string fromSystemCodePage(const std::string& text) {
-    std::string out;
-    for (char ch : text) {
-        const unsigned char b = static_cast<unsigned char>(ch);
-        char32_t c = b;
-        if (b >= 0x80 && b <= 0x9F && kCp1252High[b - 0x80] != 0) c = kCp1252High[b - 0x80];
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 std::string utf8Of(const xmlChar* text) { return text == nullptr ? std::string() : reinterpret_cast<const char*>(text); }
 
@@ -198,12 +115,12 @@ public:
 
     std::string NodeName() override {
         switch (node_->type) {
-            case XML_ELEMENT_NODE: return toSystemCodePage(qualifiedName(node_));
+            case XML_ELEMENT_NODE: return codePageFromUtf8(qualifiedName(node_));
             case XML_TEXT_NODE: return "#text";
             case XML_CDATA_SECTION_NODE: return "#cdata-section";
             case XML_COMMENT_NODE: return "#comment";
             case XML_DOCUMENT_NODE: return "#document";
-            default: return toSystemCodePage(utf8Of(node_->name));  // PI target, entity name
+            default: return codePageFromUtf8(utf8Of(node_->name));  // PI target, entity name
         }
     }
 
@@ -213,7 +130,7 @@ public:
             case XML_CDATA_SECTION_NODE:
             case XML_COMMENT_NODE:
             case XML_PI_NODE:
-                return isBlankText(node_) ? std::string() : toSystemCodePage(utf8Of(node_->content));
+                return isBlankText(node_) ? std::string() : codePageFromUtf8(utf8Of(node_->content));
             case XML_ELEMENT_NODE:
                 break;
             default:
@@ -225,7 +142,7 @@ public:
                 utf8 += utf8Of(n->content);
             }
         }
-        return toSystemCodePage(utf8);
+        return codePageFromUtf8(utf8);
     }
 
     long ChildCount() override { return static_cast<long>(tree_->childrenOf(node_).size()); }
@@ -252,7 +169,7 @@ public:
         for (const xmlNode* c = a->children; c != nullptr; c = c->next) {
             if (c->type == XML_TEXT_NODE) utf8 += utf8Of(c->content);
         }
-        return toSystemCodePage(utf8);
+        return codePageFromUtf8(utf8);
     }
 
 private:
@@ -301,7 +218,7 @@ public:
 
     std::unique_ptr<XmlNode> SelectFirstElement(const std::string& name) override {
         if (!tree_) return nullptr;
-        const std::string wanted = fromSystemCodePage(name);
+        const std::string wanted = utf8FromCodePage(name);
         const xmlNode* top = reinterpret_cast<const xmlNode*>(tree_->doc());
         for (const xmlNode* n = top->children; n != nullptr; n = nextInWalk(n, top)) {
             if (n->type == XML_ELEMENT_NODE && qualifiedName(n) == wanted) return std::make_unique<Node>(tree_.get(), n);

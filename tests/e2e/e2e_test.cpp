@@ -380,3 +380,29 @@ TEST(EndToEnd, AScriptFileRewrittenWhileTheScriptRunsFailsTheJob) {
     EXPECT_NE(actionRecord(m).find("<faildesc>Failed to execute the script / Build failed</faildesc>"),
               std::string::npos);
 }
+
+// A job list in UTF-8 names a script whose file is named in UTF-8 on disk: the
+// program holds the name in its code page, and every path it hands to Linux or
+// to the runner must come out as the same UTF-8 name again.
+TEST(EndToEnd, AScriptNamedOutsideAsciiRunsFromAUtf8JobList) {
+    E2EMachine m;
+    const std::string name = "caf\xC3\xA9.atz";  // UTF-8, as the job list and the disk spell it
+    const std::string project = "console Project File: ${PROJECT}\n"
+                                "console Success\n"
+                                "console Build Completed\n";
+    {
+        std::ofstream file(m.sandbox.hostPath("C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\ProcessedScripts") + "/" + name,
+                           std::ios::binary);
+        file << project;
+    }
+    m.writeJobs({E2EMachine::job("401", "HTTP@#@" + name + "@#@" + md5Hex(project))});
+    EXPECT_EQ(m.run(), 0);
+
+    // The run log is written in the code page, where the name is one byte longer than ASCII.
+    const std::string log = m.runLog();
+    EXPECT_NE(log.find("caf\xE9.atz"), std::string::npos) << log;
+    EXPECT_EQ(log.find(name), std::string::npos) << log;
+    EXPECT_TRUE(dropsStartingWith(m, "wpdcmatztempexecfail").empty()) << log;
+    ASSERT_EQ(dropsStartingWith(m, "wpdcmatztempexecst_N_42_").size(), 1u) << log;
+    EXPECT_NE(actionRecord(m).find("<status>1</status><faildesc></faildesc>"), std::string::npos) << log;
+}

@@ -751,6 +751,20 @@ verdict
 
 # A user who takes the job mutex's name first (here with an event of that
 # name) cannot make the runs go on without the lock unsaid.
+scenario "names: a UTF-8 job list naming café.atz runs the file of that name"
+install_agent
+seed_registry
+# The job list and the file's name on disk are UTF-8; the program holds the
+# name in its code page, where the accented letter is the one byte E9.
+accented="$(add_script 'café.atz' "$clean_project")"
+write_jobs "$(job 331 "$accented")"
+run_vorbex
+count_lines 1 'MSG : Postprocessing: Successfully Executed the script'
+LC_ALL=C grep -qaxF -- $'MSG : Preprocessing: Primary Script :: C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\ProcessedScripts\\caf\xe9.atz' \
+  "$work/messages.txt" || fail "no Primary Script line naming caf\xe9.atz in the code page"
+equals "$(drop_count wpdcmatztempexecfail_N_42_)" 0 "failure records"
+verdict
+
 scenario "job lock: a squatted mutex name is said, and the job goes on"
 install_agent
 seed_registry

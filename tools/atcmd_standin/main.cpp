@@ -36,7 +36,7 @@ Arguments parseArguments(int argc, char** argv) {
     Arguments a;
     bool inParameters = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+        const std::string arg = argumentText(argv[i]);
         a.all.push_back(arg);
         // Everything after /V belongs to the parameters, switches included.
         if (inParameters) {

@@ -9,6 +9,11 @@
 
 struct Platform;
 
+/// An argument of this process as the program's text (the system code page):
+/// on Linux the launcher hands arguments over in UTF-8, so they are taken
+/// back with the backend's own conversion; on Windows they already are.
+std::string argumentText(const char* argument);
+
 /// The id of this process, as the system's process lists show it.
 std::uint32_t currentProcessId();
 

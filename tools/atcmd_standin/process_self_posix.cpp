@@ -1,5 +1,5 @@
 // The stand-in's own process on Linux.
-// May contain: POSIX process calls only.
+// May contain: POSIX process calls, and the backend's conversion of arguments.
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -8,7 +8,10 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "platform/posix/code_page.h"
 #include "process_self.h"
+
+std::string argumentText(const char* argument) { return codePageFromUtf8(argument); }
 
 std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 

@@ -12,6 +12,8 @@
 
 #include <cstdio>
 
+std::string argumentText(const char* argument) { return argument; }
+
 namespace {
 
 // Starts the stand-in again with `mode` and `ms`; its id goes to `processId`
