@@ -50,7 +50,8 @@ TEST_F(RegistryTest, TheFilesOwnFormsOfValues) {
         "\"Bad\"=hex(2):4g,00\r\n"
         "\"Gone\"=-\r\n");
     const RegHandle key = open("SOFTWARE\\KOVAOD");
-    EXPECT_EQ(value(key, "Path"), std::make_pair(reg::REG_EXPAND_SZ, std::string("C:\\%A%\xC3\xA9\0", 9)));
+    // The UTF-16 text comes back in the code page, as the Windows call gives it.
+    EXPECT_EQ(value(key, "Path"), std::make_pair(reg::REG_EXPAND_SZ, std::string("C:\\%A%\xE9\0", 8)));
     EXPECT_EQ(value(key, "Big"), std::make_pair(reg::REG_QWORD, std::string("\x08\x07\x06\x05\x04\x03\x02\x01")));
     EXPECT_EQ(value(key, "Bytes"), std::make_pair(reg::REG_BINARY, std::string("\xff\0\x10", 3)));
     EXPECT_EQ(value(key, "None"), std::make_pair(0u, std::string()));
