@@ -166,13 +166,6 @@ public:
     virtual bool FileExistsInside(const std::string& folder, const std::string& path) = 0;
     /// Opens the file for reading.
     virtual std::unique_ptr<TextStream> OpenInside(const std::string& folder, const std::string& path) = 0;
-    /// Replaces the content of the existing file with `text`; a read-only file
-    /// raises err::PermissionDenied.
-    virtual void RewriteInside(const std::string& folder, const std::string& path, const std::string& text) = 0;
-    /// Copies the file to `target` (an ordinary path), replacing an existing
-    /// target only when `overwrite` (else 58), as CopyFile does.
-    virtual void CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
-                           bool overwrite) = 0;
     /// Deletes the file; a read-only one only when `force` (else 70). A link
     /// found there is neither followed nor deleted.
     virtual void DeleteInside(const std::string& folder, const std::string& path, bool force) = 0;

@@ -39,9 +39,6 @@ public:
     std::unique_ptr<TextStream> OpenSharedLog(const std::string& path, std::uint64_t restartSize) override;
     bool FileExistsInside(const std::string& folder, const std::string& path) override;
     std::unique_ptr<TextStream> OpenInside(const std::string& folder, const std::string& path) override;
-    void RewriteInside(const std::string& folder, const std::string& path, const std::string& text) override;
-    void CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
-                   bool overwrite) override;
     void DeleteInside(const std::string& folder, const std::string& path, bool force) override;
     /// A descriptor of the file and its status as opened (file_hold.cpp).
     std::unique_ptr<FileHold> HoldFile(const std::string& path) override;

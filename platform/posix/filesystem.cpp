@@ -603,23 +603,6 @@ std::unique_ptr<TextStream> PosixFileSystem::OpenInside(const std::string& folde
     return std::make_unique<PosixTextStream>(file.release(), true, at.hostPath);
 }
 
-void PosixFileSystem::RewriteInside(const std::string& folder, const std::string& path, const std::string& text) {
-    const Beneath at = walkBeneath(folder, path);
-    struct stat st {};
-    Fd file = openLeaf(at, O_WRONLY, st);
-    if (isReadOnly(st)) throw runError(err::PermissionDenied);
-    if (::ftruncate(file.fd, 0) != 0) raise(errno, at.hostPath);
-    writeOrRaise(file.fd, text.data(), text.size(), at.hostPath);
-}
-
-void PosixFileSystem::CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
-                                bool overwrite) {
-    const Beneath at = walkBeneath(folder, path);
-    struct stat st {};
-    Fd file = openLeaf(at, O_RDONLY, st);
-    copyInto(file.fd, st, mapPath(target), overwrite);
-}
-
 void PosixFileSystem::DeleteInside(const std::string& folder, const std::string& path, bool force) {
     const Beneath at = walkBeneath(folder, path);
     struct stat st {};

@@ -601,48 +601,6 @@ std::unique_ptr<TextStream> Win32FileSystem::OpenInside(const std::string& folde
     return std::make_unique<Win32TextStream>(file.release(), true);
 }
 
-void Win32FileSystem::RewriteInside(const std::string& folder, const std::string& path, const std::string& text) {
-    const Beneath at = walkBeneath(folder, path);
-    BY_HANDLE_FILE_INFORMATION info{};
-    Handle file = openLeaf(at, GENERIC_WRITE, 0, info);
-    requireUsable(at, file, info);
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) throw runError(err::PermissionDenied);
-    LARGE_INTEGER zero{};
-    if (!::SetFilePointerEx(file.h, zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.h)) raiseLastError();
-    writeAll(file.h, text.data(), text.size());
-}
-
-void Win32FileSystem::CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
-                                bool overwrite) {
-    const Beneath at = walkBeneath(folder, path);
-    BY_HANDLE_FILE_INFORMATION info{};
-    Handle in = openLeaf(at, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN, info);
-    requireUsable(at, in, info);
-    const DWORD existing = attributesOf(target);
-    if (existing != kNoAttributes) {
-        if (!overwrite) throw runError(err::FileExists);
-        if (isFolderAttr(existing) || (existing & FILE_ATTRIBUTE_READONLY) != 0) {
-            throw runError(err::PermissionDenied);
-        }
-    }
-    Handle out(win32::retried(target, [&] {
-        return ::CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, overwrite ? CREATE_ALWAYS : CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    }));
-    if (!out.valid()) {
-        const DWORD code = ::GetLastError();
-        if (code == ERROR_PATH_NOT_FOUND || code == ERROR_FILE_NOT_FOUND) throw missingEntryError(target);
-        throw errorFor(code);
-    }
-    std::string buffer(1024 * 1024, '\0');
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(in.h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) raiseLastError();
-        if (got == 0) break;
-        writeAll(out.h, buffer.data(), got);
-    }
-}
-
 void Win32FileSystem::DeleteInside(const std::string& folder, const std::string& path, bool force) {
     const Beneath at = walkBeneath(folder, path);
     BY_HANDLE_FILE_INFORMATION info{};

@@ -128,7 +128,7 @@ private:
 ForwardingFileSystem::ForwardingFileSystem(FileSystem& real)
     : FailSwitch({"FolderExists", "FileExists", "CreateFolder", "CreateTextFile", "OpenTextFile", "CopyFile",
                   "MoveFile", "DeleteFile", "PlaceNewFile", "GetFileSize", "GetFileVersion", "GetFiles", "SetReadOnly",
-                  "OpenSharedLog", "FileExistsInside", "OpenInside", "RewriteInside", "CopyOutOf", "DeleteInside",
+                  "OpenSharedLog", "FileExistsInside", "OpenInside", "DeleteInside",
                   "HoldFile", "ReadLine", "ReadLines", "ReadView", "ReadAll", "Write", "WriteLine", "WriteLines",
                   "Close"}),
       real_(real) {}
@@ -205,16 +205,6 @@ bool ForwardingFileSystem::FileExistsInside(const std::string& folder, const std
 std::unique_ptr<TextStream> ForwardingFileSystem::OpenInside(const std::string& folder, const std::string& path) {
     raiseIfDue("OpenInside", {folder, path});
     return wrapped(real_.OpenInside(folder, path), path);
-}
-void ForwardingFileSystem::RewriteInside(const std::string& folder, const std::string& path,
-                                         const std::string& text) {
-    raiseIfDue("RewriteInside", {folder, path});
-    real_.RewriteInside(folder, path, text);
-}
-void ForwardingFileSystem::CopyOutOf(const std::string& folder, const std::string& path, const std::string& target,
-                                     bool overwrite) {
-    raiseIfDue("CopyOutOf", {folder, path, target});
-    real_.CopyOutOf(folder, path, target, overwrite);
 }
 void ForwardingFileSystem::DeleteInside(const std::string& folder, const std::string& path, bool force) {
     raiseIfDue("DeleteInside", {folder, path});
