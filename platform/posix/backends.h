@@ -15,7 +15,7 @@
 #include "platform/profile.h"
 #include "platform/registry.h"
 
-/// objFSO over mapped paths (filesystem.cpp).
+/// objFSO over mapped paths (filesystem.cpp; the confined operations in confined.cpp).
 class PosixFileSystem : public FileSystem {
 public:
     bool FolderExists(const std::string& path) override;

@@ -1,5 +1,6 @@
 // The Win32 backend of the file-system object (objFSO).
-// May contain: the declaration of the backend class; the Win32 calls live in filesystem.cpp.
+// May contain: the declaration of the backend class; the Win32 calls live in filesystem.cpp
+// and, for the confined operations, confined.cpp.
 #pragma once
 
 #include "platform/filesystem.h"
