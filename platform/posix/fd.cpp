@@ -12,6 +12,11 @@ void Fd::reset(int f) {
     fd = f;
 }
 
+bool Fd::close() {
+    const int f = release();
+    return f < 0 || ::close(f) == 0;
+}
+
 bool writeAll(int fd, const void* data, std::size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {

@@ -29,6 +29,9 @@ struct Fd {
     }
     /// Closes the descriptor held (if any) and holds `f` instead.
     void reset(int f = -1);
+    /// Closes the descriptor now, for a caller that must know the close
+    /// succeeded (a write is only sure once it has); false with errno set.
+    bool close();
 };
 
 /// Writes all `size` bytes, going on after partial writes and signals. False

@@ -111,20 +111,17 @@ protected:
     std::size_t readRaw(char* data, std::size_t size) override {
         ssize_t n;
         do {
-            n = ::read(fd_, data, size);
+            n = ::read(fd_.fd, data, size);
         } while (n < 0 && errno == EINTR);
         if (n < 0) raise(errno, path_);
         return static_cast<std::size_t>(n);
     }
-    void writeRaw(const char* data, std::size_t size) override { writeOrRaise(fd_, data, size, path_); }
-    bool isOpen() const override { return fd_ >= 0; }
-    void closeRaw() override {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
+    void writeRaw(const char* data, std::size_t size) override { writeOrRaise(fd_.fd, data, size, path_); }
+    bool isOpen() const override { return fd_.fd >= 0; }
+    void closeRaw() override { fd_.reset(); }
 
 private:
-    int fd_;
+    Fd fd_;
     std::string path_;
 };
 
@@ -327,8 +324,7 @@ void PosixFileSystem::PlaceNewFile(const std::string& partial, const std::string
     try {
         writeOrRaise(out.fd, text.data(), text.size(), folder + "/" + partialName);
         if (::fsync(out.fd) != 0) raise(errno, folder + "/" + partialName);
-        const int descriptor = out.release();
-        if (::close(descriptor) != 0) raise(errno, folder + "/" + partialName);
+        if (!out.close()) raise(errno, folder + "/" + partialName);
         if (const int error = renameWithoutReplacing(dir.fd, partialName.c_str(), finalName.c_str())) {
             raise(error, to);
         }
@@ -497,16 +493,15 @@ void PosixFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
 
 std::unique_ptr<TextStream> PosixFileSystem::OpenSharedLog(const std::string& path, std::uint64_t restartSize) {
     const std::string host = mapPath(path);
-    const int fd = openChecked(host, O_WRONLY | O_APPEND | O_CREAT);
+    Fd log{openChecked(host, O_WRONLY | O_APPEND | O_CREAT)};
+    const int fd = log.fd;
     // Every writer holds a shared lock while its stream is open, so the
     // exclusive lock is only ever granted to a process alone with the log.
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
         struct stat now {};
         if (::fstat(fd, &now) == 0 && static_cast<std::uint64_t>(now.st_size) >= restartSize &&
             ::ftruncate(fd, 0) != 0) {
-            const int error = errno;
-            ::close(fd);
-            raise(error, host);
+            raise(errno, host);
         }
     }
     // From exclusive (or nothing) to shared. Should another process be cutting
@@ -516,5 +511,5 @@ std::unique_ptr<TextStream> PosixFileSystem::OpenSharedLog(const std::string& pa
         timespec pause{0, 10 * 1000 * 1000};
         ::nanosleep(&pause, nullptr);
     }
-    return std::make_unique<PosixTextStream>(fd, false, host);
+    return std::make_unique<PosixTextStream>(log.release(), false, host);
 }

@@ -23,6 +23,7 @@
 
 #include "base/command_line.h"
 #include "platform/posix/code_page.h"
+#include "platform/posix/fd.h"
 #include "platform/posix/machine.h"
 #include "platform/posix/proc_reader.h"
 #include "platform/posix/spawn.h"
@@ -129,7 +130,7 @@ bool isProgramFile(const std::string& windowsPath) {
 // one record, so the exit status read once stays known.
 struct PosixProcesses::ProcessRecord {
     pid_t pid = 0;
-    int pidfd = -1;
+    Fd pidfd;
     bool ours = false;  // started here: a group leader that only we may reap
     bool reaped = false;
     unsigned long long startTime = 0;  // clock ticks after boot, for a started one
@@ -138,11 +139,10 @@ struct PosixProcesses::ProcessRecord {
     std::unique_ptr<JobCgroup> cgroup;  // the group it was started in, if any
 
     ~ProcessRecord() {
-        if (ours && !reaped && hasEnded(pidfd)) {
+        if (ours && !reaped && hasEnded(pidfd.fd)) {
             siginfo_t info{};
-            ::waitid(P_PIDFD, static_cast<id_t>(pidfd), &info, WEXITED | WNOHANG);
+            ::waitid(P_PIDFD, static_cast<id_t>(pidfd.fd), &info, WEXITED | WNOHANG);
         }
-        if (pidfd >= 0) ::close(pidfd);
         if (ours && owner != nullptr) {
             // The pid may already belong to a newer child; only our own entry goes.
             const auto it = owner->children_.find(pid);
@@ -242,7 +242,7 @@ ProcHandle PosixProcesses::OpenProcess(std::uint32_t, bool, std::uint32_t proces
         }
         record = std::make_shared<ProcessRecord>();
         record->pid = pid;
-        record->pidfd = fd;
+        record->pidfd.reset(fd);
     }
     auto object = std::make_unique<Object>();
     object->value = record;
@@ -425,7 +425,7 @@ bool PosixProcesses::launch(const Token* token, const std::string* applicationNa
     }
     auto record = std::make_shared<ProcessRecord>();
     record->pid = pid;
-    record->pidfd = fd;
+    record->pidfd.reset(fd);
     record->ours = true;
     record->owner = this;
     record->cgroup = std::move(cgroup);
@@ -464,7 +464,7 @@ std::uint32_t PosixProcesses::WaitForSingleObject(ProcHandle handle, std::uint32
         // What the runner orphans comes here and, once ended, is reaped
         // every so often while the wait lasts.
         if (record->ours && (timeout < 0 || timeout > kReapEveryMs)) timeout = kReapEveryMs;
-        pollfd p{record->pidfd, POLLIN, 0};
+        pollfd p{record->pidfd.fd, POLLIN, 0};
         const int r = ::poll(&p, 1, timeout);
         if (r > 0) return proc::WAIT_OBJECT_0;
         if (record->ours && record->startTime != 0) reapOrphans(record->startTime, launches());
@@ -483,14 +483,14 @@ bool PosixProcesses::GetExitCodeProcess(ProcHandle handle, std::uint32_t& exitCo
         exitCode = record->exitCode;
         return true;
     }
-    if (!hasEnded(record->pidfd)) {
+    if (!hasEnded(record->pidfd.fd)) {
         exitCode = proc::STILL_ACTIVE;
         return true;
     }
     exitCode = 0;
     if (record->ours) {
         siginfo_t info{};
-        if (::waitid(P_PIDFD, static_cast<id_t>(record->pidfd), &info,
+        if (::waitid(P_PIDFD, static_cast<id_t>(record->pidfd.fd), &info,
                      WEXITED | WNOHANG | WNOWAIT) == 0 &&
             info.si_pid != 0) {
             exitCode = exitCodeOf(info);
@@ -502,10 +502,10 @@ bool PosixProcesses::GetExitCodeProcess(ProcHandle handle, std::uint32_t& exitCo
 bool PosixProcesses::TerminateProcess(ProcHandle handle, std::uint32_t exitCode) {
     const auto record = processOf(handle);
     if (!record) return fail(EBADF);
-    if (record->reaped || hasEnded(record->pidfd)) return fail(ESRCH);
+    if (record->reaped || hasEnded(record->pidfd.fd)) return fail(ESRCH);
     survivors_ = 0;
     if (!record->ours) {
-        if (pidfdKill(record->pidfd) != 0) return fail(errno);
+        if (pidfdKill(record->pidfd.fd) != 0) return fail(errno);
         return true;
     }
     const OwnIds own(impersonating_, self_);
@@ -522,9 +522,9 @@ bool PosixProcesses::TerminateProcess(ProcHandle handle, std::uint32_t exitCode)
         return !readStat(pid, stat) || stat.state == 'Z';
     });
     survivors_ = static_cast<std::uint32_t>(alive.size());
-    if (hasEnded(record->pidfd)) {
+    if (hasEnded(record->pidfd.fd)) {
         siginfo_t info{};
-        while (::waitid(P_PIDFD, static_cast<id_t>(record->pidfd), &info, WEXITED) != 0) {
+        while (::waitid(P_PIDFD, static_cast<id_t>(record->pidfd.fd), &info, WEXITED) != 0) {
             if (errno != EINTR) break;
         }
         record->reaped = true;

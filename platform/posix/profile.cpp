@@ -264,23 +264,20 @@ bool replaceFile(const std::string& hostPath, const std::string& bytes, std::opt
     // A leftover of this process goes first (a link as a link); the file is
     // then made new, so nothing planted there is ever written through.
     ::unlink(temp.c_str());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool ok = writeAll(fd, bytes.data(), bytes.size());
-    if (ok && mode) ok = ::fchmod(fd, *mode) == 0;
-    if (ok) ok = ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
+    Fd file{::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)};
+    if (file.fd < 0) return false;
+    bool ok = writeAll(file.fd, bytes.data(), bytes.size());
+    if (ok && mode) ok = ::fchmod(file.fd, *mode) == 0;
+    if (ok) ok = ::fsync(file.fd) == 0;
+    if (!file.close()) ok = false;
     if (ok) ok = ::rename(temp.c_str(), hostPath.c_str()) == 0;
     if (!ok) {
         ::unlink(temp.c_str());
         return false;
     }
     // The rename itself is durable only once the folder is synced.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    const Fd dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd >= 0) ::fsync(dir.fd);
     return true;
 }
 

@@ -75,12 +75,14 @@ pid_t spawnProgram(const SpawnRequest& request, int& error, bool& inCgroup) {
         if (::setsid() < 0) die(errno);
         if (!request.directory.empty() && ::chdir(request.directory.c_str()) != 0) die(errno);
         if (request.nullStdio) {
-            const int null = ::open("/dev/null", O_RDWR);
-            if (null < 0) die(errno);
+            Fd null{::open("/dev/null", O_RDWR)};
+            if (null.fd < 0) die(errno);
             for (int fd = 0; fd <= 2; ++fd) {
-                if (::dup2(null, fd) < 0) die(errno);
+                if (::dup2(null.fd, fd) < 0) die(errno);
             }
-            if (null > 2) ::close(null);
+            // Opened as 0, 1 or 2, it is now one of the standard descriptors.
+            if (null.fd <= 2) null.release();
+            null.reset();
         }
         if (request.closeInherited) ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
         ::execve(request.program.c_str(), argv.data(), envp.data());

@@ -20,6 +20,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/posix/fd.h"
 #include "platform/posix/proc_reader.h"
 
 namespace {
@@ -38,12 +39,11 @@ void pauseMs(long ms) {
 // the process the walk saw (same start time): a pid that has passed to a
 // newer process is left alone. False when that process is gone.
 bool signalSeen(pid_t pid, unsigned long long startTime, int signal) {
-    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (fd < 0) return false;
+    const Fd process{static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))};
+    if (process.fd < 0) return false;
     ProcStat now;
     const bool same = readStat(pid, now) && now.startTime == startTime;
-    if (same && now.state != 'Z') ::syscall(SYS_pidfd_send_signal, fd, signal, nullptr, 0);
-    ::close(fd);
+    if (same && now.state != 'Z') ::syscall(SYS_pidfd_send_signal, process.fd, signal, nullptr, 0);
     return same;
 }
 

@@ -167,7 +167,7 @@ HANDLE openNotWaiting(const std::string& path, DWORD access, DWORD extraFlags) {
         return INVALID_HANDLE_VALUE;
     }
     if (status == kOplockBreakInProgress) {
-        ::CloseHandle(file);
+        Handle(file).reset();
         ::SetLastError(kErrorOplockBreakInProgress);
         return INVALID_HANDLE_VALUE;
     }

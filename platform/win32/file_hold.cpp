@@ -5,6 +5,7 @@
 #include "platform/win32/windows.h"
 
 #include "base/errors.h"
+#include "platform/win32/handle.h"
 
 namespace {
 
@@ -36,11 +37,8 @@ bool operator==(const FileIdentity& a, const FileIdentity& b) {
 // this handle is open; opens that only read still succeed.
 class Win32FileHold : public FileHold {
 public:
-    Win32FileHold(std::string path, HANDLE file, const FileIdentity& seen)
-        : path_(std::move(path)), file_(file), seen_(seen) {}
-    ~Win32FileHold() override { ::CloseHandle(file_); }
-    Win32FileHold(const Win32FileHold&) = delete;
-    Win32FileHold& operator=(const Win32FileHold&) = delete;
+    Win32FileHold(std::string path, Handle file, const FileIdentity& seen)
+        : path_(std::move(path)), file_(std::move(file)), seen_(seen) {}
 
     bool KeepsWritersOut() const override { return true; }
 
@@ -48,29 +46,26 @@ public:
     // of the hold itself would show rather than pass.
     bool Unchanged() override {
         FileIdentity held, named;
-        if (!identityOf(file_, held) || !(held == seen_)) return false;
+        if (!identityOf(file_.h, held) || !(held == seen_)) return false;
         // Reading attributes asks for no sharing, so the hold does not refuse it.
-        const HANDLE probe = ::CreateFileA(path_.c_str(), FILE_READ_ATTRIBUTES,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (probe == INVALID_HANDLE_VALUE) return false;
-        const bool same = identityOf(probe, named) && named == seen_;
-        ::CloseHandle(probe);
-        return same;
+        const Handle probe(::CreateFileA(path_.c_str(), FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        return probe.valid() && identityOf(probe.h, named) && named == seen_;
     }
 
 private:
     std::string path_;
-    HANDLE file_;
+    Handle file_;
     FileIdentity seen_;
 };
 
 }  // namespace
 
 std::unique_ptr<FileHold> Win32FileSystem::HoldFile(const std::string& path) {
-    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    Handle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_NOT_FOUND) throw runError(err::FileNotFound);
         if (code == ERROR_PATH_NOT_FOUND) throw runError(err::PathNotFound);
@@ -79,9 +74,6 @@ std::unique_ptr<FileHold> Win32FileSystem::HoldFile(const std::string& path) {
                                                   : errorDescription(err::PermissionDenied)};
     }
     FileIdentity seen;
-    if (::GetFileType(file) != FILE_TYPE_DISK || !identityOf(file, seen)) {
-        ::CloseHandle(file);
-        throw runError(err::PermissionDenied);
-    }
-    return std::make_unique<Win32FileHold>(path, file, seen);
+    if (::GetFileType(file.h) != FILE_TYPE_DISK || !identityOf(file.h, seen)) throw runError(err::PermissionDenied);
+    return std::make_unique<Win32FileHold>(path, std::move(file), seen);
 }

@@ -124,7 +124,7 @@ public:
 protected:
     std::size_t readRaw(char* data, std::size_t size) override {
         DWORD got = 0;
-        if (!::ReadFile(file_, data, static_cast<DWORD>(size), &got, nullptr)) {
+        if (!::ReadFile(file_.h, data, static_cast<DWORD>(size), &got, nullptr)) {
             const DWORD code = ::GetLastError();
             // A pipe whose writer has gone is at its end, as a file would be.
             if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) return 0;
@@ -132,15 +132,12 @@ protected:
         }
         return got;
     }
-    void writeRaw(const char* data, std::size_t size) override { writeAll(file_, data, size); }
-    bool isOpen() const override { return file_ != INVALID_HANDLE_VALUE; }
-    void closeRaw() override {
-        if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
-        file_ = INVALID_HANDLE_VALUE;
-    }
+    void writeRaw(const char* data, std::size_t size) override { writeAll(file_.h, data, size); }
+    bool isOpen() const override { return file_.valid(); }
+    void closeRaw() override { file_.reset(); }
 
 private:
-    HANDLE file_;
+    Handle file_;
 };
 
 }  // namespace
@@ -189,18 +186,17 @@ std::unique_ptr<TextStream> openStream(const std::string& path, bool forReading,
 // log. It is asked for once: a log in use goes on growing until a start finds
 // it alone, as under the posix backend's lock.
 void restartIfAlone(const std::string& path, std::uint64_t restartSize) {
-    const HANDLE alone = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (alone == INVALID_HANDLE_VALUE) return;
+    const Handle alone(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!alone.valid()) return;
     // Measured again through the handle: another start may have cut it since.
     LARGE_INTEGER size{};
     LARGE_INTEGER zero{};
     DWORD failure = ERROR_SUCCESS;
-    if (::GetFileSizeEx(alone, &size) && static_cast<std::uint64_t>(size.QuadPart) >= restartSize &&
-        (!::SetFilePointerEx(alone, zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(alone))) {
+    if (::GetFileSizeEx(alone.h, &size) && static_cast<std::uint64_t>(size.QuadPart) >= restartSize &&
+        (!::SetFilePointerEx(alone.h, zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(alone.h))) {
         failure = ::GetLastError();
     }
-    ::CloseHandle(alone);
     if (failure != ERROR_SUCCESS) throw errorFor(failure);
 }
 
@@ -355,15 +351,15 @@ std::unique_ptr<TextStream> Win32FileSystem::OpenSharedLog(const std::string& pa
     // cuts the log, and openChecked waits it out. The size is read through
     // this handle, which takes the right to read attributes.
     constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    HANDLE file = openChecked(path, false, kAppend, OPEN_ALWAYS);
+    Handle file(openChecked(path, false, kAppend, OPEN_ALWAYS));
     LARGE_INTEGER size{};
-    if (::GetFileSizeEx(file, &size) && static_cast<std::uint64_t>(size.QuadPart) >= restartSize) {
+    if (::GetFileSizeEx(file.h, &size) && static_cast<std::uint64_t>(size.QuadPart) >= restartSize) {
         // This handle is a writer too: it goes while the log is asked for alone.
-        ::CloseHandle(file);
+        file.reset();
         restartIfAlone(path, restartSize);
-        file = openChecked(path, false, kAppend, OPEN_ALWAYS);
+        file = Handle(openChecked(path, false, kAppend, OPEN_ALWAYS));
     }
-    return std::make_unique<Win32TextStream>(file, false);
+    return std::make_unique<Win32TextStream>(file.release(), false);
 }
 
 namespace {

@@ -18,7 +18,8 @@ struct Handle {
         return *this;
     }
     ~Handle() { reset(); }
-    bool valid() const { return h != INVALID_HANDLE_VALUE; }
+    // Some calls fail with INVALID_HANDLE_VALUE, others with null.
+    bool valid() const { return h != INVALID_HANDLE_VALUE && h != nullptr; }
     HANDLE release() {
         const HANDLE handle = h;
         h = INVALID_HANDLE_VALUE;

@@ -12,6 +12,7 @@
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "platform/win32/handle.h"
 #include "platform/win32/retry.h"
 
 namespace {
@@ -20,31 +21,23 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 class FileLockHeld : public HeldLock {
 public:
-    explicit FileLockHeld(HANDLE file) : file_(file) {}
+    explicit FileLockHeld(Handle file) : file_(std::move(file)) {}
     ~FileLockHeld() override {
         OVERLAPPED at{};
-        ::UnlockFileEx(file_, 0, 1, 0, &at);
-        ::CloseHandle(file_);
+        ::UnlockFileEx(file_.h, 0, 1, 0, &at);
     }
-    FileLockHeld(const FileLockHeld&) = delete;
-    FileLockHeld& operator=(const FileLockHeld&) = delete;
 
 private:
-    HANDLE file_;
+    Handle file_;
 };
 
 class MutexHeld : public HeldLock {
 public:
-    explicit MutexHeld(HANDLE mutex) : mutex_(mutex) {}
-    ~MutexHeld() override {
-        ::ReleaseMutex(mutex_);
-        ::CloseHandle(mutex_);
-    }
-    MutexHeld(const MutexHeld&) = delete;
-    MutexHeld& operator=(const MutexHeld&) = delete;
+    explicit MutexHeld(Handle mutex) : mutex_(std::move(mutex)) {}
+    ~MutexHeld() override { ::ReleaseMutex(mutex_.h); }
 
 private:
-    HANDLE mutex_;
+    Handle mutex_;
 };
 
 RunError lockError(DWORD code) {
@@ -104,19 +97,19 @@ private:
 // True when `sid` is this process's account, or the owner its token gives
 // the objects it makes (under Wine, the user's primary group).
 bool isOwnAccount(PSID sid) {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    HANDLE opened = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &opened)) return false;
+    const Handle token(opened);
     bool same = false;
     for (const TOKEN_INFORMATION_CLASS kind : {TokenUser, TokenOwner}) {
         DWORD size = 0;
-        ::GetTokenInformation(token, kind, nullptr, 0, &size);
+        ::GetTokenInformation(token.h, kind, nullptr, 0, &size);
         std::vector<unsigned char> buffer(size);
-        if (size == 0 || !::GetTokenInformation(token, kind, buffer.data(), size, &size)) continue;
+        if (size == 0 || !::GetTokenInformation(token.h, kind, buffer.data(), size, &size)) continue;
         const PSID own = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
                                            : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
         if (::EqualSid(own, sid)) same = true;
     }
-    ::CloseHandle(token);
     return same;
 }
 
@@ -148,17 +141,17 @@ std::unique_ptr<HeldLock> Win32Locks::TryLockFile(const std::string& file) {
     const std::string lockPath = file + ".lock";
     // Shared by every process, so not made new by each: a link planted under
     // its name is opened as itself, never followed.
-    const HANDLE handle = win32::retried(lockPath, [&] {
+    Handle handle(win32::retried(lockPath, [&] {
         return ::CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    });
-    if (handle == INVALID_HANDLE_VALUE) throw lockError(::GetLastError());
+    }));
+    if (!handle.valid()) throw lockError(::GetLastError());
     OVERLAPPED at{};
-    if (::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
-        return std::make_unique<FileLockHeld>(handle);
+    if (::LockFileEx(handle.h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        return std::make_unique<FileLockHeld>(std::move(handle));
     }
     const DWORD code = ::GetLastError();
-    ::CloseHandle(handle);
+    handle.reset();
     if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) return nullptr;
     throw lockError(code);
 }
@@ -167,48 +160,40 @@ std::unique_ptr<HeldLock> Win32Locks::TryLockMachine(const std::string& lockFile
     const std::string name = win32::jobMutexName(lockFile);
     OwnObjectSecurity security;
     if (!security.valid()) throw runError(err::PermissionDenied);
-    const HANDLE mutex = ::CreateMutexA(security.get(), FALSE, name.c_str());
+    Handle mutex(::CreateMutexA(security.get(), FALSE, name.c_str()));
     const DWORD created = ::GetLastError();
     // Refused, or the name is another kind of object: someone else made it.
-    if (mutex == nullptr) {
+    if (!mutex.valid()) {
         if (created == ERROR_ACCESS_DENIED || created == ERROR_INVALID_HANDLE) throw squatted(name);
         throw lockError(created);
     }
-    if (created == ERROR_ALREADY_EXISTS && !madeByTrustedAccount(mutex)) {
-        ::CloseHandle(mutex);
-        throw squatted(name);
-    }
-    const DWORD waited = ::WaitForSingleObject(mutex, 0);
+    if (created == ERROR_ALREADY_EXISTS && !madeByTrustedAccount(mutex.h)) throw squatted(name);
+    const DWORD waited = ::WaitForSingleObject(mutex.h, 0);
     // An abandoned mutex is owned all the same: its holder died, and the
     // files it was working on are left as a crash leaves them.
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-        ::CloseHandle(mutex);
-        return nullptr;
-    }
-    auto held = std::make_unique<MutexHeld>(mutex);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return nullptr;
+    auto held = std::make_unique<MutexHeld>(std::move(mutex));
     // The record is a courtesy to the waiters; the lock holds without it.
     // A link planted under the record's name is written as itself, never followed.
-    const HANDLE file = win32::retried(lockFile, [&] {
+    const Handle file(win32::retried(lockFile, [&] {
         return ::CreateFileA(lockFile.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    });
-    if (file != INVALID_HANDLE_VALUE) {
+    }));
+    if (file.valid()) {
         DWORD written = 0;
-        ::WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
-        ::CloseHandle(file);
+        ::WriteFile(file.h, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
     }
     return held;
 }
 
 std::string Win32Locks::MachineLockRecord(const std::string& lockFile) {
-    const HANDLE file = ::CreateFileA(lockFile.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "";
+    const Handle file(::CreateFileA(lockFile.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.valid()) return "";
     // A record is a line; anything longer is not one of ours.
     char buffer[4096];
     DWORD got = 0;
     std::string text;
-    if (::ReadFile(file, buffer, sizeof buffer, &got, nullptr)) text.assign(buffer, got);
-    ::CloseHandle(file);
+    if (::ReadFile(file.h, buffer, sizeof buffer, &got, nullptr)) text.assign(buffer, got);
     return text;
 }

@@ -56,11 +56,7 @@ DWORD jobSurvivors(HANDLE job) {
 
 }  // namespace
 
-Win32Processes::~Win32Processes() {
-    for (auto& [process, started] : started_) {
-        if (started.job != 0) ::CloseHandle(handleOf(started.job));
-    }
-}
+Win32Processes::~Win32Processes() = default;
 
 bool Win32Processes::fail() { return fail(::GetLastError()); }
 
@@ -162,19 +158,17 @@ bool Win32Processes::launch(ProcHandle token, const std::string* applicationName
 
     Started record;
     record.processId = pi.dwProcessId;
-    HANDLE job = ::CreateJobObjectA(nullptr, nullptr);
-    if (job != nullptr && !assignToJob(reinterpret_cast<std::uintptr_t>(job), procOf(pi.hProcess))) {
-        ::CloseHandle(job);
-        job = nullptr;
+    record.job = Handle(::CreateJobObjectA(nullptr, nullptr));
+    if (record.job.valid() && !assignToJob(reinterpret_cast<std::uintptr_t>(record.job.h), procOf(pi.hProcess))) {
+        record.job.reset();
     }
-    record.job = reinterpret_cast<std::uintptr_t>(job);
     if (!callerSuspends) ::ResumeThread(pi.hThread);
 
     info.hProcess = procOf(pi.hProcess);
     info.hThread = procOf(pi.hThread);
     info.dwProcessId = pi.dwProcessId;
     info.dwThreadId = pi.dwThreadId;
-    started_[info.hProcess] = record;
+    started_[info.hProcess] = std::move(record);
     return true;
 }
 
@@ -225,16 +219,16 @@ bool Win32Processes::TerminateProcess(ProcHandle process, std::uint32_t exitCode
     // Outside a job, or where the job cannot be ended: the process and its
     // tree as snapshots show it.
     if (started == nullptr) return ::TerminateProcess(h, exitCode) ? true : fail();
-    if (started->job == 0 || !terminateJob(started->job, exitCode)) {
+    if (!started->job.valid() || !terminateJob(reinterpret_cast<std::uintptr_t>(started->job.h), exitCode)) {
         return terminateTree(process, started->processId, exitCode);
     }
-    survivors_ = jobSurvivors(handleOf(started->job));
+    survivors_ = jobSurvivors(started->job.h);
     return true;
 }
 
 bool Win32Processes::IsTreeContained(ProcHandle process) {
     const Started* started = startedOf(process);
-    return started != nullptr && started->job != 0;
+    return started != nullptr && started->job.valid();
 }
 
 std::uint32_t Win32Processes::TerminateSurvivors() { return survivors_; }
@@ -267,11 +261,12 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
     // walk began has an id that no member holds, and is out of its reach.
     struct Member {
         DWORD id;
-        HANDLE handle;  // null for the root, whose handle the caller holds
+        Handle handle;  // none for the root, whose handle the caller holds
         ULONGLONG created;
     };
     suspendProcess(handleOf(root));
-    std::vector<Member> members{{rootId, nullptr, creationTime(handleOf(root))}};
+    std::vector<Member> members;
+    members.push_back(Member{rootId, Handle(), creationTime(handleOf(root))});
     const DWORD self = ::GetCurrentProcessId();
     const auto memberOf = [&](DWORD id) {
         for (std::size_t i = 0; i < members.size(); ++i) {
@@ -282,15 +277,14 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
     const ULONGLONG walkDeadline = ::GetTickCount64() + 10000;
     for (bool fresh = true; fresh && ::GetTickCount64() < walkDeadline;) {
         fresh = false;
-        const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        if (snapshot == INVALID_HANDLE_VALUE) break;
+        const Handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!snapshot.valid()) break;
         std::vector<std::pair<DWORD, DWORD>> entries;  // id, parent id
         PROCESSENTRY32 entry{};
         entry.dwSize = sizeof entry;
-        for (BOOL more = ::Process32First(snapshot, &entry); more; more = ::Process32Next(snapshot, &entry)) {
+        for (BOOL more = ::Process32First(snapshot.h, &entry); more; more = ::Process32Next(snapshot.h, &entry)) {
             entries.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
         }
-        ::CloseHandle(snapshot);
         for (bool grew = true; grew;) {
             grew = false;
             for (const auto& [id, parentId] : entries) {
@@ -299,18 +293,15 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
                 // Ids pass quickly to new processes: whatever the walk finds,
                 // this program never ends itself.
                 if (id == self) continue;
-                const HANDLE child = ::OpenProcess(
+                Handle child(::OpenProcess(
                     PROCESS_TERMINATE | PROCESS_SUSPEND_RESUME | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
-                    FALSE, id);
-                if (child == nullptr) continue;
-                const ULONGLONG created = creationTime(child);
-                if (created == 0 || created < members[parent].created) {
-                    ::CloseHandle(child);
-                    continue;
-                }
+                    FALSE, id));
+                if (!child.valid()) continue;
+                const ULONGLONG created = creationTime(child.h);
+                if (created == 0 || created < members[parent].created) continue;
                 // Where it cannot be suspended it is ended at once instead.
-                if (!suspendProcess(child)) ::TerminateProcess(child, exitCode);
-                members.push_back(Member{id, child, created});
+                if (!suspendProcess(child.h)) ::TerminateProcess(child.h, exitCode);
+                members.push_back(Member{id, std::move(child), created});
                 grew = fresh = true;
             }
         }
@@ -319,18 +310,15 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
     const bool rootEnded = ::TerminateProcess(handleOf(root), exitCode) != FALSE;
     const DWORD rootError = ::GetLastError();
     for (const Member& member : members) {
-        if (member.handle != nullptr) ::TerminateProcess(member.handle, exitCode);
+        if (member.handle.valid()) ::TerminateProcess(member.handle.h, exitCode);
     }
     const ULONGLONG deadline = ::GetTickCount64() + 5000;
     DWORD alive = 0;
     for (const Member& member : members) {
-        const HANDLE h = member.handle != nullptr ? member.handle : handleOf(root);
+        const HANDLE h = member.handle.valid() ? member.handle.h : handleOf(root);
         const ULONGLONG now = ::GetTickCount64();
         const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
         if (::WaitForSingleObject(h, left) != WAIT_OBJECT_0) ++alive;
-    }
-    for (const Member& member : members) {
-        if (member.handle != nullptr) ::CloseHandle(member.handle);
     }
     survivors_ = alive;
     return rootEnded ? true : fail(rootError);
@@ -338,9 +326,6 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
 
 bool Win32Processes::CloseHandle(ProcHandle handle) {
     const auto it = started_.find(handle);
-    if (it != started_.end()) {
-        if (it->second.job != 0) ::CloseHandle(handleOf(it->second.job));
-        started_.erase(it);
-    }
+    if (it != started_.end()) started_.erase(it);
     return ::CloseHandle(handleOf(handle)) ? true : fail();
 }

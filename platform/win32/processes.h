@@ -7,6 +7,7 @@
 #include <map>
 
 #include "platform/processes.h"
+#include "platform/win32/handle.h"
 
 /// The Windows calls themselves; handles are the system's handles, and
 /// GetLastError() is the system error code of the last call of this object
@@ -70,7 +71,7 @@ protected:
 private:
     struct Started {
         std::uint32_t processId = 0;
-        std::uintptr_t job = 0;  // HANDLE of the job, 0 when it could not be had
+        Handle job;  // none when it could not be had
     };
 
     bool fail();

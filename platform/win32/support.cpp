@@ -8,6 +8,8 @@
 
 #include <vector>
 
+#include "platform/win32/handle.h"
+
 namespace win32 {
 
 std::wstring wideOf(const std::string& text) {
@@ -60,8 +62,7 @@ unsigned long startHidden(const std::string& commandLine) {
                           &startup, &info)) {
         return ::GetLastError();
     }
-    ::CloseHandle(info.hThread);
-    ::CloseHandle(info.hProcess);
+    const Handle thread(info.hThread), process(info.hProcess);
     return 0;
 }
 
