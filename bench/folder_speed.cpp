@@ -22,9 +22,13 @@
 #include <vector>
 
 #include "context/run_context.h"
-#include "platform/posix/backends.h"
+#include "platform/posix/clock.h"
+#include "platform/posix/filesystem.h"
 #include "platform/posix/folder_index.h"
+#include "platform/posix/host.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/paths.h"
+#include "platform/posix/profile.h"
 #include "report/drop_folder.h"
 #include "run/cleanup.h"
 #include "support/test_support.h"

@@ -23,7 +23,9 @@
 
 #include "base/text.h"
 #include "context/run_context.h"
-#include "platform/posix/backends.h"
+#include "platform/posix/filesystem.h"
+#include "platform/posix/locks.h"
+#include "platform/posix/profile.h"
 #include "scriptlog/console_log.h"
 #include "scriptlog/dispatch.h"
 #include "scriptlog/failure_desc.h"

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "platform/posix/backends.h"
+#include "platform/posix/clock.h"
 #include "platform/posix/fd.h"
 
 LocalTime PosixClock::now() {

@@ -11,10 +11,10 @@
 
 #include "base/errors.h"
 #include "platform/path_components.h"
-#include "platform/posix/backends.h"
 #include "platform/posix/code_page.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/file_calls.h"
+#include "platform/posix/filesystem.h"
 #include "platform/posix/folder_index.h"
 #include "platform/posix/machine.h"
 

@@ -7,8 +7,8 @@
 #include <cerrno>
 
 #include "base/errors.h"
-#include "platform/posix/backends.h"
 #include "platform/posix/fd.h"
+#include "platform/posix/filesystem.h"
 #include "platform/posix/machine.h"
 
 namespace {

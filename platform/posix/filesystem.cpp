@@ -18,10 +18,10 @@
 #include "base/text.h"
 #include "platform/buffered_stream.h"
 #include "platform/file_order.h"
-#include "platform/posix/backends.h"
 #include "platform/posix/code_page.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/file_calls.h"
+#include "platform/posix/filesystem.h"
 #include "platform/posix/folder_looks.h"
 #include "platform/posix/machine.h"
 

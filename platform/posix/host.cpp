@@ -2,8 +2,8 @@
 // May contain: /proc/self and process-id calls; no program logic.
 #include <unistd.h>
 
-#include "platform/posix/backends.h"
 #include "platform/posix/code_page.h"
+#include "platform/posix/host.h"
 #include "platform/posix/machine.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <cerrno>
 
 #include "base/errors.h"
-#include "platform/posix/backends.h"
 #include "platform/posix/fd.h"
+#include "platform/posix/locks.h"
 #include "platform/posix/machine.h"
 
 namespace {

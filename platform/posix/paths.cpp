@@ -2,8 +2,8 @@
 // May contain: POSIX stat; no program logic.
 #include <sys/stat.h>
 
-#include "platform/posix/backends.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/paths.h"
 
 std::string PosixPaths::ProgramFilesFolder() { return "C:\\Program Files"; }
 

@@ -11,9 +11,9 @@
 #include <unordered_map>
 
 #include "base/text.h"
-#include "platform/posix/backends.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/profile.h"
 #include "platform/temp_names.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <optional>
 
 #include "base/text.h"
-#include "platform/posix/backends.h"
 #include "platform/posix/code_page.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/registry.h"
 
 namespace {
 

@@ -2,10 +2,16 @@
 // May contain: construction of the posix backends only.
 #include <memory>
 
-#include "platform/posix/backends.h"
+#include "platform/posix/clock.h"
 #include "platform/posix/desktop.h"
+#include "platform/posix/filesystem.h"
+#include "platform/posix/host.h"
+#include "platform/posix/locks.h"
 #include "platform/posix/md5.h"
+#include "platform/posix/paths.h"
 #include "platform/posix/processes.h"
+#include "platform/posix/profile.h"
+#include "platform/posix/registry.h"
 #include "platform/posix/webpost.h"
 #include "platform/posix/xml.h"
 #include "platform/system.h"

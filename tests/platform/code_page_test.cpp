@@ -5,9 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/posix/backends.h"
 #include "platform/posix/code_page.h"
+#include "platform/posix/filesystem.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/registry.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;

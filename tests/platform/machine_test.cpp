@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/posix/backends.h"
+#include "platform/posix/filesystem.h"
 #include "platform/posix/folder_index.h"
+#include "platform/posix/host.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/paths.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;

@@ -2,4 +2,10 @@
 // the tests of that backend (tests/platform, tests/execute, the benchmarks).
 #pragma once
 
-#include "platform/posix/backends.h"
+#include "platform/posix/clock.h"
+#include "platform/posix/filesystem.h"
+#include "platform/posix/host.h"
+#include "platform/posix/locks.h"
+#include "platform/posix/paths.h"
+#include "platform/posix/profile.h"
+#include "platform/posix/registry.h"
