@@ -62,6 +62,7 @@ struct RunContext {
     std::string strFailureDesc;
 
     // Runner discovery: the pre-checks write the registry value; each script run reads it.
+    /// Kept as the registry gave it: each script run makes its own short form.
     std::string strATCMDLocation;
 
     // Webpost results: the transport writes them; the template status reads the last outcome.
@@ -97,6 +98,8 @@ struct RunContext {
     std::string strProcessTime;
     std::string strDownloadTime;
     std::string strContext;
+    /// The job's own runner parameters; the script run appends them to the
+    /// argument string it passes on and leaves this field as the job gave it.
     std::string strCmdParameters;
     // Written by the script log when it finds the variables file, cleared by the driver; the driver reads it.
     std::string strVariablesFile;
