@@ -32,11 +32,13 @@ struct RunContext {
 
     Platform sys;
 
-    // Process-wide objects.
+    // ---- The run: set before the first job, kept until the run ends. ----
+
+    // Process-wide objects: start-up opens and releases them; every step uses them.
     FileSystem* objFSO = nullptr;
     std::unique_ptr<TextStream> objLogFile;
 
-    // Installation and identity.
+    // Installation and identity: start-up and the configuration write them once; the records read them.
     std::string strInstallPath;
     std::string strRegID;
     std::string strMemberID;
@@ -46,66 +48,92 @@ struct RunContext {
     std::string strFileVersion;
     std::string strStartTime;
 
-    // Command-line fields.
+    // Command line: start-up writes it; the job list and the action status record read it.
     std::string strCmdTemplateID;
     std::string strCmdTemplateVersion;
     std::string strActionName;
 
-    // Job list and current job.
+    // Job list: the job list writes it; start-up walks it one job at a time.
     std::vector<std::string> arrScripts;
-    std::vector<std::string> arrJobParams;
-    std::string strTemplateID;
-    std::string strTemplateVersion;
-    std::string strScriptID;
-    std::string strScriptVersion;
-    std::string strExecuteScript;
-    std::string strAdditionalScripts;
-    std::string strProcessTime;
-    std::string strDownloadTime;
-    std::string strContext;
-    std::string strCmdParameters;
-    std::string strVariablesFile;
 
-    // Outcome of the run and of the current job.
+    // Run-wide outcome: any failing step writes it; the job driver and both status records read it.
+    /// Never cleared between jobs: once one job fails, every later job of the
+    /// run is only reported with this text, and the action status carries it.
     std::string strFailureDesc;
 
-    // Webpost results.
+    // Runner discovery: the pre-checks write the registry value; each script run reads it.
+    /// Kept as the registry gave it: each script run makes its own short form.
+    std::string strATCMDLocation;
+
+    // Webpost results: the transport writes them; the template status reads the last outcome.
     bool blnWebPostStatus = false;
     std::string strWebPostResponse;
     bool blnDllRegistered = false;
 
-    // Script preparation.
-    std::string strPrimaryScriptPath;
-    std::string strPrimaryScriptFolder;
-    std::string strFileMD5;
-    std::string strRandomNo;
-    std::string strVariablesXML;
-    std::string strVTXVariablesTh;
-    std::string strScriptFailureTh;
-    std::string strThresholdDate;
+    // Run-wide state of single steps: each is written and read by its own step only.
     /// Set once ATZThreshold.ini has reached its size bound and said so.
     bool blnCounterFileFull = false;
-    std::string strSystemDirectory;
-    std::vector<ScriptDetail> arrScriptDetails;
-    std::vector<HeldScript> arrScriptHolds;
     /// Set once the MD5 library has shown that it cannot read a held file:
     /// from then on each file is held right after its checksum.
     bool blnHoldAfterChecksum = false;
     /// The run's one random generator (24-bit linear congruential, never seeded).
     std::uint32_t rndSeed = 327680;
+    /// A locked workstation seen by any job of this run: the process watch
+    /// reads it to word the failure of a runner it had to stop.
+    bool blnDesktopLocked = false;
 
-    // Script result.
+    // ---- The job: the job driver resets these when a job starts. ----
+
+    // The job string and its ten fields: the job driver writes them; the steps of the job read them.
+    std::vector<std::string> arrJobParams;
+    std::string strTemplateID;
+    std::string strTemplateVersion;
+    std::string strScriptID;
+    std::string strScriptVersion;
+    /// The primary script's details; the checksum step replaces them with
+    /// the script's file name once it has found the file.
+    std::string strExecuteScript;
+    /// Further scripts' details; the checksum step puts the primary's in front.
+    std::string strAdditionalScripts;
+    std::string strProcessTime;
+    std::string strDownloadTime;
+    std::string strContext;
+    /// The job's own runner parameters; the script run appends them to the
+    /// argument string it passes on and leaves this field as the job gave it.
+    std::string strCmdParameters;
+    // Written by the script log when it finds the variables file, cleared by the driver; the driver reads it.
+    std::string strVariablesFile;
+
+    // ---- Preparing the job: written before the script runs. ----
+
+    // Script files: the checksum step writes them (cleared at its start); the script run reads the primary's.
+    std::string strPrimaryScriptPath;
+    std::string strPrimaryScriptFolder;
+    std::string strFileMD5;
+    std::string strSystemDirectory;
+    std::vector<ScriptDetail> arrScriptDetails;
+    std::vector<HeldScript> arrScriptHolds;
+    // The job's random number: the run variables step writes it; the console log's name reads it.
+    std::string strRandomNo;
+    // Thresholds and the variables record: the script variables step writes them; the failure
+    // descriptions and the variables post read them.
+    std::string strVariablesXML;
+    std::string strVTXVariablesTh;
+    std::string strScriptFailureTh;
+    std::string strThresholdDate;
+
+    // ---- The script's result: the script log writes it; the template status reads it. ----
+    /// Cleared by the template status once it has reported them.
     std::string strScriptStatus;
     std::string strExitLine;
     std::string strActionDescList;
+    /// Only ever set, never cleared: a kind of export seen in one job stays seen.
     bool blnExportHTML = false;
     bool blnExportXML = false;
     bool blnExportText = false;
 
-    // Script execution.
-    std::string strATCMDLocation;
+    // ---- The launch: the script run and the desktop test write these and read them back. ----
     std::string strATCMDLogFile;
-    bool blnDesktopLocked = false;
     bool blnScreenSaverRunning = false;
     /// Only for the "Error with SwitchDesktop" line of the desktop test.
     std::int32_t lngSwitchDesktopError = 0;

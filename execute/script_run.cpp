@@ -48,7 +48,8 @@ void subExecuteScript(RunContext& ctx) {
                 return;
             }
             // The short form has no blanks, so the path goes unquoted from here on.
-            ctx.strATCMDLocation = GetShortpath(ctx, ctx.strATCMDLocation);
+            // It is made afresh from the registry's value for every script.
+            const std::string runner = GetShortpath(ctx, ctx.strATCMDLocation);
 
             const std::string scriptName = fileNameOf(ctx.strExecuteScript);
             const std::string base = scriptName.substr(0, scriptName.find('.'));
@@ -67,24 +68,21 @@ void subExecuteScript(RunContext& ctx) {
                                   ctx.strRandomNo + ".txt";
 
             const bool interactive = isInteractiveContext(ctx.strContext);
-            const std::string parameters = ctx.strCmdParameters;
+            const std::string& parameters = ctx.strCmdParameters;
             std::string arguments = std::string(atcmd::kLogSwitch) + '"' + ctx.strATCMDLogFile + '"' +
                                     std::string(interactive ? atcmd::kInteractiveProjectSwitch
                                                             : atcmd::kDirectProjectSwitch) +
                                     '"' + ctx.strPrimaryScriptPath + '"';
             // The parameters go on exactly as the job gave them, blanks and all.
             if (!trimBlanks(parameters).empty()) arguments += std::string(atcmd::kParametersSwitch) + parameters;
-            ctx.strCmdParameters = arguments;
 
             WriteLog(ctx, "MSG : Preprocessing: Executing " + ctx.strPrimaryScriptPath);
             bool launched = false;
             if (interactive) {
                 const std::uint32_t shell = fncGetProcesses(ctx);
-                launched = fncExecuteUsingToken(ctx, shell, ctx.strATCMDLocation, ctx.strCmdParameters,
-                                                ctx.strPrimaryScriptFolder);
+                launched = fncExecuteUsingToken(ctx, shell, runner, arguments, ctx.strPrimaryScriptFolder);
             } else {
-                launched = fncExecuteUsingCreateProcess(ctx, ctx.strATCMDLocation, ctx.strCmdParameters,
-                                                        ctx.strPrimaryScriptFolder);
+                launched = fncExecuteUsingCreateProcess(ctx, runner, arguments, ctx.strPrimaryScriptFolder);
             }
 
             if (launched) {

@@ -475,15 +475,13 @@ TEST_F(LaunchTest, ScriptRunEndToEndThroughTheConsoleLog) {
     EXPECT_EQ(run.sandbox.readFile(run.ctx->strATCMDLogFile), "[Copy files]\r\nSuccess\r\nBuild Completed\r\n");
 
     // A runner that writes no console log leaves the job not executed.
-    run.ctx->strCmdParameters.clear();  // the job field is consumed by a run
-    run.clock.time.second += 1;         // a new console log name
+    run.clock.time.second += 1;  // a new console log name
     project("exit 1\n");
     subExecuteScript(*run.ctx);
     EXPECT_EQ(run.ctx->strFailureDesc, "Postprocessing:Failed to create the script log for job.atz");
 
     // An overrun in the direct launch is no failure of the launch.
     run.ctx->strFailureDesc.clear();
-    run.ctx->strCmdParameters.clear();
     run.clock.time.second += 1;
     run.ctx->strProcessTime = "1500";
     project("console [Wait]\nconsole Build Completed\nsleep 20000\n");
