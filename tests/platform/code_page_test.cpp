@@ -8,7 +8,6 @@
 #include "platform/posix/code_page.h"
 #include "platform/posix/filesystem.h"
 #include "platform/posix/machine.h"
-#include "platform/posix/registry.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -50,17 +49,4 @@ TEST(CodePage, NamesOnDiskAreListedAndFoundInTheCodePage) {
     // A new name is made in UTF-8.
     files.CreateTextFile("C:\\Scripts\\\xE9t\xE9.txt", false)->Write("new");
     EXPECT_TRUE(fs::exists(folder + "/\xC3\xA9t\xC3\xA9.txt"));
-}
-
-TEST(CodePage, RegistryKeysNamesAndTextsAreInTheCodePage) {
-    Sandbox box;
-    box.writeRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xC3\xA9]\n\"N\xC3\xA4me\"=\"\xC3\xA9t\xC3\xA9\"\n");
-    PosixRegistry registry;
-    RegHandle key = 0;
-    ASSERT_EQ(registry.OpenKey(reg::HKEY_LOCAL_MACHINE, "SOFTWARE\\CAF\xE9", 0, key), reg::ERROR_SUCCESS);
-    char data[16] = {};
-    std::uint32_t size = sizeof data;
-    ASSERT_EQ(registry.QueryValue(key, "N\xE4ME", nullptr, data, &size), reg::ERROR_SUCCESS);
-    EXPECT_EQ(std::string(data, size), std::string("\xE9t\xE9\0", 4));
-    registry.CloseKey(key);
 }

@@ -144,19 +144,6 @@ TEST_F(Win32Retry, AFileHeldPastTheBoundFailsAsBeforeAndNothingIsTouched) {
     }
 }
 
-TEST_F(Win32Retry, ADeniedAccessThatLastsIsNotWaitedFor) {
-    const std::string ro = dir / "ro.txt", writable = dir / "w.txt", folder = dir.path(), missing = dir / "no.txt";
-    writeBytes(ro, "x");
-    writeBytes(writable, "x");
-    ::SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_FALSE(win32::passingRefusal(ERROR_ACCESS_DENIED, {&ro}));
-    EXPECT_FALSE(win32::passingRefusal(ERROR_ACCESS_DENIED, {&writable, &folder}));
-    EXPECT_FALSE(win32::passingRefusal(ERROR_SHARING_VIOLATION, {&missing}));
-    EXPECT_FALSE(win32::passingRefusal(ERROR_FILE_EXISTS, {&writable}));
-    EXPECT_TRUE(win32::passingRefusal(ERROR_ACCESS_DENIED, {&writable, &missing}));
-    EXPECT_TRUE(win32::passingRefusal(ERROR_LOCK_VIOLATION, {&ro}));
-}
-
 // A user's opportunistic lock on a file the program reads inside a confined
 // folder: the open must not wait for the user to acknowledge the break.
 TEST_F(Win32Retry, AnOpportunisticLockOnAConfinedFileIsNotWaitedFor) {
