@@ -140,6 +140,57 @@ private:
     Handle file_;
 };
 
+// The shared run log. Appending through FILE_APPEND_DATA is one step on
+// NTFS, but not on every file system (Wine's, for one, seeks and then
+// writes, so two runs can write over each other's line). Each write is
+// therefore made under a byte-range lock far past any end the log reaches.
+// The lock is asked for without blocking and for a bounded time: whoever
+// else can open the log must not be able to stall a run, so a stream that
+// once waits in vain writes unguarded from then on.
+class SharedLogStream : public Win32TextStream {
+public:
+    explicit SharedLogStream(HANDLE file) : Win32TextStream(file, false), log_(file) {}
+
+protected:
+    void writeRaw(const char* data, std::size_t size) override {
+        const bool locked = guarded_ && lock();
+        try {
+            Win32TextStream::writeRaw(data, size);
+        } catch (...) {
+            if (locked) unlock();
+            throw;
+        }
+        if (locked) unlock();
+    }
+
+private:
+    static constexpr DWORD kLockHigh = 0x7FFFFFFF;
+    static constexpr DWORD kLockLow = 0xFFFFFFF0;
+    static constexpr int kLockTries = 2000;  // a millisecond apart
+
+    bool lock() {
+        for (int i = 0; i < kLockTries; ++i) {
+            OVERLAPPED at{};
+            at.Offset = kLockLow;
+            at.OffsetHigh = kLockHigh;
+            if (::LockFileEx(log_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return true;
+            if (::GetLastError() != ERROR_LOCK_VIOLATION) break;
+            ::Sleep(1);
+        }
+        guarded_ = false;
+        return false;
+    }
+    void unlock() {
+        OVERLAPPED at{};
+        at.Offset = kLockLow;
+        at.OffsetHigh = kLockHigh;
+        ::UnlockFileEx(log_, 0, 1, 0, &at);
+    }
+
+    HANDLE log_;  // owned by the base stream
+    bool guarded_ = true;
+};
+
 }  // namespace
 
 std::unique_ptr<TextStream> win32::streamOver(Handle file, bool forReading) {
@@ -350,7 +401,8 @@ std::unique_ptr<TextStream> Win32FileSystem::OpenSharedLog(const std::string& pa
     // writers have left it. A sharing violation lasts while another start
     // cuts the log, and openChecked waits it out. The size is read through
     // this handle, which takes the right to read attributes.
-    constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    // Reading data is asked for only because a byte-range lock needs it.
+    constexpr DWORD kAppend = FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
     Handle file(openChecked(path, false, kAppend, OPEN_ALWAYS));
     LARGE_INTEGER size{};
     if (::GetFileSizeEx(file.h, &size) && static_cast<std::uint64_t>(size.QuadPart) >= restartSize) {
@@ -359,7 +411,7 @@ std::unique_ptr<TextStream> Win32FileSystem::OpenSharedLog(const std::string& pa
         restartIfAlone(path, restartSize);
         file = Handle(openChecked(path, false, kAppend, OPEN_ALWAYS));
     }
-    return std::make_unique<Win32TextStream>(file.release(), false);
+    return std::make_unique<SharedLogStream>(file.release());
 }
 
 namespace {

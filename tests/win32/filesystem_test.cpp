@@ -70,6 +70,40 @@ TEST_F(Win32FileSystemTest, ALogAtItsLimitIsCutOnlyWhenNoOtherProcessHasItOpen) 
     EXPECT_EQ(readBytes(log), "AFRESH\r\nNEXT\r\nAGAIN\r\n");
 }
 
+// Runs appending to the log at the same moment: not one line is lost or
+// torn, also where the file system's append is a seek and a write.
+TEST_F(Win32FileSystemTest, RunsWritingTheLogAtOnceLoseNoLine) {
+    const std::string log = dir / "run.txt";
+    std::vector<PROCESS_INFORMATION> runs(4);
+    for (auto& run : runs) {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        std::string line = helperCommandLine("sharedlogmany", log);
+        ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                     nullptr, &startup, &run));
+    }
+    ::Sleep(500);  // each has opened the log
+    writeBytes(log + ".go", "");
+    for (auto& run : runs) {
+        EXPECT_EQ(::WaitForSingleObject(run.hProcess, 120000), WAIT_OBJECT_0);
+        DWORD code = 1;
+        ::GetExitCodeProcess(run.hProcess, &code);
+        EXPECT_EQ(code, 0u);
+        ::CloseHandle(run.hThread);
+        ::CloseHandle(run.hProcess);
+    }
+    const std::string text = readBytes(log);
+    std::size_t lines = 0, whole = 0;
+    for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        ++lines;
+        const std::string line = text.substr(at, end - at);
+        const std::size_t blank = line.find(" line ");
+        if (blank != std::string::npos && blank > 0 && line.find_first_not_of("0123456789") == blank) ++whole;
+    }
+    EXPECT_EQ(lines, 20000u);
+    EXPECT_EQ(whole, 20000u);
+}
+
 TEST_F(Win32FileSystemTest, GetFileVersionReadsTheVersionResource) {
     char system[MAX_PATH] = {};
     ::GetSystemDirectoryA(system, MAX_PATH);

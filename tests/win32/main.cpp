@@ -59,6 +59,17 @@ int helper(const std::string& mode, const std::string& argument, int argc, char*
         ::Sleep(60000);
         return 0;
     }
+    if (mode == "sharedlogmany") {
+        // A run writing its own numbered lines into the log `argument`, once
+        // `argument`.go exists, so that the runs of a test write at once.
+        Win32FileSystem fs;
+        auto log = fs.OpenSharedLog(argument, std::numeric_limits<std::uint64_t>::max());
+        const std::string me = std::to_string(::GetCurrentProcessId());
+        const std::string go = argument + ".go";
+        for (int i = 0; i < 30000 && ::GetFileAttributesA(go.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(1);
+        for (int i = 0; i < 5000; ++i) log->WriteLine(me + " line " + std::to_string(i));
+        return 0;
+    }
     if (mode == "envcount") {
         // The number of variables of the environment the helper was given.
         int count = 0;
