@@ -1,7 +1,9 @@
 // The posix backend of the processes interface: /proc for snapshots and
 // tokens, fork/execve for creation, pidfds for waiting and termination.
 // May contain: declarations only; the definitions live in processes.cpp,
-// which reads /proc through proc_reader.h and starts programs through spawn.h.
+// process_identity.cpp, process_launch.cpp and process_wait.cpp (see
+// processes_private.h), which read /proc through proc_reader.h and start
+// programs through spawn.h.
 #pragma once
 
 #include <sys/types.h>
