@@ -254,7 +254,21 @@ void copyInto(int in, const struct stat& src, const std::string& to, bool overwr
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
     Fd out{posix::sys.open(to.c_str(), flags, src.st_mode & 0777)};
     if (out.fd < 0) raise(errno, to);
-    copyBytes(in, out.fd, to);
+    struct stat made {};
+    const bool known = ::fstat(out.fd, &made) == 0;
+    try {
+        copyBytes(in, out.fd, to);
+        if (!out.close()) raise(errno, to);
+    } catch (...) {
+        // A copy that failed part-way (a full disk) leaves no part of the
+        // file under the target's name, as on Windows; only the file this
+        // call wrote is removed, never one put under the name since.
+        struct stat named {};
+        if (known && ::lstat(to.c_str(), &named) == 0 && made.st_dev == named.st_dev && made.st_ino == named.st_ino) {
+            posix::sys.unlink(to.c_str());
+        }
+        throw;
+    }
 }
 
 }  // namespace
