@@ -179,7 +179,8 @@ TEST(PosixFaults, WithoutNoReplaceRenamesAFileIsPlacedButNeverReplacesOne) {
 // found, in any case, as with a watch. The index is one per process and starts
 // its inotify once, so the case runs in a process of its own.
 TEST(PosixFaults, WithoutInotifyANameThatAppearsIsStillFound) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, not a fork of this one
     EXPECT_EXIT(
         {
             TestRun run;
@@ -203,6 +204,7 @@ TEST(PosixFaults, WithoutInotifyANameThatAppearsIsStillFound) {
             std::_Exit(ok ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
+    GTEST_FLAG_SET(death_test_style, style);
 }
 
 }  // namespace
