@@ -183,11 +183,11 @@ TEST(PosixFaults, WithoutInotifyANameThatAppearsIsStillFound) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, not a fork of this one
     EXPECT_EXIT(
         {
-            TestRun run;
             SysCallOverride noInotify(&posix::SysCalls::inotify_init1, [](int) {
                 errno = EMFILE;
                 return -1;
             });
+            TestRun run;
             run.sandbox.writeFile("C:\\Folder\\First.txt", "1");
             const auto found = [&](const std::string& name) {
                 return run.fs.FileExistsInside("C:\\Folder", "C:\\Folder\\" + name);
