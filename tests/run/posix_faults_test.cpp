@@ -32,6 +32,7 @@ const std::string kProcessed = "C:\\Agent\\kHVR\\Tellix\\Action_12_KRN\\Processe
 int gError = 0;
 std::string gPathEnd;  // the calls on a file whose path ends so fail
 bool gFailWrites = false;
+int gFailing = -1;  // which step of a rewrite fails: 0 write, 1 fsync, 2 rename
 
 bool chosen(int fd) { return endsWith(pathOfFd(fd), gPathEnd); }
 bool chosen(const char* path) { return endsWith(path, gPathEnd); }
@@ -51,12 +52,16 @@ protected:
             run.sandbox.makeFolder(folder);
         }
     }
-    std::vector<std::string> drops(const std::string& record = "") const {
+    // The names in a folder that begin with `start`.
+    std::vector<std::string> namesIn(const std::string& folder, const std::string& start = "") const {
         std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(run.sandbox.hostPath("C:\\Agent\\HVRPostLogs"))) {
-            if (startsWith(e.path().filename().string(), record)) names.push_back(e.path().filename().string());
+        for (const auto& e : fs::directory_iterator(run.sandbox.hostPath(folder))) {
+            if (startsWith(e.path().filename().string(), start)) names.push_back(e.path().filename().string());
         }
         return names;
+    }
+    std::vector<std::string> drops(const std::string& record = "") const {
+        return namesIn("C:\\Agent\\HVRPostLogs", record);
     }
     // The stand-in runner, and a direct-launch job for a project of it.
     std::string scriptJob(const std::string& project) {
@@ -107,6 +112,42 @@ TEST_F(PosixFaultRun, ADropOntoAFullDiskIsLoggedAsLostAndLeavesNothingHalfWritte
     subDropRecord(ctx, "wpdcmatztempexecst", record, "[Template_Execution_Status]");
     EXPECT_EQ(drops(), std::vector<std::string>{name});
     EXPECT_EQ(run.sandbox.readFile("C:\\Agent\\HVRPostLogs\\" + name), record + "\r\n");
+}
+
+// A disk that fills while an INI file is rewritten, at whichever step: the
+// file keeps its old content whole, no temporary file is left beside it, and
+// the log has no line that claims the write; once there is room it goes.
+TEST_F(PosixFaultRun, AFullDiskLeavesAnIniFileAsItWas) {
+    const std::string ini = "C:\\Agent\\Configuration\\ATZThreshold.ini";
+    const std::string before = "[Counters]\r\nRuns=4\r\n[Other]\r\nKept=yes\r\n";
+    run.sandbox.writeFile(ini, before);
+    gError = ENOSPC;
+    gPathEnd = ".tmp";  // the new content's temporary file
+    SysCallOverride fullWrite(&posix::SysCalls::write, [](int fd, const void* data, size_t size) -> ssize_t {
+        if (gFailing != 0 || !chosen(fd)) return posix::kRealSysCalls.write(fd, data, size);
+        errno = gError;
+        return -1;
+    });
+    SysCallOverride fullFlush(&posix::SysCalls::fsync, [](int fd) {
+        if (gFailing != 1 || !chosen(fd)) return posix::kRealSysCalls.fsync(fd);
+        errno = gError;
+        return -1;
+    });
+    SysCallOverride fullRename(&posix::SysCalls::rename, [](const char* from, const char* to) {
+        if (gFailing != 2 || !chosen(from)) return posix::kRealSysCalls.rename(from, to);
+        errno = gError;
+        return -1;
+    });
+    for (gFailing = 0; gFailing < 3; ++gFailing) {
+        SCOPED_TRACE(gFailing);
+        fncWriteINI(ctx, "Counters", "Runs", "5", ini);
+        EXPECT_EQ(run.sandbox.readFile(ini), before);
+        EXPECT_EQ(namesIn("C:\\Agent\\Configuration"), std::vector<std::string>{"ATZThreshold.ini"});
+        EXPECT_FALSE(run.loggedPart("Successfully Written"));
+    }
+    fncWriteINI(ctx, "Counters", "Runs", "5", ini);
+    EXPECT_EQ(run.sandbox.readFile(ini), "[Counters]\r\nRuns=5\r\n[Other]\r\nKept=yes\r\n");
+    EXPECT_TRUE(run.logged(iniWrittenLine("5", "Runs", ini)));
 }
 
 // The threshold file's lock is never had (another run keeps it): after its
