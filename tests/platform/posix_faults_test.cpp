@@ -24,7 +24,8 @@ int gError = 0;
 int gCalls = 0;
 int gSucceedFirst = 0;  // calls let through before the failures start
 
-// A copy of several of the backend's blocks, each byte telling its place.
+// Several of the backend's copy blocks of bytes that differ from block to
+// block, so that a block copied twice or left out shows.
 std::string bigContent() {
     std::string bytes(3 * 1024 * 1024 + 17, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
@@ -32,7 +33,9 @@ std::string bigContent() {
 }
 
 ssize_t copyThenFail(int in, off_t* inOffset, int out, off_t* outOffset, size_t size, unsigned flags) {
-    if (gCalls++ < gSucceedFirst) return posix::kRealSysCalls.copy_file_range(in, inOffset, out, outOffset, size, flags);
+    if (gCalls++ < gSucceedFirst) {
+        return posix::kRealSysCalls.copy_file_range(in, inOffset, out, outOffset, size, flags);
+    }
     errno = gError;
     return -1;
 }
