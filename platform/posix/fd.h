@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <string>
 
+// Every call on a descriptor goes through the backend's table of system calls.
+#include "platform/posix/sys_calls.h"
+
 /// Owns one descriptor (-1 for none) and closes it on every way out.
 struct Fd {
     int fd = -1;

@@ -1,5 +1,6 @@
 // Ending a started program's whole tree: its cgroup, or the stop-first walk.
 // May contain: cgroup files, /proc, signals; no program logic.
+#include "platform/posix/sys_calls.h"
 #include "platform/posix/tree_kill.h"
 
 #include <dirent.h>
@@ -138,8 +139,8 @@ std::unique_ptr<JobCgroup> JobCgroup::make() {
     static std::atomic<unsigned> made{0};
     const std::string path =
         base + "/" + std::string(kGroupPrefix) + std::to_string(::getpid()) + "." + std::to_string(++made);
-    if (::mkdir(path.c_str(), 0755) != 0) return nullptr;
-    Fd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (posix::sys.mkdir(path.c_str(), 0755) != 0) return nullptr;
+    Fd dir(posix::sys.open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
     if (dir.fd < 0 || ::access((path + "/cgroup.kill").c_str(), W_OK) != 0) {
         dir.reset();
         ::rmdir(path.c_str());
@@ -155,7 +156,7 @@ JobCgroup::~JobCgroup() {
 
 std::set<pid_t> JobCgroup::killAll(int waitMs) {
     {
-        Fd kill(::open((path_ + "/cgroup.kill").c_str(), O_WRONLY | O_CLOEXEC));
+        Fd kill(posix::sys.open((path_ + "/cgroup.kill").c_str(), O_WRONLY | O_CLOEXEC, 0));
         if (kill.fd >= 0) writeAll(kill.fd, "1", 1);
     }
     // A killed process leaves the group as it exits, before anyone reaps it.
