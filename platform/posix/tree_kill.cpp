@@ -40,7 +40,7 @@ void pauseMs(long ms) {
 // the process the walk saw (same start time): a pid that has passed to a
 // newer process is left alone. False when that process is gone.
 bool signalSeen(pid_t pid, unsigned long long startTime, int signal) {
-    const Fd process{static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))};
+    const Fd process{posix::sys.pidfd_open(pid, 0)};
     if (process.fd < 0) return false;
     ProcStat now;
     const bool same = readStat(pid, now) && now.startTime == startTime;
