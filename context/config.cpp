@@ -150,9 +150,14 @@ std::unique_ptr<HeldLock> lockIniForUpdate(RunContext& ctx, const std::string& f
         }
         WriteLog(ctx, "ERR : Preprocessing: No lock on " + file + " within " + std::to_string(kIniLockWaitMs / 1000) +
                           " seconds; it is updated without the lock");
-    } catch (const RunError&) {
-        // No lock file can be made beside the INI file (its folder is
-        // missing, say): there is no lock to wait for.
+    } catch (const RunError& e) {
+        // No lock file can be made beside the INI file because its folder is
+        // missing: there is no lock any run could hold. Any other refusal
+        // means that runs may be updating the file side by side: say so.
+        if (e.number != err::PathNotFound) {
+            WriteLog(ctx, "ERR : Preprocessing: The lock on " + file + " cannot be taken (" + e.description +
+                              "); it is updated without the lock");
+        }
     }
     return nullptr;
 }

@@ -171,6 +171,25 @@ TEST_F(PosixFaultRun, AnIniLockNeverHadIsLoggedAndTheCountersAreStillWritten) {
     EXPECT_EQ(run.profile.GetString("Counters", "Runs", "", 255, "C:\\Agent\\Configuration\\ATZThreshold.ini"), "1");
 }
 
+// The threshold file's lock refused outright: said at once, no wait, and
+// the counters are written all the same.
+TEST_F(PosixFaultRun, ARefusedIniLockIsLoggedAndTheCountersAreStillWritten) {
+    gPathEnd = "ATZThreshold.ini.lock";
+    SysCallOverride refused(&posix::SysCalls::open, [](const char* path, int flags, mode_t mode) {
+        if (!chosen(path)) return posix::kRealSysCalls.open(path, flags, mode);
+        errno = EACCES;
+        return -1;
+    });
+    CounterBatch batch = beginCounters(ctx, "Counters");
+    EXPECT_EQ(counterValue(ctx, batch, "Runs"), "");
+    raiseCounter(batch, "Runs", "1");
+    EXPECT_EQ(writeCounters(ctx, batch), std::vector<bool>{true});
+    EXPECT_TRUE(run.logged("ERR : Preprocessing: The lock on C:\\Agent\\Configuration\\ATZThreshold.ini cannot be "
+                           "taken (Permission denied); it is updated without the lock"));
+    EXPECT_LT(run.clock.sleptMs, 1000u);
+    EXPECT_EQ(run.profile.GetString("Counters", "Runs", "", 255, "C:\\Agent\\Configuration\\ATZThreshold.ini"), "1");
+}
+
 // The job lock is refused to this program: the log says that nothing keeps
 // this job apart from another run's, and the job runs and is reported.
 TEST_F(PosixFaultRun, ARefusedJobLockIsLoggedAndTheJobStillRuns) {
