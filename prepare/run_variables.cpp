@@ -33,10 +33,10 @@ void subgeneraterandomNo(RunContext& ctx) {
             for (int draw = 0; draw < 3; ++draw) {
                 std::string text = singleText(nextRandom(ctx));
                 text.erase(std::remove(text.begin(), text.end(), '.'), text.end());
-                ctx.strRandomNo = text;
+                ctx.job.strRandomNo = text;
             }
             const std::string name = "KOVAExportLog_" + formatPicture(ctx.sys.clock->now(), "mmddyyyyhhnnss") +
-                                     "_" + ctx.strRandomNo + ".xml";
+                                     "_" + ctx.job.strRandomNo + ".xml";
             fncWriteINI(ctx, std::string(atcmd::kRunVariablesSection), std::string(atcmd::kExportLogNameKey), name,
                         ctx.strInstallPath + agent::kRunVariablesFile);
         },

@@ -78,7 +78,7 @@ void searchLine(RunContext& ctx, ExportSearch& search, std::string_view line) {
         }
     }
     if (line.find("*****") != std::string_view::npos && containsNoCase(line, search.variablesLine)) {
-        ctx.strVariablesFile = trimBlanks(replaceNoCase(line, atcmd::kVariablesFileLine, ""));
+        ctx.job.strVariablesFile = trimBlanks(replaceNoCase(line, atcmd::kVariablesFileLine, ""));
     }
 }
 
@@ -90,7 +90,7 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: Checking for Export Log Action in " + consoleLogPath);
             if (!ctx.objFSO->FileExists(consoleLogPath)) {
-                ctx.strFailureDesc = "Postprocessing:Failed to create the script log for " + ctx.strExecuteScript;
+                ctx.strFailureDesc = "Postprocessing:Failed to create the script log for " + ctx.job.strExecuteScript;
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
@@ -123,17 +123,17 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                 // The exit text is looked for in the last two lines, trimmed.
                 const std::string last = trimBlanks(cmdLogLastLine(cmdLog, 0));
                 if (containsNoCase(last, atcmd::kExitText)) {
-                    ctx.strScriptStatus = "FAILED";
-                    ctx.strExitLine = last;
+                    ctx.script.strScriptStatus = "FAILED";
+                    ctx.script.strExitLine = last;
                 } else {
                     // A log of one line has no line before its last.
                     if (cmdLog.lineCount < 2) throw runError(err::SubscriptRange);
                     const std::string secondLast = trimBlanks(cmdLogLastLine(cmdLog, 1));
                     if (containsNoCase(secondLast, atcmd::kExitText)) {
-                        ctx.strScriptStatus = "FAILED";
-                        ctx.strExitLine = secondLast;
+                        ctx.script.strScriptStatus = "FAILED";
+                        ctx.script.strExitLine = secondLast;
                     } else {
-                        ctx.strScriptStatus = "SUCCESS";
+                        ctx.script.strScriptStatus = "SUCCESS";
                     }
                 }
             }

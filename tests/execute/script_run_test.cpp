@@ -38,11 +38,11 @@ protected:
         run.sandbox.writeFile(script, "project");
         auto& c = *run.ctx;
         c.strATCMDLocation = "C:\\Runner\\ATCMD.exe";
-        c.strPrimaryScriptPath = script;
-        c.strPrimaryScriptFolder = "C:\\Agent\\Scripts";
-        c.strExecuteScript = "Clean.atz";
-        c.strScriptID = "17";
-        c.strRandomNo = "4711";
+        c.job.strPrimaryScriptPath = script;
+        c.job.strPrimaryScriptFolder = "C:\\Agent\\Scripts";
+        c.job.strExecuteScript = "Clean.atz";
+        c.job.strScriptID = "17";
+        c.job.strRandomNo = "4711";
     }
 
     std::string expectedLog() const { return "C:\\Agent\\AutomiseLogs\\Clean_12072026101530_17_4711.txt"; }
@@ -54,8 +54,8 @@ protected:
 
 TEST_F(ScriptRunTest, InteractiveContextsGiveTheInteractiveArgumentString) {
     for (const std::string context : {"TRUE", " true ", "1", " 1"}) {
-        run.ctx->strContext = context;
-        run.ctx->strCmdParameters = "";
+        run.ctx->job.strContext = context;
+        run.ctx->job.strCmdParameters = "";
         run.ctx->strFailureDesc = "";
         subExecuteScript(*run.ctx);
         const std::string expected = " /B /L\"" + expectedLog() + "\" /B /A /P\"" + script + "\"";
@@ -68,8 +68,8 @@ TEST_F(ScriptRunTest, InteractiveContextsGiveTheInteractiveArgumentString) {
 
 TEST_F(ScriptRunTest, OtherContextsGiveTheDirectArgumentStringAndCommandLine) {
     for (const std::string context : {"yes", "0", "", "truee", "1 1"}) {
-        run.ctx->strContext = context;
-        run.ctx->strCmdParameters = "";
+        run.ctx->job.strContext = context;
+        run.ctx->job.strCmdParameters = "";
         subExecuteScript(*run.ctx);
         const std::string expected = " /B /L\"" + expectedLog() + "\" /B /P\"" + script + "\"";
         ASSERT_FALSE(processes.commandLines.empty());
@@ -87,7 +87,7 @@ TEST_F(ScriptRunTest, ParametersAreAddedUntrimmedAndOnlyWhenNotBlank) {
     };
     for (const Case& c : {Case{"   ", ""}, Case{"", ""}, Case{"X=1", " /VX=1"}, Case{" X=1  ", " /V X=1  "},
                           Case{"\tX", " /V\tX"}}) {
-        run.ctx->strCmdParameters = c.parameters;
+        run.ctx->job.strCmdParameters = c.parameters;
         // Run twice: the job's parameters must give the same command line every time.
         for (int time = 0; time < 2; ++time) {
             subExecuteScript(*run.ctx);
@@ -95,7 +95,7 @@ TEST_F(ScriptRunTest, ParametersAreAddedUntrimmedAndOnlyWhenNotBlank) {
             EXPECT_EQ(processes.commandLines.back(), "C:\\Runner\\ATCMD.exe" + base + c.tail)
                 << "[" << c.parameters << "] run " << time;
         }
-        EXPECT_EQ(run.ctx->strCmdParameters, c.parameters);
+        EXPECT_EQ(run.ctx->job.strCmdParameters, c.parameters);
     }
 }
 
@@ -106,21 +106,21 @@ TEST_F(ScriptRunTest, ConsoleLogNameTakesTheScriptNameUpToItsFirstDot) {
     };
     for (const Case& c : {Case{"Clean.atz", "Clean"}, Case{"a.b.atz", "a"}, Case{"NoDot", "NoDot"},
                           Case{"C:\\Old\\Dir.d\\Job.atz", "Job"}, Case{".hidden", ""}}) {
-        run.ctx->strExecuteScript = c.script;
+        run.ctx->job.strExecuteScript = c.script;
         subExecuteScript(*run.ctx);
-        EXPECT_EQ(run.ctx->strATCMDLogFile, "C:\\Agent\\AutomiseLogs\\" + c.base + "_12072026101530_17_4711.txt")
+        EXPECT_EQ(run.ctx->launch.strATCMDLogFile, "C:\\Agent\\AutomiseLogs\\" + c.base + "_12072026101530_17_4711.txt")
             << c.script;
     }
     // The stamp is the time the name is made, minutes after the hour included.
     run.clock.time = LocalTime{2027, 1, 2, 3, 4, 5};
-    run.ctx->strExecuteScript = "Clean.atz";
+    run.ctx->job.strExecuteScript = "Clean.atz";
     subExecuteScript(*run.ctx);
-    EXPECT_EQ(run.ctx->strATCMDLogFile, "C:\\Agent\\AutomiseLogs\\Clean_01022027030405_17_4711.txt");
+    EXPECT_EQ(run.ctx->launch.strATCMDLogFile, "C:\\Agent\\AutomiseLogs\\Clean_01022027030405_17_4711.txt");
 }
 
 TEST_F(ScriptRunTest, MissingPrimaryScriptStartsNothing) {
-    run.ctx->strPrimaryScriptPath = "C:\\Agent\\Scripts\\Gone.atz";
-    run.ctx->strCmdParameters = "X=1";
+    run.ctx->job.strPrimaryScriptPath = "C:\\Agent\\Scripts\\Gone.atz";
+    run.ctx->job.strCmdParameters = "X=1";
     subExecuteScript(*run.ctx);
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Primary Script File not found C:\\Agent\\Scripts\\Gone.atz");
     EXPECT_TRUE(run.logged("ERR : Preprocessing:Primary Script File not found C:\\Agent\\Scripts\\Gone.atz"));
@@ -128,7 +128,7 @@ TEST_F(ScriptRunTest, MissingPrimaryScriptStartsNothing) {
 }
 
 TEST_F(ScriptRunTest, DirectFailureLogsTheLaunchersReasonOnceMore) {
-    run.ctx->strContext = "0";
+    run.ctx->job.strContext = "0";
     subExecuteScript(*run.ctx);
     const std::string reason = "PostProcessing:Failed to execute the script, 2-No such file or directory";
     EXPECT_EQ(run.ctx->strFailureDesc, reason);
@@ -139,7 +139,7 @@ TEST_F(ScriptRunTest, DirectFailureLogsTheLaunchersReasonOnceMore) {
 }
 
 TEST_F(ScriptRunTest, InteractiveFailureKeepsTheLaunchersReasonAndLogsNothingMore) {
-    run.ctx->strContext = "true";
+    run.ctx->job.strContext = "true";
     subExecuteScript(*run.ctx);
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Failed to get the handle of the token");
     EXPECT_FALSE(run.loggedPart("Failed to execute the primary script"));
@@ -180,8 +180,8 @@ TEST_F(ScriptRunTest, OnlyPlainIdsAndNamesMakeTheConsoleLogName) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id + " " + c.script);
-        run.ctx->strScriptID = c.id;
-        run.ctx->strExecuteScript = c.script;
+        run.ctx->job.strScriptID = c.id;
+        run.ctx->job.strExecuteScript = c.script;
         run.ctx->strFailureDesc = "";
         processes.commandLines.clear();
         subExecuteScript(*run.ctx);
