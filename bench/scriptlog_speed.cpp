@@ -214,9 +214,10 @@ int runCase(const std::string& which) {
         std::printf("    %-9s %zu non-empty lines\n", which.c_str(), count);
         return 0;
     }
+    std::string variablesFile;
     if (which == "console") fncParseCMDLog(ctx, kConsole);
-    else if (which == "errors") fncProcessScriptLog(ctx, kErrors);
-    else if (which == "dispatch") fncProcessScriptLog(ctx, kConsole);
+    else if (which == "errors") fncProcessScriptLog(ctx, kErrors, variablesFile);
+    else if (which == "dispatch") fncProcessScriptLog(ctx, kConsole, variablesFile);
     else if (which == "text") fncEditScriptlog(ctx, kText);
     else if (which == "xml") fncParseExportLogXML(ctx, kXml);
     else if (which == "html") fncParseExportLogHTML(ctx, kHtml);

@@ -112,14 +112,11 @@ struct RunContext {
         /// The job's own runner parameters; the script run appends them to the
         /// argument string it passes on and leaves this field as the job gave it.
         std::string strCmdParameters;
-        /// Named by the script log; the job driver posts it.
-        std::string strVariablesFile;
 
         // Script files: the checksum step writes them; the script run reads the primary's.
         std::string strPrimaryScriptPath;
         std::string strPrimaryScriptFolder;
         std::string strFileMD5;
-        std::string strSystemDirectory;
         std::vector<ScriptDetail> arrScriptDetails;
         std::vector<HeldScript> arrScriptHolds;
         /// The job's random number: the run variables step draws it; the console log's name reads it.

@@ -39,7 +39,8 @@ bool plainNamePart(std::string_view part) {
 
 }  // namespace
 
-void subExecuteScript(RunContext& ctx) {
+std::string subExecuteScript(RunContext& ctx) {
+    std::string variablesFile;
     guarded(
         [&] {
             if (!ctx.objFSO->FileExists(ctx.job.strPrimaryScriptPath)) {
@@ -86,7 +87,7 @@ void subExecuteScript(RunContext& ctx) {
             }
 
             if (launched) {
-                if (fncProcessScriptLog(ctx, ctx.launch.strATCMDLogFile)) {
+                if (fncProcessScriptLog(ctx, ctx.launch.strATCMDLogFile, variablesFile)) {
                     ctx.strFailureDesc.clear();
                 }
                 return;
@@ -106,4 +107,5 @@ void subExecuteScript(RunContext& ctx) {
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in subExecuteScript. " + std::to_string(e.number) + "::" + e.description);
         });
+    return variablesFile;
 }

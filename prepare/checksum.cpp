@@ -113,9 +113,9 @@ void subCompareCheksum(RunContext& ctx) {
 
                 const std::string mode = upperAscii(trimBlanks(entry.FileMode));
                 if (mode == "LOCAL-SYNC") {
-                    ctx.job.strSystemDirectory = GetShortpath(ctx, GetSpecialfolder(ctx));
-                    WriteLog(ctx, "MSG : Preprocessing: System directory :: " + ctx.job.strSystemDirectory);
-                    entry.Location = ctx.job.strSystemDirectory + "\\" + agent::kExMonScriptsLocalSync;
+                    const std::string strSystemDirectory = GetShortpath(ctx, GetSpecialfolder(ctx));
+                    WriteLog(ctx, "MSG : Preprocessing: System directory :: " + strSystemDirectory);
+                    entry.Location = strSystemDirectory + "\\" + agent::kExMonScriptsLocalSync;
                 } else if (mode == "FTP" || mode == "HTTP" || mode == "HTTPS") {
                     entry.Location = processedScriptsFolder(ctx);
                     WriteLog(ctx, "MSG : Preprocessing: KOVA Processed Scripts :: " + entry.Location);

@@ -127,9 +127,8 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
         [&] {
             WriteLog(ctx, "MSG : In fncExecuteKRNScript, " + job);
             // Nothing of an earlier job's fields, script result or launch may
-            // reach this one: above all its variables file, which must never be
-            // posted again under this job's script id. What the run carries from
-            // job to job stays in the run's own fields.
+            // reach this one. What the run carries from job to job stays in the
+            // run's own fields.
             ctx.job = {};
             ctx.script = {};
             ctx.launch = {};
@@ -186,13 +185,13 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
                 {
                     const std::unique_ptr<HeldLock> jobLock = takeJobLock(ctx);
                     subgeneraterandomNo(ctx);
-                    subExecuteScript(ctx);
+                    const std::string strVariablesFile = subExecuteScript(ctx);
                     subReleaseScriptHolds(ctx);
-                    WriteLog(ctx, "MSG : PreProcessing: Variables File " + ctx.job.strVariablesFile);
-                    if (trimBlanks(ctx.job.strVariablesFile).empty()) {
+                    WriteLog(ctx, "MSG : PreProcessing: Variables File " + strVariablesFile);
+                    if (trimBlanks(strVariablesFile).empty()) {
                         WriteLog(ctx, "MSG : Preprocessing: No VTX_Variables file found");
                     } else {
-                        fncPostVTXVariables(ctx, ctx.job.strVariablesFile);
+                        fncPostVTXVariables(ctx, strVariablesFile);
                     }
                 }
                 subPostTemplateExecStatus(ctx);

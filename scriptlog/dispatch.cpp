@@ -46,7 +46,7 @@ ExportSearch exportSearchIn(const std::string& folder) {
 
 // Tests one line of the console log, trimmed, for the export and the
 // variables file, and acts on the first rule that matches.
-void searchLine(RunContext& ctx, ExportSearch& search, std::string_view line) {
+void searchLine(RunContext& ctx, ExportSearch& search, std::string_view line, std::string& variablesFile) {
     // Every export rule needs "[Export log", and so a "[": one byte search
     // rules most lines out before the slower searches.
     const std::size_t bracket = line.find('[');
@@ -78,13 +78,13 @@ void searchLine(RunContext& ctx, ExportSearch& search, std::string_view line) {
         }
     }
     if (line.find("*****") != std::string_view::npos && containsNoCase(line, search.variablesLine)) {
-        ctx.job.strVariablesFile = trimBlanks(replaceNoCase(line, atcmd::kVariablesFileLine, ""));
+        variablesFile = trimBlanks(replaceNoCase(line, atcmd::kVariablesFileLine, ""));
     }
 }
 
 }  // namespace
 
-bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
+bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath, std::string& variablesFile) {
     bool result = false;
     guarded(
         [&] {
@@ -116,7 +116,7 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                         batch.find("*****") == std::string_view::npos) {
                         continue;
                     }
-                    for (std::size_t i = 0; i < count; ++i) searchLine(ctx, search, blankTrimmed(lines[i]));
+                    for (std::size_t i = 0; i < count; ++i) searchLine(ctx, search, blankTrimmed(lines[i]), variablesFile);
                 }
                 stream->Close();
 

@@ -496,13 +496,13 @@ TEST_F(LaunchTest, StandInExportsWhereTheRunVariablesFileSaysAndTheLogAssemblyFi
     run.ctx->job.strPrimaryScriptPath = projectPath();
     run.ctx->job.strExecuteScript = "job.atz";
     project("console [Step]\nexport text inline\nplain export\nend\nvars <wpatcmdscrvardata/>\nconsole Run Completed\n");
-    subExecuteScript(*run.ctx);
+    const std::string variablesFile = subExecuteScript(*run.ctx);
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Exported Log :: " + install + "AutomiseLogs\\Exp_1.xml"));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with TEXT Parsing"));
     EXPECT_FALSE(run.sandbox.exists(install + "AutomiseLogs\\Exp_1.xml"));  // parsed and deleted
-    EXPECT_EQ(run.ctx->job.strVariablesFile, install + "AutomiseLogs\\VTXVariables_Exp_1.xml");
-    EXPECT_EQ(run.sandbox.readFile(run.ctx->job.strVariablesFile), "<wpatcmdscrvardata/>\r\n");
+    EXPECT_EQ(variablesFile, install + "AutomiseLogs\\VTXVariables_Exp_1.xml");
+    EXPECT_EQ(run.sandbox.readFile(variablesFile), "<wpatcmdscrvardata/>\r\n");
 }
 
 TEST_F(LaunchTest, DirectLaunchWithALimitThatWillNotConvertFallsBackToTheGeneralReason) {

@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char* name : {"run.xml", "run.txt", "run.html", "run.text"}) {
         m.write(std::string(fuzz::kLogs) + name, exportData, exportSize);
     }
-    fncProcessScriptLog(ctx, fuzz::kConsoleLog);
+    std::string variablesFile;
+    fncProcessScriptLog(ctx, fuzz::kConsoleLog, variablesFile);
     fuzz::checkList("", ctx.script.strActionDescList);
     // A script's console log must never reach a file outside the logs folder,
     // by ".." or through a link.

@@ -175,7 +175,6 @@ TEST(CompareChecksum, LocalSyncInAnyCaseWithBlanksSelectsTheProgramFilesFolder) 
     // The folder is named by the short form of Program Files ("C:\\PROGRA~1" on Windows).
     const std::string programFiles = run.paths.ShortPath("C:\\Program Files");
     EXPECT_EQ(run.ctx->job.arrScriptDetails[1].Location, programFiles + "\\KOVAExmonScripts\\ls.atp");
-    EXPECT_EQ(run.ctx->job.strSystemDirectory, programFiles);
     EXPECT_TRUE(run.logged("MSG : Preprocessing: System directory :: " + programFiles));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: [ScriptDetails 1] File Mode:lOcAl-SyNc  ; ScriptFile:ls.atp; "
                            "Checksum:" + kAbcMd5));

@@ -93,7 +93,8 @@ TEST(Confinement, LinkSwappedDuringTheRunNeverReachesOutside) {
         run.sandbox.writeFile(consoleLog,
                               "[Export log as XML to file: " + kLogs + "d\\x.xml]\r\nBuild Failed\r\nx\r\n");
         ctx.script.strActionDescList.clear();
-        fncProcessScriptLog(ctx, consoleLog);
+        std::string variablesFile;
+        fncProcessScriptLog(ctx, consoleLog, variablesFile);
         EXPECT_EQ(ctx.script.strActionDescList.find("OUTSIDE"), std::string::npos);
         if (ctx.script.strActionDescList.find("INSIDE") != std::string::npos) ++parsed;
         if (fncPostVTXVariables(ctx, kLogs + "vars.xml")) ++rewritten;

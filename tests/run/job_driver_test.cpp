@@ -196,15 +196,16 @@ TEST_F(JobDriverRunTest, AScriptWithoutVariablesIsRunAndReported) {
 }
 
 TEST_F(JobDriverRunTest, AnEarlierJobsVariablesFileIsNotTakenForTheNext) {
-    // The first job's variables file is left behind (its posting never ran),
-    // as after an error in an earlier posting.
-    ctx.job.strVariablesFile = "C:\\Agent\\AutomiseLogs\\VTXVariables_earlier.xml";
-    run.sandbox.writeFile(ctx.job.strVariablesFile,
-                          "<wpatcmdscrvardata><var name='Old'>1</var></wpatcmdscrvardata>");
+    fncExecuteKRNScript(ctx, scriptJob("console Project File: ${PROJECT}\n"
+                                       "vars <wpatcmdscrvardata><var name='Old'>1</var></wpatcmdscrvardata>\n"
+                                       "console Build Completed\n"));
+    ASSERT_EQ(ctx.strFailureDesc, "");
+    ASSERT_TRUE(run.loggedPart("MSG : PreProcessing: Variables File C:\\Agent\\AutomiseLogs\\VTXVariables_"));
+    run.lines.clear();
     fncExecuteKRNScript(ctx, scriptJob("console Project File: ${PROJECT}\nconsole Build Completed\n"));
+    EXPECT_TRUE(run.logged("MSG : PreProcessing: Variables File "));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: No VTX_Variables file found"));
-    EXPECT_TRUE(drops("VTXVariables_").empty());
-    EXPECT_TRUE(run.sandbox.exists("C:\\Agent\\AutomiseLogs\\VTXVariables_earlier.xml"));
+    EXPECT_FALSE(run.logged("MSG : Preprocessing: in functions fncPostVTXVariables"));
 }
 
 TEST_F(JobDriverRunTest, ARunnerInAFolderWithABlankIsStartedByItsWholePath) {

@@ -25,8 +25,9 @@ const char* kXmlExport =
 struct DispatchRun : ParserRun {
     bool process(const std::vector<std::string>& lines) {
         sandbox.writeFile(kLog, crlfLines(lines));
-        return fncProcessScriptLog(*ctx, kLog);
+        return fncProcessScriptLog(*ctx, kLog, variablesFile);
     }
+    std::string variablesFile;
     /// Index of the message in the log, or -1.
     long at(const std::string& message) const {
         const auto all = messages();
@@ -39,7 +40,7 @@ struct DispatchRun : ParserRun {
 
 TEST(ProcessScriptLog, MissingConsoleLog) {
     DispatchRun run;
-    EXPECT_FALSE(fncProcessScriptLog(*run.ctx, kLog));
+    EXPECT_FALSE(fncProcessScriptLog(*run.ctx, kLog, run.variablesFile));
     EXPECT_EQ(run.ctx->strFailureDesc, "Postprocessing:Failed to create the script log for Job.atz");
     EXPECT_EQ(run.messages(), (std::vector<std::string>{
                                   std::string("MSG : Preprocessing: Checking for Export Log Action in ") + kLog,
@@ -105,7 +106,7 @@ TEST(ProcessScriptLog, XmlExportIsParsedAndDeleted) {
                              "  MSG : ***** Creating VTXVariables XML file C:\\Agent\\AutomiseLogs\\vars.xml  ",
                              "Build Completed", "Exit with return code: 1"}));
     EXPECT_TRUE(run.ctx->blnExportXML);
-    EXPECT_EQ(run.ctx->job.strVariablesFile, "C:\\Agent\\AutomiseLogs\\vars.xml");
+    EXPECT_EQ(run.variablesFile, "C:\\Agent\\AutomiseLogs\\vars.xml");
     EXPECT_EQ(run.ctx->script.strScriptStatus, "FAILED");
     EXPECT_EQ(run.ctx->script.strExitLine, "Exit with return code: 1");
     EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Copy files@#@Access denied");
@@ -210,7 +211,7 @@ TEST(ProcessScriptLog, PathsThatStayInsideAfterResolvingAreRecognised) {
                              "Build Completed", "x"}));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with TEXT Parsing"));
     EXPECT_FALSE(run.sandbox.exists("C:\\Agent\\AutomiseLogs\\run.txt"));
-    EXPECT_EQ(run.ctx->job.strVariablesFile, "C:\\Agent\\AutomiseLogs\\a\\..\\v.xml");
+    EXPECT_EQ(run.variablesFile, "C:\\Agent\\AutomiseLogs\\a\\..\\v.xml");
 }
 
 TEST(ProcessScriptLog, ExitTextOnTheLastTwoLines) {
@@ -236,7 +237,7 @@ TEST(ProcessScriptLog, ExitTextOnTheLastTwoLines) {
 TEST(ProcessScriptLog, EmptyConsoleLogEndsInTheErrorLine) {
     DispatchRun run;
     run.sandbox.writeFile(kLog, "");
-    EXPECT_FALSE(fncProcessScriptLog(*run.ctx, kLog));
+    EXPECT_FALSE(fncProcessScriptLog(*run.ctx, kLog, run.variablesFile));
     EXPECT_EQ(run.ctx->strFailureDesc, std::string("Preprocessing:No contents in :: ") + kLog);
     EXPECT_EQ(run.messages(), (std::vector<std::string>{
                                   std::string("MSG : Preprocessing: Checking for Export Log Action in ") + kLog,
