@@ -119,8 +119,6 @@ struct RunContext {
         std::string strFileMD5;
         std::vector<ScriptDetail> arrScriptDetails;
         std::vector<HeldScript> arrScriptHolds;
-        /// The job's random number: the run variables step draws it; the console log's name reads it.
-        std::string strRandomNo;
         /// The variables record: the script variables step writes it; the variables post reads it.
         std::string strVariablesXML;
         /// Read from ATZThreshold.ini by the threshold step, for its own log lines and defaults.

@@ -39,7 +39,7 @@ bool plainNamePart(std::string_view part) {
 
 }  // namespace
 
-std::string subExecuteScript(RunContext& ctx) {
+std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
     std::string variablesFile;
     guarded(
         [&] {
@@ -66,7 +66,7 @@ std::string subExecuteScript(RunContext& ctx) {
             }
             ctx.launch.strATCMDLogFile = logsFolder(ctx) + "\\" + base + "_" +
                                   formatPicture(ctx.sys.clock->now(), "MMDDYYYYHHMMSS") + "_" + ctx.job.strScriptID + "_" +
-                                  ctx.job.strRandomNo + ".txt";
+                                  strRandomNo + ".txt";
 
             const bool interactive = isInteractiveContext(ctx.job.strContext);
             const std::string& parameters = ctx.job.strCmdParameters;

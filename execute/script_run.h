@@ -7,5 +7,6 @@ struct RunContext;
 
 /// Names the console log, builds the argument string, launches the runner
 /// (interactively or directly) and hands the console log to the log assembly.
+/// `strRandomNo` is the job's random number, part of the console log's name.
 /// Returns the variables file the console log names; empty when none.
-std::string subExecuteScript(RunContext& ctx);
+std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo);

@@ -184,8 +184,8 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
             } else {
                 {
                     const std::unique_ptr<HeldLock> jobLock = takeJobLock(ctx);
-                    subgeneraterandomNo(ctx);
-                    const std::string strVariablesFile = subExecuteScript(ctx);
+                    const std::string strRandomNo = subgeneraterandomNo(ctx);
+                    const std::string strVariablesFile = subExecuteScript(ctx, strRandomNo);
                     subReleaseScriptHolds(ctx);
                     WriteLog(ctx, "MSG : PreProcessing: Variables File " + strVariablesFile);
                     if (trimBlanks(strVariablesFile).empty()) {

@@ -374,7 +374,7 @@ TEST_F(LaunchTest, ARunnerAtA212CharacterPathIsStartedByItsWholePath) {
     run.ctx->job.strPrimaryScriptPath = projectPath();
     run.ctx->job.strExecuteScript = "job.atz";
     project("console [Step]\nconsole Build Completed\n");
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, "");
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     EXPECT_EQ(run.ctx->strATCMDLocation, longRunner);
     EXPECT_EQ(run.sandbox.readFile(run.ctx->launch.strATCMDLogFile), "[Step]\r\nBuild Completed\r\n");
@@ -466,10 +466,9 @@ TEST_F(LaunchTest, ScriptRunEndToEndThroughTheConsoleLog) {
     run.ctx->job.strPrimaryScriptFolder = install + "Scripts";
     run.ctx->job.strExecuteScript = "job.atz";
     run.ctx->job.strScriptID = "5";
-    run.ctx->job.strRandomNo = "77";
     run.ctx->job.strContext = "0";
     project("console [Copy files]\nconsole Success\nconsole Build Completed\n");
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, "77");
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     EXPECT_EQ(run.ctx->script.strScriptStatus, "SUCCESS");
     EXPECT_EQ(run.sandbox.readFile(run.ctx->launch.strATCMDLogFile), "[Copy files]\r\nSuccess\r\nBuild Completed\r\n");
@@ -477,7 +476,7 @@ TEST_F(LaunchTest, ScriptRunEndToEndThroughTheConsoleLog) {
     // A runner that writes no console log leaves the job not executed.
     run.clock.time.second += 1;  // a new console log name
     project("exit 1\n");
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, "");
     EXPECT_EQ(run.ctx->strFailureDesc, "Postprocessing:Failed to create the script log for job.atz");
 
     // An overrun in the direct launch is no failure of the launch.
@@ -485,7 +484,7 @@ TEST_F(LaunchTest, ScriptRunEndToEndThroughTheConsoleLog) {
     run.clock.time.second += 1;
     run.ctx->job.strProcessTime = "1500";
     project("console [Wait]\nconsole Build Completed\nsleep 20000\n");
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, "");
     EXPECT_TRUE(run.logged("MSG : Postprocessing: Successfully Terminated Process "));
     EXPECT_EQ(run.ctx->strFailureDesc, "");
 }
@@ -496,7 +495,7 @@ TEST_F(LaunchTest, StandInExportsWhereTheRunVariablesFileSaysAndTheLogAssemblyFi
     run.ctx->job.strPrimaryScriptPath = projectPath();
     run.ctx->job.strExecuteScript = "job.atz";
     project("console [Step]\nexport text inline\nplain export\nend\nvars <wpatcmdscrvardata/>\nconsole Run Completed\n");
-    const std::string variablesFile = subExecuteScript(*run.ctx);
+    const std::string variablesFile = subExecuteScript(*run.ctx, "");
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Exported Log :: " + install + "AutomiseLogs\\Exp_1.xml"));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with TEXT Parsing"));
@@ -512,7 +511,7 @@ TEST_F(LaunchTest, DirectLaunchWithALimitThatWillNotConvertFallsBackToTheGeneral
     run.ctx->job.strExecuteScript = "job.atz";
     run.ctx->job.strProcessTime = "";
     project("pid\nsleep 2000\n");
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, "");
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Failed to execute the primary script " + projectPath());
     EXPECT_EQ(run.messages().back(), "ERR : Preprocessing:Failed to execute the primary script " + projectPath());
     EXPECT_TRUE(runnerGoneWithin(3000));

@@ -42,7 +42,6 @@ protected:
         c.job.strPrimaryScriptFolder = "C:\\Agent\\Scripts";
         c.job.strExecuteScript = "Clean.atz";
         c.job.strScriptID = "17";
-        c.job.strRandomNo = "4711";
     }
 
     std::string expectedLog() const { return "C:\\Agent\\AutomiseLogs\\Clean_12072026101530_17_4711.txt"; }
@@ -50,6 +49,7 @@ protected:
     TestRun run;
     RefusingProcesses processes{*run.real.processes};
     const std::string script = "C:\\Agent\\Scripts\\Clean.atz";
+    const std::string randomNo = "4711";
 };
 
 TEST_F(ScriptRunTest, InteractiveContextsGiveTheInteractiveArgumentString) {
@@ -57,7 +57,7 @@ TEST_F(ScriptRunTest, InteractiveContextsGiveTheInteractiveArgumentString) {
         run.ctx->job.strContext = context;
         run.ctx->job.strCmdParameters = "";
         run.ctx->strFailureDesc = "";
-        subExecuteScript(*run.ctx);
+        subExecuteScript(*run.ctx, randomNo);
         const std::string expected = " /B /L\"" + expectedLog() + "\" /B /A /P\"" + script + "\"";
         EXPECT_TRUE(run.loggedPart(",Parameter :" + expected + ",")) << context;
         // The interactive launcher ran (and failed to find the shell), not the direct one.
@@ -70,7 +70,7 @@ TEST_F(ScriptRunTest, OtherContextsGiveTheDirectArgumentStringAndCommandLine) {
     for (const std::string context : {"yes", "0", "", "truee", "1 1"}) {
         run.ctx->job.strContext = context;
         run.ctx->job.strCmdParameters = "";
-        subExecuteScript(*run.ctx);
+        subExecuteScript(*run.ctx, randomNo);
         const std::string expected = " /B /L\"" + expectedLog() + "\" /B /P\"" + script + "\"";
         ASSERT_FALSE(processes.commandLines.empty());
         // The runner's path, unquoted, then the argument string with its leading blank.
@@ -90,7 +90,7 @@ TEST_F(ScriptRunTest, ParametersAreAddedUntrimmedAndOnlyWhenNotBlank) {
         run.ctx->job.strCmdParameters = c.parameters;
         // Run twice: the job's parameters must give the same command line every time.
         for (int time = 0; time < 2; ++time) {
-            subExecuteScript(*run.ctx);
+            subExecuteScript(*run.ctx, randomNo);
             ASSERT_FALSE(processes.commandLines.empty());
             EXPECT_EQ(processes.commandLines.back(), "C:\\Runner\\ATCMD.exe" + base + c.tail)
                 << "[" << c.parameters << "] run " << time;
@@ -107,21 +107,21 @@ TEST_F(ScriptRunTest, ConsoleLogNameTakesTheScriptNameUpToItsFirstDot) {
     for (const Case& c : {Case{"Clean.atz", "Clean"}, Case{"a.b.atz", "a"}, Case{"NoDot", "NoDot"},
                           Case{"C:\\Old\\Dir.d\\Job.atz", "Job"}, Case{".hidden", ""}}) {
         run.ctx->job.strExecuteScript = c.script;
-        subExecuteScript(*run.ctx);
+        subExecuteScript(*run.ctx, randomNo);
         EXPECT_EQ(run.ctx->launch.strATCMDLogFile, "C:\\Agent\\AutomiseLogs\\" + c.base + "_12072026101530_17_4711.txt")
             << c.script;
     }
     // The stamp is the time the name is made, minutes after the hour included.
     run.clock.time = LocalTime{2027, 1, 2, 3, 4, 5};
     run.ctx->job.strExecuteScript = "Clean.atz";
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, randomNo);
     EXPECT_EQ(run.ctx->launch.strATCMDLogFile, "C:\\Agent\\AutomiseLogs\\Clean_01022027030405_17_4711.txt");
 }
 
 TEST_F(ScriptRunTest, MissingPrimaryScriptStartsNothing) {
     run.ctx->job.strPrimaryScriptPath = "C:\\Agent\\Scripts\\Gone.atz";
     run.ctx->job.strCmdParameters = "X=1";
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, randomNo);
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Primary Script File not found C:\\Agent\\Scripts\\Gone.atz");
     EXPECT_TRUE(run.logged("ERR : Preprocessing:Primary Script File not found C:\\Agent\\Scripts\\Gone.atz"));
     EXPECT_TRUE(processes.commandLines.empty());
@@ -129,7 +129,7 @@ TEST_F(ScriptRunTest, MissingPrimaryScriptStartsNothing) {
 
 TEST_F(ScriptRunTest, DirectFailureLogsTheLaunchersReasonOnceMore) {
     run.ctx->job.strContext = "0";
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, randomNo);
     const std::string reason = "PostProcessing:Failed to execute the script, 2-No such file or directory";
     EXPECT_EQ(run.ctx->strFailureDesc, reason);
     int count = 0;
@@ -140,7 +140,7 @@ TEST_F(ScriptRunTest, DirectFailureLogsTheLaunchersReasonOnceMore) {
 
 TEST_F(ScriptRunTest, InteractiveFailureKeepsTheLaunchersReasonAndLogsNothingMore) {
     run.ctx->job.strContext = "true";
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, randomNo);
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Failed to get the handle of the token");
     EXPECT_FALSE(run.loggedPart("Failed to execute the primary script"));
     EXPECT_EQ(run.messages().back(), "ERR : Preprocessing:Failed to get the handle of the token");
@@ -148,7 +148,7 @@ TEST_F(ScriptRunTest, InteractiveFailureKeepsTheLaunchersReasonAndLogsNothingMor
 
 TEST_F(ScriptRunTest, MissingRunnerHasNoShortFormAndNothingToStart) {
     run.ctx->strATCMDLocation = "C:\\Runner\\Missing.exe";
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, randomNo);
     // No short form for a missing file: the launch has no program to start,
     // while the registry's value stays for a later job.
     EXPECT_EQ(run.ctx->strATCMDLocation, "C:\\Runner\\Missing.exe");
@@ -157,7 +157,7 @@ TEST_F(ScriptRunTest, MissingRunnerHasNoShortFormAndNothingToStart) {
 
     // Back in place for the next job, the runner is started again.
     run.sandbox.writeFile("C:\\Runner\\Missing.exe", "");
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, randomNo);
     ASSERT_EQ(processes.commandLines.size(), 2u);
     EXPECT_EQ(processes.commandLines[1].rfind("C:\\Runner\\Missing.exe /B /L\"", 0), 0u);
 }
@@ -184,7 +184,7 @@ TEST_F(ScriptRunTest, OnlyPlainIdsAndNamesMakeTheConsoleLogName) {
         run.ctx->job.strExecuteScript = c.script;
         run.ctx->strFailureDesc = "";
         processes.commandLines.clear();
-        subExecuteScript(*run.ctx);
+        subExecuteScript(*run.ctx, randomNo);
         EXPECT_EQ(processes.commandLines.size(), c.plain ? 1u : 0u);
         const std::string refused = "Preprocessing:The script " +
                                     (c.id == "17" ? "name " + c.script : "id " + c.id) +

@@ -97,24 +97,26 @@ TEST_F(JobDriverTest, NineSeparatorsAloneAreTenEmptyFields) {
 
 TEST_F(JobDriverTest, AnEarlierFailureOnlyReportsTheJob) {
     ctx.strFailureDesc = "Preprocessing:earlier";
+    const std::uint32_t seed = ctx.rndSeed;
     fncExecuteKRNScript(ctx, kMissingScriptJob);
     EXPECT_EQ(run.messages().front(), "MSG : In fncExecuteKRNScript, " + kMissingScriptJob);
     EXPECT_TRUE(run.logged("ERR : Preprocessing:earlier"));
     // Threshold reading, checks, the random number and the clean-up never ran.
     EXPECT_EQ(ctx.strVTXVariablesTh, "");
     EXPECT_EQ(count("Checking for file"), 0);
-    EXPECT_EQ(ctx.job.strRandomNo, "");
+    EXPECT_EQ(ctx.rndSeed, seed);
     EXPECT_TRUE(run.sandbox.exists(kProcessed + "\\old.log3"));
     EXPECT_FALSE(drops("wpdcmatztempexecst").empty());
 }
 
 TEST_F(JobDriverTest, AFailedCheckSkipsTheScriptAndLaterJobs) {
+    const std::uint32_t seed = ctx.rndSeed;
     fncExecuteKRNScript(ctx, kMissingScriptJob);
     const std::string detail = "Preprocessing:File not found " + kProcessed + "\\missing.atp";
     EXPECT_TRUE(run.logged("ERR : " + detail));
     EXPECT_EQ(ctx.strFailureDesc, "File Not found/Failed to calculate the checksum");
     EXPECT_NE(ctx.strVTXVariablesTh, "");                           // step a ran
-    EXPECT_EQ(ctx.job.strRandomNo, "");                                 // the script was not prepared
+    EXPECT_EQ(ctx.rndSeed, seed);                                   // no random number was drawn
     EXPECT_FALSE(run.sandbox.exists(kProcessed + "\\old.log3"));  // the clean-up ran
 
     run.lines.clear();
@@ -185,9 +187,10 @@ protected:
 };
 
 TEST_F(JobDriverRunTest, AScriptWithoutVariablesIsRunAndReported) {
+    const std::uint32_t seed = ctx.rndSeed;
     fncExecuteKRNScript(ctx, scriptJob("console Project File: ${PROJECT}\nconsole Build Completed\n"));
     EXPECT_EQ(ctx.strFailureDesc, "");
-    EXPECT_NE(ctx.job.strRandomNo, "");
+    EXPECT_NE(ctx.rndSeed, seed);
     EXPECT_TRUE(run.logged("MSG : PreProcessing: Variables File "));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: No VTX_Variables file found"));
     EXPECT_FALSE(run.sandbox.exists(kProcessed + "\\old.log3"));
