@@ -14,8 +14,9 @@ bool fncUserLocked(RunContext& ctx) {
             // The screen-saver desktop exists only while the screen saver shows.
             ScopedDesktop screenSaver(desktop, desktop.OpenDesktop("screen-saver", desk::DESKTOP_ENUMERATE));
             ctx.launch.blnScreenSaverRunning = static_cast<bool>(screenSaver);
-            WriteLog(ctx, std::string("MSG : Preprocessing : ") +
-                              (ctx.launch.blnScreenSaverRunning ? "Screen Saver is running." : "Screen Saver is not running."));
+            WriteLog(ctx, std::string("MSG : Preprocessing : ") + (ctx.launch.blnScreenSaverRunning
+                                                                      ? "Screen Saver is running."
+                                                                      : "Screen Saver is not running."));
 
             ScopedDesktop input(desktop, desktop.OpenDesktop("Default", desk::DESKTOP_SWITCHDESKTOP));
             const long openError = desktop.LastError();
@@ -28,7 +29,7 @@ bool fncUserLocked(RunContext& ctx) {
             ctx.launch.lngSwitchDesktopError = static_cast<std::int32_t>(desktop.LastError());
             if (switched) {
                 WriteLog(ctx, ctx.launch.blnScreenSaverRunning ? "MSG : Preprocessing :  Desktop is Not locked!"
-                                                        : "MSG : Preprocessing : Not locked!");
+                                                               : "MSG : Preprocessing : Not locked!");
             } else if (ctx.launch.lngSwitchDesktopError != 0) {
                 WriteLog(ctx, "MSG : Preprocessing : Error with SwitchDesktop: " +
                                   std::to_string(ctx.launch.lngSwitchDesktopError));

@@ -65,8 +65,8 @@ std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
                 return;
             }
             ctx.launch.strATCMDLogFile = logsFolder(ctx) + "\\" + base + "_" +
-                                  formatPicture(ctx.sys.clock->now(), "MMDDYYYYHHMMSS") + "_" + ctx.job.strScriptID + "_" +
-                                  strRandomNo + ".txt";
+                                         formatPicture(ctx.sys.clock->now(), "MMDDYYYYHHMMSS") + "_" +
+                                         ctx.job.strScriptID + "_" + strRandomNo + ".txt";
 
             const bool interactive = isInteractiveContext(ctx.job.strContext);
             const std::string& parameters = ctx.job.strCmdParameters;
@@ -92,7 +92,8 @@ std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
                 }
                 return;
             }
-            const std::string fallback = "Preprocessing:Failed to execute the primary script " + ctx.job.strPrimaryScriptPath;
+            const std::string fallback =
+                "Preprocessing:Failed to execute the primary script " + ctx.job.strPrimaryScriptPath;
             if (interactive) {
                 // A reason the launcher gave stays, and was logged there.
                 if (trimBlanks(ctx.strFailureDesc).empty()) {

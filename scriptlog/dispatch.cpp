@@ -116,7 +116,9 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath, std
                         batch.find("*****") == std::string_view::npos) {
                         continue;
                     }
-                    for (std::size_t i = 0; i < count; ++i) searchLine(ctx, search, blankTrimmed(lines[i]), variablesFile);
+                    for (std::size_t i = 0; i < count; ++i) {
+                        searchLine(ctx, search, blankTrimmed(lines[i]), variablesFile);
+                    }
                 }
                 stream->Close();
 

@@ -168,7 +168,8 @@ TEST_F(ScriptVariables, CounterEqualToThresholdIsPostedOnceMoreAboveItIsDroppedS
     run.lines.clear();
 
     ASSERT_TRUE(readVars("<var name='AtLimit'>a</var><var name='Over'>b</var>"));
-    EXPECT_EQ(ctx.job.strVariablesXML, "<wpatcmdscrvardata><var name='AtLimit'><![CDATA[a]]></var></wpatcmdscrvardata>");
+    EXPECT_EQ(ctx.job.strVariablesXML,
+              "<wpatcmdscrvardata><var name='AtLimit'><![CDATA[a]]></var></wpatcmdscrvardata>");
     EXPECT_EQ(counter("AtLimit"), "25");
     EXPECT_EQ(counter("Over"), "25");
     EXPECT_EQ(run.messages(), std::vector<std::string>{"MSG : Preprocessing: Successfully Written 25 to variable "

@@ -53,7 +53,8 @@ TEST(ParseCMDLog, ApostrophesAreDoubled) {
     ConsoleRun run;
     run.ctx->script.strActionDescList = "ACTION-DESC:Earlier";
     run.parse({"[Bob's task]", "Error : can't open 'x'", "Build Failed"});
-    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Earlier#$#ACTION-DESC:Bob''s task@#@Error : can''t open ''x''");
+    EXPECT_EQ(run.ctx->script.strActionDescList,
+              "ACTION-DESC:Earlier#$#ACTION-DESC:Bob''s task@#@Error : can''t open ''x''");
 }
 
 TEST(ParseCMDLog, LinesBeforeTheFirstActionAreNoMessages) {
