@@ -119,8 +119,6 @@ struct RunContext {
         std::string strFileMD5;
         std::vector<ScriptDetail> arrScriptDetails;
         std::vector<HeldScript> arrScriptHolds;
-        /// The variables record: the script variables step writes it; the variables post reads it.
-        std::string strVariablesXML;
         /// Read from ATZThreshold.ini by the threshold step, for its own log lines and defaults.
         std::string strScriptFailureTh;
         std::string strThresholdDate;

@@ -162,8 +162,8 @@ bool fncVaribaleThresholdExceed(RunContext& ctx, const std::string& variableName
     return exceeded;
 }
 
-bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
-    bool result = false;
+std::string fncReadVariableXML(RunContext& ctx, const std::string& path) {
+    std::string strVariablesXML;
     CounterWrites pending;
     pending.counters = beginCounters(ctx, kCountSection);
     // When the primary script's own section is the counter section, the
@@ -172,8 +172,6 @@ bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
 
     guarded(
         [&] {
-            ctx.job.strVariablesXML.clear();
-
             if (ctx.sys.xml == nullptr) throw runError(err::CannotCreate);
             std::unique_ptr<XmlDocument> document = ctx.sys.xml->CreateDocument();
             if (!document) throw runError(err::CannotCreate);
@@ -253,16 +251,14 @@ bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
                 WriteLog(ctx, "MSG : Preprocessing  : Either no VTX variables found / VTX variables threshold exceeded");
                 return;
             }
-            ctx.job.strVariablesXML = std::string("<") + kContainer + ">" + items + "</" + kContainer + ">";
-            result = true;
+            strVariablesXML = std::string("<") + kContainer + ">" + items + "</" + kContainer + ">";
         },
         [&](const RunError& e) {
             // Increments already decided stay written, as they would have been one by one.
             ignoreErrors([&] { flushCounters(ctx, pending); });
             releaseCounters(pending.counters);
             WriteLog(ctx, "ERR : in fncReadVariableXML. " + std::to_string(e.number) + "::" + e.description);
-            ctx.job.strVariablesXML.clear();
-            result = false;
+            strVariablesXML.clear();
         });
-    return result;
+    return strVariablesXML;
 }
