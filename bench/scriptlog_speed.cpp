@@ -179,7 +179,7 @@ Outcome runChild(const std::vector<std::string>& args, bool quiet = false) {
 void counterPass(RunContext& ctx) {
     FailureCounters counters = beginFailureCounters(ctx);
     for (std::size_t n = 0; n < kDistinctActions; ++n) {
-        if (n % 1000 == 0) ctx.strActionDescList.clear();
+        if (n % 1000 == 0) ctx.script.strActionDescList.clear();
         recordCountedFailure(ctx, counters, "Action " + std::to_string(n), "\r\nError : Access denied", true);
     }
     writeFailureCounters(ctx, counters);
@@ -200,7 +200,7 @@ int runCase(const std::string& which) {
     // The run log is a file, as in a run: every line is one write.
     ctx.objLogFile = fs.OpenTextFile(kRunLog, IOMode::ForAppending, true);
     ctx.strInstallPath = kInstall;
-    ctx.strExecuteScript = "Job.atz";
+    ctx.job.strExecuteScript = "Job.atz";
     ctx.strVTXVariablesTh = "24";
 
     if (which == "readline") {
@@ -214,9 +214,10 @@ int runCase(const std::string& which) {
         std::printf("    %-9s %zu non-empty lines\n", which.c_str(), count);
         return 0;
     }
+    std::string variablesFile;
     if (which == "console") fncParseCMDLog(ctx, kConsole);
-    else if (which == "errors") fncProcessScriptLog(ctx, kErrors);
-    else if (which == "dispatch") fncProcessScriptLog(ctx, kConsole);
+    else if (which == "errors") fncProcessScriptLog(ctx, kErrors, variablesFile);
+    else if (which == "dispatch") fncProcessScriptLog(ctx, kConsole, variablesFile);
     else if (which == "text") fncEditScriptlog(ctx, kText);
     else if (which == "xml") fncParseExportLogXML(ctx, kXml);
     else if (which == "html") fncParseExportLogHTML(ctx, kHtml);
@@ -224,8 +225,8 @@ int runCase(const std::string& which) {
     else if (which == "counters") counterPass(ctx);
     else return 2;
     ctx.objLogFile.reset();
-    std::printf("    %-9s list %zu bytes%s\n", which.c_str(), ctx.strActionDescList.size(),
-                isCut(ctx.strActionDescList) ? " (full: an export parser stops reading there)" : "");
+    std::printf("    %-9s list %zu bytes%s\n", which.c_str(), ctx.script.strActionDescList.size(),
+                isCut(ctx.script.strActionDescList) ? " (full: an export parser stops reading there)" : "");
     return 0;
 }
 

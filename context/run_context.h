@@ -70,7 +70,16 @@ struct RunContext {
     std::string strWebPostResponse;
     bool blnDllRegistered = false;
 
-    // Run-wide state of single steps: each is written and read by its own step only.
+    // Carried from job to job: the step named beside each writes it, and a later job reads what an earlier one left.
+    /// The script log sets them and nothing sets them back: a kind of export
+    /// seen in one job stays seen, and every later template status reads it.
+    bool blnExportHTML = false;
+    bool blnExportXML = false;
+    bool blnExportText = false;
+    /// The threshold step rereads it from ATZThreshold.ini as each job
+    /// starts; a job whose read fails keeps the last value read, and the
+    /// variables post and the failure descriptions count against that.
+    std::string strVTXVariablesTh;
     /// Set once ATZThreshold.ini has reached its size bound and said so.
     bool blnCounterFileFull = false;
     /// Set once the MD5 library has shown that it cannot read a held file:
@@ -82,59 +91,51 @@ struct RunContext {
     /// reads it to word the failure of a runner it had to stop.
     bool blnDesktopLocked = false;
 
-    // ---- The job: the job driver resets these when a job starts. ----
+    // ---- One job: the job driver starts each job with all three afresh. ----
 
-    // The job string and its ten fields: the job driver writes them; the steps of the job read them.
-    std::vector<std::string> arrJobParams;
-    std::string strTemplateID;
-    std::string strTemplateVersion;
-    std::string strScriptID;
-    std::string strScriptVersion;
-    /// The primary script's details; the checksum step replaces them with
-    /// the script's file name once it has found the file.
-    std::string strExecuteScript;
-    /// Further scripts' details; the checksum step puts the primary's in front.
-    std::string strAdditionalScripts;
-    std::string strProcessTime;
-    std::string strDownloadTime;
-    std::string strContext;
-    /// The job's own runner parameters; the script run appends them to the
-    /// argument string it passes on and leaves this field as the job gave it.
-    std::string strCmdParameters;
-    // Written by the script log when it finds the variables file, cleared by the driver; the driver reads it.
-    std::string strVariablesFile;
+    // The job and its preparation: the job driver and the preparing steps write it; the steps of the job read it.
+    struct Job {
+        // The job string and its ten fields, as the job driver split them.
+        std::vector<std::string> arrJobParams;
+        std::string strTemplateID;
+        std::string strTemplateVersion;
+        std::string strScriptID;
+        std::string strScriptVersion;
+        /// The primary script's details; the checksum step replaces them with
+        /// the script's file name once it has found the file.
+        std::string strExecuteScript;
+        /// Further scripts' details; the checksum step puts the primary's in front.
+        std::string strAdditionalScripts;
+        std::string strProcessTime;
+        std::string strDownloadTime;
+        std::string strContext;
+        /// The job's own runner parameters; the script run appends them to the
+        /// argument string it passes on and leaves this field as the job gave it.
+        std::string strCmdParameters;
 
-    // ---- Preparing the job: written before the script runs. ----
+        // Script files: the checksum step writes them; the script run reads the primary's.
+        std::string strPrimaryScriptPath;
+        std::string strPrimaryScriptFolder;
+        std::string strFileMD5;
+        std::vector<ScriptDetail> arrScriptDetails;
+        std::vector<HeldScript> arrScriptHolds;
+        /// Read from ATZThreshold.ini by the threshold step, for its own log lines and defaults.
+        std::string strScriptFailureTh;
+        std::string strThresholdDate;
+    } job;
 
-    // Script files: the checksum step writes them (cleared at its start); the script run reads the primary's.
-    std::string strPrimaryScriptPath;
-    std::string strPrimaryScriptFolder;
-    std::string strFileMD5;
-    std::string strSystemDirectory;
-    std::vector<ScriptDetail> arrScriptDetails;
-    std::vector<HeldScript> arrScriptHolds;
-    // The job's random number: the run variables step writes it; the console log's name reads it.
-    std::string strRandomNo;
-    // Thresholds and the variables record: the script variables step writes them; the failure
-    // descriptions and the variables post read them.
-    std::string strVariablesXML;
-    std::string strVTXVariablesTh;
-    std::string strScriptFailureTh;
-    std::string strThresholdDate;
+    // The script's result: the script log writes it; the template status reads it and clears it.
+    struct ScriptResult {
+        std::string strScriptStatus;
+        std::string strExitLine;
+        std::string strActionDescList;
+    } script;
 
-    // ---- The script's result: the script log writes it; the template status reads it. ----
-    /// Cleared by the template status once it has reported them.
-    std::string strScriptStatus;
-    std::string strExitLine;
-    std::string strActionDescList;
-    /// Only ever set, never cleared: a kind of export seen in one job stays seen.
-    bool blnExportHTML = false;
-    bool blnExportXML = false;
-    bool blnExportText = false;
-
-    // ---- The launch: the script run and the desktop test write these and read them back. ----
-    std::string strATCMDLogFile;
-    bool blnScreenSaverRunning = false;
-    /// Only for the "Error with SwitchDesktop" line of the desktop test.
-    std::int32_t lngSwitchDesktopError = 0;
+    // The launch: the script run and the desktop test write these and read them back.
+    struct Launch {
+        std::string strATCMDLogFile;
+        bool blnScreenSaverRunning = false;
+        /// Only for the "Error with SwitchDesktop" line of the desktop test.
+        std::int32_t lngSwitchDesktopError = 0;
+    } launch;
 };

@@ -13,9 +13,10 @@ bool fncUserLocked(RunContext& ctx) {
             Desktop& desktop = *ctx.sys.desktop;
             // The screen-saver desktop exists only while the screen saver shows.
             ScopedDesktop screenSaver(desktop, desktop.OpenDesktop("screen-saver", desk::DESKTOP_ENUMERATE));
-            ctx.blnScreenSaverRunning = static_cast<bool>(screenSaver);
-            WriteLog(ctx, std::string("MSG : Preprocessing : ") +
-                              (ctx.blnScreenSaverRunning ? "Screen Saver is running." : "Screen Saver is not running."));
+            ctx.launch.blnScreenSaverRunning = static_cast<bool>(screenSaver);
+            WriteLog(ctx, std::string("MSG : Preprocessing : ") + (ctx.launch.blnScreenSaverRunning
+                                                                      ? "Screen Saver is running."
+                                                                      : "Screen Saver is not running."));
 
             ScopedDesktop input(desktop, desktop.OpenDesktop("Default", desk::DESKTOP_SWITCHDESKTOP));
             const long openError = desktop.LastError();
@@ -25,13 +26,13 @@ bool fncUserLocked(RunContext& ctx) {
             }
 
             const bool switched = desktop.SwitchDesktop(input.get());
-            ctx.lngSwitchDesktopError = static_cast<std::int32_t>(desktop.LastError());
+            ctx.launch.lngSwitchDesktopError = static_cast<std::int32_t>(desktop.LastError());
             if (switched) {
-                WriteLog(ctx, ctx.blnScreenSaverRunning ? "MSG : Preprocessing :  Desktop is Not locked!"
-                                                        : "MSG : Preprocessing : Not locked!");
-            } else if (ctx.lngSwitchDesktopError != 0) {
+                WriteLog(ctx, ctx.launch.blnScreenSaverRunning ? "MSG : Preprocessing :  Desktop is Not locked!"
+                                                               : "MSG : Preprocessing : Not locked!");
+            } else if (ctx.launch.lngSwitchDesktopError != 0) {
                 WriteLog(ctx, "MSG : Preprocessing : Error with SwitchDesktop: " +
-                                  std::to_string(ctx.lngSwitchDesktopError));
+                                  std::to_string(ctx.launch.lngSwitchDesktopError));
             } else {
                 // Refused without a reason: the input belongs to the locked workstation.
                 WriteLog(ctx, "MSG : Preprocessing : Desktop is locked!!!");

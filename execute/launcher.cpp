@@ -22,7 +22,7 @@ constexpr const char* kInteractiveDesktop = "winsta0\\default";
 // running without a limit, so it is ended before the error goes on.
 std::uint32_t timeLimit(RunContext& ctx, Processes& sys, ProcHandle process) {
     try {
-        const std::int32_t ms = toLong(ctx.strProcessTime);
+        const std::int32_t ms = toLong(ctx.job.strProcessTime);
         return ms < 0 ? 0 : static_cast<std::uint32_t>(ms);
     } catch (const RunError&) {
         sys.TerminateProcess(process, 0);

@@ -45,7 +45,7 @@ bool fncTerminateUpdateProcess(RunContext& ctx, ProcHandle process) {
                 return;
             }
             logTermination(ctx);
-            if (isInteractiveContext(ctx.strContext)) {
+            if (isInteractiveContext(ctx.job.strContext)) {
                 fncUserLocked(ctx);
                 ctx.strFailureDesc = ctx.blnDesktopLocked
                                          ? "PostProcessing:The System is locked."

@@ -39,11 +39,12 @@ bool plainNamePart(std::string_view part) {
 
 }  // namespace
 
-void subExecuteScript(RunContext& ctx) {
+std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
+    std::string variablesFile;
     guarded(
         [&] {
-            if (!ctx.objFSO->FileExists(ctx.strPrimaryScriptPath)) {
-                ctx.strFailureDesc = "Preprocessing:Primary Script File not found " + ctx.strPrimaryScriptPath;
+            if (!ctx.objFSO->FileExists(ctx.job.strPrimaryScriptPath)) {
+                ctx.strFailureDesc = "Preprocessing:Primary Script File not found " + ctx.job.strPrimaryScriptPath;
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
@@ -51,52 +52,53 @@ void subExecuteScript(RunContext& ctx) {
             // It is made afresh from the registry's value for every script.
             const std::string runner = GetShortpath(ctx, ctx.strATCMDLocation);
 
-            const std::string scriptName = fileNameOf(ctx.strExecuteScript);
+            const std::string scriptName = fileNameOf(ctx.job.strExecuteScript);
             const std::string base = scriptName.substr(0, scriptName.find('.'));
             // Refused before anything starts, so the runner never writes where the id or name leads.
             std::string refused;
-            if (!plainNamePart(ctx.strScriptID)) refused = "script id " + ctx.strScriptID;
-            else if (!plainNamePart(base)) refused = "script name " + ctx.strExecuteScript;
+            if (!plainNamePart(ctx.job.strScriptID)) refused = "script id " + ctx.job.strScriptID;
+            else if (!plainNamePart(base)) refused = "script name " + ctx.job.strExecuteScript;
             if (!refused.empty()) {
                 ctx.strFailureDesc = boundedText("Preprocessing:The " + refused +
                                                  " cannot name a console log inside " + logsFolder(ctx));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
-            ctx.strATCMDLogFile = logsFolder(ctx) + "\\" + base + "_" +
-                                  formatPicture(ctx.sys.clock->now(), "MMDDYYYYHHMMSS") + "_" + ctx.strScriptID + "_" +
-                                  ctx.strRandomNo + ".txt";
+            ctx.launch.strATCMDLogFile = logsFolder(ctx) + "\\" + base + "_" +
+                                         formatPicture(ctx.sys.clock->now(), "MMDDYYYYHHMMSS") + "_" +
+                                         ctx.job.strScriptID + "_" + strRandomNo + ".txt";
 
-            const bool interactive = isInteractiveContext(ctx.strContext);
-            const std::string& parameters = ctx.strCmdParameters;
-            std::string arguments = std::string(atcmd::kLogSwitch) + '"' + ctx.strATCMDLogFile + '"' +
+            const bool interactive = isInteractiveContext(ctx.job.strContext);
+            const std::string& parameters = ctx.job.strCmdParameters;
+            std::string arguments = std::string(atcmd::kLogSwitch) + '"' + ctx.launch.strATCMDLogFile + '"' +
                                     std::string(interactive ? atcmd::kInteractiveProjectSwitch
                                                             : atcmd::kDirectProjectSwitch) +
-                                    '"' + ctx.strPrimaryScriptPath + '"';
+                                    '"' + ctx.job.strPrimaryScriptPath + '"';
             // The parameters go on exactly as the job gave them, blanks and all.
             if (!trimBlanks(parameters).empty()) arguments += std::string(atcmd::kParametersSwitch) + parameters;
 
-            WriteLog(ctx, "MSG : Preprocessing: Executing " + ctx.strPrimaryScriptPath);
+            WriteLog(ctx, "MSG : Preprocessing: Executing " + ctx.job.strPrimaryScriptPath);
             bool launched = false;
             if (interactive) {
                 const std::uint32_t shell = fncGetProcesses(ctx);
-                launched = fncExecuteUsingToken(ctx, shell, runner, arguments, ctx.strPrimaryScriptFolder);
+                launched = fncExecuteUsingToken(ctx, shell, runner, arguments, ctx.job.strPrimaryScriptFolder);
             } else {
-                launched = fncExecuteUsingCreateProcess(ctx, runner, arguments, ctx.strPrimaryScriptFolder);
+                launched = fncExecuteUsingCreateProcess(ctx, runner, arguments, ctx.job.strPrimaryScriptFolder);
             }
 
             if (launched) {
-                if (fncProcessScriptLog(ctx, ctx.strATCMDLogFile)) {
+                if (fncProcessScriptLog(ctx, ctx.launch.strATCMDLogFile, variablesFile)) {
                     ctx.strFailureDesc.clear();
                 }
                 return;
             }
-            const std::string fallback = "Preprocessing:Failed to execute the primary script " + ctx.strPrimaryScriptPath;
+            const std::string fallback =
+                "Preprocessing:Failed to execute the primary script " + ctx.job.strPrimaryScriptPath;
             if (interactive) {
                 // A reason the launcher gave stays, and was logged there.
                 if (trimBlanks(ctx.strFailureDesc).empty()) {
                     ctx.strFailureDesc = fallback;
-                    WriteLog(ctx, "ERR : Failed to execute the primary script " + ctx.strPrimaryScriptPath);
+                    WriteLog(ctx, "ERR : Failed to execute the primary script " + ctx.job.strPrimaryScriptPath);
                 }
             } else {
                 if (trimBlanks(ctx.strFailureDesc).empty()) ctx.strFailureDesc = fallback;
@@ -106,4 +108,5 @@ void subExecuteScript(RunContext& ctx) {
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in subExecuteScript. " + std::to_string(e.number) + "::" + e.description);
         });
+    return variablesFile;
 }

@@ -46,11 +46,11 @@ std::unique_ptr<FileHold> holdScript(RunContext& ctx, const std::string& path) {
 bool checksumHeld(RunContext& ctx, const std::string& path) {
     // Each hold keeps a descriptor open; a job of thousands of files must not
     // use up what the checksums and the run log need.
-    if (ctx.arrScriptHolds.size() >= kMaxHeldScripts) {
-        if (ctx.arrScriptHolds.size() == kMaxHeldScripts) {
+    if (ctx.job.arrScriptHolds.size() >= kMaxHeldScripts) {
+        if (ctx.job.arrScriptHolds.size() == kMaxHeldScripts) {
             WriteLog(ctx, "ERR : Preprocessing: The job has more than " + std::to_string(kMaxHeldScripts) +
                               " script files; the rest are used unguarded");
-            ctx.arrScriptHolds.push_back(HeldScript{});
+            ctx.job.arrScriptHolds.push_back(HeldScript{});
         }
         return fncGenerateChecksum(ctx, path);
     }
@@ -68,7 +68,7 @@ bool checksumHeld(RunContext& ctx, const std::string& path) {
         }
     }
     if (!hold && !noChecksum) hold = holdScript(ctx, path);
-    if (hold) ctx.arrScriptHolds.push_back(HeldScript{path, std::move(hold)});
+    if (hold) ctx.job.arrScriptHolds.push_back(HeldScript{path, std::move(hold)});
     return noChecksum;
 }
 
@@ -77,29 +77,29 @@ bool checksumHeld(RunContext& ctx, const std::string& path) {
 void subCompareCheksum(RunContext& ctx) {
     guarded(
         [&] {
-            if (trimBlanks(ctx.strExecuteScript).size() < 7) {
+            if (trimBlanks(ctx.job.strExecuteScript).size() < 7) {
                 ctx.strFailureDesc = "Preprocessing:Scriptname to execute is blank";
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
 
-            if (!trimBlanks(ctx.strAdditionalScripts).empty()) {
-                ctx.strAdditionalScripts = ctx.strExecuteScript + "#&#" + ctx.strAdditionalScripts;
+            if (!trimBlanks(ctx.job.strAdditionalScripts).empty()) {
+                ctx.job.strAdditionalScripts = ctx.job.strExecuteScript + "#&#" + ctx.job.strAdditionalScripts;
             } else {
-                ctx.strAdditionalScripts = ctx.strExecuteScript;
+                ctx.job.strAdditionalScripts = ctx.job.strExecuteScript;
             }
-            const std::vector<std::string> parts = splitText(ctx.strAdditionalScripts, "#&#");
+            const std::vector<std::string> parts = splitText(ctx.job.strAdditionalScripts, "#&#");
 
-            ctx.arrScriptDetails.clear();
-            ctx.arrScriptHolds.clear();
-            ctx.strPrimaryScriptPath.clear();
-            ctx.strPrimaryScriptFolder.clear();
+            ctx.job.arrScriptDetails.clear();
+            ctx.job.arrScriptHolds.clear();
+            ctx.job.strPrimaryScriptPath.clear();
+            ctx.job.strPrimaryScriptFolder.clear();
             bool jobError = false;
 
             for (std::size_t i = 0; i < parts.size(); ++i) {
                 if (i > kMaxEntryIndex) throw runError(err::Overflow);
-                ctx.arrScriptDetails.emplace_back();
-                ScriptDetail& entry = ctx.arrScriptDetails.back();
+                ctx.job.arrScriptDetails.emplace_back();
+                ScriptDetail& entry = ctx.job.arrScriptDetails.back();
                 const bool primary = i == 0;
 
                 const std::vector<std::string> fields = splitText(trimBlanks(parts[i]), "@#@");
@@ -113,9 +113,9 @@ void subCompareCheksum(RunContext& ctx) {
 
                 const std::string mode = upperAscii(trimBlanks(entry.FileMode));
                 if (mode == "LOCAL-SYNC") {
-                    ctx.strSystemDirectory = GetShortpath(ctx, GetSpecialfolder(ctx));
-                    WriteLog(ctx, "MSG : Preprocessing: System directory :: " + ctx.strSystemDirectory);
-                    entry.Location = ctx.strSystemDirectory + "\\" + agent::kExMonScriptsLocalSync;
+                    const std::string strSystemDirectory = GetShortpath(ctx, GetSpecialfolder(ctx));
+                    WriteLog(ctx, "MSG : Preprocessing: System directory :: " + strSystemDirectory);
+                    entry.Location = strSystemDirectory + "\\" + agent::kExMonScriptsLocalSync;
                 } else if (mode == "FTP" || mode == "HTTP" || mode == "HTTPS") {
                     entry.Location = processedScriptsFolder(ctx);
                     WriteLog(ctx, "MSG : Preprocessing: KOVA Processed Scripts :: " + entry.Location);
@@ -168,17 +168,17 @@ void subCompareCheksum(RunContext& ctx) {
                     continue;
                 }
                 if (primary) {
-                    ctx.strPrimaryScriptPath = path;
-                    ctx.strExecuteScript = entry.ScriptFile;
-                    ctx.strPrimaryScriptFolder = entry.Location;
-                    WriteLog(ctx, "MSG : Preprocessing: Primary Script :: " + ctx.strPrimaryScriptPath);
+                    ctx.job.strPrimaryScriptPath = path;
+                    ctx.job.strExecuteScript = entry.ScriptFile;
+                    ctx.job.strPrimaryScriptFolder = entry.Location;
+                    WriteLog(ctx, "MSG : Preprocessing: Primary Script :: " + ctx.job.strPrimaryScriptPath);
                 }
                 entry.Location = entry.Location + "\\" + entry.ScriptFile;
                 // No checksum at all: the MD5 service has already said why in strFailureDesc.
                 if (checksumHeld(ctx, entry.Location)) continue;
 
                 const std::string expected = lowerAscii(trimBlanks(entry.Checksum));
-                const std::string actual = lowerAscii(trimBlanks(ctx.strFileMD5));
+                const std::string actual = lowerAscii(trimBlanks(ctx.job.strFileMD5));
                 if (expected != actual) {
                     markEntry(entry,
                               "MD5 signature of local file " + entry.Location +
@@ -189,7 +189,7 @@ void subCompareCheksum(RunContext& ctx) {
             }
 
             if (!jobError) return;
-            for (const ScriptDetail& entry : ctx.arrScriptDetails) {
+            for (const ScriptDetail& entry : ctx.job.arrScriptDetails) {
                 if (trimBlanks(entry.Status) != "ERROR") continue;
                 if (trimBlanks(ctx.strFailureDesc).empty()) {
                     ctx.strFailureDesc = "Preprocessing:" + entry.ErrorText;
@@ -207,7 +207,7 @@ void subCompareCheksum(RunContext& ctx) {
 void subReleaseScriptHolds(RunContext& ctx) {
     guarded(
         [&] {
-            for (const HeldScript& held : ctx.arrScriptHolds) {
+            for (const HeldScript& held : ctx.job.arrScriptHolds) {
                 if (!held.hold || held.hold->Unchanged()) continue;
                 const std::string text = "Postprocessing:Script file " + held.path +
                                          " was changed while the script ran; the script may have run something else";
@@ -222,7 +222,7 @@ void subReleaseScriptHolds(RunContext& ctx) {
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in subReleaseScriptHolds. " + std::to_string(e.number) + "::" + e.description);
         });
-    ctx.arrScriptHolds.clear();
+    ctx.job.arrScriptHolds.clear();
 }
 
 bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
@@ -230,7 +230,7 @@ bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
     guarded(
         [&] {
             result = false;
-            ctx.strFileMD5.clear();
+            ctx.job.strFileMD5.clear();
             WriteLog(ctx, "MSG : Preprocessing: Getting MD5 checksum of : " + path);
             // Without the library the call cannot even be made, as when the DLL is missing.
             if (ctx.sys.md5 == nullptr) {
@@ -253,8 +253,8 @@ bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
             }
             WriteLog(ctx, "MSG : Preprocessing: Filesize : " + size + " Bytes for " + path);
             WriteLog(ctx, "MSG : Preprocessing: FileMD5CheckSum : " + md5 + " for " + path);
-            ctx.strFileMD5 = md5;
-            if (!trimBlanks(ctx.strFileMD5).empty()) result = false;
+            ctx.job.strFileMD5 = md5;
+            if (!trimBlanks(ctx.job.strFileMD5).empty()) result = false;
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : fncGenerateChecksum. " + std::to_string(e.number) + " " + e.description);

@@ -26,21 +26,23 @@ float nextRandom(RunContext& ctx) {
 
 }  // namespace
 
-void subgeneraterandomNo(RunContext& ctx) {
+std::string subgeneraterandomNo(RunContext& ctx) {
+    std::string strRandomNo;
     guarded(
         [&] {
             // Three draws per job, the last one kept.
             for (int draw = 0; draw < 3; ++draw) {
                 std::string text = singleText(nextRandom(ctx));
                 text.erase(std::remove(text.begin(), text.end(), '.'), text.end());
-                ctx.strRandomNo = text;
+                strRandomNo = text;
             }
             const std::string name = "KOVAExportLog_" + formatPicture(ctx.sys.clock->now(), "mmddyyyyhhnnss") +
-                                     "_" + ctx.strRandomNo + ".xml";
+                                     "_" + strRandomNo + ".xml";
             fncWriteINI(ctx, std::string(atcmd::kRunVariablesSection), std::string(atcmd::kExportLogNameKey), name,
                         ctx.strInstallPath + agent::kRunVariablesFile);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in subgeneraterandomNo. " + std::to_string(e.number) + "::" + e.description);
         });
+    return strRandomNo;
 }

@@ -118,9 +118,9 @@ bool fncVerifyVariablethreshold(RunContext& ctx) {
             // keeps another run's rewrite of the file out of that step.
             const std::unique_ptr<HeldLock> lock = lockIniForUpdate(ctx, file);
 
-            fncReadINI(ctx, ctx.strThresholdDate, "VTXVariables", "Date", file);
-            WriteLog(ctx, "MSG : Preprocessing: Date is  " + ctx.strThresholdDate + " in " + file);
-            if (trimBlanks(ctx.strThresholdDate).empty()) {
+            fncReadINI(ctx, ctx.job.strThresholdDate, "VTXVariables", "Date", file);
+            WriteLog(ctx, "MSG : Preprocessing: Date is  " + ctx.job.strThresholdDate + " in " + file);
+            if (trimBlanks(ctx.job.strThresholdDate).empty()) {
                 // Only the file gets the date; the value read stays as it was.
                 fncWriteINI(ctx, "VTXVariables", "Date", formatPicture(ctx.sys.clock->now(), "MM\\/DD\\/YYYY"),
                             file);
@@ -133,11 +133,11 @@ bool fncVerifyVariablethreshold(RunContext& ctx) {
                 ctx.strVTXVariablesTh = "24";
             }
 
-            fncReadINI(ctx, ctx.strScriptFailureTh, "Threshold", "ScriptFailrueTh", file);
-            WriteLog(ctx, "MSG : Preprocessing: ScriptFailrueTh is  " + ctx.strScriptFailureTh + " in " + file);
-            if (numericValue(ctx.strScriptFailureTh) == 0) {
+            fncReadINI(ctx, ctx.job.strScriptFailureTh, "Threshold", "ScriptFailrueTh", file);
+            WriteLog(ctx, "MSG : Preprocessing: ScriptFailrueTh is  " + ctx.job.strScriptFailureTh + " in " + file);
+            if (numericValue(ctx.job.strScriptFailureTh) == 0) {
                 fncWriteINI(ctx, "Threshold", "ScriptFailrueTh", "24", file);
-                ctx.strScriptFailureTh = "24";
+                ctx.job.strScriptFailureTh = "24";
             }
             completed = true;
         },
@@ -152,7 +152,7 @@ bool fncVaribaleThresholdExceed(RunContext& ctx, const std::string& variableName
     guarded(
         [&] {
             std::string limit;
-            fncReadINI(ctx, limit, ctx.strExecuteScript, counterKey(variableName), thresholdFile(ctx));
+            fncReadINI(ctx, limit, ctx.job.strExecuteScript, counterKey(variableName), thresholdFile(ctx));
             exceeded = numericValue(ctx.strVTXVariablesTh) <= numericValue(limit);
         },
         [&](const RunError& e) {
@@ -162,18 +162,16 @@ bool fncVaribaleThresholdExceed(RunContext& ctx, const std::string& variableName
     return exceeded;
 }
 
-bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
-    bool result = false;
+std::string fncReadVariableXML(RunContext& ctx, const std::string& path) {
+    std::string strVariablesXML;
     CounterWrites pending;
     pending.counters = beginCounters(ctx, kCountSection);
     // When the primary script's own section is the counter section, the
     // per-script limit must see every increment as soon as it is made.
-    pending.batched = !containsNoCase(ctx.strExecuteScript, kCountSection);
+    pending.batched = !containsNoCase(ctx.job.strExecuteScript, kCountSection);
 
     guarded(
         [&] {
-            ctx.strVariablesXML.clear();
-
             if (ctx.sys.xml == nullptr) throw runError(err::CannotCreate);
             std::unique_ptr<XmlDocument> document = ctx.sys.xml->CreateDocument();
             if (!document) throw runError(err::CannotCreate);
@@ -253,16 +251,14 @@ bool fncReadVariableXML(RunContext& ctx, const std::string& path) {
                 WriteLog(ctx, "MSG : Preprocessing  : Either no VTX variables found / VTX variables threshold exceeded");
                 return;
             }
-            ctx.strVariablesXML = std::string("<") + kContainer + ">" + items + "</" + kContainer + ">";
-            result = true;
+            strVariablesXML = std::string("<") + kContainer + ">" + items + "</" + kContainer + ">";
         },
         [&](const RunError& e) {
             // Increments already decided stay written, as they would have been one by one.
             ignoreErrors([&] { flushCounters(ctx, pending); });
             releaseCounters(pending.counters);
             WriteLog(ctx, "ERR : in fncReadVariableXML. " + std::to_string(e.number) + "::" + e.description);
-            ctx.strVariablesXML.clear();
-            result = false;
+            strVariablesXML.clear();
         });
-    return result;
+    return strVariablesXML;
 }

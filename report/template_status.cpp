@@ -30,8 +30,8 @@ std::string cdataElement(const std::string& name, const std::string& value) {
 // "Postprocessing:" + the exit line, and the exit code would be lost.
 bool exportNotUsedApplies(const RunContext& ctx) {
     if (ctx.blnExportHTML || ctx.blnExportXML || ctx.blnExportText) return false;
-    if (trimBlanks(ctx.strScriptStatus).empty()) return false;
-    return !trimBlanks(ctx.strFailureDesc).empty() || !trimBlanks(ctx.strActionDescList).empty();
+    if (trimBlanks(ctx.script.strScriptStatus).empty()) return false;
+    return !trimBlanks(ctx.strFailureDesc).empty() || !trimBlanks(ctx.script.strActionDescList).empty();
 }
 
 }  // namespace
@@ -39,30 +39,30 @@ bool exportNotUsedApplies(const RunContext& ctx) {
 void subPostTemplateExecStatus(RunContext& ctx) {
     guarded(
         [&] {
-            std::string status = upperAscii(trimBlanks(ctx.strScriptStatus)) == "SUCCESS" ? "1" : "0";
+            std::string status = upperAscii(trimBlanks(ctx.script.strScriptStatus)) == "SUCCESS" ? "1" : "0";
             if (status == "1") {
                 status = trimBlanks(ctx.strFailureDesc).empty() ? "1" : "0";
             } else {
                 if (exportNotUsedApplies(ctx)) {
-                    appendBounded(ctx.strActionDescList, ". Export Log functionality not used");
+                    appendBounded(ctx.script.strActionDescList, ". Export Log functionality not used");
                 }
                 // The parts come from the script's output: the description is
                 // kept to kTextBound as it is built.
                 if (!trimBlanks(ctx.strFailureDesc).empty()) {
-                    appendBounded(ctx.strFailureDesc, ctx.strExitLine);
-                    appendBounded(ctx.strFailureDesc, ctx.strActionDescList);
-                } else if (!trimBlanks(ctx.strActionDescList).empty()) {
-                    ctx.strFailureDesc = boundedText("Postprocessing:" + ctx.strActionDescList);
-                } else if (!trimBlanks(ctx.strExitLine).empty()) {
-                    ctx.strFailureDesc = boundedText("Postprocessing:" + ctx.strExitLine);
+                    appendBounded(ctx.strFailureDesc, ctx.script.strExitLine);
+                    appendBounded(ctx.strFailureDesc, ctx.script.strActionDescList);
+                } else if (!trimBlanks(ctx.script.strActionDescList).empty()) {
+                    ctx.strFailureDesc = boundedText("Postprocessing:" + ctx.script.strActionDescList);
+                } else if (!trimBlanks(ctx.script.strExitLine).empty()) {
+                    ctx.strFailureDesc = boundedText("Postprocessing:" + ctx.script.strExitLine);
                 }
             }
 
             const std::string statusRecord =
                 "<wpdcmatztempexecst>" + element("mmid", ctx.strMemberID) + element("siteid", ctx.strSiteID) +
-                element("regid", ctx.strRegID) + element("tempid", ctx.strTemplateID) +
-                element("tempver", ctx.strTemplateVersion) + element("scrid", ctx.strScriptID) +
-                element("scrver", ctx.strScriptVersion) + element("scandt", ctx.strStartTime) +
+                element("regid", ctx.strRegID) + element("tempid", ctx.job.strTemplateID) +
+                element("tempver", ctx.job.strTemplateVersion) + element("scrid", ctx.job.strScriptID) +
+                element("scrver", ctx.job.strScriptVersion) + element("scandt", ctx.strStartTime) +
                 element("status", status) + "</wpdcmatztempexecst>";
             WriteLog(ctx, "MSG : Preprocessing: Direct webposting for [Template_Execution_Status]");
             subGetWebPostScript(ctx, "wpdcmatztempexecst", statusRecord);
@@ -75,9 +75,9 @@ void subPostTemplateExecStatus(RunContext& ctx) {
                 ctx.blnWebPostStatus = false;
                 const std::string failureRecord =
                     "<wpdcmatztempexecfail>" + element("mmid", ctx.strMemberID) + element("siteid", ctx.strSiteID) +
-                    element("regid", ctx.strRegID) + element("scrid", ctx.strScriptID) +
-                    element("scrver", ctx.strScriptVersion) + element("tempid", ctx.strTemplateID) +
-                    element("tempver", ctx.strTemplateVersion) + element("scandt", ctx.strStartTime) +
+                    element("regid", ctx.strRegID) + element("scrid", ctx.job.strScriptID) +
+                    element("scrver", ctx.job.strScriptVersion) + element("tempid", ctx.job.strTemplateID) +
+                    element("tempver", ctx.job.strTemplateVersion) + element("scandt", ctx.strStartTime) +
                     cdataElement("faildesc", boundedText(ctx.strFailureDesc)) + "</wpdcmatztempexecfail>";
                 WriteLog(ctx, "MSG : Preprocessing: Direct webposting for [Template_Execution_Failure]");
                 subGetWebPostScript(ctx, "wpdcmatztempexecfail", failureRecord);
@@ -92,7 +92,7 @@ void subPostTemplateExecStatus(RunContext& ctx) {
             WriteLog(ctx, "ERR : in Main. " + std::to_string(e.number) + "::" + e.description);
         });
     // The next job starts without a script result, also after an error above.
-    ctx.strScriptStatus.clear();
-    ctx.strExitLine.clear();
-    ctx.strActionDescList.clear();
+    ctx.script.strScriptStatus.clear();
+    ctx.script.strExitLine.clear();
+    ctx.script.strActionDescList.clear();
 }

@@ -36,20 +36,21 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
                 return;
             }
 
-            if (fncReadVariableXML(ctx, path)) {
+            std::string strVariablesXML = fncReadVariableXML(ctx, path);
+            if (!strVariablesXML.empty()) {
                 const std::string scanTime = formatPicture(ctx.sys.clock->now(), "MM\\/DD\\/YYYY HH:MM:SS");
                 const std::string header = "<wpatcmdscrvardata><regid>" + elementText(ctx.strRegID) +
                                            "</regid><scandatetime>" + scanTime + "</scandatetime><scriptid>" +
-                                           elementText(ctx.strScriptID) + "</scriptid>";
-                ctx.strVariablesXML = replaceNoCase(ctx.strVariablesXML, "<wpatcmdscrvardata>", header);
+                                           elementText(ctx.job.strScriptID) + "</scriptid>";
+                strVariablesXML = replaceNoCase(strVariablesXML, "<wpatcmdscrvardata>", header);
             }
             WriteLog(ctx, "MSG : Preprocessing: Contents in VTX_Variable file ");
 
-            if (!ctx.strVariablesXML.empty()) {
+            if (!strVariablesXML.empty()) {
                 // The record goes from memory into the drop folder: the
                 // script's file, which the script may still be changing, is
                 // neither written nor read again.
-                dropUnderOwnName(ctx, fileNameOf(path), ctx.strVariablesXML);
+                dropUnderOwnName(ctx, fileNameOf(path), strVariablesXML);
                 dropped = true;
             } else {
                 WriteLog(ctx, "MSG : Preprocessing : VTX Varibale file not created due to threshold violation");

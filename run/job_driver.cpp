@@ -56,7 +56,7 @@ constexpr std::uint32_t kJobLockPollMs = 100;
 // waiters: its time limit (as the launcher will take it) and the grace, on
 // the boot clock, which no step of the wall clock moves.
 std::int64_t jobDeadline(RunContext& ctx) {
-    const double limit = std::clamp(numericValue(ctx.strProcessTime), 0.0, 2147483647.0);
+    const double limit = std::clamp(numericValue(ctx.job.strProcessTime), 0.0, 2147483647.0);
     return ctx.sys.clock->bootMs() + static_cast<std::int64_t>(limit) + kJobLockGraceMs;
 }
 
@@ -126,8 +126,14 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
     guarded(
         [&] {
             WriteLog(ctx, "MSG : In fncExecuteKRNScript, " + job);
-            ctx.arrJobParams = splitText(job, kFieldSeparator);
-            if (ctx.arrJobParams.size() != kFieldCount) {
+            // Nothing of an earlier job's fields, script result or launch may
+            // reach this one. What the run carries from job to job stays in the
+            // run's own fields.
+            ctx.job = {};
+            ctx.script = {};
+            ctx.launch = {};
+            ctx.job.arrJobParams = splitText(job, kFieldSeparator);
+            if (ctx.job.arrJobParams.size() != kFieldCount) {
                 // A job string of the wrong shape means the whole list cannot be
                 // trusted: report the run and stop before any later job.
                 WriteLog(ctx, "ERR : Preprocessing:Invalid command line parameters");
@@ -136,20 +142,17 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
                 subEndRun(ctx);
             }
 
-            const auto& f = ctx.arrJobParams;
-            ctx.strTemplateID = f[0];
-            ctx.strTemplateVersion = f[1];
-            ctx.strScriptID = f[2];
-            ctx.strScriptVersion = f[3];
-            ctx.strExecuteScript = f[4];
-            ctx.strAdditionalScripts = f[5];
-            ctx.strProcessTime = minutesToMs(f[6]);
-            ctx.strDownloadTime = minutesToMs(f[7]);
-            ctx.strContext = lowerAscii(f[8]);
-            ctx.strCmdParameters = f[9];
-            // The variables file belongs to the job whose script log named it;
-            // a later job must never post it again under its own script id.
-            ctx.strVariablesFile.clear();
+            const auto& f = ctx.job.arrJobParams;
+            ctx.job.strTemplateID = f[0];
+            ctx.job.strTemplateVersion = f[1];
+            ctx.job.strScriptID = f[2];
+            ctx.job.strScriptVersion = f[3];
+            ctx.job.strExecuteScript = f[4];
+            ctx.job.strAdditionalScripts = f[5];
+            ctx.job.strProcessTime = minutesToMs(f[6]);
+            ctx.job.strDownloadTime = minutesToMs(f[7]);
+            ctx.job.strContext = lowerAscii(f[8]);
+            ctx.job.strCmdParameters = f[9];
 
             WriteLog(ctx, "MSG : Preprocessing: TemplateID :: " + f[0] + "\r\n" +
                               "TemplateVersion :: " + f[1] + "\r\n" +
@@ -157,9 +160,9 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
                               "ScriptVersion :: " + f[3] + "\r\n" +
                               "ExecuteScript :: " + f[4] + "\r\n" +
                               "AdditionalScripts :: " + f[5] + "\r\n" +
-                              "ProcessTime :: " + ctx.strProcessTime + "\r\n" +
-                              "DownloadTime :: " + ctx.strDownloadTime + "\r\n" +
-                              "Context :: " + ctx.strContext + "\r\n" +
+                              "ProcessTime :: " + ctx.job.strProcessTime + "\r\n" +
+                              "DownloadTime :: " + ctx.job.strDownloadTime + "\r\n" +
+                              "Context :: " + ctx.job.strContext + "\r\n" +
                               "Cmd Parameters :: " + f[9]);
 
             // A failure from the pre-checks or an earlier job stays for the whole
@@ -177,18 +180,18 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
                 subPostTemplateExecStatus(ctx);
                 // The status record has the detail; the run keeps the generic text.
                 if (!ctx.strFailureDesc.empty()) ctx.strFailureDesc = "File Not found/Failed to calculate the checksum";
-                ctx.arrScriptHolds.clear();
+                ctx.job.arrScriptHolds.clear();
             } else {
                 {
                     const std::unique_ptr<HeldLock> jobLock = takeJobLock(ctx);
-                    subgeneraterandomNo(ctx);
-                    subExecuteScript(ctx);
+                    const std::string strRandomNo = subgeneraterandomNo(ctx);
+                    const std::string strVariablesFile = subExecuteScript(ctx, strRandomNo);
                     subReleaseScriptHolds(ctx);
-                    WriteLog(ctx, "MSG : PreProcessing: Variables File " + ctx.strVariablesFile);
-                    if (trimBlanks(ctx.strVariablesFile).empty()) {
+                    WriteLog(ctx, "MSG : PreProcessing: Variables File " + strVariablesFile);
+                    if (trimBlanks(strVariablesFile).empty()) {
                         WriteLog(ctx, "MSG : Preprocessing: No VTX_Variables file found");
                     } else {
-                        fncPostVTXVariables(ctx, ctx.strVariablesFile);
+                        fncPostVTXVariables(ctx, strVariablesFile);
                     }
                 }
                 subPostTemplateExecStatus(ctx);

@@ -104,7 +104,7 @@ void closeAction(CmdLogParse& parse, const std::string_view* lines, std::size_t 
 
 CmdLogParse beginCmdLog(const RunContext& ctx) {
     CmdLogParse parse;
-    parse.list = ctx.strActionDescList;
+    parse.list = ctx.script.strActionDescList;
     parse.listWasBlank = trimBlanks(parse.list).empty();
     parse.listFull = isCut(parse.list);
     return parse;
@@ -159,7 +159,7 @@ std::string_view cmdLogLastLine(const CmdLogParse& parse, std::size_t n) {
 
 void finishCmdLog(RunContext& ctx, CmdLogParse& parse) {
     closeAction(parse, nullptr, 0, 0);
-    ctx.strActionDescList = std::move(parse.list);
+    ctx.script.strActionDescList = std::move(parse.list);
     parse.list.clear();
 
     // The second-last line of a log of fewer than two lines does not exist.
@@ -168,13 +168,13 @@ void finishCmdLog(RunContext& ctx, CmdLogParse& parse) {
         return std::string(cmdLogLastLine(parse, 1));
     };
     if (!parse.endSeen) {
-        ctx.strExitLine = secondLastLine();
-        ctx.strScriptStatus = "FAILED";
+        ctx.script.strExitLine = secondLastLine();
+        ctx.script.strScriptStatus = "FAILED";
     }
-    if (trimBlanks(ctx.strExitLine).empty() && parse.listWasBlank &&
+    if (trimBlanks(ctx.script.strExitLine).empty() && parse.listWasBlank &&
         containsNoCase(secondLastLine(), atcmd::kExitWith)) {
-        ctx.strExitLine = secondLastLine();
-        ctx.strScriptStatus = "FAILED";
+        ctx.script.strExitLine = secondLastLine();
+        ctx.script.strScriptStatus = "FAILED";
     }
 }
 

@@ -46,7 +46,7 @@ ExportSearch exportSearchIn(const std::string& folder) {
 
 // Tests one line of the console log, trimmed, for the export and the
 // variables file, and acts on the first rule that matches.
-void searchLine(RunContext& ctx, ExportSearch& search, std::string_view line) {
+void searchLine(RunContext& ctx, ExportSearch& search, std::string_view line, std::string& variablesFile) {
     // Every export rule needs "[Export log", and so a "[": one byte search
     // rules most lines out before the slower searches.
     const std::size_t bracket = line.find('[');
@@ -78,19 +78,19 @@ void searchLine(RunContext& ctx, ExportSearch& search, std::string_view line) {
         }
     }
     if (line.find("*****") != std::string_view::npos && containsNoCase(line, search.variablesLine)) {
-        ctx.strVariablesFile = trimBlanks(replaceNoCase(line, atcmd::kVariablesFileLine, ""));
+        variablesFile = trimBlanks(replaceNoCase(line, atcmd::kVariablesFileLine, ""));
     }
 }
 
 }  // namespace
 
-bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
+bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath, std::string& variablesFile) {
     bool result = false;
     guarded(
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: Checking for Export Log Action in " + consoleLogPath);
             if (!ctx.objFSO->FileExists(consoleLogPath)) {
-                ctx.strFailureDesc = "Postprocessing:Failed to create the script log for " + ctx.strExecuteScript;
+                ctx.strFailureDesc = "Postprocessing:Failed to create the script log for " + ctx.job.strExecuteScript;
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
@@ -116,24 +116,26 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath) {
                         batch.find("*****") == std::string_view::npos) {
                         continue;
                     }
-                    for (std::size_t i = 0; i < count; ++i) searchLine(ctx, search, blankTrimmed(lines[i]));
+                    for (std::size_t i = 0; i < count; ++i) {
+                        searchLine(ctx, search, blankTrimmed(lines[i]), variablesFile);
+                    }
                 }
                 stream->Close();
 
                 // The exit text is looked for in the last two lines, trimmed.
                 const std::string last = trimBlanks(cmdLogLastLine(cmdLog, 0));
                 if (containsNoCase(last, atcmd::kExitText)) {
-                    ctx.strScriptStatus = "FAILED";
-                    ctx.strExitLine = last;
+                    ctx.script.strScriptStatus = "FAILED";
+                    ctx.script.strExitLine = last;
                 } else {
                     // A log of one line has no line before its last.
                     if (cmdLog.lineCount < 2) throw runError(err::SubscriptRange);
                     const std::string secondLast = trimBlanks(cmdLogLastLine(cmdLog, 1));
                     if (containsNoCase(secondLast, atcmd::kExitText)) {
-                        ctx.strScriptStatus = "FAILED";
-                        ctx.strExitLine = secondLast;
+                        ctx.script.strScriptStatus = "FAILED";
+                        ctx.script.strExitLine = secondLast;
                     } else {
-                        ctx.strScriptStatus = "SUCCESS";
+                        ctx.script.strScriptStatus = "SUCCESS";
                     }
                 }
             }

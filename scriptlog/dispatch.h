@@ -6,4 +6,6 @@
 struct RunContext;
 
 /// Reads the console log, finds the export and variables file, runs one parser.
-bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath);
+/// `variablesFile` gets the variables file the log names, and is left as it
+/// was when the log names none.
+bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath, std::string& variablesFile);

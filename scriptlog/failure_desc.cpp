@@ -18,11 +18,11 @@ bool addActionDesc(std::string& list, std::string_view actionText) {
     return blank;
 }
 
-bool failureListFull(const RunContext& ctx) { return isCut(ctx.strActionDescList); }
+bool failureListFull(const RunContext& ctx) { return isCut(ctx.script.strActionDescList); }
 
 FailureCounters beginFailureCounters(RunContext& ctx) {
     FailureCounters counters;
-    counters.batch = beginCounters(ctx, "FailureDesc_" + ctx.strExecuteScript);
+    counters.batch = beginCounters(ctx, "FailureDesc_" + ctx.job.strExecuteScript);
     counters.threshold = numericValue(ctx.strVTXVariablesTh);
     return counters;
 }
@@ -31,7 +31,7 @@ void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std:
                           const std::string& detail, bool logViolation) {
     // A full list takes nothing more, and a detail that is not reported is not counted.
     if (failureListFull(ctx)) return;
-    const bool wasBlank = addActionDesc(ctx.strActionDescList, actionText);
+    const bool wasBlank = addActionDesc(ctx.script.strActionDescList, actionText);
     const double count = numericValue(counterValue(ctx, counters.batch, actionText));
     if (count > counters.threshold) {
         if (logViolation && wasBlank) {
@@ -41,8 +41,8 @@ void recordCountedFailure(RunContext& ctx, FailureCounters& counters, const std:
         return;
     }
     if (trimBlanks(detail).empty()) return;
-    appendBounded(ctx.strActionDescList, "@#@");
-    appendBounded(ctx.strActionDescList, detail);
+    appendBounded(ctx.script.strActionDescList, "@#@");
+    appendBounded(ctx.script.strActionDescList, detail);
     raiseCounter(counters.batch, actionText, numberText(count + 1));
 }
 

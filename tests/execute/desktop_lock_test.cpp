@@ -23,7 +23,7 @@ TEST_F(DesktopLockTest, SwitchRefusedWithoutCodeIsALock) {
     desktop.switchError = 0;
     EXPECT_TRUE(fncUserLocked(*run.ctx));
     EXPECT_TRUE(run.ctx->blnDesktopLocked);
-    EXPECT_EQ(run.ctx->lngSwitchDesktopError, 0);
+    EXPECT_EQ(run.ctx->launch.lngSwitchDesktopError, 0);
     EXPECT_EQ(run.messages(), (std::vector<std::string>{"MSG : Preprocessing : Screen Saver is not running.",
                                                         "MSG : Preprocessing : Desktop is locked!!!"}));
     EXPECT_EQ(desktop.opened, desktop.closed);
@@ -32,7 +32,7 @@ TEST_F(DesktopLockTest, SwitchRefusedWithoutCodeIsALock) {
 TEST_F(DesktopLockTest, UnlockedWithoutScreenSaver) {
     EXPECT_FALSE(fncUserLocked(*run.ctx));
     EXPECT_FALSE(run.ctx->blnDesktopLocked);
-    EXPECT_FALSE(run.ctx->blnScreenSaverRunning);
+    EXPECT_FALSE(run.ctx->launch.blnScreenSaverRunning);
     EXPECT_EQ(run.messages(), (std::vector<std::string>{"MSG : Preprocessing : Screen Saver is not running.",
                                                         "MSG : Preprocessing : Not locked!"}));
     EXPECT_EQ(desktop.opened, 1);
@@ -42,7 +42,7 @@ TEST_F(DesktopLockTest, UnlockedWithoutScreenSaver) {
 TEST_F(DesktopLockTest, UnlockedWithScreenSaverSaysSoWithTwoBlanks) {
     desktop.screenSaver = true;
     EXPECT_FALSE(fncUserLocked(*run.ctx));
-    EXPECT_TRUE(run.ctx->blnScreenSaverRunning);
+    EXPECT_TRUE(run.ctx->launch.blnScreenSaverRunning);
     EXPECT_EQ(run.messages(), (std::vector<std::string>{"MSG : Preprocessing : Screen Saver is running.",
                                                         "MSG : Preprocessing :  Desktop is Not locked!"}));
     // Both desktops were opened, and both are released.
@@ -64,7 +64,7 @@ TEST_F(DesktopLockTest, SwitchRefusedWithACodeIsNoLock) {
     desktop.switchError = 5;
     EXPECT_FALSE(fncUserLocked(*run.ctx));
     EXPECT_FALSE(run.ctx->blnDesktopLocked);
-    EXPECT_EQ(run.ctx->lngSwitchDesktopError, 5);
+    EXPECT_EQ(run.ctx->launch.lngSwitchDesktopError, 5);
     EXPECT_EQ(run.messages().back(), "MSG : Preprocessing : Error with SwitchDesktop: 5");
 }
 

@@ -120,7 +120,7 @@ protected:
         run.ctx->sys.desktop = &desktop;
         run.useInstallPath(install);
         run.sandbox.makeFolder(install + "AutomiseLogs");
-        run.ctx->strProcessTime = "20000";
+        run.ctx->job.strProcessTime = "20000";
     }
     void TearDown() override {
         // A runner left running on purpose must not outlive the test.
@@ -235,7 +235,7 @@ TEST_F(LaunchTest, DirectRunnerWithinTheLimitIsWatchedAndSucceeds) {
 
 TEST_F(LaunchTest, DirectOverrunIsEndedLoggedAndStillSucceeds) {
     project("console started\nsleep 20000\nconsole never\n");
-    run.ctx->strProcessTime = "300";
+    run.ctx->job.strProcessTime = "300";
     const auto start = Clock::now();
     EXPECT_TRUE(direct());
     EXPECT_LT(elapsedMs(start), 10000);
@@ -247,8 +247,8 @@ TEST_F(LaunchTest, DirectOverrunIsEndedLoggedAndStillSucceeds) {
 
 TEST_F(LaunchTest, InteractiveOverrunFailsWithTheTimeLimitText) {
     project("sleep 20000\n");
-    run.ctx->strContext = "1";
-    run.ctx->strProcessTime = "300";
+    run.ctx->job.strContext = "1";
+    run.ctx->job.strProcessTime = "300";
     EXPECT_FALSE(interactive());
     EXPECT_EQ(run.ctx->strFailureDesc, "PostProcessing:The threshold set for the script process time is elapsed.");
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Executing fncTerminateUpdateProcess "));
@@ -270,8 +270,8 @@ TEST_F(LaunchTest, ATreeNotEndedWholeIsNeverLoggedAsTerminated) {
     LeakyProcesses leaky{processes};
     run.ctx->sys.processes = &leaky;
     project("sleep 20000\n");
-    run.ctx->strContext = "1";
-    run.ctx->strProcessTime = "300";
+    run.ctx->job.strContext = "1";
+    run.ctx->job.strProcessTime = "300";
     EXPECT_FALSE(interactive());
     EXPECT_TRUE(run.logged("ERR : Preprocessing: The script process could not be placed in a job of its own; at "
                            "the time limit its processes are ended one by one"));
@@ -284,18 +284,18 @@ TEST_F(LaunchTest, ATreeNotEndedWholeIsNeverLoggedAsTerminated) {
 
 TEST_F(LaunchTest, AfterTheWatchEachLaunchReleasesInItsOwnOrder) {
     project("sleep 20000\n");
-    run.ctx->strProcessTime = "200";
+    run.ctx->job.strProcessTime = "200";
     {
         ReleaseRecorder recorder{processes};
         run.ctx->sys.processes = &recorder;
-        run.ctx->strContext = "1";
+        run.ctx->job.strContext = "1";
         EXPECT_FALSE(interactive());
         EXPECT_EQ(recorder.events, (std::vector<std::string>{"destroy environment", "close watched handle"}));
     }
     {
         ReleaseRecorder recorder{processes};
         run.ctx->sys.processes = &recorder;
-        run.ctx->strContext = "0";
+        run.ctx->job.strContext = "0";
         run.ctx->strFailureDesc.clear();
         EXPECT_TRUE(direct());
         EXPECT_EQ(recorder.events, (std::vector<std::string>{"close watched handle", "destroy environment"}));
@@ -305,8 +305,8 @@ TEST_F(LaunchTest, AfterTheWatchEachLaunchReleasesInItsOwnOrder) {
 
 TEST_F(LaunchTest, InteractiveOverrunOnALockedWorkstationSaysSo) {
     project("sleep 20000\n");
-    run.ctx->strContext = "true";
-    run.ctx->strProcessTime = "200";
+    run.ctx->job.strContext = "true";
+    run.ctx->job.strProcessTime = "200";
     desktop.switchAccepted = false;
     EXPECT_FALSE(interactive());
     EXPECT_EQ(run.ctx->strFailureDesc, "PostProcessing:The System is locked.");
@@ -315,7 +315,7 @@ TEST_F(LaunchTest, InteractiveOverrunOnALockedWorkstationSaysSo) {
 
 TEST_F(LaunchTest, InteractiveRunnerWithinTheLimitSucceeds) {
     project("env VORBEX_MACHINE\n");
-    run.ctx->strContext = "1";
+    run.ctx->job.strContext = "1";
     EXPECT_TRUE(interactive());
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     EXPECT_TRUE(run.loggedPart("MSG : Environmental variables value "));
@@ -328,7 +328,7 @@ TEST_F(LaunchTest, OverrunEndsEveryProcessTheScriptStartedAndReapsThem) {
     // A child in the runner's group that ignores SIGTERM, and a grandchild
     // that left as a daemon does: a session of its own, its parent gone.
     project("stubborn 30000\ndetached 30000\nsleep 30000\n");
-    run.ctx->strProcessTime = "1500";
+    run.ctx->job.strProcessTime = "1500";
     EXPECT_FALSE(interactive());
     EXPECT_EQ(run.ctx->strFailureDesc, "PostProcessing:The threshold set for the script process time is elapsed.");
     const pid_t stubborn = numberAfter("Child process id: ");
@@ -354,7 +354,7 @@ TEST_F(LaunchTest, NoTimeLimitIsInfinite) {
         SCOPED_TRACE(limit);
         run.lines.clear();
         project("sleep 20000\n");
-        run.ctx->strProcessTime = limit;
+        run.ctx->job.strProcessTime = limit;
         const auto start = Clock::now();
         EXPECT_TRUE(direct());
         EXPECT_LT(elapsedMs(start), 5000);
@@ -371,18 +371,18 @@ TEST_F(LaunchTest, ARunnerAtA212CharacterPathIsStartedByItsWholePath) {
     run.sandbox.makeFolder(folder);
     std::filesystem::copy_file(kStandIn, run.sandbox.hostPath(longRunner));
     run.ctx->strATCMDLocation = longRunner;
-    run.ctx->strPrimaryScriptPath = projectPath();
-    run.ctx->strExecuteScript = "job.atz";
+    run.ctx->job.strPrimaryScriptPath = projectPath();
+    run.ctx->job.strExecuteScript = "job.atz";
     project("console [Step]\nconsole Build Completed\n");
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, "");
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     EXPECT_EQ(run.ctx->strATCMDLocation, longRunner);
-    EXPECT_EQ(run.sandbox.readFile(run.ctx->strATCMDLogFile), "[Step]\r\nBuild Completed\r\n");
+    EXPECT_EQ(run.sandbox.readFile(run.ctx->launch.strATCMDLogFile), "[Step]\r\nBuild Completed\r\n");
 }
 
 TEST_F(LaunchTest, TimeLimitBeyond32BitsEndsTheLaunchUnwaited) {
     project("pid\nsleep 4000\n");
-    run.ctx->strProcessTime = "2147483648";
+    run.ctx->job.strProcessTime = "2147483648";
     const auto start = Clock::now();
     EXPECT_FALSE(direct());
     EXPECT_LT(elapsedMs(start), 3000);
@@ -398,7 +398,7 @@ TEST_F(LaunchTest, TimeLimitBeyond32BitsEndsTheLaunchUnwaited) {
     EXPECT_TRUE(runnerGoneWithin(3000));
 
     // The largest limit that converts is waited on as usual.
-    run.ctx->strProcessTime = "2147483647";
+    run.ctx->job.strProcessTime = "2147483647";
     project("sleep 200\n");
     EXPECT_TRUE(direct());
     EXPECT_EQ(run.messages().back(), "MSG : Postprocessing: Successfully Executed the script");
@@ -406,7 +406,7 @@ TEST_F(LaunchTest, TimeLimitBeyond32BitsEndsTheLaunchUnwaited) {
 
 TEST_F(LaunchTest, InteractiveTimeLimitBeyond32BitsRevertsAndFails) {
     project("pid\nsleep 3000\n");
-    run.ctx->strProcessTime = "1e12";
+    run.ctx->job.strProcessTime = "1e12";
     EXPECT_FALSE(interactive());
     EXPECT_TRUE(runnerGoneWithin(3000));
     EXPECT_EQ(run.messages().back().rfind("ERR : In fncExecuteUsingToken. Error No :", 0), 0u);
@@ -447,7 +447,7 @@ TEST_F(LaunchTest, MissingWorkingFolderMattersOnlyToTheInteractiveLaunch) {
     EXPECT_TRUE(fncExecuteUsingCreateProcess(*run.ctx, runner(), arguments(false), "C:\\Nowhere"));
     EXPECT_EQ(console(), "ran\r\n");
 
-    run.ctx->strContext = "1";
+    run.ctx->job.strContext = "1";
     EXPECT_FALSE(interactive("C:\\Nowhere"));
     EXPECT_EQ(run.ctx->strFailureDesc,
               "PostProcessing:Failed to execute in the interactive mode 2-No such file or directory");
@@ -462,30 +462,29 @@ TEST_F(LaunchTest, NoShellProcessMeansNoToken) {
 
 TEST_F(LaunchTest, ScriptRunEndToEndThroughTheConsoleLog) {
     run.ctx->strATCMDLocation = runner();
-    run.ctx->strPrimaryScriptPath = projectPath();
-    run.ctx->strPrimaryScriptFolder = install + "Scripts";
-    run.ctx->strExecuteScript = "job.atz";
-    run.ctx->strScriptID = "5";
-    run.ctx->strRandomNo = "77";
-    run.ctx->strContext = "0";
+    run.ctx->job.strPrimaryScriptPath = projectPath();
+    run.ctx->job.strPrimaryScriptFolder = install + "Scripts";
+    run.ctx->job.strExecuteScript = "job.atz";
+    run.ctx->job.strScriptID = "5";
+    run.ctx->job.strContext = "0";
     project("console [Copy files]\nconsole Success\nconsole Build Completed\n");
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, "77");
     EXPECT_EQ(run.ctx->strFailureDesc, "");
-    EXPECT_EQ(run.ctx->strScriptStatus, "SUCCESS");
-    EXPECT_EQ(run.sandbox.readFile(run.ctx->strATCMDLogFile), "[Copy files]\r\nSuccess\r\nBuild Completed\r\n");
+    EXPECT_EQ(run.ctx->script.strScriptStatus, "SUCCESS");
+    EXPECT_EQ(run.sandbox.readFile(run.ctx->launch.strATCMDLogFile), "[Copy files]\r\nSuccess\r\nBuild Completed\r\n");
 
     // A runner that writes no console log leaves the job not executed.
     run.clock.time.second += 1;  // a new console log name
     project("exit 1\n");
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, "");
     EXPECT_EQ(run.ctx->strFailureDesc, "Postprocessing:Failed to create the script log for job.atz");
 
     // An overrun in the direct launch is no failure of the launch.
     run.ctx->strFailureDesc.clear();
     run.clock.time.second += 1;
-    run.ctx->strProcessTime = "1500";
+    run.ctx->job.strProcessTime = "1500";
     project("console [Wait]\nconsole Build Completed\nsleep 20000\n");
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, "");
     EXPECT_TRUE(run.logged("MSG : Postprocessing: Successfully Terminated Process "));
     EXPECT_EQ(run.ctx->strFailureDesc, "");
 }
@@ -493,26 +492,26 @@ TEST_F(LaunchTest, ScriptRunEndToEndThroughTheConsoleLog) {
 TEST_F(LaunchTest, StandInExportsWhereTheRunVariablesFileSaysAndTheLogAssemblyFindsIt) {
     run.sandbox.writeFile(install + "kScripts\\KOVAVariables.ini", "[KOVAVariables]\r\nAUTOMISELOGNAME=Exp_1.xml\r\n");
     run.ctx->strATCMDLocation = runner();
-    run.ctx->strPrimaryScriptPath = projectPath();
-    run.ctx->strExecuteScript = "job.atz";
+    run.ctx->job.strPrimaryScriptPath = projectPath();
+    run.ctx->job.strExecuteScript = "job.atz";
     project("console [Step]\nexport text inline\nplain export\nend\nvars <wpatcmdscrvardata/>\nconsole Run Completed\n");
-    subExecuteScript(*run.ctx);
+    const std::string variablesFile = subExecuteScript(*run.ctx, "");
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Exported Log :: " + install + "AutomiseLogs\\Exp_1.xml"));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with TEXT Parsing"));
     EXPECT_FALSE(run.sandbox.exists(install + "AutomiseLogs\\Exp_1.xml"));  // parsed and deleted
-    EXPECT_EQ(run.ctx->strVariablesFile, install + "AutomiseLogs\\VTXVariables_Exp_1.xml");
-    EXPECT_EQ(run.sandbox.readFile(run.ctx->strVariablesFile), "<wpatcmdscrvardata/>\r\n");
+    EXPECT_EQ(variablesFile, install + "AutomiseLogs\\VTXVariables_Exp_1.xml");
+    EXPECT_EQ(run.sandbox.readFile(variablesFile), "<wpatcmdscrvardata/>\r\n");
 }
 
 TEST_F(LaunchTest, DirectLaunchWithALimitThatWillNotConvertFallsBackToTheGeneralReason) {
     run.ctx->strATCMDLocation = runner();
-    run.ctx->strPrimaryScriptPath = projectPath();
-    run.ctx->strPrimaryScriptFolder = install + "Scripts";
-    run.ctx->strExecuteScript = "job.atz";
-    run.ctx->strProcessTime = "";
+    run.ctx->job.strPrimaryScriptPath = projectPath();
+    run.ctx->job.strPrimaryScriptFolder = install + "Scripts";
+    run.ctx->job.strExecuteScript = "job.atz";
+    run.ctx->job.strProcessTime = "";
     project("pid\nsleep 2000\n");
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, "");
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Failed to execute the primary script " + projectPath());
     EXPECT_EQ(run.messages().back(), "ERR : Preprocessing:Failed to execute the primary script " + projectPath());
     EXPECT_TRUE(runnerGoneWithin(3000));
@@ -574,7 +573,7 @@ TEST_F(LaunchTest, ShellIsFoundByNameAndLendsItsUserToTheRunner) {
     ASSERT_EQ(found, static_cast<std::uint32_t>(shell));
     EXPECT_FALSE(run.loggedPart("ERR"));
 
-    run.ctx->strContext = "1";
+    run.ctx->job.strContext = "1";
     EXPECT_TRUE(fncExecuteUsingToken(*run.ctx, found, runnerCopy, arguments(true), install + "Scripts"));
     run.ctx->sys.processes = &processes;  // ownShell ends with this scope
     EXPECT_EQ(run.ctx->strFailureDesc, "");

@@ -38,11 +38,10 @@ protected:
         run.sandbox.writeFile(script, "project");
         auto& c = *run.ctx;
         c.strATCMDLocation = "C:\\Runner\\ATCMD.exe";
-        c.strPrimaryScriptPath = script;
-        c.strPrimaryScriptFolder = "C:\\Agent\\Scripts";
-        c.strExecuteScript = "Clean.atz";
-        c.strScriptID = "17";
-        c.strRandomNo = "4711";
+        c.job.strPrimaryScriptPath = script;
+        c.job.strPrimaryScriptFolder = "C:\\Agent\\Scripts";
+        c.job.strExecuteScript = "Clean.atz";
+        c.job.strScriptID = "17";
     }
 
     std::string expectedLog() const { return "C:\\Agent\\AutomiseLogs\\Clean_12072026101530_17_4711.txt"; }
@@ -50,14 +49,15 @@ protected:
     TestRun run;
     RefusingProcesses processes{*run.real.processes};
     const std::string script = "C:\\Agent\\Scripts\\Clean.atz";
+    const std::string randomNo = "4711";
 };
 
 TEST_F(ScriptRunTest, InteractiveContextsGiveTheInteractiveArgumentString) {
     for (const std::string context : {"TRUE", " true ", "1", " 1"}) {
-        run.ctx->strContext = context;
-        run.ctx->strCmdParameters = "";
+        run.ctx->job.strContext = context;
+        run.ctx->job.strCmdParameters = "";
         run.ctx->strFailureDesc = "";
-        subExecuteScript(*run.ctx);
+        subExecuteScript(*run.ctx, randomNo);
         const std::string expected = " /B /L\"" + expectedLog() + "\" /B /A /P\"" + script + "\"";
         EXPECT_TRUE(run.loggedPart(",Parameter :" + expected + ",")) << context;
         // The interactive launcher ran (and failed to find the shell), not the direct one.
@@ -68,9 +68,9 @@ TEST_F(ScriptRunTest, InteractiveContextsGiveTheInteractiveArgumentString) {
 
 TEST_F(ScriptRunTest, OtherContextsGiveTheDirectArgumentStringAndCommandLine) {
     for (const std::string context : {"yes", "0", "", "truee", "1 1"}) {
-        run.ctx->strContext = context;
-        run.ctx->strCmdParameters = "";
-        subExecuteScript(*run.ctx);
+        run.ctx->job.strContext = context;
+        run.ctx->job.strCmdParameters = "";
+        subExecuteScript(*run.ctx, randomNo);
         const std::string expected = " /B /L\"" + expectedLog() + "\" /B /P\"" + script + "\"";
         ASSERT_FALSE(processes.commandLines.empty());
         // The runner's path, unquoted, then the argument string with its leading blank.
@@ -87,15 +87,15 @@ TEST_F(ScriptRunTest, ParametersAreAddedUntrimmedAndOnlyWhenNotBlank) {
     };
     for (const Case& c : {Case{"   ", ""}, Case{"", ""}, Case{"X=1", " /VX=1"}, Case{" X=1  ", " /V X=1  "},
                           Case{"\tX", " /V\tX"}}) {
-        run.ctx->strCmdParameters = c.parameters;
+        run.ctx->job.strCmdParameters = c.parameters;
         // Run twice: the job's parameters must give the same command line every time.
         for (int time = 0; time < 2; ++time) {
-            subExecuteScript(*run.ctx);
+            subExecuteScript(*run.ctx, randomNo);
             ASSERT_FALSE(processes.commandLines.empty());
             EXPECT_EQ(processes.commandLines.back(), "C:\\Runner\\ATCMD.exe" + base + c.tail)
                 << "[" << c.parameters << "] run " << time;
         }
-        EXPECT_EQ(run.ctx->strCmdParameters, c.parameters);
+        EXPECT_EQ(run.ctx->job.strCmdParameters, c.parameters);
     }
 }
 
@@ -106,30 +106,30 @@ TEST_F(ScriptRunTest, ConsoleLogNameTakesTheScriptNameUpToItsFirstDot) {
     };
     for (const Case& c : {Case{"Clean.atz", "Clean"}, Case{"a.b.atz", "a"}, Case{"NoDot", "NoDot"},
                           Case{"C:\\Old\\Dir.d\\Job.atz", "Job"}, Case{".hidden", ""}}) {
-        run.ctx->strExecuteScript = c.script;
-        subExecuteScript(*run.ctx);
-        EXPECT_EQ(run.ctx->strATCMDLogFile, "C:\\Agent\\AutomiseLogs\\" + c.base + "_12072026101530_17_4711.txt")
+        run.ctx->job.strExecuteScript = c.script;
+        subExecuteScript(*run.ctx, randomNo);
+        EXPECT_EQ(run.ctx->launch.strATCMDLogFile, "C:\\Agent\\AutomiseLogs\\" + c.base + "_12072026101530_17_4711.txt")
             << c.script;
     }
     // The stamp is the time the name is made, minutes after the hour included.
     run.clock.time = LocalTime{2027, 1, 2, 3, 4, 5};
-    run.ctx->strExecuteScript = "Clean.atz";
-    subExecuteScript(*run.ctx);
-    EXPECT_EQ(run.ctx->strATCMDLogFile, "C:\\Agent\\AutomiseLogs\\Clean_01022027030405_17_4711.txt");
+    run.ctx->job.strExecuteScript = "Clean.atz";
+    subExecuteScript(*run.ctx, randomNo);
+    EXPECT_EQ(run.ctx->launch.strATCMDLogFile, "C:\\Agent\\AutomiseLogs\\Clean_01022027030405_17_4711.txt");
 }
 
 TEST_F(ScriptRunTest, MissingPrimaryScriptStartsNothing) {
-    run.ctx->strPrimaryScriptPath = "C:\\Agent\\Scripts\\Gone.atz";
-    run.ctx->strCmdParameters = "X=1";
-    subExecuteScript(*run.ctx);
+    run.ctx->job.strPrimaryScriptPath = "C:\\Agent\\Scripts\\Gone.atz";
+    run.ctx->job.strCmdParameters = "X=1";
+    subExecuteScript(*run.ctx, randomNo);
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Primary Script File not found C:\\Agent\\Scripts\\Gone.atz");
     EXPECT_TRUE(run.logged("ERR : Preprocessing:Primary Script File not found C:\\Agent\\Scripts\\Gone.atz"));
     EXPECT_TRUE(processes.commandLines.empty());
 }
 
 TEST_F(ScriptRunTest, DirectFailureLogsTheLaunchersReasonOnceMore) {
-    run.ctx->strContext = "0";
-    subExecuteScript(*run.ctx);
+    run.ctx->job.strContext = "0";
+    subExecuteScript(*run.ctx, randomNo);
     const std::string reason = "PostProcessing:Failed to execute the script, 2-No such file or directory";
     EXPECT_EQ(run.ctx->strFailureDesc, reason);
     int count = 0;
@@ -139,8 +139,8 @@ TEST_F(ScriptRunTest, DirectFailureLogsTheLaunchersReasonOnceMore) {
 }
 
 TEST_F(ScriptRunTest, InteractiveFailureKeepsTheLaunchersReasonAndLogsNothingMore) {
-    run.ctx->strContext = "true";
-    subExecuteScript(*run.ctx);
+    run.ctx->job.strContext = "true";
+    subExecuteScript(*run.ctx, randomNo);
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Failed to get the handle of the token");
     EXPECT_FALSE(run.loggedPart("Failed to execute the primary script"));
     EXPECT_EQ(run.messages().back(), "ERR : Preprocessing:Failed to get the handle of the token");
@@ -148,7 +148,7 @@ TEST_F(ScriptRunTest, InteractiveFailureKeepsTheLaunchersReasonAndLogsNothingMor
 
 TEST_F(ScriptRunTest, MissingRunnerHasNoShortFormAndNothingToStart) {
     run.ctx->strATCMDLocation = "C:\\Runner\\Missing.exe";
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, randomNo);
     // No short form for a missing file: the launch has no program to start,
     // while the registry's value stays for a later job.
     EXPECT_EQ(run.ctx->strATCMDLocation, "C:\\Runner\\Missing.exe");
@@ -157,7 +157,7 @@ TEST_F(ScriptRunTest, MissingRunnerHasNoShortFormAndNothingToStart) {
 
     // Back in place for the next job, the runner is started again.
     run.sandbox.writeFile("C:\\Runner\\Missing.exe", "");
-    subExecuteScript(*run.ctx);
+    subExecuteScript(*run.ctx, randomNo);
     ASSERT_EQ(processes.commandLines.size(), 2u);
     EXPECT_EQ(processes.commandLines[1].rfind("C:\\Runner\\Missing.exe /B /L\"", 0), 0u);
 }
@@ -180,11 +180,11 @@ TEST_F(ScriptRunTest, OnlyPlainIdsAndNamesMakeTheConsoleLogName) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id + " " + c.script);
-        run.ctx->strScriptID = c.id;
-        run.ctx->strExecuteScript = c.script;
+        run.ctx->job.strScriptID = c.id;
+        run.ctx->job.strExecuteScript = c.script;
         run.ctx->strFailureDesc = "";
         processes.commandLines.clear();
-        subExecuteScript(*run.ctx);
+        subExecuteScript(*run.ctx, randomNo);
         EXPECT_EQ(processes.commandLines.size(), c.plain ? 1u : 0u);
         const std::string refused = "Preprocessing:The script " +
                                     (c.id == "17" ? "name " + c.script : "id " + c.id) +

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Only a log too short for its end checks may raise.
         if (e.number != err::SubscriptRange) std::abort();
     }
-    fuzz::checkList("", ctx.strActionDescList);
-    if (!ctx.strScriptStatus.empty() && ctx.strScriptStatus != "FAILED") std::abort();
+    fuzz::checkList("", ctx.script.strActionDescList);
+    if (!ctx.script.strScriptStatus.empty() && ctx.script.strScriptStatus != "FAILED") std::abort();
     return 0;
 }

@@ -48,7 +48,7 @@ struct Links {
             if (m.run.sandbox.readFile(std::string("C:\\Outside\\") + name) != kOutsideExport) std::abort();
         }
         if (m.run.sandbox.readFile("C:\\Agent\\HVRPostLogs\\waiting.xml") != kOutsideExport) std::abort();
-        if (!inputHasMark && ctx.strActionDescList.find(kMark) != std::string::npos) std::abort();
+        if (!inputHasMark && ctx.script.strActionDescList.find(kMark) != std::string::npos) std::abort();
     }
 };
 
@@ -66,8 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char* name : {"run.xml", "run.txt", "run.html", "run.text"}) {
         m.write(std::string(fuzz::kLogs) + name, exportData, exportSize);
     }
-    fncProcessScriptLog(ctx, fuzz::kConsoleLog);
-    fuzz::checkList("", ctx.strActionDescList);
+    std::string variablesFile;
+    fncProcessScriptLog(ctx, fuzz::kConsoleLog, variablesFile);
+    fuzz::checkList("", ctx.script.strActionDescList);
     // A script's console log must never reach a file outside the logs folder,
     // by ".." or through a link.
     m.checkGuarded();

@@ -51,14 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     RunContext& whole = m.fresh();
     parseWhole(whole, path);
-    const std::string expectedList = whole.strActionDescList;
+    const std::string expectedList = whole.script.strActionDescList;
     const std::vector<std::string> expectedLines = m.run.lines;
     const std::string expectedIni = m.run.sandbox.exists(fuzz::kIni) ? m.run.sandbox.readFile(fuzz::kIni) : "";
 
     RunContext& ctx = m.fresh();
     fncParseExportLogHTML(ctx, path);
-    fuzz::checkList("", ctx.strActionDescList);
-    if (ctx.strActionDescList != expectedList || m.run.lines != expectedLines) std::abort();
+    fuzz::checkList("", ctx.script.strActionDescList);
+    if (ctx.script.strActionDescList != expectedList || m.run.lines != expectedLines) std::abort();
     if ((m.run.sandbox.exists(fuzz::kIni) ? m.run.sandbox.readFile(fuzz::kIni) : "") != expectedIni) std::abort();
     return 0;
 }

@@ -38,7 +38,7 @@ struct Machine {
         run.ctx = std::make_unique<RunContext>(run.platform);
         run.ctx->objLogFile = std::make_unique<CaptureStream>(&run.lines);
         run.ctx->strInstallPath = kInstall;
-        run.ctx->strExecuteScript = "Job.atz";
+        run.ctx->job.strExecuteScript = "Job.atz";
         // Low, so that both sides of the counter rule are reached quickly.
         run.ctx->strVTXVariablesTh = "1";
         return *run.ctx;

@@ -8,6 +8,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = std::string(fuzz::kLogs) + "run.xml";
     m.write(path, data, size);
     fncParseExportLogXML(ctx, path);
-    fuzz::checkList("", ctx.strActionDescList);
+    fuzz::checkList("", ctx.script.strActionDescList);
     return 0;
 }

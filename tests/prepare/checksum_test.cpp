@@ -95,45 +95,45 @@ struct ChecksumRun : TestRun {
 
 TEST(CompareChecksum, ExecutionFieldOfSixCharactersFailsAtOnce) {
     ChecksumRun run;
-    run.ctx->strExecuteScript = "  HTTP@#  ";
-    run.ctx->strAdditionalScripts = "HTTP@#@missing.atp@#@abc";
+    run.ctx->job.strExecuteScript = "  HTTP@#  ";
+    run.ctx->job.strAdditionalScripts = "HTTP@#@missing.atp@#@abc";
     subCompareCheksum(*run.ctx);
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:Scriptname to execute is blank");
     EXPECT_EQ(run.messages(), std::vector<std::string>{"ERR : Preprocessing:Scriptname to execute is blank"});
-    EXPECT_TRUE(run.ctx->arrScriptDetails.empty());
-    EXPECT_EQ(run.ctx->strAdditionalScripts, "HTTP@#@missing.atp@#@abc");
+    EXPECT_TRUE(run.ctx->job.arrScriptDetails.empty());
+    EXPECT_EQ(run.ctx->job.strAdditionalScripts, "HTTP@#@missing.atp@#@abc");
 
     // Seven characters pass the length test and are taken apart.
     ChecksumRun seven;
-    seven.ctx->strExecuteScript = "@#@x@#@";
+    seven.ctx->job.strExecuteScript = "@#@x@#@";
     subCompareCheksum(*seven.ctx);
     EXPECT_EQ(seven.ctx->strFailureDesc, "Preprocessing:Checksum is blank for the execution script ");
-    ASSERT_EQ(seven.ctx->arrScriptDetails.size(), 1u);
+    ASSERT_EQ(seven.ctx->job.arrScriptDetails.size(), 1u);
 }
 
 TEST(CompareChecksum, PrimaryScriptFoundWithUpperCaseChecksum) {
     ChecksumRun run;
     run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
     const std::string details = "HTTP@#@main.atp@#@ 900150983CD24FB0D6963F7D28E17F72 ";
-    run.ctx->strExecuteScript = details;
-    run.ctx->strAdditionalScripts = "   ";
+    run.ctx->job.strExecuteScript = details;
+    run.ctx->job.strAdditionalScripts = "   ";
     subCompareCheksum(*run.ctx);
 
     EXPECT_EQ(run.ctx->strFailureDesc, "");
-    ASSERT_EQ(run.ctx->arrScriptDetails.size(), 1u);
-    const ScriptDetail& d = run.ctx->arrScriptDetails[0];
+    ASSERT_EQ(run.ctx->job.arrScriptDetails.size(), 1u);
+    const ScriptDetail& d = run.ctx->job.arrScriptDetails[0];
     EXPECT_EQ(d.FileMode, "HTTP");
     EXPECT_EQ(d.ScriptFile, "main.atp");
     // The part is trimmed as a whole, the field itself is kept as given.
     EXPECT_EQ(d.Checksum, " 900150983CD24FB0D6963F7D28E17F72");
     EXPECT_EQ(d.Status, "");
     EXPECT_EQ(d.Location, kProcessed + "\\main.atp");
-    EXPECT_EQ(run.ctx->strExecuteScript, "main.atp");
-    EXPECT_EQ(run.ctx->strPrimaryScriptPath, kProcessed + "\\main.atp");
-    EXPECT_EQ(run.ctx->strPrimaryScriptFolder, kProcessed);
-    EXPECT_EQ(run.ctx->strAdditionalScripts, details);
+    EXPECT_EQ(run.ctx->job.strExecuteScript, "main.atp");
+    EXPECT_EQ(run.ctx->job.strPrimaryScriptPath, kProcessed + "\\main.atp");
+    EXPECT_EQ(run.ctx->job.strPrimaryScriptFolder, kProcessed);
+    EXPECT_EQ(run.ctx->job.strAdditionalScripts, details);
     const std::string digest = run.abcDigest(kProcessed + "\\main.atp");
-    EXPECT_EQ(run.ctx->strFileMD5, digest);
+    EXPECT_EQ(run.ctx->job.strFileMD5, digest);
 
     const std::vector<std::string> expected = {
         "MSG : Preprocessing: [ScriptDetails 0] File Mode:HTTP; ScriptFile:main.atp; "
@@ -154,10 +154,10 @@ TEST(CompareChecksum, NameLeadingOutOfTheDeployFolderIsNotFound) {
     ChecksumRun run;
     run.sandbox.writeFile("C:\\Agent\\kScripts\\up.atz", "abc");
     const std::string path = kProcessed + "\\..\\..\\..\\..\\kScripts\\up.atz";
-    run.ctx->strExecuteScript = "HTTP@#@..\\..\\..\\..\\kScripts\\up.atz@#@" + kAbcMd5;
+    run.ctx->job.strExecuteScript = "HTTP@#@..\\..\\..\\..\\kScripts\\up.atz@#@" + kAbcMd5;
     subCompareCheksum(*run.ctx);
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:File not found " + path);
-    EXPECT_EQ(run.ctx->strPrimaryScriptPath, "");
+    EXPECT_EQ(run.ctx->job.strPrimaryScriptPath, "");
     EXPECT_FALSE(run.loggedPart("Getting MD5 checksum"));
 }
 
@@ -165,40 +165,39 @@ TEST(CompareChecksum, LocalSyncInAnyCaseWithBlanksSelectsTheProgramFilesFolder) 
     ChecksumRun run;
     run.sandbox.writeFile("C:\\Program Files\\KOVAExMonScripts\\ls.atp", "abc");
     run.sandbox.writeFile(kProcessed + "\\main.atp", "");
-    run.ctx->strExecuteScript = "https@#@main.atp@#@" + kEmptyMd5;
-    run.ctx->strAdditionalScripts = "  lOcAl-SyNc  @#@ls.atp@#@" + kAbcMd5;
+    run.ctx->job.strExecuteScript = "https@#@main.atp@#@" + kEmptyMd5;
+    run.ctx->job.strAdditionalScripts = "  lOcAl-SyNc  @#@ls.atp@#@" + kAbcMd5;
     subCompareCheksum(*run.ctx);
 
     EXPECT_EQ(run.ctx->strFailureDesc, "");
-    ASSERT_EQ(run.ctx->arrScriptDetails.size(), 2u);
-    EXPECT_EQ(run.ctx->arrScriptDetails[1].FileMode, "lOcAl-SyNc  ");
+    ASSERT_EQ(run.ctx->job.arrScriptDetails.size(), 2u);
+    EXPECT_EQ(run.ctx->job.arrScriptDetails[1].FileMode, "lOcAl-SyNc  ");
     // The folder is named by the short form of Program Files ("C:\\PROGRA~1" on Windows).
     const std::string programFiles = run.paths.ShortPath("C:\\Program Files");
-    EXPECT_EQ(run.ctx->arrScriptDetails[1].Location, programFiles + "\\KOVAExmonScripts\\ls.atp");
-    EXPECT_EQ(run.ctx->strSystemDirectory, programFiles);
+    EXPECT_EQ(run.ctx->job.arrScriptDetails[1].Location, programFiles + "\\KOVAExmonScripts\\ls.atp");
     EXPECT_TRUE(run.logged("MSG : Preprocessing: System directory :: " + programFiles));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: [ScriptDetails 1] File Mode:lOcAl-SyNc  ; ScriptFile:ls.atp; "
                            "Checksum:" + kAbcMd5));
     // The additional script never becomes the primary one.
-    EXPECT_EQ(run.ctx->strExecuteScript, "main.atp");
+    EXPECT_EQ(run.ctx->job.strExecuteScript, "main.atp");
     EXPECT_EQ(run.count("MSG : Preprocessing: Primary Script :: "), 1);
 }
 
 TEST(CompareChecksum, MalformedAndUnknownEntriesAreSkippedSilently) {
     ChecksumRun run;
     run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
-    run.ctx->strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
-    run.ctx->strAdditionalScripts = "SMB@#@share.atp@#@" + kAbcMd5 + "#&#HTTP@#@only2#&#FTP@#@a@#@b@#@c";
+    run.ctx->job.strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
+    run.ctx->job.strAdditionalScripts = "SMB@#@share.atp@#@" + kAbcMd5 + "#&#HTTP@#@only2#&#FTP@#@a@#@b@#@c";
     subCompareCheksum(*run.ctx);
 
     EXPECT_EQ(run.ctx->strFailureDesc, "");
-    ASSERT_EQ(run.ctx->arrScriptDetails.size(), 4u);
-    const ScriptDetail& smb = run.ctx->arrScriptDetails[1];
+    ASSERT_EQ(run.ctx->job.arrScriptDetails.size(), 4u);
+    const ScriptDetail& smb = run.ctx->job.arrScriptDetails[1];
     EXPECT_EQ(smb.FileMode, "SMB");
     EXPECT_EQ(smb.Location, "");
     EXPECT_EQ(smb.Status, "");
     for (std::size_t i : {2u, 3u}) {
-        const ScriptDetail& d = run.ctx->arrScriptDetails[i];
+        const ScriptDetail& d = run.ctx->job.arrScriptDetails[i];
         EXPECT_EQ(d.FileMode + d.ScriptFile + d.Checksum + d.Location + d.Status, "") << i;
     }
     EXPECT_FALSE(run.loggedPart("[ScriptDetails 2]"));
@@ -209,22 +208,22 @@ TEST(CompareChecksum, MalformedAndUnknownEntriesAreSkippedSilently) {
 
 TEST(CompareChecksum, TwoFieldExecutionEntryLeavesThePrimaryScriptUnset) {
     ChecksumRun run;
-    run.ctx->strPrimaryScriptPath = "C:\\earlier\\job.atp";
-    run.ctx->strPrimaryScriptFolder = "C:\\earlier";
-    run.ctx->strExecuteScript = "HTTP@#@main.atp";
+    run.ctx->job.strPrimaryScriptPath = "C:\\earlier\\job.atp";
+    run.ctx->job.strPrimaryScriptFolder = "C:\\earlier";
+    run.ctx->job.strExecuteScript = "HTTP@#@main.atp";
     subCompareCheksum(*run.ctx);
     EXPECT_EQ(run.ctx->strFailureDesc, "");
-    EXPECT_EQ(run.ctx->strPrimaryScriptPath, "");
-    EXPECT_EQ(run.ctx->strPrimaryScriptFolder, "");
-    EXPECT_EQ(run.ctx->strExecuteScript, "HTTP@#@main.atp");
+    EXPECT_EQ(run.ctx->job.strPrimaryScriptPath, "");
+    EXPECT_EQ(run.ctx->job.strPrimaryScriptFolder, "");
+    EXPECT_EQ(run.ctx->job.strExecuteScript, "HTTP@#@main.atp");
     EXPECT_TRUE(run.messages().empty());
 }
 
 TEST(CompareChecksum, FailingEntriesJoinedInTableOrderAfterTheScriptNameChanged) {
     ChecksumRun run;
     run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
-    run.ctx->strExecuteScript = "HTTP@#@main.atp@#@DEADBEEFDEADBEEFDEADBEEFDEADBEEF";
-    run.ctx->strAdditionalScripts = "FTP@#@gone.atp@#@" + kAbcMd5 + "#&#HTTP@#@ok.atp@#@x";
+    run.ctx->job.strExecuteScript = "HTTP@#@main.atp@#@DEADBEEFDEADBEEFDEADBEEFDEADBEEF";
+    run.ctx->job.strAdditionalScripts = "FTP@#@gone.atp@#@" + kAbcMd5 + "#&#HTTP@#@ok.atp@#@x";
     run.sandbox.writeFile(kProcessed + "\\ok.atp", "abc");
     subCompareCheksum(*run.ctx);
 
@@ -237,10 +236,10 @@ TEST(CompareChecksum, FailingEntriesJoinedInTableOrderAfterTheScriptNameChanged)
     EXPECT_EQ(run.ctx->strFailureDesc, expected);
     EXPECT_EQ(run.count("ERR :"), 1);
     EXPECT_TRUE(run.logged("ERR : " + expected));
-    EXPECT_EQ(run.ctx->strExecuteScript, "main.atp");
-    EXPECT_EQ(run.ctx->strPrimaryScriptPath, kProcessed + "\\main.atp");
-    EXPECT_EQ(run.ctx->arrScriptDetails[1].Status, "ERROR");
-    EXPECT_EQ(run.ctx->arrScriptDetails[1].Location, kProcessed);  // not found: stays the folder
+    EXPECT_EQ(run.ctx->job.strExecuteScript, "main.atp");
+    EXPECT_EQ(run.ctx->job.strPrimaryScriptPath, kProcessed + "\\main.atp");
+    EXPECT_EQ(run.ctx->job.arrScriptDetails[1].Status, "ERROR");
+    EXPECT_EQ(run.ctx->job.arrScriptDetails[1].Location, kProcessed);  // not found: stays the folder
 }
 
 TEST(CompareChecksum, ANameWithACharacterTheCodePageLacksIsNeverLookedUp) {
@@ -249,17 +248,17 @@ TEST(CompareChecksum, ANameWithACharacterTheCodePageLacksIsNeverLookedUp) {
     // would match main.atp; on posix it may even be a file of its own.
     run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
     if (onPosixBackend()) run.sandbox.writeFile(kProcessed + "\\ma?n.atp", "abc");
-    run.ctx->strExecuteScript = "HTTP@#@ma?n.atp@#@" + kAbcMd5;
+    run.ctx->job.strExecuteScript = "HTTP@#@ma?n.atp@#@" + kAbcMd5;
     subCompareCheksum(*run.ctx);
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:File not found " + kProcessed + "\\ma?n.atp");
-    EXPECT_EQ(run.ctx->strPrimaryScriptPath, "");
+    EXPECT_EQ(run.ctx->job.strPrimaryScriptPath, "");
     EXPECT_EQ(run.count("MSG : Preprocessing: Getting MD5 checksum"), 0);
 }
 
 TEST(CompareChecksum, BlankFieldsNameTheirEntry) {
     ChecksumRun run;
-    run.ctx->strExecuteScript = "@#@main.atp@#@" + kAbcMd5;
-    run.ctx->strAdditionalScripts = "HTTP@#@ @#@abc#&#SMB@#@  @#@abc#&#HTTP@#@x.atp@#@   #&#@#@y.atp@#@abc";
+    run.ctx->job.strExecuteScript = "@#@main.atp@#@" + kAbcMd5;
+    run.ctx->job.strAdditionalScripts = "HTTP@#@ @#@abc#&#SMB@#@  @#@abc#&#HTTP@#@x.atp@#@   #&#@#@y.atp@#@abc";
     subCompareCheksum(*run.ctx);
     // A blank name with a usable folder is looked for as it stands.
     EXPECT_EQ(run.ctx->strFailureDesc,
@@ -270,8 +269,8 @@ TEST(CompareChecksum, BlankFieldsNameTheirEntry) {
               "Deploy Mode is blank for the additional script ");
 
     ChecksumRun primary;
-    primary.ctx->strExecuteScript = "SMB@#@@#@abc";
-    primary.ctx->strAdditionalScripts = "HTTP@#@x.atp@#@";
+    primary.ctx->job.strExecuteScript = "SMB@#@@#@abc";
+    primary.ctx->job.strAdditionalScripts = "HTTP@#@x.atp@#@";
     subCompareCheksum(*primary.ctx);
     EXPECT_EQ(primary.ctx->strFailureDesc,
               "Preprocessing:The Script Name to execute is blank\r\n"
@@ -285,14 +284,14 @@ TEST(CompareChecksum, ChecksumServiceFailureComesFirstWithoutPrefix) {
     md5.failBlock = true;
     run.ctx->sys.md5 = &md5;
     run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
-    run.ctx->strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
-    run.ctx->strAdditionalScripts = "HTTP@#@gone.atp@#@" + kAbcMd5;
+    run.ctx->job.strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
+    run.ctx->job.strAdditionalScripts = "HTTP@#@gone.atp@#@" + kAbcMd5;
     subCompareCheksum(*run.ctx);
     EXPECT_EQ(run.ctx->strFailureDesc, "MD5: Failed to Get MD5 checksum for File " + kProcessed +
                                            "\\main.atp Error = disk gone with  KB Block Size\r\n"
                                            "File not found " + kProcessed + "\\gone.atp");
     // The entry whose checksum could not be made is not marked itself.
-    EXPECT_EQ(run.ctx->arrScriptDetails[0].Status, "");
+    EXPECT_EQ(run.ctx->job.arrScriptDetails[0].Status, "");
 }
 
 // A library that opens files to itself, as the agent's own may, cannot read
@@ -354,16 +353,16 @@ TEST(CompareChecksum, ALibraryThatCannotReadAHeldFileGetsTheHoldAfterItsChecksum
     run.ctx->sys.md5 = &md5;
     run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
     run.sandbox.writeFile(kProcessed + "\\extra.atp", "abc");
-    run.ctx->strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
-    run.ctx->strAdditionalScripts = "HTTP@#@extra.atp@#@" + kAbcMd5;
+    run.ctx->job.strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
+    run.ctx->job.strAdditionalScripts = "HTTP@#@extra.atp@#@" + kAbcMd5;
     subCompareCheksum(*run.ctx);
 
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     EXPECT_EQ(run.count("MSG : Preprocessing: The MD5 library cannot read a held script file"), 1);
     EXPECT_EQ(holds.taken, 3);  // the first file before its checksum and after; the second after only
     EXPECT_EQ(holds.live.size(), 2u);
-    ASSERT_EQ(run.ctx->arrScriptHolds.size(), 2u);
-    EXPECT_EQ(run.ctx->arrScriptHolds[1].path, kProcessed + "\\extra.atp");
+    ASSERT_EQ(run.ctx->job.arrScriptHolds.size(), 2u);
+    EXPECT_EQ(run.ctx->job.arrScriptHolds[1].path, kProcessed + "\\extra.atp");
     subReleaseScriptHolds(*run.ctx);
     EXPECT_TRUE(holds.live.empty());
     EXPECT_EQ(run.ctx->strFailureDesc, "");
@@ -372,16 +371,16 @@ TEST(CompareChecksum, ALibraryThatCannotReadAHeldFileGetsTheHoldAfterItsChecksum
 TEST(CompareChecksum, EarlierJobLeavesNothingBehind) {
     ChecksumRun run;
     run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
-    run.ctx->strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
-    run.ctx->strAdditionalScripts = "HTTP@#@main.atp@#@" + kAbcMd5;
+    run.ctx->job.strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
+    run.ctx->job.strAdditionalScripts = "HTTP@#@main.atp@#@" + kAbcMd5;
     subCompareCheksum(*run.ctx);
-    ASSERT_EQ(run.ctx->arrScriptDetails.size(), 2u);
+    ASSERT_EQ(run.ctx->job.arrScriptDetails.size(), 2u);
 
-    run.ctx->strExecuteScript = "HTTP@#@other.atp@#@" + kAbcMd5;
-    run.ctx->strAdditionalScripts = "";
+    run.ctx->job.strExecuteScript = "HTTP@#@other.atp@#@" + kAbcMd5;
+    run.ctx->job.strAdditionalScripts = "";
     subCompareCheksum(*run.ctx);
-    EXPECT_EQ(run.ctx->arrScriptDetails.size(), 1u);
-    EXPECT_EQ(run.ctx->strPrimaryScriptPath, "");
+    EXPECT_EQ(run.ctx->job.arrScriptDetails.size(), 1u);
+    EXPECT_EQ(run.ctx->job.strPrimaryScriptPath, "");
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:File not found " + kProcessed + "\\other.atp");
 }
 
@@ -396,7 +395,7 @@ TEST(GenerateChecksum, PlainCallSucceedingNeverReadsTheBlockSize) {
     run.sandbox.writeFile("C:\\Agent\\a.txt", "abc");
 
     EXPECT_FALSE(fncGenerateChecksum(*run.ctx, "C:\\Agent\\a.txt"));
-    EXPECT_EQ(run.ctx->strFileMD5, run.abcDigest("C:\\Agent\\a.txt"));
+    EXPECT_EQ(run.ctx->job.strFileMD5, run.abcDigest("C:\\Agent\\a.txt"));
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(run.ctx->strFailureDesc, "");
 }
@@ -410,13 +409,13 @@ TEST(GenerateChecksum, BlockSizeReadOnlyAfterThePlainCallFailed) {
     run.ctx->sys.md5 = &md5;
     run.sandbox.writeFile("C:\\Agent\\MDCSFileList.ini", "[blocksize]\r\nsize= 64\r\n");
     run.sandbox.writeFile("C:\\Agent\\a.txt", "abc");
-    run.ctx->strFileMD5 = "stale";
+    run.ctx->job.strFileMD5 = "stale";
 
     EXPECT_FALSE(fncGenerateChecksum(*run.ctx, "C:\\Agent\\a.txt"));
     const Events expected = {"KGetMD5", "GetString BlockSize/Size 255 C:\\Agent\\MDCSFileList.ini",
                              "KGetMD5WBlock 64"};
     EXPECT_EQ(events, expected);
-    EXPECT_EQ(run.ctx->strFileMD5, run.abcDigest("C:\\Agent\\a.txt"));
+    EXPECT_EQ(run.ctx->job.strFileMD5, run.abcDigest("C:\\Agent\\a.txt"));
     EXPECT_EQ(run.ctx->strFailureDesc, "");
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Filesize : 3 Bytes for C:\\Agent\\a.txt"));
 }
@@ -434,7 +433,7 @@ TEST(GenerateChecksum, BothCallsFailingWithoutABlockSize) {
     const std::string text =
         "Failed to Get MD5 checksum for File C:\\Agent\\a.txt Error = Invalid block size: \"\" KB with  KB Block Size";
     EXPECT_EQ(run.ctx->strFailureDesc, "MD5: " + text);
-    EXPECT_EQ(run.ctx->strFileMD5, "");
+    EXPECT_EQ(run.ctx->job.strFileMD5, "");
     // Size and checksum lines follow the failure, with what the calls left behind.
     const std::vector<std::string> expected = {
         "MSG : Preprocessing: Getting MD5 checksum of : C:\\Agent\\a.txt",
@@ -471,9 +470,9 @@ TEST(GenerateChecksum, SuccessWithoutAChecksumIsAMismatchNotAFailure) {
     ChecksumRun run;
     run.ctx->sys.md5 = &md5;
     run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
-    run.ctx->strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
+    run.ctx->job.strExecuteScript = "HTTP@#@main.atp@#@" + kAbcMd5;
     subCompareCheksum(*run.ctx);
-    EXPECT_EQ(run.ctx->strFileMD5, "");
+    EXPECT_EQ(run.ctx->job.strFileMD5, "");
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:MD5 signature of local file " + kProcessed +
                                            "\\main.atp does not tally with the template information. Template MD5:" +
                                            kAbcMd5 + " and local file MD5:");

@@ -67,7 +67,7 @@ TEST(Confinement, LinkSwappedDuringTheRunNeverReachesOutside) {
     RunContext& ctx = *run.ctx;
     run.useInstallPath("C:\\Agent\\");
     ctx.sys.xml = &xml;
-    ctx.strExecuteScript = "Job.atz";
+    ctx.job.strExecuteScript = "Job.atz";
     ctx.strVTXVariablesTh = "1000000";
     ctx.strRegID = "42";
     for (const char* folder : {"C:\\Agent\\AutomiseLogs", "C:\\Agent\\HVRPostLogs", "C:\\Agent\\Configuration"}) {
@@ -92,10 +92,11 @@ TEST(Confinement, LinkSwappedDuringTheRunNeverReachesOutside) {
     for (int i = 0; i < 300; ++i) {
         run.sandbox.writeFile(consoleLog,
                               "[Export log as XML to file: " + kLogs + "d\\x.xml]\r\nBuild Failed\r\nx\r\n");
-        ctx.strActionDescList.clear();
-        fncProcessScriptLog(ctx, consoleLog);
-        EXPECT_EQ(ctx.strActionDescList.find("OUTSIDE"), std::string::npos);
-        if (ctx.strActionDescList.find("INSIDE") != std::string::npos) ++parsed;
+        ctx.script.strActionDescList.clear();
+        std::string variablesFile;
+        fncProcessScriptLog(ctx, consoleLog, variablesFile);
+        EXPECT_EQ(ctx.script.strActionDescList.find("OUTSIDE"), std::string::npos);
+        if (ctx.script.strActionDescList.find("INSIDE") != std::string::npos) ++parsed;
         if (fncPostVTXVariables(ctx, kLogs + "vars.xml")) ++rewritten;
     }
     stop = true;
@@ -123,8 +124,8 @@ TEST(Confinement, ScriptThroughALinkInTheDeployFolderIsNotFound) {
     run.sandbox.writeFile("C:\\Outside\\up.atz", "abc");
     fs::create_symlink(run.sandbox.hostPath("C:\\Outside\\up.atz"), run.sandbox.hostPath(processed) + "/up.atz");
     fs::create_symlink(run.sandbox.hostPath("C:\\Outside"), run.sandbox.hostPath(processed) + "/lib");
-    run.ctx->strExecuteScript = "HTTP@#@up.atz@#@900150983cd24fb0d6963f7d28e17f72";
-    run.ctx->strAdditionalScripts = "HTTP@#@lib\\up.atz@#@900150983cd24fb0d6963f7d28e17f72";
+    run.ctx->job.strExecuteScript = "HTTP@#@up.atz@#@900150983cd24fb0d6963f7d28e17f72";
+    run.ctx->job.strAdditionalScripts = "HTTP@#@lib\\up.atz@#@900150983cd24fb0d6963f7d28e17f72";
     subCompareCheksum(*run.ctx);
     EXPECT_EQ(run.ctx->strFailureDesc, "Preprocessing:File not found " + processed + "\\up.atz\r\nFile not found " +
                                            processed + "\\lib\\up.atz");

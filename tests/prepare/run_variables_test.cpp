@@ -28,8 +28,7 @@ TEST(RunVariables, FirstJobsOfEveryRunDrawTheSameTexts) {
     std::vector<std::string> texts;
     std::vector<std::string> names;
     for (int job = 0; job < 3; ++job) {
-        subgeneraterandomNo(*run.ctx);
-        texts.push_back(run.ctx->strRandomNo);
+        texts.push_back(subgeneraterandomNo(*run.ctx));
         names.push_back(run.exportName());
     }
     // Draws 3, 6 and 9 of the unseeded generator: 0.5795186, 0.7747401, 0.81449.
@@ -42,16 +41,15 @@ TEST(RunVariables, FirstJobsOfEveryRunDrawTheSameTexts) {
     // Another run on another day starts the sequence again; only the stamp differs.
     VariablesRun later;
     later.clock.time = LocalTime{2027, 1, 2, 23, 4, 5};
-    subgeneraterandomNo(*later.ctx);
-    EXPECT_EQ(later.ctx->strRandomNo, "05795186");
+    EXPECT_EQ(subgeneraterandomNo(*later.ctx), "05795186");
     EXPECT_EQ(later.exportName(), "KOVAExportLog_01022027230405_05795186.xml");
 }
 
 TEST(RunVariables, KeptValueBelowOneTenthKeepsItsLeadingZeros) {
     VariablesRun run;
     // The sixth job keeps draw 18, 0.05623686.
-    for (int job = 0; job < 6; ++job) subgeneraterandomNo(*run.ctx);
-    EXPECT_EQ(run.ctx->strRandomNo, "005623686");
+    for (int job = 0; job < 5; ++job) subgeneraterandomNo(*run.ctx);
+    EXPECT_EQ(subgeneraterandomNo(*run.ctx), "005623686");
     EXPECT_EQ(run.exportName(), "KOVAExportLog_12072026101530_005623686.xml");
 }
 
@@ -70,8 +68,7 @@ TEST(RunVariables, OtherKeysOfTheFileStay) {
 TEST(RunVariables, MissingScriptsFolderIsNotReported) {
     TestRun run;
     run.useInstallPath();
-    subgeneraterandomNo(*run.ctx);
-    EXPECT_EQ(run.ctx->strRandomNo, "05795186");
+    EXPECT_EQ(subgeneraterandomNo(*run.ctx), "05795186");
     EXPECT_TRUE(run.messages().empty());
     EXPECT_FALSE(run.sandbox.exists(kVariablesFile));
 }

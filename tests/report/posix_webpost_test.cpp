@@ -33,8 +33,8 @@ struct Transport : ::testing::Test {
 
     // A succeeding job whose status record goes through the transport.
     void reportCleanJob() {
-        run.ctx->strTemplateID = "7";
-        run.ctx->strScriptStatus = "SUCCESS";
+        run.ctx->job.strTemplateID = "7";
+        run.ctx->script.strScriptStatus = "SUCCESS";
         subPostTemplateExecStatus(*run.ctx);
     }
 };

@@ -24,7 +24,7 @@ protected:
         run.useInstallPath();
         run.sandbox.makeFolder("C:\\Agent\\Configuration");
         ctx.sys.xml = &xml;
-        ctx.strExecuteScript = "Inventory.atz";
+        ctx.job.strExecuteScript = "Inventory.atz";
         ctx.strVTXVariablesTh = "24";
     }
 
@@ -40,12 +40,15 @@ protected:
     bool readVars(const std::string& children) {
         run.sandbox.writeFile(kVars, "<?xml version=\"1.0\"?>\r\n<wpatcmdscrvardata>" + children +
                                          "</wpatcmdscrvardata>\r\n");
-        return fncReadVariableXML(ctx, kVars);
+        record = fncReadVariableXML(ctx, kVars);
+        return !record.empty();
     }
     bool readRaw(const std::string& content) {
         run.sandbox.writeFile(kVars, content);
-        return fncReadVariableXML(ctx, kVars);
+        record = fncReadVariableXML(ctx, kVars);
+        return !record.empty();
     }
+    std::string record;  // what the last read returned
     int count(const std::string& needle) const {
         int n = 0;
         for (const auto& m : run.messages()) n += m.find(needle) != std::string::npos ? 1 : 0;
@@ -60,8 +63,8 @@ TEST_F(ScriptVariables, MissingThresholdFileIsCreatedWithDefaultsAndTodaysDate) 
     EXPECT_TRUE(fncVerifyVariablethreshold(ctx));
 
     EXPECT_EQ(ctx.strVTXVariablesTh, "24");
-    EXPECT_EQ(ctx.strScriptFailureTh, "24");
-    EXPECT_EQ(ctx.strThresholdDate, "");  // only the file gets the date
+    EXPECT_EQ(ctx.job.strScriptFailureTh, "24");
+    EXPECT_EQ(ctx.job.strThresholdDate, "");  // only the file gets the date
     EXPECT_EQ(ini("VTXVariables", "Date"), "12/07/2026");
     EXPECT_EQ(ini("Threshold", "VTXVariablesTh"), "24");
     EXPECT_EQ(ini("Threshold", "ScriptFailrueTh"), "24");
@@ -84,11 +87,11 @@ TEST_F(ScriptVariables, ThresholdsAreDefaultedOnlyWhenTheirNumberIsZero) {
     run.lines.clear();
 
     fncVerifyVariablethreshold(ctx);
-    EXPECT_EQ(ctx.strThresholdDate, "01/02/2020");
+    EXPECT_EQ(ctx.job.strThresholdDate, "01/02/2020");
     EXPECT_EQ(ini("VTXVariables", "Date"), "01/02/2020");
     EXPECT_EQ(ctx.strVTXVariablesTh, "24");
     EXPECT_EQ(ini("Threshold", "VTXVariablesTh"), "24");
-    EXPECT_EQ(ctx.strScriptFailureTh, "-1");
+    EXPECT_EQ(ctx.job.strScriptFailureTh, "-1");
     EXPECT_EQ(ini("Threshold", "ScriptFailrueTh"), "-1");
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Date is  01/02/2020 in " + kIni));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: VTXVariablesTh is  abc in " + kIni));
@@ -113,7 +116,6 @@ TEST_F(ScriptVariables, PerScriptLimitComesFromThePrimaryScriptsSection) {
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Threshold exceeded for variable a"));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Threshold exceeded for variable b"));
     EXPECT_EQ(counter("a"), "<none>");
-    EXPECT_EQ(ctx.strVariablesXML, "");
 }
 
 // ---- reading the variables file ----------------------------------------------
@@ -124,7 +126,7 @@ TEST_F(ScriptVariables, RecordKeepsDocumentOrderAndCountsEachVariable) {
                          "<!-- a note -->"
                          "<scriptversion>1.2</scriptversion>"
                          "<var id='Ram'>8 GB</var>"));
-    EXPECT_EQ(ctx.strVariablesXML,
+    EXPECT_EQ(record,
               "<wpatcmdscrvardata><scriptname><![CDATA[Inv]]></scriptname>"
               "<var name='Disk'><![CDATA[C: 40%]]></var>"
               "<scriptversion><![CDATA[1.2]]></scriptversion>"
@@ -136,7 +138,7 @@ TEST_F(ScriptVariables, RecordKeepsDocumentOrderAndCountsEachVariable) {
 TEST_F(ScriptVariables, ChildNamesAreComparedWithoutCaseButTheContainerIsNot) {
     ASSERT_TRUE(readVars("<VAR n='a'>1</VAR><Var n='b'>2</Var><SCRIPTVERSION>3.0</SCRIPTVERSION>"
                          "<ScriptName>x</ScriptName>"));
-    EXPECT_EQ(ctx.strVariablesXML,
+    EXPECT_EQ(record,
               "<wpatcmdscrvardata><var name='a'><![CDATA[1]]></var><var name='b'><![CDATA[2]]></var>"
               "<scriptversion><![CDATA[3.0]]></scriptversion><scriptname><![CDATA[x]]></scriptname>"
               "</wpatcmdscrvardata>");
@@ -145,13 +147,11 @@ TEST_F(ScriptVariables, ChildNamesAreComparedWithoutCaseButTheContainerIsNot) {
     EXPECT_FALSE(readRaw("<WPATCMDSCRVARDATA><var name='a'>1</var></WPATCMDSCRVARDATA>"));
     EXPECT_EQ(run.messages(), std::vector<std::string>{
                                   "ERR : in fncReadVariableXML. 91::Object variable or With block variable not set"});
-    EXPECT_EQ(ctx.strVariablesXML, "");
     EXPECT_EQ(counter("a"), "1");  // unchanged by the failed read
 }
 
 TEST_F(ScriptVariables, VersionAndNameAloneGiveNoRecord) {
     EXPECT_FALSE(readVars("<scriptversion>1</scriptversion><scriptname>n</scriptname>"));
-    EXPECT_EQ(ctx.strVariablesXML, "");
     EXPECT_EQ(run.messages(),
               std::vector<std::string>{
                   "MSG : Preprocessing  : Either no VTX variables found / VTX variables threshold exceeded"});
@@ -168,7 +168,8 @@ TEST_F(ScriptVariables, CounterEqualToThresholdIsPostedOnceMoreAboveItIsDroppedS
     run.lines.clear();
 
     ASSERT_TRUE(readVars("<var name='AtLimit'>a</var><var name='Over'>b</var>"));
-    EXPECT_EQ(ctx.strVariablesXML, "<wpatcmdscrvardata><var name='AtLimit'><![CDATA[a]]></var></wpatcmdscrvardata>");
+    EXPECT_EQ(record,
+              "<wpatcmdscrvardata><var name='AtLimit'><![CDATA[a]]></var></wpatcmdscrvardata>");
     EXPECT_EQ(counter("AtLimit"), "25");
     EXPECT_EQ(counter("Over"), "25");
     EXPECT_EQ(run.messages(), std::vector<std::string>{"MSG : Preprocessing: Successfully Written 25 to variable "
@@ -177,7 +178,7 @@ TEST_F(ScriptVariables, CounterEqualToThresholdIsPostedOnceMoreAboveItIsDroppedS
 
 TEST_F(ScriptVariables, VariablesOfOneNameSeeEachOthersIncrements) {
     ASSERT_TRUE(readVars("<var name='Dup'>1</var><var name='dup'>2</var>"));
-    EXPECT_EQ(ctx.strVariablesXML,
+    EXPECT_EQ(record,
               "<wpatcmdscrvardata><var name='Dup'><![CDATA[1]]></var><var name='dup'><![CDATA[2]]></var>"
               "</wpatcmdscrvardata>");
     EXPECT_EQ(counter("DUP"), "2");
@@ -185,7 +186,7 @@ TEST_F(ScriptVariables, VariablesOfOneNameSeeEachOthersIncrements) {
     // With one post left, the first of three takes it and the others are dropped.
     setIni("VTX_Variables_Count", "Dup", "24");
     ASSERT_TRUE(readVars("<var name='Dup'>a</var><var name='Dup'>b</var><var name='DUP'>c</var>"));
-    EXPECT_EQ(ctx.strVariablesXML, "<wpatcmdscrvardata><var name='Dup'><![CDATA[a]]></var></wpatcmdscrvardata>");
+    EXPECT_EQ(record, "<wpatcmdscrvardata><var name='Dup'><![CDATA[a]]></var></wpatcmdscrvardata>");
     EXPECT_EQ(counter("Dup"), "25");
 }
 
@@ -211,7 +212,7 @@ TEST_F(ScriptVariables, FailedCounterWriteStillPostsButConfirmsNothing) {
     ctx.sys.profile = &profile;
 
     ASSERT_TRUE(readVars("<var name='x'>1</var><var name='y'>2</var>"));
-    EXPECT_EQ(ctx.strVariablesXML,
+    EXPECT_EQ(record,
               "<wpatcmdscrvardata><var name='x'><![CDATA[1]]></var><var name='y'><![CDATA[2]]></var>"
               "</wpatcmdscrvardata>");
     EXPECT_EQ(count("Successfully Written"), 0);
@@ -220,12 +221,12 @@ TEST_F(ScriptVariables, FailedCounterWriteStillPostsButConfirmsNothing) {
 
 TEST_F(ScriptVariables, ScriptSectionNamedLikeTheCounterSectionSeesEachIncrement) {
     // The per-script limit is then the counter itself: 23 -> posted, now 24 -> exceeded.
-    ctx.strExecuteScript = "VTX_Variables_Count";
+    ctx.job.strExecuteScript = "VTX_Variables_Count";
     setIni("VTX_Variables_Count", "v", "23");
     run.lines.clear();
 
     ASSERT_TRUE(readVars("<var name='v'>1</var><var name='v'>2</var>"));
-    EXPECT_EQ(ctx.strVariablesXML, "<wpatcmdscrvardata><var name='v'><![CDATA[1]]></var></wpatcmdscrvardata>");
+    EXPECT_EQ(record, "<wpatcmdscrvardata><var name='v'><![CDATA[1]]></var></wpatcmdscrvardata>");
     const std::vector<std::string> expected = {
         "MSG : Preprocessing: Successfully Written 24 to variable v to file " + kIni,
         "MSG : Preprocessing: Threshold exceeded for variable v",
@@ -264,16 +265,14 @@ TEST_F(ScriptVariables, UnusableFilesGiveTheirLogLineAndNoRecord) {
     };
     for (const Case& c : cases) {
         run.lines.clear();
-        ctx.strVariablesXML = "stale";
         EXPECT_FALSE(readRaw(c.content)) << c.content;
         EXPECT_EQ(run.messages(), std::vector<std::string>{c.line}) << c.content;
-        EXPECT_EQ(ctx.strVariablesXML, "") << c.content;
     }
     // The variable before the one without attributes was never counted.
     EXPECT_EQ(counter("first"), "<none>");
 
     run.lines.clear();
-    EXPECT_FALSE(fncReadVariableXML(ctx, "C:\\Agent\\AutomiseLogs\\missing.xml"));
+    EXPECT_EQ(fncReadVariableXML(ctx, "C:\\Agent\\AutomiseLogs\\missing.xml"), "");
     EXPECT_TRUE(run.logged("ERR: Failed to load C:\\Agent\\AutomiseLogs\\missing.xml"));
 }
 
@@ -294,7 +293,6 @@ TEST_F(ScriptVariables, AFileOverFourMebibytesIsNotRead) {
     EXPECT_EQ(run.messages(), (std::vector<std::string>{
                                   "ERR : Preprocessing: " + kVars + " holds more than 4 MiB and is not read",
                                   "ERR: Failed to load " + kVars}));
-    EXPECT_EQ(ctx.strVariablesXML, "");
     EXPECT_EQ(counter("big"), "1");
 }
 
@@ -303,12 +301,12 @@ TEST_F(ScriptVariables, EntitiesAndDtdsAreNeverExpandedFromOutside) {
     const std::string secret = run.sandbox.hostPath("C:\\secret.txt");
     readRaw("<?xml version=\"1.0\"?>\n<!DOCTYPE wpatcmdscrvardata [\n<!ENTITY s SYSTEM \"file://" + secret +
             "\">\n]>\n<wpatcmdscrvardata><var name='leak'>[&s;]</var></wpatcmdscrvardata>");
-    EXPECT_EQ(ctx.strVariablesXML.find("TOPSECRET"), std::string::npos);
+    EXPECT_EQ(record.find("TOPSECRET"), std::string::npos);
     for (const auto& m : run.messages()) EXPECT_EQ(m.find("TOPSECRET"), std::string::npos) << m;
 
     readRaw("<?xml version=\"1.0\"?>\n<!DOCTYPE wpatcmdscrvardata SYSTEM \"file://" + secret +
             "\">\n<wpatcmdscrvardata><var name='ext'>x</var></wpatcmdscrvardata>");
-    EXPECT_EQ(ctx.strVariablesXML.find("TOPSECRET"), std::string::npos);
+    EXPECT_EQ(record.find("TOPSECRET"), std::string::npos);
 
     // Nested internal entities must not blow up into gigabytes of text.
     std::string laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE wpatcmdscrvardata [\n<!ENTITY l0 \"lol\">\n";
@@ -319,7 +317,7 @@ TEST_F(ScriptVariables, EntitiesAndDtdsAreNeverExpandedFromOutside) {
     }
     laughs += "]>\n<wpatcmdscrvardata><var name='lol'>&l9;</var></wpatcmdscrvardata>";
     readRaw(laughs);
-    EXPECT_LT(ctx.strVariablesXML.size(), 100000u);
+    EXPECT_LT(record.size(), 100000u);
 }
 
 TEST_F(ScriptVariables, NamesThatWouldRewriteTheThresholdFileAreNotCounted) {
@@ -328,7 +326,7 @@ TEST_F(ScriptVariables, NamesThatWouldRewriteTheThresholdFileAreNotCounted) {
                          "<var name='a=b'>2</var><var name='[s]'>3</var><var name=';c'>4</var>"
                          "<var name='ok'>5</var>"));
     // Every one is still posted, but only the plain name leaves a counter.
-    EXPECT_EQ(std::count(ctx.strVariablesXML.begin(), ctx.strVariablesXML.end(), '\''), 10);
+    EXPECT_EQ(std::count(record.begin(), record.end(), '\''), 10);
     EXPECT_EQ(ini("Inventory.atz", "y"), "<none>");
     EXPECT_EQ(counter("a"), "<none>");
     EXPECT_EQ(counter("ok"), "1");
@@ -351,7 +349,7 @@ TEST_F(ScriptVariables, TenThousandVariablesWithOneReplacementOfTheThresholdFile
     EXPECT_EQ(count("Successfully Written 1 to variable v"), 10000);
     EXPECT_EQ(counter("v0"), "1");
     EXPECT_EQ(counter("v9999"), "1");
-    EXPECT_NE(ctx.strVariablesXML.find("<var name='v9999'><![CDATA[9999]]></var></wpatcmdscrvardata>"),
+    EXPECT_NE(record.find("<var name='v9999'><![CDATA[9999]]></var></wpatcmdscrvardata>"),
               std::string::npos);
 
     // Again, now over a threshold file that holds ten thousand counters.

@@ -15,10 +15,10 @@ struct TemplateStatus : ::testing::Test {
     void SetUp() override {
         run.ctx->sys.webpost = &library;
         run.setBases({{"wpdcmatztempexecst", "http://h/"}, {"wpdcmatztempexecfail", "http://h/"}});
-        run.ctx->strTemplateID = "T1";
-        run.ctx->strTemplateVersion = "TV1";
-        run.ctx->strScriptID = "S1";
-        run.ctx->strScriptVersion = "SV1";
+        run.ctx->job.strTemplateID = "T1";
+        run.ctx->job.strTemplateVersion = "TV1";
+        run.ctx->job.strScriptID = "S1";
+        run.ctx->job.strScriptVersion = "SV1";
     }
     std::string statusRecord(const std::string& status) const {
         return "<wpdcmatztempexecst><mmid>11</mmid><siteid>22</siteid><regid>33</regid><tempid>T1</tempid>"
@@ -36,14 +36,14 @@ struct TemplateStatus : ::testing::Test {
         return xml;
     }
     void scriptResult(const std::string& status, const std::string& exitLine, const std::string& actions) {
-        run.ctx->strScriptStatus = status;
-        run.ctx->strExitLine = exitLine;
-        run.ctx->strActionDescList = actions;
+        run.ctx->script.strScriptStatus = status;
+        run.ctx->script.strExitLine = exitLine;
+        run.ctx->script.strActionDescList = actions;
     }
     void expectResultEmptied() const {
-        EXPECT_EQ(run.ctx->strScriptStatus, "");
-        EXPECT_EQ(run.ctx->strExitLine, "");
-        EXPECT_EQ(run.ctx->strActionDescList, "");
+        EXPECT_EQ(run.ctx->script.strScriptStatus, "");
+        EXPECT_EQ(run.ctx->script.strExitLine, "");
+        EXPECT_EQ(run.ctx->script.strActionDescList, "");
     }
 };
 
@@ -159,7 +159,7 @@ TEST_F(TemplateStatus, OnlyRecordsWhosePostFailedAreDropped) {
     library.accept = false;
     run.clock.time.second = 45;
     run.ctx->strFailureDesc = "";
-    run.ctx->strScriptStatus = "success";
+    run.ctx->script.strScriptStatus = "success";
     subPostTemplateExecStatus(*run.ctx);
     EXPECT_EQ(run.drops(), std::vector<std::string>{"wpdcmatztempexecst_N_33_12072026101545" "45.xml"});
 }
@@ -170,7 +170,7 @@ TEST_F(TemplateStatus, TwoJobsInOneSecondKeepBothStatusRecords) {
     library.accept = false;
     scriptResult("SUCCESS", "", "");
     subPostTemplateExecStatus(*run.ctx);
-    run.ctx->strTemplateID = "T2";
+    run.ctx->job.strTemplateID = "T2";
     scriptResult("SUCCESS", "", "");
     subPostTemplateExecStatus(*run.ctx);
     const auto drops = run.drops();

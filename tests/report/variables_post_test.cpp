@@ -26,10 +26,10 @@ protected:
         run.sandbox.makeFolder("C:\\Agent\\Configuration");
         run.sandbox.makeFolder("C:\\Agent\\HVRPostLogs");
         ctx.sys.xml = &xml;
-        ctx.strExecuteScript = "Inventory.atz";
+        ctx.job.strExecuteScript = "Inventory.atz";
         ctx.strVTXVariablesTh = "24";
         ctx.strRegID = "42";
-        ctx.strScriptID = "7001";
+        ctx.job.strScriptID = "7001";
         run.clock.time = LocalTime{2026, 12, 7, 10, 41, 5};
     }
 

@@ -70,11 +70,11 @@ TEST_F(JobDriverTest, FieldsAreConvertedAndDumpedAsOneMessage) {
         ctx.strFailureDesc = "Preprocessing:earlier";
         run.lines.clear();
         fncExecuteKRNScript(ctx, job({"T", "TV", "S", "SV", "E", "A", c.process, c.download, c.context, " /x "}));
-        EXPECT_EQ(ctx.strProcessTime, c.processMs);
-        EXPECT_EQ(ctx.strDownloadTime, c.downloadMs);
-        EXPECT_EQ(ctx.strContext, c.contextStored);
-        EXPECT_EQ(ctx.strCmdParameters, " /x ");
-        EXPECT_EQ(ctx.arrJobParams.size(), 10u);
+        EXPECT_EQ(ctx.job.strProcessTime, c.processMs);
+        EXPECT_EQ(ctx.job.strDownloadTime, c.downloadMs);
+        EXPECT_EQ(ctx.job.strContext, c.contextStored);
+        EXPECT_EQ(ctx.job.strCmdParameters, " /x ");
+        EXPECT_EQ(ctx.job.arrJobParams.size(), 10u);
         const std::string dump = "MSG : Preprocessing: TemplateID :: T\r\nTemplateVersion :: TV\r\nScriptID :: S\r\n"
                                  "ScriptVersion :: SV\r\nExecuteScript :: E\r\nAdditionalScripts :: A\r\n"
                                  "ProcessTime :: " + c.processMs + "\r\nDownloadTime :: " + c.downloadMs +
@@ -85,36 +85,38 @@ TEST_F(JobDriverTest, FieldsAreConvertedAndDumpedAsOneMessage) {
 
 TEST_F(JobDriverTest, NineSeparatorsAloneAreTenEmptyFields) {
     ctx.strFailureDesc = "Preprocessing:earlier";
-    ctx.strScriptID = "old";
-    ctx.strExecuteScript = "old";
+    ctx.job.strScriptID = "old";
+    ctx.job.strExecuteScript = "old";
     fncExecuteKRNScript(ctx, "%@%%@%%@%%@%%@%%@%%@%%@%%@%");
-    EXPECT_EQ(ctx.arrJobParams, std::vector<std::string>(10, ""));
-    EXPECT_EQ(ctx.strScriptID, "");
-    EXPECT_EQ(ctx.strExecuteScript, "");
-    EXPECT_EQ(ctx.strProcessTime, "0");
-    EXPECT_EQ(ctx.strDownloadTime, "0");
+    EXPECT_EQ(ctx.job.arrJobParams, std::vector<std::string>(10, ""));
+    EXPECT_EQ(ctx.job.strScriptID, "");
+    EXPECT_EQ(ctx.job.strExecuteScript, "");
+    EXPECT_EQ(ctx.job.strProcessTime, "0");
+    EXPECT_EQ(ctx.job.strDownloadTime, "0");
 }
 
 TEST_F(JobDriverTest, AnEarlierFailureOnlyReportsTheJob) {
     ctx.strFailureDesc = "Preprocessing:earlier";
+    const std::uint32_t seed = ctx.rndSeed;
     fncExecuteKRNScript(ctx, kMissingScriptJob);
     EXPECT_EQ(run.messages().front(), "MSG : In fncExecuteKRNScript, " + kMissingScriptJob);
     EXPECT_TRUE(run.logged("ERR : Preprocessing:earlier"));
     // Threshold reading, checks, the random number and the clean-up never ran.
     EXPECT_EQ(ctx.strVTXVariablesTh, "");
     EXPECT_EQ(count("Checking for file"), 0);
-    EXPECT_EQ(ctx.strRandomNo, "");
+    EXPECT_EQ(ctx.rndSeed, seed);
     EXPECT_TRUE(run.sandbox.exists(kProcessed + "\\old.log3"));
     EXPECT_FALSE(drops("wpdcmatztempexecst").empty());
 }
 
 TEST_F(JobDriverTest, AFailedCheckSkipsTheScriptAndLaterJobs) {
+    const std::uint32_t seed = ctx.rndSeed;
     fncExecuteKRNScript(ctx, kMissingScriptJob);
     const std::string detail = "Preprocessing:File not found " + kProcessed + "\\missing.atp";
     EXPECT_TRUE(run.logged("ERR : " + detail));
     EXPECT_EQ(ctx.strFailureDesc, "File Not found/Failed to calculate the checksum");
     EXPECT_NE(ctx.strVTXVariablesTh, "");                           // step a ran
-    EXPECT_EQ(ctx.strRandomNo, "");                                 // the script was not prepared
+    EXPECT_EQ(ctx.rndSeed, seed);                                   // no random number was drawn
     EXPECT_FALSE(run.sandbox.exists(kProcessed + "\\old.log3"));  // the clean-up ran
 
     run.lines.clear();
@@ -132,13 +134,12 @@ TEST_F(JobDriverTest, AMalformedJobEndsTheRun) {
         SetUp();
         ctx.objLogFile = std::make_unique<CaptureStream>(&run.lines);
         ctx.strFailureDesc.clear();
-        ctx.strTemplateID = "kept";
         run.lines.clear();
         EXPECT_THROW(fncExecuteKRNScript(ctx, bad), EndOfRun);
         EXPECT_EQ(ctx.strFailureDesc, "Preprocessing:Invalid command line parameters");
         EXPECT_TRUE(run.logged("ERR : Preprocessing:Invalid command line parameters"));
         EXPECT_EQ(run.messages().back(), "MSG : Preprocessing: Application Ended");
-        EXPECT_EQ(ctx.strTemplateID, "kept");
+        EXPECT_EQ(ctx.job.strTemplateID, "");  // none of its fields is taken
         EXPECT_EQ(ctx.objLogFile, nullptr);
         EXPECT_EQ(count("TemplateID ::"), 0);
         EXPECT_FALSE(drops("wpdcmtkvrmenuactionst").empty());
@@ -186,9 +187,10 @@ protected:
 };
 
 TEST_F(JobDriverRunTest, AScriptWithoutVariablesIsRunAndReported) {
+    const std::uint32_t seed = ctx.rndSeed;
     fncExecuteKRNScript(ctx, scriptJob("console Project File: ${PROJECT}\nconsole Build Completed\n"));
     EXPECT_EQ(ctx.strFailureDesc, "");
-    EXPECT_NE(ctx.strRandomNo, "");
+    EXPECT_NE(ctx.rndSeed, seed);
     EXPECT_TRUE(run.logged("MSG : PreProcessing: Variables File "));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: No VTX_Variables file found"));
     EXPECT_FALSE(run.sandbox.exists(kProcessed + "\\old.log3"));
@@ -197,15 +199,16 @@ TEST_F(JobDriverRunTest, AScriptWithoutVariablesIsRunAndReported) {
 }
 
 TEST_F(JobDriverRunTest, AnEarlierJobsVariablesFileIsNotTakenForTheNext) {
-    // The first job's variables file is left behind (its posting never ran),
-    // as after an error in an earlier posting.
-    ctx.strVariablesFile = "C:\\Agent\\AutomiseLogs\\VTXVariables_earlier.xml";
-    run.sandbox.writeFile(ctx.strVariablesFile,
-                          "<wpatcmdscrvardata><var name='Old'>1</var></wpatcmdscrvardata>");
+    fncExecuteKRNScript(ctx, scriptJob("console Project File: ${PROJECT}\n"
+                                       "vars <wpatcmdscrvardata><var name='Old'>1</var></wpatcmdscrvardata>\n"
+                                       "console Build Completed\n"));
+    ASSERT_EQ(ctx.strFailureDesc, "");
+    ASSERT_TRUE(run.loggedPart("MSG : PreProcessing: Variables File C:\\Agent\\AutomiseLogs\\VTXVariables_"));
+    run.lines.clear();
     fncExecuteKRNScript(ctx, scriptJob("console Project File: ${PROJECT}\nconsole Build Completed\n"));
+    EXPECT_TRUE(run.logged("MSG : PreProcessing: Variables File "));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: No VTX_Variables file found"));
-    EXPECT_TRUE(drops("VTXVariables_").empty());
-    EXPECT_TRUE(run.sandbox.exists("C:\\Agent\\AutomiseLogs\\VTXVariables_earlier.xml"));
+    EXPECT_FALSE(run.logged("MSG : Preprocessing: in functions fncPostVTXVariables"));
 }
 
 TEST_F(JobDriverRunTest, ARunnerInAFolderWithABlankIsStartedByItsWholePath) {

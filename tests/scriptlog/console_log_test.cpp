@@ -22,22 +22,22 @@ TEST(ParseCMDLog, ActionStatusFollowsItsLastMessageLine) {
     {
         ConsoleRun run;
         run.parse({"Project File: C:\\p.atp", "Build Started: now", "[Copy]", "Error : Access denied", "Build Failed"});
-        EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy@#@Error : Access denied");
+        EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Copy@#@Error : Access denied");
         // An end line was seen and the line before the last has no exit text.
-        EXPECT_EQ(run.ctx->strScriptStatus, "");
-        EXPECT_EQ(run.ctx->strExitLine, "");
+        EXPECT_EQ(run.ctx->script.strScriptStatus, "");
+        EXPECT_EQ(run.ctx->script.strExitLine, "");
     }
     {
         ConsoleRun run;
         run.parse({"[Copy]", "Error : Access denied", "retrying worked", "Build Completed"});
-        EXPECT_EQ(run.ctx->strActionDescList, "");
+        EXPECT_EQ(run.ctx->script.strActionDescList, "");
     }
     {
         // Only "Error :" as written, at the start of the trimmed line, marks a failure.
         ConsoleRun run;
         run.parse({"[A]", "   Error : indented", "[B]", "error : lower case", "[C]", "Error: no blank",
                    "Run Completed"});
-        EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:A@#@Error : indented");
+        EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:A@#@Error : indented");
     }
 }
 
@@ -45,53 +45,54 @@ TEST(ParseCMDLog, MessagesAreTrimmedJoinedAndSuccessIsSticky) {
     ConsoleRun run;
     run.parse({"Elapsed time: 1s", "  [ Step one ]  ", "  first  ", "", "   ", "Error : second", "[Other]", "Success",
                "more", "Error : final", "Build Failed"});
-    EXPECT_EQ(run.ctx->strActionDescList,
+    EXPECT_EQ(run.ctx->script.strActionDescList,
               "ACTION-DESC: Step one @#@first\r\nError : second#$#ACTION-DESC:Other@#@Success");
 }
 
 TEST(ParseCMDLog, ApostrophesAreDoubled) {
     ConsoleRun run;
-    run.ctx->strActionDescList = "ACTION-DESC:Earlier";
+    run.ctx->script.strActionDescList = "ACTION-DESC:Earlier";
     run.parse({"[Bob's task]", "Error : can't open 'x'", "Build Failed"});
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Earlier#$#ACTION-DESC:Bob''s task@#@Error : can''t open ''x''");
+    EXPECT_EQ(run.ctx->script.strActionDescList,
+              "ACTION-DESC:Earlier#$#ACTION-DESC:Bob''s task@#@Error : can''t open ''x''");
 }
 
 TEST(ParseCMDLog, LinesBeforeTheFirstActionAreNoMessages) {
     ConsoleRun run;
     run.parse({"Error : too early", "[A]", "Build Completed"});
-    EXPECT_EQ(run.ctx->strActionDescList, "");
-    EXPECT_EQ(run.ctx->strScriptStatus, "");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "");
+    EXPECT_EQ(run.ctx->script.strScriptStatus, "");
 }
 
 TEST(ParseCMDLog, WithoutEndTheSecondLastLineIsTheExitLine) {
     ConsoleRun run;
     run.parse({"Done", "Exit with code 3"});
-    EXPECT_EQ(run.ctx->strScriptStatus, "FAILED");
-    EXPECT_EQ(run.ctx->strExitLine, "Done");
+    EXPECT_EQ(run.ctx->script.strScriptStatus, "FAILED");
+    EXPECT_EQ(run.ctx->script.strExitLine, "Done");
 }
 
 TEST(ParseCMDLog, ExitWithOnTheSecondLastLineAfterAnEnd) {
     {
         ConsoleRun run;
         run.parse({"[A]", "Build Completed", "  EXIT WITH return code: 2 ", "tail"});
-        EXPECT_EQ(run.ctx->strScriptStatus, "FAILED");
-        EXPECT_EQ(run.ctx->strExitLine, "  EXIT WITH return code: 2 ");
+        EXPECT_EQ(run.ctx->script.strScriptStatus, "FAILED");
+        EXPECT_EQ(run.ctx->script.strExitLine, "  EXIT WITH return code: 2 ");
     }
     {
         // An exit line already set by the dispatch is kept.
         ConsoleRun run;
-        run.ctx->strExitLine = "Exit with return code: 1";
-        run.ctx->strScriptStatus = "FAILED";
+        run.ctx->script.strExitLine = "Exit with return code: 1";
+        run.ctx->script.strScriptStatus = "FAILED";
         run.parse({"[A]", "Build Completed", "Exit with return code: 9", "tail"});
-        EXPECT_EQ(run.ctx->strExitLine, "Exit with return code: 1");
+        EXPECT_EQ(run.ctx->script.strExitLine, "Exit with return code: 1");
     }
     {
         // A list that already holds failures keeps the exit line empty.
         ConsoleRun run;
-        run.ctx->strActionDescList = "ACTION-DESC:X";
+        run.ctx->script.strActionDescList = "ACTION-DESC:X";
         run.parse({"[A]", "Build Completed", "Exit with return code: 9", "tail"});
-        EXPECT_EQ(run.ctx->strExitLine, "");
-        EXPECT_EQ(run.ctx->strScriptStatus, "");
+        EXPECT_EQ(run.ctx->script.strExitLine, "");
+        EXPECT_EQ(run.ctx->script.strScriptStatus, "");
     }
 }
 
@@ -99,8 +100,8 @@ TEST(ParseCMDLog, EndMarkersAreCaseSensitivePrefixes) {
     ConsoleRun run;
     // "build failed" is no end line and there is no action: the log never ended.
     run.parse({"build failed", "x", "last"});
-    EXPECT_EQ(run.ctx->strScriptStatus, "FAILED");
-    EXPECT_EQ(run.ctx->strExitLine, "x");
+    EXPECT_EQ(run.ctx->script.strScriptStatus, "FAILED");
+    EXPECT_EQ(run.ctx->script.strExitLine, "x");
 }
 
 TEST(ParseCMDLog, MissingSecondLastLineRaisesSubscriptOutOfRange) {
@@ -121,6 +122,6 @@ TEST(ParseCMDLog, MissingSecondLastLineRaisesSubscriptOutOfRange) {
     }
     // With the exit line already set, one line is enough.
     ConsoleRun run;
-    run.ctx->strExitLine = "Exit with return code: 1";
+    run.ctx->script.strExitLine = "Exit with return code: 1";
     EXPECT_NO_THROW(run.parse({"Build Completed"}));
 }

@@ -25,8 +25,9 @@ const char* kXmlExport =
 struct DispatchRun : ParserRun {
     bool process(const std::vector<std::string>& lines) {
         sandbox.writeFile(kLog, crlfLines(lines));
-        return fncProcessScriptLog(*ctx, kLog);
+        return fncProcessScriptLog(*ctx, kLog, variablesFile);
     }
+    std::string variablesFile;
     /// Index of the message in the log, or -1.
     long at(const std::string& message) const {
         const auto all = messages();
@@ -39,7 +40,7 @@ struct DispatchRun : ParserRun {
 
 TEST(ProcessScriptLog, MissingConsoleLog) {
     DispatchRun run;
-    EXPECT_FALSE(fncProcessScriptLog(*run.ctx, kLog));
+    EXPECT_FALSE(fncProcessScriptLog(*run.ctx, kLog, run.variablesFile));
     EXPECT_EQ(run.ctx->strFailureDesc, "Postprocessing:Failed to create the script log for Job.atz");
     EXPECT_EQ(run.messages(), (std::vector<std::string>{
                                   std::string("MSG : Preprocessing: Checking for Export Log Action in ") + kLog,
@@ -49,8 +50,8 @@ TEST(ProcessScriptLog, MissingConsoleLog) {
 TEST(ProcessScriptLog, WithoutExportTheConsoleLogIsParsed) {
     DispatchRun run;
     EXPECT_TRUE(run.process({"[Copy]", "Error : Access denied", "Build Failed"}));
-    EXPECT_EQ(run.ctx->strScriptStatus, "SUCCESS");
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy@#@Error : Access denied");
+    EXPECT_EQ(run.ctx->script.strScriptStatus, "SUCCESS");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Copy@#@Error : Access denied");
     EXPECT_EQ(run.messages(), (std::vector<std::string>{
                                   std::string("MSG : Preprocessing: Checking for Export Log Action in ") + kLog,
                                   "MSG : Preprocessing:Export Action not used!!!!",
@@ -92,9 +93,9 @@ TEST(ProcessScriptLog, WithoutExportTheConsoleLogIsReadOnce) {
     lines.insert(lines.end(), {"[Report]", "Build Failed", "Exit with return code: 2", ""});
     EXPECT_TRUE(run.process(lines));
     EXPECT_EQ(counting.opens, 1);
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Bob''s copy@#@" + message);
-    EXPECT_EQ(run.ctx->strScriptStatus, "FAILED");
-    EXPECT_EQ(run.ctx->strExitLine, "Exit with return code: 2");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Bob''s copy@#@" + message);
+    EXPECT_EQ(run.ctx->script.strScriptStatus, "FAILED");
+    EXPECT_EQ(run.ctx->script.strExitLine, "Exit with return code: 2");
 }
 
 TEST(ProcessScriptLog, XmlExportIsParsedAndDeleted) {
@@ -105,10 +106,10 @@ TEST(ProcessScriptLog, XmlExportIsParsedAndDeleted) {
                              "  MSG : ***** Creating VTXVariables XML file C:\\Agent\\AutomiseLogs\\vars.xml  ",
                              "Build Completed", "Exit with return code: 1"}));
     EXPECT_TRUE(run.ctx->blnExportXML);
-    EXPECT_EQ(run.ctx->strVariablesFile, "C:\\Agent\\AutomiseLogs\\vars.xml");
-    EXPECT_EQ(run.ctx->strScriptStatus, "FAILED");
-    EXPECT_EQ(run.ctx->strExitLine, "Exit with return code: 1");
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy files@#@Access denied");
+    EXPECT_EQ(run.variablesFile, "C:\\Agent\\AutomiseLogs\\vars.xml");
+    EXPECT_EQ(run.ctx->script.strScriptStatus, "FAILED");
+    EXPECT_EQ(run.ctx->script.strExitLine, "Exit with return code: 1");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Copy files@#@Access denied");
     EXPECT_FALSE(run.sandbox.exists(exportPath));
     const long exported = run.at("MSG : Preprocessing: Exported Log :: " + exportPath);
     const long parsing = run.at("MSG : Preprocessing: Proceeding with XML Parsing");
@@ -142,7 +143,7 @@ TEST(ProcessScriptLog, GenericExportLineChoosesByEnding) {
     EXPECT_TRUE(run.ctx->blnExportXML);
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Exported Log :: " + exportPath));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with XML Parsing"));
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy files@#@Access denied");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Copy files@#@Access denied");
 }
 
 TEST(ProcessScriptLog, MissingExportFallsBackToTheConsoleLog) {
@@ -155,7 +156,7 @@ TEST(ProcessScriptLog, MissingExportFallsBackToTheConsoleLog) {
     EXPECT_FALSE(run.logged("MSG : Preprocessing: Proceeding with XML Parsing"));
     EXPECT_FALSE(run.loggedPart("Deleting File"));
     // The export line itself is an action of the console log.
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy@#@Error : x");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Copy@#@Error : x");
 }
 
 // A path outside the logs folder's own prefix is no export line at all; one
@@ -188,7 +189,7 @@ TEST(ProcessScriptLog, PathsThatLeaveTheLogsFolderAreSaidAndNotRead) {
             EXPECT_EQ(run.at("MSG : Preprocessing:Proceeding with the default script log of ATCMD"), named + 2);
             EXPECT_FALSE(run.loggedPart("Export Action not used"));
             EXPECT_FALSE(run.loggedPart("Deleting File"));
-            EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy@#@Error : x");
+            EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Copy@#@Error : x");
             EXPECT_EQ(run.sandbox.readFile(ini), kept);
         }
     }
@@ -210,33 +211,33 @@ TEST(ProcessScriptLog, PathsThatStayInsideAfterResolvingAreRecognised) {
                              "Build Completed", "x"}));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with TEXT Parsing"));
     EXPECT_FALSE(run.sandbox.exists("C:\\Agent\\AutomiseLogs\\run.txt"));
-    EXPECT_EQ(run.ctx->strVariablesFile, "C:\\Agent\\AutomiseLogs\\a\\..\\v.xml");
+    EXPECT_EQ(run.variablesFile, "C:\\Agent\\AutomiseLogs\\a\\..\\v.xml");
 }
 
 TEST(ProcessScriptLog, ExitTextOnTheLastTwoLines) {
     {
         DispatchRun run;
         EXPECT_TRUE(run.process({"Build Failed", "  Exit with return code: 3  ", " "}));
-        EXPECT_EQ(run.ctx->strScriptStatus, "FAILED");
-        EXPECT_EQ(run.ctx->strExitLine, "Exit with return code: 3");
+        EXPECT_EQ(run.ctx->script.strScriptStatus, "FAILED");
+        EXPECT_EQ(run.ctx->script.strExitLine, "Exit with return code: 3");
     }
     {
         DispatchRun run;
         EXPECT_TRUE(run.process({"Exit with return code: 1", "Build Completed", "done"}));
-        EXPECT_EQ(run.ctx->strScriptStatus, "SUCCESS");
+        EXPECT_EQ(run.ctx->script.strScriptStatus, "SUCCESS");
     }
     {
         DispatchRun run;
-        run.ctx->strExitLine = "from an earlier job";
+        run.ctx->script.strExitLine = "from an earlier job";
         EXPECT_TRUE(run.process({"Build Completed", "EXIT WITH RETURN CODE: 2"}));
-        EXPECT_EQ(run.ctx->strExitLine, "EXIT WITH RETURN CODE: 2");
+        EXPECT_EQ(run.ctx->script.strExitLine, "EXIT WITH RETURN CODE: 2");
     }
 }
 
 TEST(ProcessScriptLog, EmptyConsoleLogEndsInTheErrorLine) {
     DispatchRun run;
     run.sandbox.writeFile(kLog, "");
-    EXPECT_FALSE(fncProcessScriptLog(*run.ctx, kLog));
+    EXPECT_FALSE(fncProcessScriptLog(*run.ctx, kLog, run.variablesFile));
     EXPECT_EQ(run.ctx->strFailureDesc, std::string("Preprocessing:No contents in :: ") + kLog);
     EXPECT_EQ(run.messages(), (std::vector<std::string>{
                                   std::string("MSG : Preprocessing: Checking for Export Log Action in ") + kLog,
@@ -258,8 +259,8 @@ TEST(ProcessScriptLog, OneLineConsoleLog) {
         // line before it, and that ends the dispatch all the same.
         DispatchRun run;
         EXPECT_FALSE(run.process({"Exit with return code: 1"}));
-        EXPECT_EQ(run.ctx->strScriptStatus, "FAILED");
-        EXPECT_EQ(run.ctx->strExitLine, "Exit with return code: 1");
+        EXPECT_EQ(run.ctx->script.strScriptStatus, "FAILED");
+        EXPECT_EQ(run.ctx->script.strExitLine, "Exit with return code: 1");
         EXPECT_TRUE(run.logged("MSG : Preprocessing:Export Action not used!!!!"));
         EXPECT_TRUE(run.logged("ERR : fncEditScriptlog 9 Subscript out of range"));
     }
@@ -272,7 +273,7 @@ TEST(ProcessScriptLog, EachJobIsJudgedByItsOwnExportAndAnUnstorableActionCostsOn
     run.sandbox.writeFile(xmlExport, kXmlExport);
     EXPECT_TRUE(run.process({"[Export log as XML to file: " + xmlExport + "]", "Build Completed", "x"}));
     EXPECT_EQ(run.counterLines(), std::vector<std::string>{ParserRun::writtenLine("1", "Copy files")});
-    run.ctx->strActionDescList.clear();  // the job's status record takes the list
+    run.ctx->script.strActionDescList.clear();  // the job's status record takes the list
     run.lines.clear();
 
     // Job 2 exports HTML. Of its two failing actions, one has a name that
@@ -292,7 +293,7 @@ TEST(ProcessScriptLog, EachJobIsJudgedByItsOwnExportAndAnUnstorableActionCostsOn
     EXPECT_TRUE(run.logged("MSG : Preprocessing: Proceeding with HTML Parsing"));
     EXPECT_FALSE(run.logged("MSG : Preprocessing: Proceeding with XML Parsing"));
     EXPECT_FALSE(run.logged("ERR : Invalid XML File"));
-    EXPECT_EQ(run.ctx->strActionDescList,
+    EXPECT_EQ(run.ctx->script.strActionDescList,
               "ACTION-DESC:Set x=1@#@bad value#$#ACTION-DESC:Run program@#@exit 3");
     EXPECT_EQ(run.counter("Run program"), "1");
     EXPECT_EQ(run.counterLines(), std::vector<std::string>{ParserRun::writtenLine("1", "Run program")});

@@ -44,19 +44,19 @@ TEST(ParseExportLogHTML, PagesThatAreLeftAlone) {
         HtmlRun run;
         run.parse(bytes);
         EXPECT_TRUE(run.lines.empty()) << bytes;
-        EXPECT_EQ(run.ctx->strActionDescList, "") << bytes;
+        EXPECT_EQ(run.ctx->script.strActionDescList, "") << bytes;
     }
     // A table end before the body does not count.
     HtmlRun run;
     run.parse("<head><table></table></head>" + page(rows));
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:A@#@boom");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:A@#@boom");
 }
 
 TEST(ParseExportLogHTML, TwoFailuresThreshold24) {
     HtmlRun run;
     run.parse(page(actionRow("Error", "A") + outputRow("out A") + actionRow("Completed", "Skip", "NormalRow") +
                    outputRow("ignored") + actionRow(" error ", "B", "normalrow") + outputRow("  out B\r\n  more ")));
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:A@#@out A#$#ACTION-DESC:B@#@out B\r\n  more");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:A@#@out A#$#ACTION-DESC:B@#@out B\r\n  more");
     EXPECT_EQ(run.counter("A"), "1");
     EXPECT_EQ(run.counter("B"), "1");
     EXPECT_EQ(run.counter("Skip"), "");
@@ -67,7 +67,7 @@ TEST(ParseExportLogHTML, TwoFailuresThreshold24) {
 TEST(ParseExportLogHTML, DoubleQuoteInTheActionCell) {
     HtmlRun run;
     run.parse(page(actionRow("Error", "Copy \"a\"") + outputRow("denied")));
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy 'a'@#@denied");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Copy 'a'@#@denied");
     EXPECT_EQ(run.counter("Copy 'a'"), "1");
 }
 
@@ -79,15 +79,15 @@ TEST(ParseExportLogHTML, RowsWithoutSixCellsNeverFail) {
         "<tr class=\"ErrorRow\"><td>Error</td><td></td><td>Gap</td><td>3</td><td>4</td><td>5</td></tr>";
     const std::string noClass = "<tr><td>Error</td><td>1</td><td>Plain</td><td>3</td><td>4</td><td>5</td></tr>";
     run.parse(page(fiveCells + outputRow("a") + emptyCell + outputRow("b") + noClass + outputRow("c")));
-    EXPECT_EQ(run.ctx->strActionDescList, "");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "");
 }
 
 TEST(ParseExportLogHTML, OutputTextDecodesTagsOnly) {
     HtmlRun run;
-    run.ctx->strActionDescList = "ACTION-DESC:earlier";
+    run.ctx->script.strActionDescList = "ACTION-DESC:earlier";
     run.parse(page(actionRow("Error", "A") + outputRow("  &lt;b&gt;bold&lt;/b&gt; &amp; more  ") +
                    actionRow("Error", "Silent") + actionRow("Error", "Blank") + outputRow("   ")));
-    EXPECT_EQ(run.ctx->strActionDescList,
+    EXPECT_EQ(run.ctx->script.strActionDescList,
               "ACTION-DESC:earlier#$#ACTION-DESC:A@#@<b>bold</b> &amp; more#$#ACTION-DESC:Silent#$#ACTION-DESC:Blank");
     EXPECT_EQ(run.counter("Silent"), "");
     EXPECT_EQ(run.counter("Blank"), "");
@@ -100,7 +100,7 @@ TEST(ParseExportLogHTML, ThresholdAndCounters) {
     run.setCounter("B", "2");
     run.parse(page(actionRow("Error", "A") + outputRow("a") + actionRow("Error", "B") + outputRow("b") +
                    actionRow("Error", "b") + outputRow("b again")));
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:A#$#ACTION-DESC:B@#@b#$#ACTION-DESC:b");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:A#$#ACTION-DESC:B@#@b#$#ACTION-DESC:b");
     EXPECT_EQ(run.counter("A"), "3");
     EXPECT_EQ(run.counter("B"), "3");
 }
@@ -109,7 +109,7 @@ TEST(ParseExportLogHTML, OutputRowFirstEndsTheParse) {
     HtmlRun run;
     run.parse(page(outputRow("orphan") + actionRow("Error", "A") + outputRow("a")));
     EXPECT_EQ(run.messages(), std::vector<std::string>{"ERR : fncParseExportLogHTML. 9 Subscript out of range"});
-    EXPECT_EQ(run.ctx->strActionDescList, "");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "");
 }
 
 TEST(ParseExportLogHTML, MissingFileEndsTheParse) {
@@ -128,14 +128,14 @@ TEST(ParseExportLogHTML, SixteenBitRowLimit) {
     {
         HtmlRun run;
         run.parse(page(rowsOf(32767)));
-        EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:A@#@a");
+        EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:A@#@a");
         EXPECT_EQ(run.counterLines().size(), 1u);
     }
     {
         HtmlRun run;
         run.parse(page(rowsOf(32768)));
         EXPECT_EQ(run.messages(), std::vector<std::string>{"ERR : fncParseExportLogHTML. 6 Overflow"});
-        EXPECT_EQ(run.ctx->strActionDescList, "");
+        EXPECT_EQ(run.ctx->script.strActionDescList, "");
     }
 }
 
@@ -149,19 +149,19 @@ TEST(ParseExportLogHTML, MarkersAcrossReadBlocksAndEndlessRows) {
     for (std::size_t shift = 0; shift < 48; ++shift) {
         HtmlRun run;
         run.parse(std::string(65530 - shift, ' ') + page(rows));
-        EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:A@#@a <1>") << shift;
+        EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:A@#@a <1>") << shift;
         EXPECT_TRUE(run.messages().size() == 1u) << shift;  // the counter's line only
     }
     HtmlRun run;
     run.parse(page(actionRow("Error", "A") + outputRow(std::string(3 * kMaxLineBytes, 'o')) + actionRow("Error", "B") +
                    outputRow("b")));
-    EXPECT_TRUE(startsWith(run.ctx->strActionDescList, "ACTION-DESC:A@#@ooo"));
-    EXPECT_TRUE(endsWith(run.ctx->strActionDescList, kCutMarker));
+    EXPECT_TRUE(startsWith(run.ctx->script.strActionDescList, "ACTION-DESC:A@#@ooo"));
+    EXPECT_TRUE(endsWith(run.ctx->script.strActionDescList, kCutMarker));
     // A row cut before its sixth cell has no six cells.
     HtmlRun second;
     second.parse(page(actionRow("Error", std::string(3 * kMaxLineBytes, 'n')) + actionRow("Error", "B") +
                       outputRow("b")));
-    EXPECT_EQ(second.ctx->strActionDescList, "ACTION-DESC:B@#@b");
+    EXPECT_EQ(second.ctx->script.strActionDescList, "ACTION-DESC:B@#@b");
 }
 
 TEST(ParseHTMLActionRow, CellsSplitInAnyCase) {

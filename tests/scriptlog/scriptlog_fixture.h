@@ -21,7 +21,7 @@ struct ParserRun : TestRun {
         sandbox.makeFolder(kLogs);
         platform.profile = &counting;
         ctx->sys.profile = &counting;
-        ctx->strExecuteScript = "Job.atz";
+        ctx->job.strExecuteScript = "Job.atz";
         ctx->strVTXVariablesTh = "24";
     }
 

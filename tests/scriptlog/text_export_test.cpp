@@ -57,7 +57,7 @@ TEST(EditScriptlog, CounterBelowAndAboveTheThreshold) {
                            {row("Completed", "Zip"), "all fine"},
                            {row("Error", "Run program"), "Error : exit 2"}}));
     // The detail keeps the line end that opens its block.
-    EXPECT_EQ(run.ctx->strActionDescList,
+    EXPECT_EQ(run.ctx->script.strActionDescList,
               "ACTION-DESC:Copy files@#@\r\nError : Access denied#$#ACTION-DESC:Run program");
     EXPECT_EQ(run.counter("Copy files"), "1");
     EXPECT_EQ(run.counter("Run program"), "25");
@@ -70,20 +70,20 @@ TEST(EditScriptlog, ThresholdZeroReportsADetailOnce) {
     run.ctx->strVTXVariablesTh = "0";
     const auto lines = exportLines({{row("Error", "Copy files"), "  Error : denied  "}});
     run.parse(lines);
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy files@#@\r\n  Error : denied");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Copy files@#@\r\n  Error : denied");
     EXPECT_EQ(run.counter("Copy files"), "1");
 
-    run.ctx->strActionDescList = "   ";
+    run.ctx->script.strActionDescList = "   ";
     run.parse(lines);
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy files");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Copy files");
     EXPECT_EQ(run.counter("Copy files"), "1");
     EXPECT_TRUE(run.logged("MSG : Preprocessing: 'Failure desc' Threshold violated. Current failure threshold is 1"));
 
     // Only the first entry of a list logs the violation.
     run.lines.clear();
-    run.ctx->strActionDescList = "ACTION-DESC:before";
+    run.ctx->script.strActionDescList = "ACTION-DESC:before";
     run.parse(lines);
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:before#$#ACTION-DESC:Copy files");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:before#$#ACTION-DESC:Copy files");
     EXPECT_FALSE(run.loggedPart("Threshold violated"));
 }
 
@@ -91,7 +91,7 @@ TEST(EditScriptlog, SameActionTwiceReadsTheRaisedCounter) {
     TextRun run;
     run.ctx->strVTXVariablesTh = "0";
     run.parse(exportLines({{row("Error", "Copy"), "first"}, {row("Error", "COPY"), "second"}}));
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy@#@\r\nfirst#$#ACTION-DESC:COPY");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Copy@#@\r\nfirst#$#ACTION-DESC:COPY");
     EXPECT_EQ(run.counter("copy"), "1");
 }
 
@@ -104,7 +104,7 @@ TEST(EditScriptlog, HeaderBlockIsNeverAnAction) {
         std::vector<std::string> lines = {fakeRow, std::string(72, '*'), "automise logfile : x", "LOG TITLE    : y",
                                           kRule, "detail text", kRule, "Copyright"};
         run.parse(lines);
-        EXPECT_EQ(run.ctx->strActionDescList, "");
+        EXPECT_EQ(run.ctx->script.strActionDescList, "");
     }
     {
         // The same block without one of the header labels is a row.
@@ -112,7 +112,7 @@ TEST(EditScriptlog, HeaderBlockIsNeverAnAction) {
         std::vector<std::string> lines = {fakeRow, std::string(72, '*'), "automise logfile : x", kRule,
                                           "detail text", kRule, "Copyright"};
         run.parse(lines);
-        EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Looks like a row@#@\r\ndetail text");
+        EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Looks like a row@#@\r\ndetail text");
     }
 }
 
@@ -126,13 +126,13 @@ TEST(EditScriptlog, RowsWithoutADetailBlockAreSkipped) {
         lines.push_back(l);
     }
     run.parse(lines);
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Taken@#@\r\nits detail");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Taken@#@\r\nits detail");
 }
 
 TEST(EditScriptlog, EmptyDetailAddsTheEntryOnly) {
     TextRun run;
     run.parse(exportLines({{row("Error", "Quiet"), ""}, {row("Error ", "Loud"), "reason"}}));
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Quiet#$#ACTION-DESC:Loud@#@\r\nreason");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Quiet#$#ACTION-DESC:Loud@#@\r\nreason");
     EXPECT_EQ(run.counter("Quiet"), "");
     EXPECT_EQ(run.counter("Loud"), "1");
 }
@@ -164,7 +164,7 @@ TEST(FailureCounters, ThousandsOfFailuresReadAndWriteTheFileOnce) {
     EXPECT_EQ(run.counting.writes() - writesBefore, 1);
     EXPECT_EQ(run.counting.sectionReads(), 1);
     EXPECT_EQ(run.counting.reads() - readsBefore, 0);
-    EXPECT_EQ(run.ctx->strActionDescList, expectedList);
+    EXPECT_EQ(run.ctx->script.strActionDescList, expectedList);
     EXPECT_EQ(run.counterLines(), expectedLines);
     EXPECT_EQ(run.counter("Action 499"), "2");
     EXPECT_EQ(run.counter("Action 999"), "1");
@@ -177,7 +177,7 @@ TEST(FailureCounters, FailedWriteLogsNothing) {
     run.counting.failCall("WriteString", CallFault().always());
     run.counting.failCall("WriteStrings", CallFault().always());
     run.parse(exportLines({{row("Error", "Copy"), "denied"}}));
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:Copy@#@\r\ndenied");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:Copy@#@\r\ndenied");
     EXPECT_TRUE(run.counterLines().empty());
     EXPECT_EQ(run.counter("Copy"), "");
 }

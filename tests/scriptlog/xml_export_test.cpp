@@ -41,10 +41,10 @@ struct XmlRun : ParserRun {
 
 TEST(ParseExportLogXML, ZeroLengthFile) {
     XmlRun run;
-    run.ctx->strActionDescList = "ACTION-DESC:kept";
+    run.ctx->script.strActionDescList = "ACTION-DESC:kept";
     run.parseBytes("");
     EXPECT_TRUE(run.lines.empty());
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:kept");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:kept");
 }
 
 TEST(ParseExportLogXML, DeclarationCheck) {
@@ -69,7 +69,7 @@ TEST(ParseExportLogXML, DeclarationCheck) {
             EXPECT_FALSE(run.logged("ERR : Invalid XML File")) << c.bytes;
         } else {
             EXPECT_EQ(run.messages(), std::vector<std::string>{"ERR : Invalid XML File"}) << c.bytes;
-            EXPECT_EQ(run.ctx->strActionDescList, "") << c.bytes;
+            EXPECT_EQ(run.ctx->script.strActionDescList, "") << c.bytes;
         }
     }
 }
@@ -79,13 +79,13 @@ TEST(ParseExportLogXML, OnlyTheWordErrorFails) {
     run.parse({kDeclaration, action("A", " ERROR "), action("B", "error"), action("C", "Failed"),
                action("D", "errors"), action("E", "\tError"), "<ACTIONLIST name=\"L\" status=\"Error\">",
                action("F", "Error")});
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:A#$#ACTION-DESC:B#$#ACTION-DESC:F");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:A#$#ACTION-DESC:B#$#ACTION-DESC:F");
 }
 
 TEST(ParseExportLogXML, ThreeFailuresThreshold24) {
     XmlRun run;
     run.parseActions({{"A", "text A"}, {"B", "text B"}, {"C", "text C"}}, "Error");
-    EXPECT_EQ(run.ctx->strActionDescList,
+    EXPECT_EQ(run.ctx->script.strActionDescList,
               "ACTION-DESC:A@#@text A#$#ACTION-DESC:B@#@text B#$#ACTION-DESC:C@#@text C");
     for (const char* key : {"A", "B", "C"}) EXPECT_EQ(run.counter(key), "1") << key;
     EXPECT_EQ(run.counterLines(),
@@ -93,22 +93,22 @@ TEST(ParseExportLogXML, ThreeFailuresThreshold24) {
                                         ParserRun::writtenLine("1", "C")}));
 
     XmlRun joined;
-    joined.ctx->strActionDescList = "ACTION-DESC:earlier";
+    joined.ctx->script.strActionDescList = "ACTION-DESC:earlier";
     joined.parseActions({{"A", "text A"}}, "Error");
-    EXPECT_EQ(joined.ctx->strActionDescList, "ACTION-DESC:earlier#$#ACTION-DESC:A@#@text A");
+    EXPECT_EQ(joined.ctx->script.strActionDescList, "ACTION-DESC:earlier#$#ACTION-DESC:A@#@text A");
 }
 
 TEST(ParseExportLogXML, ThresholdZeroAndCountersAboveIt) {
     XmlRun run;
     run.ctx->strVTXVariablesTh = "0";
     run.parseActions({{"A", "first"}, {"A", "second"}, {"Quiet", ""}}, "Error");
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:A@#@first#$#ACTION-DESC:A#$#ACTION-DESC:Quiet");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:A@#@first#$#ACTION-DESC:A#$#ACTION-DESC:Quiet");
     EXPECT_EQ(run.counter("A"), "1");
     EXPECT_EQ(run.counter("Quiet"), "");
 
-    run.ctx->strActionDescList.clear();
+    run.ctx->script.strActionDescList.clear();
     run.parseActions({{"A", "third"}}, "Error");
-    EXPECT_EQ(run.ctx->strActionDescList, "ACTION-DESC:A");
+    EXPECT_EQ(run.ctx->script.strActionDescList, "ACTION-DESC:A");
     EXPECT_EQ(run.counter("A"), "1");
     EXPECT_FALSE(run.loggedPart("Threshold violated"));
 }
@@ -121,7 +121,7 @@ TEST(ParseExportLogXML, MessageLines) {
                "<MESSAGE><![CDATA[a", "", "  ", "</MESSAGE>", "b ]]></MESSAGE>  ",
                action("Four", "Error"), "<message><![cdata[replaced]]></message>", "<MESSAGE><![CDATA[kept"});
     // Two's message is cut at the 19th character of the raw line, leading blanks included.
-    EXPECT_EQ(run.ctx->strActionDescList,
+    EXPECT_EQ(run.ctx->script.strActionDescList,
               "ACTION-DESC:One@#@first line\r\nsecond line#$#ACTION-DESC:Two@#@A[all on one]]></MESSAGE>"
               "#$#ACTION-DESC:Three@#@a\r\n\r\n  \r\n</MESSAGE>#$#ACTION-DESC:Four@#@kept");
 }
@@ -133,6 +133,6 @@ TEST(ParseExportLogXML, ItemNamesAreTakenAsTheyStand) {
                "<ACTION actionname=\"Copy &quot;x&quot;\" name=\"Copy &amp; Co\" starttime=\"\" status=\"Error\">",
                "<ACTION name=\"Cut\" status=\"Error\" starttime=\"20261207\" endtime=\"2026120714302\" runtime=\"77",
                "<ACTION status=\"Error\" name=\"NoTimes\">"});
-    EXPECT_EQ(run.ctx->strActionDescList,
+    EXPECT_EQ(run.ctx->script.strActionDescList,
               "ACTION-DESC:Early#$#ACTION-DESC:Copy &amp; Co#$#ACTION-DESC:Cut#$#ACTION-DESC:NoTimes");
 }
