@@ -31,13 +31,7 @@ protected:
     RunContext& ctx = *run.ctx;
 
     void SetUp() override {
-        run.useInstallPath();
-        ctx.strActionName = "Action_12_KRN";
-        ctx.strRegID = "42";
-        for (const char* folder : {"C:\\Agent\\AutomiseLogs", "C:\\Agent\\HVRPostLogs", "C:\\Agent\\Configuration",
-                                   "C:\\Agent\\kScripts", "C:\\Program Files\\KOVAExMonScripts"}) {
-            run.sandbox.makeFolder(folder);
-        }
+        run.useJobMachine();
         // A side file that only the clean-up step of a checked job removes.
         run.sandbox.writeFile(kProcessed + "\\old.log3", "x");
     }

@@ -44,14 +44,8 @@ protected:
     RunContext& ctx = *run.ctx;
 
     void SetUp() override {
-        run.useInstallPath();
-        ctx.strActionName = "Action_12_KRN";
-        ctx.strRegID = "42";
+        run.useJobMachine();
         ctx.strStartTime = "12/07/2026 10:15:30";
-        for (const char* folder : {"C:\\Agent\\AutomiseLogs", "C:\\Agent\\HVRPostLogs", "C:\\Agent\\Configuration",
-                                   "C:\\Agent\\kScripts", "C:\\Program Files\\KOVAExMonScripts"}) {
-            run.sandbox.makeFolder(folder);
-        }
     }
     // The names in a folder that begin with `start`.
     std::vector<std::string> namesIn(const std::string& folder, const std::string& start = "") const {

@@ -82,3 +82,13 @@ void TestRun::useInstallPath(const std::string& path) {
     ctx->strInstallPath = path;
     sandbox.makeFolder(path);
 }
+
+void TestRun::useJobMachine() {
+    useInstallPath();
+    ctx->strActionName = "Action_12_KRN";
+    ctx->strRegID = "42";
+    for (const char* folder : {"C:\\Agent\\AutomiseLogs", "C:\\Agent\\HVRPostLogs", "C:\\Agent\\Configuration",
+                               "C:\\Agent\\kScripts", "C:\\Program Files\\KOVAExMonScripts"}) {
+        sandbox.makeFolder(folder);
+    }
+}

@@ -175,4 +175,8 @@ struct TestRun {
     bool loggedPart(const std::string& part) const;
     /// Installs "C:\Agent\" as the installation path in the context and makes the folder.
     void useInstallPath(const std::string& path = "C:\\Agent\\");
+    /// A machine ready for a job: C:\Agent\ installed as RegID 42, the run's
+    /// action Action_12_KRN, and the folders a job writes into (AutomiseLogs,
+    /// HVRPostLogs, Configuration, kScripts, Program Files\KOVAExMonScripts).
+    void useJobMachine();
 };
