@@ -188,6 +188,17 @@ verdict() {
 note() { echo "note: $*"; }
 
 clean_project=$'console Project File: ${PROJECT}\nconsole [Read registry]\nconsole Success\nconsole Build Completed\n'
+# A project that fails: an XML export with one failed action, a variables
+# file, the runner's failure lines and exit code 1. $1 names the export's
+# file; $2, if given, is one more line of the project after its first.
+failing_project() {
+  printf '%s\n' 'console Project File: ${PROJECT}' ${2:+"$2"} 'export xml inline' '<?xml version="1.0"?>' \
+    "<FB6LOG filename=\"$1\">" \
+    '<ACTION actionname="Copy" name="Copy patch" starttime="20261207101530" endtime="20261207101531" runtime="00000000000001" status="Error">' \
+    '<MESSAGE><![CDATA[Access denied' ']]></MESSAGE>' '</ACTION>' '</FB6LOG>' 'end' \
+    "vars <wpatcmdscrvardata><var name='Disk'>42</var></wpatcmdscrvardata>" \
+    'console Build Failed' 'console Exit with return code: 1' 'exit 1'
+}
 
 # The stand-in COM server, registered for the machine as the agent's installer would.
 install_agent
@@ -375,21 +386,7 @@ verdict
 scenario "export: XML is parsed and deleted, the next job is skipped"
 install_agent
 seed_registry
-patch_entry="$(add_script Patch.atz 'console Project File: ${PROJECT}
-export xml inline
-<?xml version="1.0"?>
-<FB6LOG filename="Patch.atz">
-<ACTION actionname="Copy" name="Copy patch" starttime="20261207101530" endtime="20261207101531" runtime="00000000000001" status="Error">
-<MESSAGE><![CDATA[Access denied
-]]></MESSAGE>
-</ACTION>
-</FB6LOG>
-end
-vars <wpatcmdscrvardata><var name='"'Disk'"'>42</var></wpatcmdscrvardata>
-console Build Failed
-console Exit with return code: 1
-exit 1
-')"
+patch_entry="$(add_script Patch.atz "$(failing_project Patch.atz)")"
 later_entry="$(add_script Later.atz "$clean_project")"
 write_jobs "$(job 601 "$patch_entry")" "$(job 602 "$later_entry")"
 run_vorbex
@@ -520,22 +517,7 @@ scenario "overlap: four runs at once lose no record, log line or count"
 start_receiver --status 500
 install_agent "http://127.0.0.1:$receiver_port/"
 seed_registry
-overlap_project='console Project File: ${PROJECT}
-varsfile vars.xml
-export xml inline
-<?xml version="1.0"?>
-<FB6LOG filename="Fail.atz">
-<ACTION actionname="Copy" name="Copy patch" starttime="20261207101530" endtime="20261207101531" runtime="00000000000001" status="Error">
-<MESSAGE><![CDATA[Access denied
-]]></MESSAGE>
-</ACTION>
-</FB6LOG>
-end
-vars <wpatcmdscrvardata><var name='"'Disk'"'>42</var></wpatcmdscrvardata>
-console Build Failed
-console Exit with return code: 1
-exit 1
-'
+overlap_project="$(failing_project Fail.atz 'varsfile vars.xml')"
 for i in 1 2 3 4; do
   entry="$(add_script Fail.atz "$overlap_project" "$agent/kHVR/Tellix/Action_3${i}_KRN/ProcessedScripts")"
   { echo '<?xml version="1.0"?>'; echo '<root>'
@@ -681,21 +663,7 @@ else
   seed_registry
   mkdir -p "$agent/HVRPostLogs" "$agent/AutomiseLogs"
   rm -f "$agent/scan.stop"
-  scan_vars='console Project File: ${PROJECT}
-export xml inline
-<?xml version="1.0"?>
-<FB6LOG filename="Vars.atz">
-<ACTION actionname="Copy" name="Copy patch" starttime="20261207101530" endtime="20261207101531" runtime="00000000000001" status="Error">
-<MESSAGE><![CDATA[Access denied
-]]></MESSAGE>
-</ACTION>
-</FB6LOG>
-end
-vars <wpatcmdscrvardata><var name='"'Disk'"'>42</var></wpatcmdscrvardata>
-console Build Failed
-console Exit with return code: 1
-exit 1
-'
+  scan_vars="$(failing_project Vars.atz)"
   # A failed job ends the list: the one with an export and variables comes last.
   write_jobs "$(job 1101 "$(add_script Ok.atz "$clean_project")")" "$(job 1102 "$(add_script Vars.atz "$scan_vars")")"
   scanner_pids=()
