@@ -13,6 +13,10 @@
 struct RunError {
     long number = 0;
     std::string description;
+    /// The system's own error code behind the runtime's number, where that
+    /// number hides the reason (a library that is there but cannot be loaded
+    /// is "File not found" to the runtime); 0 when there is none.
+    long systemError = 0;
 };
 
 /// Thrown by subEndRun to end the run from any depth. It derives from nothing

@@ -18,7 +18,11 @@ public:
     ///           on failure.
     ///   error - on failure a readable text saying why (the system's reason when the
     ///           file could not be opened or read); emptied on success.
-    /// Result: non-zero on success, 0 on failure. Never throws.
+    /// Result: non-zero on success, 0 on failure. A file it cannot read is such a
+    /// failure. A backend that loads the agent's library raises the runtime's
+    /// "53 File not found: <library>" when the library cannot be loaded, with the
+    /// system's code in RunError::systemError, and 453 for a missing function;
+    /// the posix backend, whose digest is built in, never throws.
     /// The caller passes the same three out-values to KGetMD5WBlock after a failure,
     /// so whatever this call left in them is what that call starts with.
     /// Platforms: the Windows library returns the digest in either letter case; the

@@ -7,7 +7,10 @@
 using RegHandle = std::uintptr_t;
 
 namespace reg {
-inline constexpr RegHandle HKEY_LOCAL_MACHINE = 0x80000002u;
+/// The predefined key as the system spells it: a 32-bit negative number
+/// widened to the handle's size (0xFFFFFFFF80000002 in a 64-bit program).
+inline constexpr RegHandle HKEY_LOCAL_MACHINE =
+    static_cast<RegHandle>(static_cast<std::intptr_t>(static_cast<std::int32_t>(0x80000002u)));
 inline constexpr std::uint32_t KEY_QUERY_VALUE = 0x1;
 inline constexpr std::uint32_t KEY_READ = 0x20019;
 inline constexpr std::uint32_t REG_SZ = 1;

@@ -258,6 +258,13 @@ bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : fncGenerateChecksum. " + std::to_string(e.number) + " " + e.description);
+            // "File not found" is all the runtime says of a library that is there
+            // but cannot be loaded (one of the wrong bitness, say): the system's
+            // reason goes beside it.
+            if (e.systemError != 0) {
+                WriteLog(ctx, "ERR : fncGenerateChecksum. " + std::string(agent::kMd5Library) +
+                                  " could not be loaded: " + launcher::fncFormatMessage(ctx, e.systemError));
+            }
             ctx.strFailureDesc = "Preprocessing:GenerateChecksum:" + e.description;
             result = true;
         });

@@ -82,7 +82,11 @@ Win32Md5Library::~Win32Md5Library() {
 void* Win32Md5Library::function(const char* name) {
     if (module_ == nullptr) {
         module_ = ::LoadLibraryA(library_.c_str());
-        if (module_ == nullptr) throw runError(err::FileNotFound, fileNameOfLibrary(library_));
+        if (module_ == nullptr) {
+            RunError missing = runError(err::FileNotFound, fileNameOfLibrary(library_));
+            missing.systemError = static_cast<long>(::GetLastError());
+            throw missing;
+        }
     }
     FARPROC address = ::GetProcAddress(static_cast<HMODULE>(module_), name);
     if (address == nullptr) {

@@ -7,7 +7,7 @@
 
 std::string Win32Paths::ProgramFilesFolder() {
     LPITEMIDLIST items = nullptr;
-    if (FAILED(::SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAM_FILES, &items)) || items == nullptr) return "";
+    if (FAILED(::SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAM_FILESX86, &items)) || items == nullptr) return "";
     char buffer[512] = {};
     const BOOL ok = ::SHGetPathFromIDListA(items, buffer);
     ::CoTaskMemFree(items);

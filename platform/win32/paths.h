@@ -4,9 +4,12 @@
 
 #include "platform/paths.h"
 
-/// The Program Files folder from the shell (CSIDL_PROGRAM_FILES) and short
-/// names from GetShortPathNameA. A 32-bit program on 64-bit Windows gets the
-/// 32-bit Program Files folder. A short form of any length is returned whole.
+/// The Program Files folder from the shell and short names from
+/// GetShortPathNameA. The folder is the 32-bit programs' one
+/// (CSIDL_PROGRAM_FILESX86: "Program Files (x86)" on 64-bit Windows, "Program
+/// Files" on 32-bit Windows), where the agent installs the runner and its
+/// scripts, whichever the bitness of this build. A short form of any length
+/// is returned whole.
 class Win32Paths : public Paths {
 public:
     std::string ProgramFilesFolder() override;

@@ -10,7 +10,7 @@ HKEY keyOf(RegHandle handle) { return reinterpret_cast<HKEY>(handle); }
 
 long Win32Registry::OpenKey(RegHandle hive, const std::string& subkey, std::uint32_t access, RegHandle& key) {
     HKEY opened = nullptr;
-    const LONG rc = ::RegOpenKeyExA(keyOf(hive), subkey.c_str(), 0, access, &opened);
+    const LONG rc = ::RegOpenKeyExA(keyOf(hive), subkey.c_str(), 0, access | KEY_WOW64_32KEY, &opened);
     if (rc == ERROR_SUCCESS) key = reinterpret_cast<RegHandle>(opened);
     return rc;
 }

@@ -6,8 +6,9 @@
 
 /// The system registry through RegOpenKeyExA, RegQueryValueExA and
 /// RegCloseKey, passed through unchanged: the results are the Windows error
-/// codes. A 32-bit program on 64-bit Windows sees the 32-bit view of
-/// HKEY_LOCAL_MACHINE\SOFTWARE, as the agent that writes these keys does.
+/// codes. Keys are opened in the 32-bit view (KEY_WOW64_32KEY), the one the
+/// agent writes its keys in and a 32-bit program sees on 64-bit Windows
+/// anyway, so a 64-bit build of the program reads the same keys.
 class Win32Registry : public Registry {
 public:
     long OpenKey(RegHandle hive, const std::string& subkey, std::uint32_t access, RegHandle& key) override;

@@ -336,30 +336,35 @@ TEST_F(ScriptVariables, NamesThatWouldRewriteTheThresholdFileAreNotCounted) {
     EXPECT_EQ(std::count(file.begin(), file.end(), '['), 2) << file;  // [Threshold] and the counters
 }
 
-TEST_F(ScriptVariables, TenThousandVariablesWithOneReplacementOfTheThresholdFile) {
+TEST_F(ScriptVariables, ManyVariablesWithOneReplacementOfTheThresholdFile) {
+    // Ten thousand on posix. The Win32 backend hands every key to the system's
+    // profile calls, which under Wine rewrite the file for each: there two
+    // thousand keep the case well within its time limit on a loaded machine.
+    const int n = onPosixBackend() ? 10000 : 2000;
+    const std::string last = "v" + std::to_string(n - 1);
     CountingProfile profile(run.profile);
     ctx.sys.profile = &profile;
     std::string children;
-    for (int i = 0; i < 10000; ++i) children += "<var name='v" + std::to_string(i) + "'>" + std::to_string(i) + "</var>";
+    for (int i = 0; i < n; ++i) children += "<var name='v" + std::to_string(i) + "'>" + std::to_string(i) + "</var>";
 
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(readVars(children));
     const auto first = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(profile.writes(), 1);
-    EXPECT_EQ(count("Successfully Written 1 to variable v"), 10000);
+    EXPECT_EQ(count("Successfully Written 1 to variable v"), n);
     EXPECT_EQ(counter("v0"), "1");
-    EXPECT_EQ(counter("v9999"), "1");
-    EXPECT_NE(record.find("<var name='v9999'><![CDATA[9999]]></var></wpatcmdscrvardata>"),
+    EXPECT_EQ(counter(last), "1");
+    EXPECT_NE(record.find("<var name='" + last + "'><![CDATA[" + std::to_string(n - 1) +
+                          "]]></var></wpatcmdscrvardata>"),
               std::string::npos);
 
-    // Again, now over a threshold file that holds ten thousand counters.
+    // Again, now over a threshold file that holds all those counters.
     ASSERT_TRUE(readVars(children));
     const auto both = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(profile.writes(), 2);
-    EXPECT_EQ(counter("v5000"), "2");
-    // The bounds hold the posix backend to its one replacement of the file.
-    // The Win32 backend hands every key to the system's own profile calls,
-    // whose cost is the system's, so only the counts above apply there.
+    EXPECT_EQ(counter("v" + std::to_string(n / 2)), "2");
+    // The bounds hold the posix backend to its one replacement of the file;
+    // the system's profile calls cost what they cost.
     if (onPosixBackend()) {
         EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(first).count(), 20);
         EXPECT_LT(std::chrono::duration_cast<std::chrono::seconds>(both).count(), 60);

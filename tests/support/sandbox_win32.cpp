@@ -123,13 +123,21 @@ std::string parentOf(const std::string& path) {
 // The registry keys (below HKEY_LOCAL_MACHINE) that sandboxes made, one a line.
 std::string keysFile() { return tempFile("vorbex-sandbox-keys.txt"); }
 
+// The keys are written in the view the program reads, the 32-bit one, on
+// either build.
+constexpr REGSAM kView = KEY_WOW64_32KEY;
+
 void removeWrittenKeys() {
     std::string text;
     if (!readWhole(keysFile(), text)) return;
     for (const auto& key : linesOf(text)) {
         if (key.empty()) continue;
-        ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
-        ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+        HKEY opened = nullptr;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS | kView, &opened) == ERROR_SUCCESS) {
+            ::RegDeleteTreeA(opened, nullptr);
+            ::RegCloseKey(opened);
+        }
+        ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), kView, 0);
     }
     ::DeleteFileA(keysFile().c_str());
 }
@@ -178,7 +186,7 @@ HKEY createKey(const std::string& path) {
     for (std::size_t at = 0; at <= path.size(); ++at) {
         if (at == path.size() || path[at] == '\\') {
             HKEY probe = nullptr;
-            if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, prefix.c_str(), 0, KEY_READ, &probe) == ERROR_SUCCESS) {
+            if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, prefix.c_str(), 0, KEY_READ | kView, &probe) == ERROR_SUCCESS) {
                 ::RegCloseKey(probe);
             } else {
                 writeWhole(keysFile(), prefix + "\r\n", OPEN_ALWAYS);
@@ -188,8 +196,8 @@ HKEY createKey(const std::string& path) {
         if (at < path.size()) prefix += path[at];
     }
     HKEY key = nullptr;
-    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
+    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE | kView, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS) {
         throw std::runtime_error("cannot create registry key " + path);
     }
     return key;

@@ -61,7 +61,14 @@ c="$WINEPREFIX/drive_c"
 agent="$c/Agent"
 action="Action_27_KRN"
 processed="$agent/kHVR/Tellix/$action/ProcessedScripts"
-program_files="$c/Program Files"
+# The agent's folders and keys where a 32-bit program finds them, as the
+# program looks for them: on the 64-bit path "Program Files (x86)" and the
+# registry's 32-bit view.
+program_folder='Program Files' software='SOFTWARE'
+if [ "$WINEARCH" = win64 ]; then
+  program_folder='Program Files (x86)' software='SOFTWARE\WOW6432Node'
+fi
+program_files="$c/$program_folder"
 exmon="$program_files/KOVAExMonScripts"
 runner="$program_files/VSoft/Automise/ATCMD.exe"
 mkdir -p "$(dirname "$runner")"
@@ -79,17 +86,17 @@ seed_registry() {
   {
     echo 'Windows Registry Editor Version 5.00'
     echo
-    echo '[-HKEY_LOCAL_MACHINE\SOFTWARE\KOVAOD]'
+    echo "[-HKEY_LOCAL_MACHINE\\$software\\KOVAOD]"
     echo
-    echo '[HKEY_LOCAL_MACHINE\SOFTWARE\KOVAOD]'
+    echo "[HKEY_LOCAL_MACHINE\\$software\\KOVAOD]"
     [ -n "$install" ] && echo "$install"
     echo "\"RegID\"=\"$regid\""
     echo '"MEMBERID"="7"'
     echo '"SITEID"="9"'
     echo '"TYPE"="DPMA"'
     echo
-    echo '[HKEY_LOCAL_MACHINE\SOFTWARE\VSoft\Automise\3.0]'
-    echo '"ATCMDLocation"="C:\\Program Files\\VSoft\\Automise\\ATCMD.exe"'
+    echo "[HKEY_LOCAL_MACHINE\\$software\\VSoft\\Automise\\3.0]"
+    echo "\"ATCMDLocation\"=\"C:\\\\$program_folder\\\\VSoft\\\\Automise\\\\ATCMD.exe\""
   } | crlf > "$work/seed.reg"
   wine regedit /S 'Z:'"$(echo "$work/seed.reg" | tr / '\\')" </dev/null >/dev/null 2>&1
 }
@@ -247,6 +254,23 @@ f="$(drops wpdcmtkvrmenuactionst_N_42_ | head -1)"
 [ -n "$f" ] && contains "$(read_drop "$f")" '<status>0</status><faildesc>Preprocessing:C:\Agent\KGnMD5.dll file not found</faildesc>' "action record"
 verdict
 
+scenario "a KGnMD5.dll that is there but cannot be loaded: 53 File not found, then the system's reason"
+install_agent
+seed_registry
+# The 32-bit build's library on the 64-bit path, as a 32-bit agent would
+# leave it; otherwise a file that is no library at all.
+if [ "$bits" = 64 ] && [ -f "$repo/build-win32/KGnMD5.dll" ]; then
+  cp "$repo/build-win32/KGnMD5.dll" "$agent/KGnMD5.dll"
+else
+  printf 'MZ but no library' > "$agent/KGnMD5.dll"
+fi
+write_jobs "$(job 103 "$(add_script A.atz "$clean_project")")"
+run_vorbex
+has_line 'ERR : fncGenerateChecksum. 53 File not found: KGnMD5.dll'
+has_prefix 'ERR : fncGenerateChecksum. KGnMD5.dll could not be loaded: 193-' || fail "no line with the system's reason (193)"
+lacks_prefix 'MSG : Preprocessing: Executing'
+verdict
+
 scenario "job list with checksums: HTTP, LOCAL-SYNC and a mismatch"
 install_agent
 seed_registry
@@ -263,9 +287,9 @@ has_line 'MSG : Preprocessing: Primary Script :: C:\Agent\kHVR\Tellix\Action_27_
 # later lines to it, letter for letter.
 short="$(sed -n 's/^MSG : Preprocessing: Checking for folder \(.*\)\\KOVAExMonScripts$/\1/p' "$work/messages.txt" | head -1)"
 if printf '%s' "$short" | grep -qE '^C:\\[A-Z0-9]{1,6}~[A-Z0-9]{1,3}$'; then
-  [ "$short" != 'C:\PROGRA~1' ] && note "the short form of C:\\Program Files is $short under Wine (C:\\PROGRA~1 on Windows)"
+  [ "$short" != 'C:\PROGRA~1' ] && note "the short form of C:\\$program_folder is $short under Wine (C:\\PROGRA~1 on Windows)"
 else
-  fail "no 8.3 short form of C:\\Program Files in the pre-checks: '$short'"
+  fail "no 8.3 short form of C:\\$program_folder in the pre-checks: '$short'"
 fi
 has_line "MSG : Preprocessing: System directory :: $short"
 has_line "MSG : Preprocessing: Primary Script :: $short\\KOVAExmonScripts\\Local.atz"
