@@ -2,6 +2,7 @@
 #include "context/run_log.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "base/errors.h"
 #include "base/text.h"
@@ -12,11 +13,74 @@ namespace {
 
 std::string stampNow(RunContext& ctx) { return formatPicture(ctx.sys.clock->now(), "MM\\/DD\\/YYYY HH:MM:SS") + "\t"; }
 
+// Put before a continuation line that could pass for a stamped line. Not a
+// blank: a reader that trims lines would read past one.
+constexpr std::string_view kContinuationMark = "> ";
+
+bool isControl(unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7F; }
+
+// Bytes a viewer shows as nothing, or as blank space, before a line's text:
+// blanks, TABs, control characters, the C1 controls the code page leaves
+// undefined, the no-break space and the soft hyphen.
+bool unseen(unsigned char c) {
+    return c <= 0x20 || c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D || c == 0xA0 ||
+           c == 0xAD;
+}
+
+// Whether a continuation line could be read as a line of its own with a
+// stamp: once what a viewer does not show is passed, it begins with a number
+// of one to four digits, a date's or a time's separator and a digit
+// ("12/31/2030", "2030-12-31", "31.12.2030", "23:59"); or it holds a control
+// character (a terminal's backspace or escape sequence can draw a stamp from
+// any line).
+bool passesForStamped(std::string_view line) {
+    if (std::any_of(line.begin(), line.end(), [](char c) { return isControl(static_cast<unsigned char>(c)); })) {
+        return true;
+    }
+    std::size_t i = 0;
+    while (i < line.size() && unseen(static_cast<unsigned char>(line[i]))) ++i;
+    const std::size_t digitsAt = i;
+    while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
+    const std::size_t digits = i - digitsAt;
+    return digits >= 1 && digits <= 4 && i + 1 < line.size() &&
+           std::string_view("/-.:").find(line[i]) != std::string_view::npos && line[i + 1] >= '0' &&
+           line[i + 1] <= '9';
+}
+
+// A message as the log writes it. Every line break becomes CR LF, so that
+// every viewer sees the same lines, and a continuation line that could pass
+// for a stamped one gets kContinuationMark before it and its control
+// characters as "?". Any other message stays as it is, byte for byte.
+void appendMessage(std::string& line, const std::string& message) {
+    if (message.find_first_of("\r\n") == std::string::npos) {
+        appendBounded(line, message);
+        return;
+    }
+    std::string text;
+    text.reserve(message.size() + 16);
+    const std::string_view all(message);
+    // Past the bound the rest would be cut anyway.
+    for (std::size_t pos = 0; text.size() <= kTextBound;) {
+        const std::size_t end = all.find_first_of("\r\n", pos);
+        const std::string_view part = all.substr(pos, end == std::string_view::npos ? end : end - pos);
+        if (pos != 0 && passesForStamped(part)) {
+            text += kContinuationMark;
+            for (const char c : part) text += isControl(static_cast<unsigned char>(c)) ? '?' : c;
+        } else {
+            text += part;
+        }
+        if (end == std::string_view::npos) break;
+        text += "\r\n";
+        pos = end + (all.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    appendBounded(line, text);
+}
+
 // A message that carries a script's text is cut, stamp included, to the
 // bound every line of the log keeps.
 std::string stampedLine(const std::string& stamp, const std::string& message) {
     std::string line = stamp;
-    appendBounded(line, message);
+    appendMessage(line, message);
     return line;
 }
 
