@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # End-to-end runs of the Windows program (build-win32/vorbex.exe) under Wine,
-# against a fresh 32-bit prefix with the agent installed at C:\Agent\ and the
+# against a fresh 32-bit prefix (with VORBEX_WINE64=1: build-win64/vorbex.exe
+# in a fresh 64-bit prefix) with the agent installed at C:\Agent\ and the
 # Windows stand-in runner registered as ATCMD. Status records go to the Linux
 # webpost receiver on loopback through the stand-in COM server kWbPost.dll.
 #
-# Needs: scripts/build-windows KGnMD5 kWbPost atcmd-standin (build-win32/)
+# Needs: scripts/build-windows [--64] KGnMD5 kWbPost atcmd-standin (build-win32/)
 #        and the Linux receiver (build/webpost-receiver, or $VORBEX_LINUX_BUILD).
 # Prints one line per scenario and "N passed, N failed"; exits 1 on a failure,
 # 2 when something it needs is missing, 75 when its Wine prefix did not start.
@@ -12,7 +13,10 @@
 set -uo pipefail
 
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
-win_build="${VORBEX_WIN_BUILD:-$repo/build-win32}"
+# With VORBEX_WINE64=1 the x86_64 build (build-win64/) under 64-bit Wine.
+bits=32
+[ "${VORBEX_WINE64:-0}" = 1 ] && bits=64
+win_build="${VORBEX_WIN_BUILD:-$repo/build-win$bits}"
 linux_build="${VORBEX_LINUX_BUILD:-$repo/build}"
 receiver_bin="$linux_build/webpost-receiver"
 
@@ -25,7 +29,9 @@ for f in "$win_build/vorbex.exe" "$win_build/atcmd-standin.exe" "$win_build/KGnM
 done
 
 work="$(mktemp -d /tmp/vorbex-e2e-wine.XXXXXX)"
-export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all
+. "$repo/tests/win32/wine_prefix.sh"
+choose_wine
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all
 # No Mono or Gecko installer dialogs in a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
@@ -49,7 +55,6 @@ trap 'exit 130' INT TERM
 
 # One server for the whole script, so every wine call does not pay for a new
 # one; a prefix that does not start ends the script with 75.
-. "$repo/tests/win32/wine_prefix.sh"
 start_wine_prefix || exit $?
 
 c="$WINEPREFIX/drive_c"

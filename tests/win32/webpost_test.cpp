@@ -28,7 +28,8 @@ bool registerStandIn() {
     const HMODULE module = ::LoadLibraryA(standInLibrary().c_str());
     if (module == nullptr) return false;
     using Register = HRESULT(__stdcall*)();
-    const auto entry = reinterpret_cast<Register>(::GetProcAddress(module, "DllRegisterServer"));
+    const auto entry =
+        reinterpret_cast<Register>(reinterpret_cast<void*>(::GetProcAddress(module, "DllRegisterServer")));
     const bool ok = entry != nullptr && SUCCEEDED(entry());
     ::FreeLibrary(module);
     return ok;
@@ -38,7 +39,9 @@ void unregisterStandIn() {
     const HMODULE module = ::LoadLibraryA(standInLibrary().c_str());
     if (module == nullptr) return;
     using Unregister = HRESULT(__stdcall*)();
-    if (const auto entry = reinterpret_cast<Unregister>(::GetProcAddress(module, "DllUnregisterServer"))) entry();
+    const auto entry =
+        reinterpret_cast<Unregister>(reinterpret_cast<void*>(::GetProcAddress(module, "DllUnregisterServer")));
+    if (entry != nullptr) entry();
     ::FreeLibrary(module);
 }
 
