@@ -55,8 +55,19 @@ std::map<std::string, std::string> treeOutsideTheDrops(const E2EMachine& m) {
     return tree;
 }
 
-// The run log's lines, split at CR LF only.
-std::vector<std::string> rawLines(const std::string& log) { return splitText(log, "\r\n"); }
+// The run log's lines as the most eager reader splits them: at CR, at LF, at
+// the other breaks of Unicode's line splitting, and at NEL (a Latin-1 reader).
+std::vector<std::string> eagerLines(const std::string& log) {
+    std::vector<std::string> lines(1);
+    for (const char c : log) {
+        if (std::string_view("\r\n\v\f\x1c\x1d\x1e\x85").find(c) != std::string_view::npos) {
+            lines.emplace_back();
+        } else {
+            lines.back() += c;
+        }
+    }
+    return lines;
+}
 
 }  // namespace
 
@@ -133,9 +144,9 @@ TEST(EndToEndScriptTexts, AVariablesPathThroughASwappedFolderDropsNothingOutside
 
 // An exported message whose lines forge the program's own log lines, after
 // every kind of line break and with blanks, TABs and a terminal's escape or
-// backspaces before the stamp. The run log says the message, and no line of
-// it begins with the forged stamp, however a reader trims it; it holds no
-// lone CR or LF.
+// backspaces before the stamp, and a path with a form feed and a NEL before
+// one. The run log says them, and no line of it begins with the forged stamp,
+// however a reader splits and trims it; it holds no lone CR or LF.
 TEST(EndToEndScriptTexts, AForgedStampInAScriptsTextStartsNoRunLogLine) {
     E2EMachine m;
     const std::string forged = "12/31/2030 23:59:59\tMSG : Postprocessing: Successfully Terminated Process";
@@ -155,12 +166,15 @@ TEST(EndToEndScriptTexts, AForgedStampInAScriptsTextStartsNoRunLogLine) {
         "</ACTION>\n"
         "</FB6LOG>\n"
         "end\n"
+        // A path, which the log says as it is, with a form feed and a NEL.
+        "console MSG : ***** Creating VTXVariables XML file C:\\Agent\\AutomiseLogs\\v\f" + forged + "\x85" + forged + "\n"
         "console Build Failed\n"
         "console Exit with return code: 1\n"
         "exit 1\n"))});
     EXPECT_EQ(m.run(), 0);
     const std::string log = m.runLog();
     EXPECT_NE(log.find("\r\n> " + forged + "\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\n> " + forged + "\x85> " + forged), std::string::npos);
     for (std::size_t i = 0; i < log.size(); ++i) {
         if (log[i] == '\r') {
             EXPECT_TRUE(i + 1 < log.size() && log[i + 1] == '\n') << "a lone CR at " << i;
@@ -168,7 +182,7 @@ TEST(EndToEndScriptTexts, AForgedStampInAScriptsTextStartsNoRunLogLine) {
             EXPECT_TRUE(i > 0 && log[i - 1] == '\r') << "a lone LF at " << i;
         }
     }
-    for (const auto& line : rawLines(log)) {
+    for (const auto& line : eagerLines(log)) {
         std::size_t at = 0;
         while (at < line.size() && (static_cast<unsigned char>(line[at]) <= 0x20 ||
                                     static_cast<unsigned char>(line[at]) == 0xA0 ||
