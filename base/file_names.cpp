@@ -5,7 +5,7 @@
 
 bool isPlainName(std::string_view name) {
     if (name.empty() || name.find("..") != std::string_view::npos) return false;
-    if (name == "." || name.back() == '.' || name.back() == ' ') return false;
+    if (name.back() == '.' || name.back() == ' ') return false;  // "." among them
     for (const char c : name) {
         if (static_cast<unsigned char>(c) < 0x20 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) {
             return false;
@@ -17,8 +17,10 @@ bool isPlainName(std::string_view name) {
     for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
         if (equalsNoCase(stem, device)) return false;
     }
-    const bool numbered = stem.size() == 4 && (startsWithNoCase(stem, "COM") || startsWithNoCase(stem, "LPT"));
-    return !(numbered && stem[3] >= '0' && stem[3] <= '9');
+    if (stem.size() != 4 || !(startsWithNoCase(stem, "COM") || startsWithNoCase(stem, "LPT"))) return true;
+    // COM0-9 and LPT0-9, and with the code page's superscript 1, 2 or 3.
+    const char n = stem[3];
+    return !((n >= '0' && n <= '9') || n == '\xB9' || n == '\xB2' || n == '\xB3');
 }
 
 std::string_view lastNameOf(std::string_view path) {

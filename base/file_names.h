@@ -9,8 +9,8 @@
 /// only that: not empty, not "." or "..", no ".." anywhere, no control
 /// character and none of \ / : * ? " < > |, no trailing dot or blank (Windows
 /// strips them, so the name would mean another), and no device name (CON,
-/// PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$) whatever follows its first
-/// dot.
+/// PRN, AUX, NUL, COM0-9, LPT0-9, the two with a superscript 1, 2 or 3,
+/// CONIN$, CONOUT$) whatever follows its first dot.
 bool isPlainName(std::string_view name);
 
 /// The text after the last "\" or "/" of `path` (all of it when it holds
