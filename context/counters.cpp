@@ -85,9 +85,8 @@ const std::string& counterValue(RunContext& ctx, CounterBatch& batch, std::strin
     }
     if (isEncodedKey(key) && !batch.encodedNameSaid) {
         batch.encodedNameSaid = true;
-        WriteLog(ctx, "MSG : Preprocessing: A name that cannot be a key of " + batch.file +
-                          " as it is is counted under an encoded key that begins with " +
-                          std::string(kEncodedKeyMark));
+        WriteLog(ctx, "MSG : Preprocessing: A name the file cannot hold as a key is counted under its encoded key (" +
+                          std::string(kEncodedKeyMark) + "...) in " + batch.file);
     }
     const std::string folded = lowerAscii(key);
     auto it = batch.known.find(folded);
