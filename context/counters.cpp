@@ -1,6 +1,8 @@
 // Counter keys, the threshold file's size bound and the batched counter write.
 #include "context/counters.h"
 
+#include <algorithm>
+
 #include "base/errors.h"
 #include "base/text.h"
 #include "context/config.h"
@@ -14,13 +16,57 @@ namespace {
 // so, and it has no blank the profile call would strip from a default.
 const std::string kMissing = "\x01" "absent" "\x01";
 
+// The bounded form of a long name: the first kCounterKeyKept bytes of `text`
+// (the name, or its encoded key), its length and a digest of the whole.
+std::string longKey(std::string_view text, std::string_view name) {
+    return std::string(text.substr(0, kCounterKeyKept)) + "...(" + std::to_string(name.size()) + " bytes #" +
+           textDigest(name) + ")";
+}
+
+// Whether the threshold file gives `key` back as itself: no "=" (the key
+// would end there), no line break or other control character (a TAB inside
+// is read back, and such keys are on the machines already), no ";" or "["
+// first (a comment, a section), no blank or TAB at either end (the profile
+// call strips them), and not the encoded keys' mark first, so that no plain
+// key is ever one of theirs.
+bool holdableKey(std::string_view key) {
+    const auto stripped = [](char c) { return c == ' ' || c == '\t'; };
+    if (key.empty() || key.front() == ';' || key.front() == '[' || stripped(key.front()) || stripped(key.back())) {
+        return false;
+    }
+    if (key.starts_with(kEncodedKeyMark)) return false;
+    return std::none_of(key.begin(), key.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return (u < 0x20 && u != '\t') || u == 0x7F || u == '=';
+    });
+}
+
 }  // namespace
 
 std::string counterKey(std::string_view name) {
-    if (name.size() <= kCounterKeyBound) return std::string(name);
-    return std::string(name.substr(0, kCounterKeyKept)) + "...(" + std::to_string(name.size()) + " bytes #" +
-           textDigest(name) + ")";
+    // The key as it has always been (the counters on the machines stay
+    // theirs); only one the file cannot hold takes the encoded form.
+    std::string key = name.size() <= kCounterKeyBound ? std::string(name) : longKey(name, name);
+    if (holdableKey(key)) return key;
+    key = std::string(kEncodedKeyMark);
+    // Blanks inside stay readable; those at the end are escaped, as the
+    // profile call would strip them (the mark protects the first ones).
+    const std::size_t blanksAt = name.find_last_not_of(' ') + 1;  // 0 when all are blanks
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20 || c == 0x7F || c == '=' || c == '%' || i >= blanksAt) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            key += '%';
+            key += kHex[c >> 4];
+            key += kHex[c & 0xF];
+        } else {
+            key += static_cast<char>(c);
+        }
+    }
+    return key.size() <= kCounterKeyBound ? key : longKey(key, name);
 }
+
+bool isEncodedKey(std::string_view key) { return key.starts_with(kEncodedKeyMark); }
 
 CounterBatch beginCounters(RunContext& ctx, const std::string& section) {
     CounterBatch batch;
@@ -31,11 +77,16 @@ CounterBatch beginCounters(RunContext& ctx, const std::string& section) {
 
 const std::string& counterValue(RunContext& ctx, CounterBatch& batch, std::string_view name) {
     const std::string key = counterKey(name);
-    if (key.size() != name.size() && !batch.longNameSaid) {
+    if (name.size() > kCounterKeyBound && !batch.longNameSaid) {
         batch.longNameSaid = true;
         WriteLog(ctx, "MSG : Preprocessing: A name of more than " + std::to_string(kCounterKeyBound) +
                           " bytes is counted under its first " + std::to_string(kCounterKeyKept) +
                           " bytes and a digest of the whole in " + batch.file);
+    }
+    if (isEncodedKey(key) && !batch.encodedNameSaid) {
+        batch.encodedNameSaid = true;
+        WriteLog(ctx, "MSG : Preprocessing: A name the file cannot hold as a key is counted under its encoded key (" +
+                          std::string(kEncodedKeyMark) + "...) in " + batch.file);
     }
     const std::string folded = lowerAscii(key);
     auto it = batch.known.find(folded);

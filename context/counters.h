@@ -26,11 +26,24 @@ inline constexpr std::size_t kCounterKeyKept = 200;
 /// The threshold file never grows past this size by a new key.
 inline constexpr std::uint64_t kCounterFileBound = 8 * 1024 * 1024;
 
+/// What every encoded key begins with; no key of a plain name does.
+inline constexpr std::string_view kEncodedKeyMark = "~%";
+
 /// The key a name is counted under: the name itself when it has at most
 /// kCounterKeyBound bytes; otherwise its first kCounterKeyKept bytes, then
 /// "...(" + its length + " bytes #" + textDigest of the whole + ")", which
-/// stays within kCounterKeyBound and tells distinct names apart.
+/// stays within kCounterKeyBound and tells distinct names apart. When that
+/// key is one the file cannot give back as itself (an "=", a line break or
+/// a control character other than TAB, ";" or "[" first, a blank or TAB at
+/// either end, or kEncodedKeyMark first), the name is encoded instead:
+/// kEncodedKeyMark, then the name with each "=", "%", control character and
+/// blank at its end as "%" and two hexadecimal digits ("x=y" gives
+/// "~%x%3Dy"), bounded as above when longer. Distinct names keep distinct keys, plain or encoded, up to a
+/// forged digest.
 std::string counterKey(std::string_view name);
+
+/// True for a key counterKey encoded.
+bool isEncodedKey(std::string_view key);
 
 /// The counters of one section for one step (one variables file, one export
 /// parse). A script may name thousands of counters in one step: the section
@@ -55,6 +68,8 @@ struct CounterBatch {
     std::vector<std::pair<std::string, std::string>> raised;
     /// Whether this step has said that a long name is counted under its bounded key.
     bool longNameSaid = false;
+    /// Whether it has said that a name is counted under an encoded key.
+    bool encodedNameSaid = false;
 };
 
 CounterBatch beginCounters(RunContext& ctx, const std::string& section);

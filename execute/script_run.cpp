@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "base/errors.h"
+#include "base/file_names.h"
 #include "base/text.h"
 #include "context/atcmd.h"
 #include "context/config.h"
@@ -19,23 +20,9 @@ namespace {
 // Whether `part` can stand inside the console log's file name: the runner is
 // told to write that file, so a part that is not a plain name could send it
 // out of the logs folder (a separator, "..", a drive), onto a device (NUL,
-// CON, COM1, ...), or past the quote that closes the argument.
-bool plainNamePart(std::string_view part) {
-    for (const char c : part) {
-        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) {
-            return false;
-        }
-    }
-    if (part.find("..") != std::string_view::npos) return false;
-    // A device name is one whatever follows its first dot, and blanks before that dot.
-    std::string_view stem = part.substr(0, part.find('.'));
-    while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
-    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
-        if (equalsNoCase(stem, device)) return false;
-    }
-    const bool numbered = stem.size() == 4 && (startsWithNoCase(stem, "COM") || startsWithNoCase(stem, "LPT"));
-    return !(numbered && stem[3] >= '0' && stem[3] <= '9');
-}
+// CON, COM1, ...), or past the quote that closes the argument. An empty part
+// adds nothing to the name.
+bool plainNamePart(std::string_view part) { return part.empty() || isPlainName(part); }
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 // Lexical confinement of Windows paths.
 #include "platform/path_components.h"
 
+#include "base/errors.h"
+#include "base/file_names.h"
 #include "base/text.h"
 
 namespace {
@@ -57,4 +59,21 @@ bool finalPathBelow(const std::string& realFolder, const std::string& finalPath)
     prefix += '\\';
     return finalPath.size() > prefix.size() &&
            equalsNoCase(std::string_view(finalPath).substr(0, prefix.size()), prefix);
+}
+
+void checkPlacedNames(const std::string& partial, const std::string& target) {
+    // The name is what follows the last "\": a "/" after it must not count as
+    // a separator, so the name itself has to be plain.
+    const auto nameAt = [](const std::string& path) {
+        const auto pos = path.find_last_of('\\');
+        return pos == std::string::npos ? 0 : pos + 1;
+    };
+    const std::size_t partialAt = nameAt(partial), targetAt = nameAt(target);
+    if (!isPlainName(std::string_view(partial).substr(partialAt)) ||
+        !isPlainName(std::string_view(target).substr(targetAt))) {
+        throw runError(err::BadFileName);
+    }
+    if (!equalsNoCase(std::string_view(partial).substr(0, partialAt), std::string_view(target).substr(0, targetAt))) {
+        throw runError(err::InvalidCall);
+    }
 }

@@ -21,3 +21,10 @@ std::optional<std::vector<std::string>> componentsBelow(const std::string& folde
 /// system gives the real path of an opened handle ("\\?\C:\Agent\..."),
 /// compared without regard to case.
 bool finalPathBelow(const std::string& realFolder, const std::string& finalPath);
+
+/// The names PlaceNewFile is given: raises err::BadFileName unless the text
+/// after the last "\" of `partial` and of `target` is a plain name
+/// (isPlainName: no "/" that the system would take as a separator, no "..",
+/// no device), and err::InvalidCall unless both lie in one folder, as the
+/// rename between them needs.
+void checkPlacedNames(const std::string& partial, const std::string& target);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/errors.h"
+#include "base/file_names.h"
 #include "base/text.h"
 #include "context/config.h"
 #include "context/run_context.h"
@@ -50,8 +51,15 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
                 // The record goes from memory into the drop folder: the
                 // script's file, which the script may still be changing, is
                 // neither written nor read again.
-                dropUnderOwnName(ctx, fileNameOf(path), strVariablesXML);
-                dropped = true;
+                // The name is the script's text: anything but a plain name
+                // could lead the drop out of HVRPostLogs ("/", "..").
+                const std::string name(lastNameOf(path));
+                if (isPlainName(name)) {
+                    dropUnderOwnName(ctx, name, strVariablesXML);
+                    dropped = true;
+                } else {
+                    logDropLost(ctx, name, runError(err::BadFileName));
+                }
             } else {
                 WriteLog(ctx, "MSG : Preprocessing : VTX Varibale file not created due to threshold violation");
             }

@@ -18,6 +18,7 @@
 #include "base/text.h"
 #include "platform/buffered_stream.h"
 #include "platform/file_order.h"
+#include "platform/path_components.h"
 #include "platform/posix/code_page.h"
 #include "platform/posix/fd.h"
 #include "platform/posix/file_calls.h"
@@ -315,15 +316,23 @@ void PosixFileSystem::DeleteFile(const std::string& path, bool force) {
 
 void PosixFileSystem::PlaceNewFile(const std::string& partial, const std::string& target, const std::string& text) {
     // The partial name is this process's own and always spelled the same, so
-    // it is used as spelled; both names must lie in one folder for the rename.
-    if (!equalsNoCase(folderOf(partial), folderOf(target))) throw runError(err::InvalidCall);
+    // it is used as spelled; both names are plain names of one folder.
+    checkPlacedNames(partial, target);
     const std::string to = mapPath(target);
     const std::string folder = parentOf(to);
     const std::string partialName = utf8FromCodePage(fileNameOf(partial));
     const std::string finalName = to.substr(folder.size() + 1);
-    const Fd dir{posix::sys.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0)};
+    // Everything below happens relative to this descriptor: a drop folder
+    // swapped for a link is refused here, and nothing after it looks up a
+    // path again.
+    const Fd dir{posix::sys.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0)};
     if (dir.fd < 0) {
         const int error = errno;
+        // A link there is refused as ELOOP, or as ENOTDIR, since it is no folder itself.
+        struct stat st {};
+        if (error == ELOOP || (error == ENOTDIR && ::lstat(folder.c_str(), &st) == 0 && S_ISLNK(st.st_mode))) {
+            throw runError(err::PathAccess);
+        }
         if (error == ENOENT || error == ENOTDIR) throw runError(err::PathNotFound);
         raise(error, folder);
     }

@@ -14,6 +14,7 @@
 #include "base/text.h"
 #include "platform/buffered_stream.h"
 #include "platform/file_order.h"
+#include "platform/path_components.h"
 #include "platform/win32/file_calls.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/retry.h"
@@ -425,6 +426,9 @@ void removePartial(const std::string& partial) {
 }  // namespace
 
 void Win32FileSystem::PlaceNewFile(const std::string& partial, const std::string& target, const std::string& text) {
+    // The system reads "/" as a separator and folds "..": a name holding them
+    // would create, or delete, a file elsewhere.
+    checkPlacedNames(partial, target);
     removePartial(partial);
     // Shared with nobody while it is written; CREATE_NEW never opens what is there.
     Handle out(win32::retried(partial, [&] {

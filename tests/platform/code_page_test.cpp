@@ -24,6 +24,9 @@ TEST(CodePage, EveryByteComesBackAndWhatIsNotUtf8KeepsItsBytes) {
     // must not become a separator), an encoded surrogate.
     EXPECT_EQ(codePageFromUtf8("x\xC3"), "x\xC3");
     EXPECT_EQ(codePageFromUtf8("\xC0\xAF"), "\xC0\xAF");
+    // Overlong "\" and "/" in three and four bytes.
+    EXPECT_EQ(codePageFromUtf8("\xE0\x81\x9C"), "\xE0\x81\x9C");
+    EXPECT_EQ(codePageFromUtf8("\xF0\x80\x80\xAF"), "\xF0\x80\x80\xAF");
     EXPECT_EQ(codePageFromUtf8("\xED\xA0\x80"), "\xED\xA0\x80");
 }
 

@@ -226,6 +226,9 @@ TEST_F(FileSystemTest, ConfinedOperationsNeverLeaveTheFolder) {
     box.writeFile("C:\\Outside\\victim.txt", "victim\r\n");
     fs::create_symlink(box.hostPath("C:\\Outside"), host + "/dir");
     fs::create_symlink(box.hostPath("C:\\Outside\\victim.txt"), host + "/file.txt");
+    // A link to a file with no second name: only the link itself can be refused.
+    box.writeFile("C:\\Outside\\single.txt", "single\r\n");
+    fs::create_symlink(box.hostPath("C:\\Outside\\single.txt"), host + "/single.txt");
     fs::create_symlink(box.hostPath("C:\\Outside"), host + "/Sub/deeper");
     ASSERT_EQ(::link(box.hostPath("C:\\Outside\\victim.txt").c_str(), (host + "/hard.txt").c_str()), 0);
     ASSERT_EQ(::mkfifo((host + "/pipe.xml").c_str(), 0600), 0);
@@ -233,7 +236,7 @@ TEST_F(FileSystemTest, ConfinedOperationsNeverLeaveTheFolder) {
     const std::vector<std::string> refused = {
         logs + "\\dir\\victim.txt", logs + "\\DIR\\victim.txt", logs + "\\file.txt", logs + "\\Sub\\deeper\\victim.txt",
         logs + "\\hard.txt",        logs + "\\pipe.xml",        logs + "\\..\\..\\Outside\\victim.txt",
-        logs + "\\in.txt:stream",   "C:\\Outside\\victim.txt",
+        logs + "\\in.txt:stream",   "C:\\Outside\\victim.txt",   logs + "\\single.txt",
     };
     for (const auto& path : refused) {
         EXPECT_EQ(errorOf([&] { fsys.FileExistsInside(logs, path); }), err::PathAccess) << path;

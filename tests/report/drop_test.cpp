@@ -8,6 +8,7 @@
 #include "base/errors.h"
 #include "report/drop_folder.h"
 #include "report_fixture.h"
+#include "raised.h"
 #include "base/text.h"
 
 namespace {
@@ -60,6 +61,25 @@ TEST(Drop, ALinkLeftUnderThePartialNameIsNotWrittenThrough) {
     EXPECT_EQ(run.sandbox.readFile("C:\\Elsewhere\\victim.txt"), "keep me");
     EXPECT_EQ(run.drops(), std::vector<std::string>{name});
     EXPECT_EQ(run.drop(name), "<a>1</a>\r\n");
+}
+
+// Names that would lead the placing out of the drop folder are refused before
+// anything is made, and on posix a drop folder that is a link is not entered.
+TEST(Drop, APlacingStaysInTheDropFolderItself) {
+    ReportRun run;
+    run.sandbox.makeFolder("C:\\Agent\\Configuration\\q");
+    for (const std::string name : {"../Configuration/v.xml", "q/..", "..", "NUL"}) {
+        EXPECT_EQ(errorOf([&] { placeIntoPostLogs(*run.ctx, name, "<v/>"); }), err::BadFileName) << name;
+    }
+    EXPECT_TRUE(run.logged("ERR : Preprocessing: q/.. could not be dropped into C:\\Agent\\HVRPostLogs :: 52 Bad file "
+                           "name or number; the record is lost"));
+    EXPECT_EQ(run.filesIn("Configuration"), std::vector<std::string>{"q"});
+    if (!onPosixBackend()) return;  // a link is made with the posix machine's own calls
+    const std::string drops = run.sandbox.hostPath("C:\\Agent\\HVRPostLogs");
+    std::filesystem::remove(drops);
+    std::filesystem::create_directory_symlink(run.sandbox.hostPath("C:\\Agent\\Configuration\\q"), drops);
+    EXPECT_EQ(errorOf([&] { placeIntoPostLogs(*run.ctx, "v.xml", "<v/>"); }), err::PathAccess);
+    EXPECT_TRUE(std::filesystem::is_empty(run.sandbox.hostPath("C:\\Agent\\Configuration\\q")));
 }
 
 // A record still waiting under the same name is not replaced: the later drop

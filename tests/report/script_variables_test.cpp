@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "report/script_variables.h"
 #include "support/test_support.h"
 
@@ -320,20 +321,25 @@ TEST_F(ScriptVariables, EntitiesAndDtdsAreNeverExpandedFromOutside) {
     EXPECT_LT(record.size(), 100000u);
 }
 
-TEST_F(ScriptVariables, NamesThatWouldRewriteTheThresholdFileAreNotCounted) {
+TEST_F(ScriptVariables, NamesThatWouldRewriteTheThresholdFileAreCountedUnderEncodedKeys) {
     setIni("Threshold", "VTXVariablesTh", "24");
     ASSERT_TRUE(readVars("<var name='x&#10;[Inventory.atz]&#13;&#10;y'>1</var>"
                          "<var name='a=b'>2</var><var name='[s]'>3</var><var name=';c'>4</var>"
                          "<var name='ok'>5</var>"));
-    // Every one is still posted, but only the plain name leaves a counter.
+    // Every one is posted and counted, none under a key that reads as another.
     EXPECT_EQ(std::count(record.begin(), record.end(), '\''), 10);
     EXPECT_EQ(ini("Inventory.atz", "y"), "<none>");
     EXPECT_EQ(counter("a"), "<none>");
+    EXPECT_EQ(counter("~%x%0A[Inventory.atz]%0D%0Ay"), "1");
+    EXPECT_EQ(counter("~%a%3Db"), "1");
+    EXPECT_EQ(counter("~%[s]"), "1");
+    EXPECT_EQ(counter("~%;c"), "1");
     EXPECT_EQ(counter("ok"), "1");
-    EXPECT_EQ(count("Successfully Written"), 1);
+    EXPECT_EQ(count("Successfully Written"), 5);
     EXPECT_EQ(ini("Threshold", "VTXVariablesTh"), "24");
     const std::string file = run.sandbox.readFile(kIni);
-    EXPECT_EQ(std::count(file.begin(), file.end(), '['), 2) << file;  // [Threshold] and the counters
+    const auto sections = splitText(file, "\r\n[").size();  // [Threshold] first, then the counters' section
+    EXPECT_TRUE(startsWith(file, "[Threshold]") && sections == 2) << file;
 }
 
 TEST_F(ScriptVariables, ManyVariablesWithOneReplacementOfTheThresholdFile) {

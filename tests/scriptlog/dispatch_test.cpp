@@ -296,7 +296,9 @@ TEST(ProcessScriptLog, EachJobIsJudgedByItsOwnExportAndAnUnstorableActionCostsOn
     EXPECT_EQ(run.ctx->script.strActionDescList,
               "ACTION-DESC:Set x=1@#@bad value#$#ACTION-DESC:Run program@#@exit 3");
     EXPECT_EQ(run.counter("Run program"), "1");
-    EXPECT_EQ(run.counterLines(), std::vector<std::string>{ParserRun::writtenLine("1", "Run program")});
+    EXPECT_EQ(run.counterLines(), (std::vector<std::string>{ParserRun::writtenLine("1", "~%Set x%3D1"),
+                                                            ParserRun::writtenLine("1", "Run program")}));
+    EXPECT_EQ(run.counter("~%Set x%3D1"), "1");
     EXPECT_EQ(run.counter("Set x"), "");
     EXPECT_FALSE(run.sandbox.exists(htmlExport));
 }

@@ -779,5 +779,24 @@ kill "$squatter_pid" 2>/dev/null
 wait "$squatter_pid" 2>/dev/null
 verdict
 
+# The console log names the variables file through "/..": the system folds it
+# to AutomiseLogs\q\v.xml, which is read. The record is dropped under the
+# plain name after the last separator, in HVRPostLogs itself, and nothing of
+# it lands where the path would lead from there.
+scenario "drop name: a variables path with /.. places nothing outside HVRPostLogs"
+install_agent
+seed_registry
+mkdir -p "$agent/AutomiseLogs/q" "$agent/HVRPostLogs"
+write_jobs "$(job 341 "$(add_script Climb.atz $'console Project File: ${PROJECT}\nvarsfile ../../Agent/AutomiseLogs/q/v.xml\nvars <wpatcmdscrvardata><var name=\'Disk\'>42</var></wpatcmdscrvardata>\nconsole Build Completed\n')")"
+run_vorbex
+has_line 'MSG : Preprocessing: Deleting C:\Agent\AutomiseLogs\../../Agent/AutomiseLogs/q/v.xml'
+has_prefix 'MSG : Preprocessing: Copying C:\Agent\HVRPostLogs\v.xml.vx' || fail "no Copying line into C:\Agent\HVRPostLogs\v.xml"
+equals "$(drop_count v)" 1 "variables records in HVRPostLogs"
+[ -f "$agent/HVRPostLogs/v.xml" ] && contains "$(read_drop v.xml)" "<var name='Disk'><![CDATA[42]]></var>" "v.xml"
+equals "$(ls -A "$agent/AutomiseLogs/q")" "" "C:\Agent\AutomiseLogs\q"
+equals "$(find "$agent/HVRPostLogs" -mindepth 1 -type d | wc -l)" 0 "folders in HVRPostLogs"
+equals "$(ls -A "$agent/Configuration" | grep -v '^ATZThreshold\.ini')" kScriptDNS.ini "C:\Agent\Configuration"
+verdict
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
