@@ -86,8 +86,8 @@ bool fncGetRegInfo(RunContext& ctx) {
             RegHandle key = 0;
             const long rc = registry.OpenKey(reg::HKEY_LOCAL_MACHINE, agent::kRegistryKey, reg::KEY_READ, key);
             if (rc != reg::ERROR_SUCCESS) {
-                ctx.strFailureDesc = "Preprocessing:Unable to locate registry entries for SOFTWARE\\KOVAOD. ERRDesc:" +
-                                     runlog::fncFormatMessage(ctx, std::to_string(rc));
+                setFailure(ctx, "Preprocessing:Unable to locate registry entries for SOFTWARE\\KOVAOD. ERRDesc:" +
+                                    runlog::fncFormatMessage(ctx, std::to_string(rc)));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
@@ -104,7 +104,7 @@ bool fncGetRegInfo(RunContext& ctx) {
             else if (numericValue(ctx.strSiteID) == 0) failure = "Preprocessing:Invalid SITEID";
             else if (type != "MSMA" && type != "DPMA") failure = "Preprocessing:Invalid REGTYPE";
             if (!failure.empty()) {
-                ctx.strFailureDesc = failure;
+                setFailure(ctx, failure);
                 WriteLog(ctx, "ERR : " + failure);
             } else {
                 result = true;

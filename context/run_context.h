@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/filesystem.h"
 #include "platform/platform.h"
 
@@ -59,6 +62,8 @@ struct RunContext {
     // Run-wide outcome: any failing step writes it; the job driver and both status records read it.
     /// Never cleared between jobs: once one job fails, every later job of the
     /// run is only reported with this text, and the action status carries it.
+    /// Written only through the failure operations below this struct, whose
+    /// comment follows the text through a run.
     std::string strFailureDesc;
 
     // Runner discovery: the pre-checks write the registry value; each script run reads it.
@@ -139,3 +144,50 @@ struct RunContext {
         std::int32_t lngSwitchDesktopError = 0;
     } launch;
 };
+
+// The failure text's life. strFailureDesc is at once the run's "has failed"
+// mark (empty, trimmed, means success so far) and the text the records carry.
+// A run meets its writers in this order:
+//   before any job  the registry identity, the pre-checks (the runner's among
+//                   them), the job list and the start-up's "no scripts" text
+//                   set it; any of them stops every job from running.
+//   each job        the driver sets it for a job string of the wrong shape;
+//                   the checksum step sets it, or adds a line per failing file;
+//                   the script run sets it when the primary script is missing
+//                   or its names are refused; the launcher and the process
+//                   watch set it for a runner that failed or overran; the
+//                   script log sets it for a missing or empty console log;
+//                   the script run clears it once the console log has been
+//                   read, and sets its fallback for a runner that never ran;
+//                   the release of the script files adds a line per file
+//                   changed meanwhile; the template status extends it with
+//                   the exit line and the failing actions, or sets it from
+//                   them; the driver then replaces it with the generic text
+//                   the rest of the run carries.
+//   after the jobs  the action status record reports it.
+
+/// A step failed: the text says why, in place of whatever it held.
+inline void setFailure(RunContext& ctx, std::string text) { ctx.strFailureDesc = std::move(text); }
+
+/// One more failing item: the first (the text blank so far) starts the text
+/// with `firstPrefix`; each later one goes on a line of its own.
+inline void addFailureLine(RunContext& ctx, std::string_view line, std::string_view firstPrefix = {}) {
+    if (trimBlanks(ctx.strFailureDesc).empty()) {
+        ctx.strFailureDesc = std::string(firstPrefix) + std::string(line);
+    } else {
+        ctx.strFailureDesc += "\r\n" + std::string(line);
+    }
+}
+
+/// More of the same failure at the end, as far as kTextBound allows: the
+/// pieces come from the script's output.
+inline void extendFailure(RunContext& ctx, std::string_view more) { appendBounded(ctx.strFailureDesc, more); }
+
+/// The script's own logs now say how it went: an earlier step's text is dropped.
+inline void clearFailure(RunContext& ctx) { ctx.strFailureDesc.clear(); }
+
+/// A reported job's detailed text gives way to the generic one the run
+/// carries on; an empty text stays empty.
+inline void replaceFailure(RunContext& ctx, std::string text) {
+    if (!ctx.strFailureDesc.empty()) ctx.strFailureDesc = std::move(text);
+}

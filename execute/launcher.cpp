@@ -52,7 +52,7 @@ bool watchStartedRunner(RunContext& ctx, Processes& sys, std::uint32_t processId
     if (!process) {
         const std::string text = errorText(ctx, sys.GetLastError());
         WriteLog(ctx, "ERR : " + launcher + " - Failed OpenProcess - " + arguments + " " + text);
-        ctx.strFailureDesc = "Postprocessing:Failed OpenProcess - " + arguments + " " + text;
+        setFailure(ctx, "Postprocessing:Failed OpenProcess - " + arguments + " " + text);
         return false;
     }
     subCheckTreeContainment(ctx, process.get());
@@ -109,7 +109,7 @@ bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::s
                               ",Working Directory :" + workingDirectory);
             ScopedProcHandle shell(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, processId));
             if (!shell) {
-                ctx.strFailureDesc = "Preprocessing:Failed to get the handle of the token";
+                setFailure(ctx, "Preprocessing:Failed to get the handle of the token");
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
@@ -119,9 +119,9 @@ bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::s
             StartupInfo startup;
             startup.lpDesktop = kInteractiveDesktop;
             if (!token) {
-                ctx.strFailureDesc =
-                    "Postprocessing:The application is not currently logged onto a machine. You will need a machine "
-                    "login session in order to use the GUI Automation actions.";
+                setFailure(ctx,
+                           "Postprocessing:The application is not currently logged onto a machine. You will need a "
+                           "machine login session in order to use the GUI Automation actions.");
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
@@ -154,8 +154,8 @@ bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::s
             ScopedProcHandle createdProcess(sys, info.hProcess);
             ScopedProcHandle createdThread(sys, info.hThread);
             if (!created) {
-                ctx.strFailureDesc = "PostProcessing:Failed to execute in the interactive mode " +
-                                     errorText(ctx, createError);
+                setFailure(ctx,
+                           "PostProcessing:Failed to execute in the interactive mode " + errorText(ctx, createError));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
@@ -206,7 +206,7 @@ bool fncExecuteUsingCreateProcess(RunContext& ctx, const std::string& exePath, c
             ScopedProcHandle createdProcess(sys, info.hProcess);
             ScopedProcHandle createdThread(sys, info.hThread);
             if (!created) {
-                ctx.strFailureDesc = "PostProcessing:Failed to execute the script, " + errorText(ctx, createError);
+                setFailure(ctx, "PostProcessing:Failed to execute the script, " + errorText(ctx, createError));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }

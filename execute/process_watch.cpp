@@ -47,11 +47,11 @@ bool fncTerminateUpdateProcess(RunContext& ctx, ProcHandle process) {
             logTermination(ctx);
             if (isInteractiveContext(ctx.job.strContext)) {
                 fncUserLocked(ctx);
-                ctx.strFailureDesc = ctx.blnDesktopLocked
-                                         ? "PostProcessing:The System is locked."
-                                         : "PostProcessing:The threshold set for the script process time is elapsed.";
+                setFailure(ctx, ctx.blnDesktopLocked
+                                    ? "PostProcessing:The System is locked."
+                                    : "PostProcessing:The threshold set for the script process time is elapsed.");
             } else {
-                ctx.strFailureDesc = "PostProcessing:The threshold set for the script process time is elapsed.";
+                setFailure(ctx, "PostProcessing:The threshold set for the script process time is elapsed.");
             }
             WriteLog(ctx, "MSG : " + ctx.strFailureDesc);
         },

@@ -44,7 +44,7 @@ std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
     guarded(
         [&] {
             if (!ctx.objFSO->FileExists(ctx.job.strPrimaryScriptPath)) {
-                ctx.strFailureDesc = "Preprocessing:Primary Script File not found " + ctx.job.strPrimaryScriptPath;
+                setFailure(ctx, "Preprocessing:Primary Script File not found " + ctx.job.strPrimaryScriptPath);
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
@@ -59,8 +59,8 @@ std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
             if (!plainNamePart(ctx.job.strScriptID)) refused = "script id " + ctx.job.strScriptID;
             else if (!plainNamePart(base)) refused = "script name " + ctx.job.strExecuteScript;
             if (!refused.empty()) {
-                ctx.strFailureDesc = boundedText("Preprocessing:The " + refused +
-                                                 " cannot name a console log inside " + logsFolder(ctx));
+                setFailure(ctx, boundedText("Preprocessing:The " + refused + " cannot name a console log inside " +
+                                            logsFolder(ctx)));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
@@ -88,7 +88,7 @@ std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
 
             if (launched) {
                 if (fncProcessScriptLog(ctx, ctx.launch.strATCMDLogFile, variablesFile)) {
-                    ctx.strFailureDesc.clear();
+                    clearFailure(ctx);
                 }
                 return;
             }
@@ -97,11 +97,11 @@ std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
             if (interactive) {
                 // A reason the launcher gave stays, and was logged there.
                 if (trimBlanks(ctx.strFailureDesc).empty()) {
-                    ctx.strFailureDesc = fallback;
+                    setFailure(ctx, fallback);
                     WriteLog(ctx, "ERR : Failed to execute the primary script " + ctx.job.strPrimaryScriptPath);
                 }
             } else {
-                if (trimBlanks(ctx.strFailureDesc).empty()) ctx.strFailureDesc = fallback;
+                if (trimBlanks(ctx.strFailureDesc).empty()) setFailure(ctx, fallback);
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
             }
         },

@@ -59,7 +59,7 @@ bool checksumHeld(RunContext& ctx, const std::string& path) {
     bool noChecksum = fncGenerateChecksum(ctx, path);
     if (noChecksum && hold && hold->KeepsWritersOut()) {
         hold.reset();
-        ctx.strFailureDesc = failureBefore;
+        setFailure(ctx, failureBefore);
         noChecksum = fncGenerateChecksum(ctx, path);
         if (!noChecksum) {
             ctx.blnHoldAfterChecksum = true;
@@ -78,7 +78,7 @@ void subCompareCheksum(RunContext& ctx) {
     guarded(
         [&] {
             if (trimBlanks(ctx.job.strExecuteScript).size() < 7) {
-                ctx.strFailureDesc = "Preprocessing:Scriptname to execute is blank";
+                setFailure(ctx, "Preprocessing:Scriptname to execute is blank");
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
@@ -191,11 +191,7 @@ void subCompareCheksum(RunContext& ctx) {
             if (!jobError) return;
             for (const ScriptDetail& entry : ctx.job.arrScriptDetails) {
                 if (trimBlanks(entry.Status) != "ERROR") continue;
-                if (trimBlanks(ctx.strFailureDesc).empty()) {
-                    ctx.strFailureDesc = "Preprocessing:" + entry.ErrorText;
-                } else {
-                    ctx.strFailureDesc += "\r\n" + entry.ErrorText;
-                }
+                addFailureLine(ctx, entry.ErrorText, "Preprocessing:");
             }
             WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
         },
@@ -212,11 +208,7 @@ void subReleaseScriptHolds(RunContext& ctx) {
                 const std::string text = "Postprocessing:Script file " + held.path +
                                          " was changed while the script ran; the script may have run something else";
                 WriteLog(ctx, "ERR : " + text);
-                if (trimBlanks(ctx.strFailureDesc).empty()) {
-                    ctx.strFailureDesc = text;
-                } else {
-                    ctx.strFailureDesc += "\r\n" + text;
-                }
+                addFailureLine(ctx, text);
             }
         },
         [&](const RunError& e) {
@@ -248,7 +240,7 @@ bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
                     const std::string text = "Failed to Get MD5 checksum for File " + path + " Error = " +
                                              trimBlanks(error) + " with " + blockSize + " KB Block Size";
                     WriteLog(ctx, "ERR : " + text);
-                    ctx.strFailureDesc = "MD5: " + text;
+                    setFailure(ctx, "MD5: " + text);
                 }
             }
             WriteLog(ctx, "MSG : Preprocessing: Filesize : " + size + " Bytes for " + path);
@@ -258,7 +250,7 @@ bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : fncGenerateChecksum. " + std::to_string(e.number) + " " + e.description);
-            ctx.strFailureDesc = "Preprocessing:GenerateChecksum:" + e.description;
+            setFailure(ctx, "Preprocessing:GenerateChecksum:" + e.description);
             result = true;
         });
     return result;

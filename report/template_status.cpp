@@ -49,12 +49,12 @@ void subPostTemplateExecStatus(RunContext& ctx) {
                 // The parts come from the script's output: the description is
                 // kept to kTextBound as it is built.
                 if (!trimBlanks(ctx.strFailureDesc).empty()) {
-                    appendBounded(ctx.strFailureDesc, ctx.script.strExitLine);
-                    appendBounded(ctx.strFailureDesc, ctx.script.strActionDescList);
+                    extendFailure(ctx, ctx.script.strExitLine);
+                    extendFailure(ctx, ctx.script.strActionDescList);
                 } else if (!trimBlanks(ctx.script.strActionDescList).empty()) {
-                    ctx.strFailureDesc = boundedText("Postprocessing:" + ctx.script.strActionDescList);
+                    setFailure(ctx, boundedText("Postprocessing:" + ctx.script.strActionDescList));
                 } else if (!trimBlanks(ctx.script.strExitLine).empty()) {
-                    ctx.strFailureDesc = boundedText("Postprocessing:" + ctx.script.strExitLine);
+                    setFailure(ctx, boundedText("Postprocessing:" + ctx.script.strExitLine));
                 }
             }
 

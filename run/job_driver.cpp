@@ -137,7 +137,7 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
                 // A job string of the wrong shape means the whole list cannot be
                 // trusted: report the run and stop before any later job.
                 WriteLog(ctx, "ERR : Preprocessing:Invalid command line parameters");
-                ctx.strFailureDesc = "Preprocessing:Invalid command line parameters";
+                setFailure(ctx, "Preprocessing:Invalid command line parameters");
                 fncPostKRNExecStatus(ctx);
                 subEndRun(ctx);
             }
@@ -179,7 +179,7 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 subPostTemplateExecStatus(ctx);
                 // The status record has the detail; the run keeps the generic text.
-                if (!ctx.strFailureDesc.empty()) ctx.strFailureDesc = "File Not found/Failed to calculate the checksum";
+                replaceFailure(ctx, "File Not found/Failed to calculate the checksum");
                 ctx.job.arrScriptHolds.clear();
             } else {
                 {
@@ -195,7 +195,7 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
                     }
                 }
                 subPostTemplateExecStatus(ctx);
-                if (failed(ctx)) ctx.strFailureDesc = "Failed to execute the script / Build failed";
+                if (failed(ctx)) replaceFailure(ctx, "Failed to execute the script / Build failed");
             }
             subDeleteDownloadedFiles(ctx);
         },

@@ -29,7 +29,7 @@ bool fncParseKRNXML(RunContext& ctx) {
 
             const std::string path = actionFolder(ctx) + "\\" + agent::kJobListFile;
             if (!document->Load(path)) {
-                ctx.strFailureDesc = "Failed to load " + path;
+                setFailure(ctx, "Failed to load " + path);
                 WriteLog(ctx, "ERR : Failed to load " + path);
                 return;
             }
@@ -50,7 +50,7 @@ bool fncParseKRNXML(RunContext& ctx) {
             }
         },
         [&](const RunError& e) {
-            ctx.strFailureDesc = "fncParseKRNXML, " + e.description;
+            setFailure(ctx, "fncParseKRNXML, " + e.description);
             WriteLog(ctx, "ERR : fncParseKRNXML, " + ctx.strFailureDesc);
         });
     return result;

@@ -21,7 +21,7 @@ namespace {
 bool fileMissing(RunContext& ctx, const std::string& path) {
     if (ctx.objFSO->FileExists(path)) return false;
     WriteLog(ctx, "ERR : Preprocessing: " + path + " file not found");
-    ctx.strFailureDesc = "Preprocessing:" + path + " file not found";
+    setFailure(ctx, "Preprocessing:" + path + " file not found");
     return true;
 }
 
@@ -37,7 +37,7 @@ void subPreChecks(RunContext& ctx) {
     WriteLog(ctx, "MSG : Preprocessing: in procedure subPreChecks");
     if (trimBlanks(ctx.sys.host->CommandLine()).empty()) {
         WriteLog(ctx, "ERR : Invalid commandline parameter");
-        ctx.strFailureDesc = "Preprocessing: Invalid commandline parameter";
+        setFailure(ctx, "Preprocessing: Invalid commandline parameter");
         return;
     }
 
@@ -48,7 +48,7 @@ void subPreChecks(RunContext& ctx) {
     WriteLog(ctx, "MSG : Preprocessing: Checking for folder " + scripts);
     if (!ctx.objFSO->FolderExists(scripts)) {
         WriteLog(ctx, "ERR : " + scripts + " folder not found");
-        ctx.strFailureDesc = "Preprocessing:" + scripts + " folder not found";
+        setFailure(ctx, "Preprocessing:" + scripts + " folder not found");
         return;
     }
 
@@ -85,7 +85,7 @@ bool fncCheckATCMD(RunContext& ctx) {
             ctx.strATCMDLocation = ReadReg(ctx, reg::HKEY_LOCAL_MACHINE, key, value, 1);
             if (trimBlanks(ctx.strATCMDLocation).empty()) {
                 WriteLog(ctx, "ERR : " + value + " Value not found in registry : HKEY_LOCAL_MACHINE\\" + key);
-                ctx.strFailureDesc = "Preprocessing:Automise Binaries are not installed";
+                setFailure(ctx, "Preprocessing:Automise Binaries are not installed");
                 return;
             }
             WriteLog(ctx, "MSG : Preprocessing: HKEY_LOCAL_MACHINE\\" + key + "\\" + value + " : " +
@@ -96,7 +96,7 @@ bool fncCheckATCMD(RunContext& ctx) {
                 return;
             }
             WriteLog(ctx, "ERR : File not found : " + ctx.strATCMDLocation);
-            ctx.strFailureDesc = "Preprocessing:File not found " + ctx.strATCMDLocation;
+            setFailure(ctx, "Preprocessing:File not found " + ctx.strATCMDLocation);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in fncCheckATCMD. " + std::to_string(e.number) + "::" + e.description);

@@ -60,7 +60,7 @@ void Main(RunContext& ctx) {
                     }
                 }
                 if (!haveJobs && trimBlanks(ctx.strFailureDesc).empty()) {
-                    ctx.strFailureDesc = "No Scripts found to execute";
+                    setFailure(ctx, "No Scripts found to execute");
                 }
             }
             fncPostKRNExecStatus(ctx);

@@ -90,7 +90,7 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath, std
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: Checking for Export Log Action in " + consoleLogPath);
             if (!ctx.objFSO->FileExists(consoleLogPath)) {
-                ctx.strFailureDesc = "Postprocessing:Failed to create the script log for " + ctx.job.strExecuteScript;
+                setFailure(ctx, "Postprocessing:Failed to create the script log for " + ctx.job.strExecuteScript);
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
@@ -103,7 +103,7 @@ bool fncProcessScriptLog(RunContext& ctx, const std::string& consoleLogPath, std
             std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(folder, consoleLogPath);
             if (stream->AtEndOfStream()) {
                 WriteLog(ctx, "ERR : No contents in :: " + consoleLogPath);
-                ctx.strFailureDesc = "Preprocessing:No contents in :: " + consoleLogPath;
+                setFailure(ctx, "Preprocessing:No contents in :: " + consoleLogPath);
             } else {
                 std::string_view lines[kLineBatch];
                 while (const std::size_t count = stream->ReadLines(lines, kLineBatch)) {
