@@ -7,8 +7,7 @@
 #include "platform/desktop.h"
 
 bool fncUserLocked(RunContext& ctx) {
-    bool result = false;
-    guarded(
+    return guarded(
         [&] {
             Desktop& desktop = *ctx.sys.desktop;
             // The screen-saver desktop exists only while the screen saver shows.
@@ -22,7 +21,7 @@ bool fncUserLocked(RunContext& ctx) {
             const long openError = desktop.LastError();
             if (!input) {
                 WriteLog(ctx, "MSG : Preprocessing : Error with OpenDesktop: " + std::to_string(openError));
-                return;
+                return false;
             }
 
             const bool switched = desktop.SwitchDesktop(input.get());
@@ -37,12 +36,12 @@ bool fncUserLocked(RunContext& ctx) {
                 // Refused without a reason: the input belongs to the locked workstation.
                 WriteLog(ctx, "MSG : Preprocessing : Desktop is locked!!!");
                 ctx.blnDesktopLocked = true;
-                result = true;
+                return true;
             }
+            return false;
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in fncUserLocked. " + std::to_string(e.number) + ":" + e.description);
-            result = false;
+            return false;
         });
-    return result;
 }

@@ -75,34 +75,29 @@ bool watchStartedRunner(RunContext& ctx, Processes& sys, std::uint32_t processId
 
 std::uint32_t fncGetProcesses(RunContext& ctx) {
     Processes& sys = *ctx.sys.processes;
-    std::uint32_t result = 0;
-    guarded(
-        [&] {
+    return guarded(
+        [&]() -> std::uint32_t {
             ScopedProcHandle snapshot(sys, sys.CreateToolhelp32Snapshot(proc::TH32CS_SNAPALL, 0));
             ProcessEntry entry;
             for (bool more = sys.Process32First(snapshot.get(), entry); more;
                  more = sys.Process32Next(snapshot.get(), entry)) {
                 const auto nul = entry.szExeFile.find('\0');
                 const std::string name = nul == std::string::npos ? std::string() : entry.szExeFile.substr(0, nul);
-                if (upperAscii(name) == "EXPLORER.EXE") {
-                    result = entry.th32ProcessID;
-                    return;
-                }
+                if (upperAscii(name) == "EXPLORER.EXE") return entry.th32ProcessID;
             }
+            return 0;
         },
-        [&](const RunError& e) {
+        [&](const RunError& e) -> std::uint32_t {
             WriteLog(ctx, "ERR: fncGetProcesses. Err No :" + std::to_string(sys.GetLastError()) +
                               " Description :" + e.description);
-            result = 0;
+            return 0;
         });
-    return result;
 }
 
 bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::string& exePath,
                           const std::string& arguments, const std::string& workingDirectory) {
     Processes& sys = *ctx.sys.processes;
-    bool result = false;
-    guarded(
+    return guarded(
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: Executing Function fncExecuteUsingToken With parameter Process Handle : " +
                               std::to_string(processId) + " , Exe path :" + exePath + ",Parameter :" + arguments +
@@ -111,7 +106,7 @@ bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::s
             if (!shell) {
                 setFailure(ctx, "Preprocessing:Failed to get the handle of the token");
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                return;
+                return false;
             }
             ProcHandle rawToken = 0;
             sys.OpenProcessToken(shell.get(), proc::TOKEN_LAUNCH_ACCESS, rawToken);
@@ -123,7 +118,7 @@ bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::s
                            "Postprocessing:The application is not currently logged onto a machine. You will need a "
                            "machine login session in order to use the GUI Automation actions.");
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                return;
+                return false;
             }
 
             // From here until the wait is over this thread is the user; the
@@ -157,25 +152,23 @@ bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::s
                 setFailure(ctx,
                            "PostProcessing:Failed to execute in the interactive mode " + errorText(ctx, createError));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                return;
+                return false;
             }
 
-            result = watchStartedRunner(ctx, sys, info.dwProcessId, arguments, "fncExecuteUsingToken",
-                                        fncTerminateUpdateProcess, environment, Release::EnvironmentFirst);
+            return watchStartedRunner(ctx, sys, info.dwProcessId, arguments, "fncExecuteUsingToken",
+                                      fncTerminateUpdateProcess, environment, Release::EnvironmentFirst);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : In fncExecuteUsingToken. Error No :" + std::to_string(sys.GetLastError()) +
                               " Description :" + e.description);
-            result = false;
+            return false;
         });
-    return result;
 }
 
 bool fncExecuteUsingCreateProcess(RunContext& ctx, const std::string& exePath, const std::string& arguments,
                                   const std::string& workingDirectory) {
     Processes& sys = *ctx.sys.processes;
-    bool result = false;
-    guarded(
+    return guarded(
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: Executing fncExecuteUsingCreateProcess With parameter, Exe path :" +
                               exePath + ",Parameter :" + arguments + ",Working Directory :" + workingDirectory);
@@ -208,16 +201,15 @@ bool fncExecuteUsingCreateProcess(RunContext& ctx, const std::string& exePath, c
             if (!created) {
                 setFailure(ctx, "PostProcessing:Failed to execute the script, " + errorText(ctx, createError));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                return;
+                return false;
             }
 
-            result = watchStartedRunner(ctx, sys, info.dwProcessId, arguments, "fncExecuteUsingCreateProcess",
-                                        fncTerminateProcess, environment, Release::HandleFirst);
+            return watchStartedRunner(ctx, sys, info.dwProcessId, arguments, "fncExecuteUsingCreateProcess",
+                                      fncTerminateProcess, environment, Release::HandleFirst);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : In fncExecuteUsingCreateProcess. Error No :" + std::to_string(sys.GetLastError()) +
                               " Description :" + e.description);
-            result = false;
+            return false;
         });
-    return result;
 }

@@ -36,13 +36,13 @@ void subCheckTreeContainment(RunContext& ctx, ProcHandle process) {
 }
 
 bool fncTerminateUpdateProcess(RunContext& ctx, ProcHandle process) {
-    guarded(
+    return guarded(
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: Executing fncTerminateUpdateProcess ");
             // Ending a process that has already finished fails: then the script ran in time.
             if (!ctx.sys.processes->TerminateProcess(process, 0)) {
                 WriteLog(ctx, "MSG : Postprocessing: Successfully Executed the script");
-                return;
+                return false;
             }
             logTermination(ctx);
             if (isInteractiveContext(ctx.job.strContext)) {
@@ -54,11 +54,12 @@ bool fncTerminateUpdateProcess(RunContext& ctx, ProcHandle process) {
                 setFailure(ctx, "PostProcessing:The threshold set for the script process time is elapsed.");
             }
             WriteLog(ctx, "MSG : " + ctx.strFailureDesc);
+            return false;
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : fncTerminateUpdateProcess " + std::to_string(e.number) + " " + e.description);
+            return false;
         });
-    return false;
 }
 
 bool fncTerminateProcess(RunContext& ctx, ProcHandle process) {

@@ -41,12 +41,12 @@ bool plainNamePart(std::string_view part) {
 
 std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
     std::string variablesFile;
-    guarded(
-        [&] {
+    return guarded(
+        [&]() -> std::string {
             if (!ctx.objFSO->FileExists(ctx.job.strPrimaryScriptPath)) {
                 setFailure(ctx, "Preprocessing:Primary Script File not found " + ctx.job.strPrimaryScriptPath);
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                return;
+                return {};
             }
             // The short form has no blanks, so the path goes unquoted from here on.
             // It is made afresh from the registry's value for every script.
@@ -62,7 +62,7 @@ std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
                 setFailure(ctx, boundedText("Preprocessing:The " + refused + " cannot name a console log inside " +
                                             logsFolder(ctx)));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                return;
+                return {};
             }
             ctx.launch.strATCMDLogFile = logsFolder(ctx) + "\\" + base + "_" +
                                          formatPicture(ctx.sys.clock->now(), "MMDDYYYYHHMMSS") + "_" +
@@ -90,7 +90,7 @@ std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
                 if (fncProcessScriptLog(ctx, ctx.launch.strATCMDLogFile, variablesFile)) {
                     clearFailure(ctx);
                 }
-                return;
+                return variablesFile;
             }
             const std::string fallback =
                 "Preprocessing:Failed to execute the primary script " + ctx.job.strPrimaryScriptPath;
@@ -104,9 +104,10 @@ std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
                 if (trimBlanks(ctx.strFailureDesc).empty()) setFailure(ctx, fallback);
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
             }
+            return {};
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in subExecuteScript. " + std::to_string(e.number) + "::" + e.description);
+            return variablesFile;
         });
-    return variablesFile;
 }

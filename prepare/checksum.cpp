@@ -214,6 +214,7 @@ void subReleaseScriptHolds(RunContext& ctx) {
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in subReleaseScriptHolds. " + std::to_string(e.number) + "::" + e.description);
         });
+    // Every hold is let go, also after an error above.
     ctx.job.arrScriptHolds.clear();
 }
 

@@ -16,7 +16,7 @@
 
 bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
     bool dropped = false;
-    guarded(
+    return guarded(
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: in functions fncPostVTXVariables");
             // The console log names the file; it is read and deleted only where
@@ -29,11 +29,11 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
                 if (e.number != err::PathAccess) throw;
                 WriteLog(ctx, "ERR : Preprocessing: VTX variables file " + path + " lies outside " + folder +
                                   " (through '..' or a link) and is not read");
-                return;
+                return false;
             }
             if (!found) {
                 WriteLog(ctx, "MSG : Preprocessing: VTX varibale File not found " + path);
-                return;
+                return false;
             }
 
             std::string strVariablesXML = fncReadVariableXML(ctx, path);
@@ -58,9 +58,11 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
 
             WriteLog(ctx, "MSG : Preprocessing: Deleting " + path);
             ctx.objFSO->DeleteInside(folder, path, true);
+            return dropped;
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in fncPostVTXVariables. " + std::to_string(e.number) + "::" + e.description);
+            // A record dropped before the error stays dropped.
+            return dropped;
         });
-    return dropped;
 }

@@ -27,6 +27,7 @@ void deleteSideFiles(RunContext& ctx, const std::string& folder, std::size_t max
     FileQuery firstFew;
     firstFew.limit = maxExamined;
     guarded([&] { files = ctx.objFSO->GetFiles(folder, firstFew); }, logError);
+    // Runs on after a listing that failed: it then has no file to look at.
     for (const FileEntry& file : files) {
         guarded(
             [&] {

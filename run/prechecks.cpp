@@ -76,8 +76,7 @@ void subPreChecks(RunContext& ctx) {
 }
 
 bool fncCheckATCMD(RunContext& ctx) {
-    bool result = false;
-    guarded(
+    return guarded(
         [&] {
             const std::string key(atcmd::kRegistryKey);
             const std::string value(atcmd::kRegistryValue);
@@ -86,21 +85,18 @@ bool fncCheckATCMD(RunContext& ctx) {
             if (trimBlanks(ctx.strATCMDLocation).empty()) {
                 WriteLog(ctx, "ERR : " + value + " Value not found in registry : HKEY_LOCAL_MACHINE\\" + key);
                 setFailure(ctx, "Preprocessing:Automise Binaries are not installed");
-                return;
+                return false;
             }
             WriteLog(ctx, "MSG : Preprocessing: HKEY_LOCAL_MACHINE\\" + key + "\\" + value + " : " +
                               ctx.strATCMDLocation);
             // The path is tested as read: blanks around it are part of the name.
-            if (ctx.objFSO->FileExists(ctx.strATCMDLocation)) {
-                result = true;
-                return;
-            }
+            if (ctx.objFSO->FileExists(ctx.strATCMDLocation)) return true;
             WriteLog(ctx, "ERR : File not found : " + ctx.strATCMDLocation);
             setFailure(ctx, "Preprocessing:File not found " + ctx.strATCMDLocation);
+            return false;
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in fncCheckATCMD. " + std::to_string(e.number) + "::" + e.description);
-            result = false;
+            return false;
         });
-    return result;
 }
