@@ -13,7 +13,7 @@
 #include "platform/filesystem.h"
 #include "platform/host.h"
 #include "platform/registry.h"
-#include "run/start.h"
+#include "run/shared_steps.h"
 
 namespace {
 
