@@ -10,7 +10,7 @@
 
 namespace {
 
-std::string stampNow(RunContext& ctx) { return formatPicture(ctx.sys.clock->now(), "MM\\/DD\\/YYYY HH:MM:SS") + "\t"; }
+std::string stampNow(RunContext& ctx) { return formatPicture(ctx.sys.clock->now(), kRecordTimePicture) + "\t"; }
 
 // A message that carries a script's text is cut, stamp included, to the
 // bound every line of the log keeps.

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/filesystem.h"
 #include "report/drop_folder.h"
+#include "report/records.h"
 #include "report/script_variables.h"
 
 bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
@@ -38,10 +39,9 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
 
             std::string strVariablesXML = fncReadVariableXML(ctx, path);
             if (!strVariablesXML.empty()) {
-                const std::string scanTime = formatPicture(ctx.sys.clock->now(), "MM\\/DD\\/YYYY HH:MM:SS");
-                const std::string header = "<wpatcmdscrvardata><regid>" + elementText(ctx.strRegID) +
-                                           "</regid><scandatetime>" + scanTime + "</scandatetime><scriptid>" +
-                                           elementText(ctx.job.strScriptID) + "</scriptid>";
+                const std::string scanTime = formatPicture(ctx.sys.clock->now(), kRecordTimePicture);
+                const std::string header = "<wpatcmdscrvardata>" + element("regid", ctx.strRegID) +
+                                           element("scandatetime", scanTime) + element("scriptid", ctx.job.strScriptID);
                 strVariablesXML = replaceNoCase(strVariablesXML, "<wpatcmdscrvardata>", header);
             }
             WriteLog(ctx, "MSG : Preprocessing: Contents in VTX_Variable file ");

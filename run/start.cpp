@@ -74,7 +74,7 @@ void Main(RunContext& ctx) {
     guarded(
         [&] {
             // Taken first: it is the scan time of every record of this run.
-            ctx.strStartTime = formatPicture(ctx.sys.clock->now(), "MM\\/DD\\/YYYY HH:NN:SS");
+            ctx.strStartTime = formatPicture(ctx.sys.clock->now(), kRecordTimePicture);
             subInitialise(ctx);
             // Without a valid identity nothing is checked, run or reported.
             if (fncGetRegInfo(ctx)) {
