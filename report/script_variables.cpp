@@ -19,6 +19,7 @@
 #include "platform/locks.h"
 #include "platform/profile.h"
 #include "platform/xml.h"
+#include "report/records.h"
 
 namespace {
 
@@ -163,15 +164,14 @@ bool fncVaribaleThresholdExceed(RunContext& ctx, const std::string& variableName
 }
 
 std::string fncReadVariableXML(RunContext& ctx, const std::string& path) {
-    std::string strVariablesXML;
     CounterWrites pending;
     pending.counters = beginCounters(ctx, kCountSection);
     // When the primary script's own section is the counter section, the
     // per-script limit must see every increment as soon as it is made.
     pending.batched = !containsNoCase(ctx.job.strExecuteScript, kCountSection);
 
-    guarded(
-        [&] {
+    return guarded(
+        [&]() -> std::string {
             if (ctx.sys.xml == nullptr) throw runError(err::CannotCreate);
             std::unique_ptr<XmlDocument> document = ctx.sys.xml->CreateDocument();
             if (!document) throw runError(err::CannotCreate);
@@ -193,7 +193,7 @@ std::string fncReadVariableXML(RunContext& ctx, const std::string& path) {
             }
             if (!read || !document->LoadBytes(bytes)) {
                 WriteLog(ctx, "ERR: Failed to load " + path);
-                return;
+                return {};
             }
             bytes = std::string();
 
@@ -238,27 +238,26 @@ std::string fncReadVariableXML(RunContext& ctx, const std::string& path) {
                         raiseVariable(ctx, pending, record.VarName, numberText(counter + 1));
                     }
                 } else if (record.VersionTag == "scriptversion") {
-                    items += "<scriptversion>" + cdataSection(record.ScriptVersion) + "</scriptversion>";
+                    items += cdataElement("scriptversion", record.ScriptVersion);
                 } else if (record.NameTag == "scriptname") {
-                    items += "<scriptname>" + cdataSection(record.ScriptName) + "</scriptname>";
+                    items += cdataElement("scriptname", record.ScriptName);
                 }
             }
             flushCounters(ctx, pending);
             releaseCounters(pending.counters);
 
-            if (items.empty()) return;
+            if (items.empty()) return {};
             if (!containsNoCase(items, "<var name='")) {
                 WriteLog(ctx, "MSG : Preprocessing  : Either no VTX variables found / VTX variables threshold exceeded");
-                return;
+                return {};
             }
-            strVariablesXML = std::string("<") + kContainer + ">" + items + "</" + kContainer + ">";
+            return std::string("<") + kContainer + ">" + items + "</" + kContainer + ">";
         },
-        [&](const RunError& e) {
+        [&](const RunError& e) -> std::string {
             // Increments already decided stay written, as they would have been one by one.
             ignoreErrors([&] { flushCounters(ctx, pending); });
             releaseCounters(pending.counters);
             WriteLog(ctx, "ERR : in fncReadVariableXML. " + std::to_string(e.number) + "::" + e.description);
-            strVariablesXML.clear();
+            return {};
         });
-    return strVariablesXML;
 }

@@ -223,5 +223,6 @@ void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath) {
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : fncParseExportLogHTML. " + std::to_string(e.number) + " " + e.description);
         });
+    // The counters raised so far are written, also after an error above.
     writeFailureCounters(ctx, counters);
 }

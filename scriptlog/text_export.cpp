@@ -158,6 +158,7 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath) {
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : fncEditScriptlog " + std::to_string(e.number) + " " + e.description);
         });
+    // The counters raised so far are written, also after an error above.
     writeFailureCounters(ctx, counters);
     return false;
 }
