@@ -148,23 +148,23 @@ struct RunContext {
 // The failure text's life. strFailureDesc is at once the run's "has failed"
 // mark (empty, trimmed, means success so far) and the text the records carry.
 // A run meets its writers in this order:
-//   before any job  the registry identity, the pre-checks (the runner's among
-//                   them), the job list and the start-up's "no scripts" text
-//                   set it; any of them stops every job from running.
-//   each job        the driver sets it for a job string of the wrong shape;
-//                   the checksum step sets it, or adds a line per failing file;
-//                   the script run sets it when the primary script is missing
-//                   or its names are refused; the launcher and the process
-//                   watch set it for a runner that failed or overran; the
-//                   script log sets it for a missing or empty console log;
-//                   the script run clears it once the console log has been
-//                   read, and sets its fallback for a runner that never ran;
-//                   the release of the script files adds a line per file
-//                   changed meanwhile; the template status extends it with
-//                   the exit line and the failing actions, or sets it from
-//                   them; the driver then replaces it with the generic text
-//                   the rest of the run carries.
-//   after the jobs  the action status record reports it.
+//   before any job (each stops every job from running)
+//     the registry identity, the pre-checks (the runner's too), the job list    setFailure
+//     the start-up, when the job list yields no job                             setFailure
+//   each job
+//     the driver: a job string of the wrong shape (the run then ends)           setFailure
+//     the checksum step: a file missing or not matching its MD5                 setFailure, addFailureLine
+//       (and, before a checksum it tries again, the text it held)               setFailure
+//     the script run: primary script missing, or its names refused              setFailure
+//     the launcher and the process watch: a runner that failed or overran       setFailure
+//     the script log: the console log missing or empty                          setFailure
+//     the script run: the script's logs have been read                          clearFailure
+//     the script run: the launch failed, and no step has said why               setFailure
+//     the release of the script files: a file changed while the script ran      addFailureLine
+//     the template status: the exit line and the failing actions                extendFailure, setFailure
+//     the driver, once the job is reported: the generic text the run carries    replaceFailure
+//   after the jobs
+//     the action status record reports it.
 
 /// A step failed: the text says why, in place of whatever it held.
 inline void setFailure(RunContext& ctx, std::string text) { ctx.strFailureDesc = std::move(text); }
