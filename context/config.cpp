@@ -21,6 +21,7 @@ std::string ReadReg(RunContext& ctx, RegHandle hive, const std::string& subkey, 
             Registry& registry = *ctx.sys.registry;
             RegHandle key = 0;
             if (registry.OpenKey(hive, subkey, reg::KEY_QUERY_VALUE, key) != reg::ERROR_SUCCESS) return;
+            const ScopedRegKey held(registry, key);
             if (valueType == 1) {
                 std::uint32_t type = 0, size = 0;
                 long rc = registry.QueryValue(key, valueName, &type, nullptr, &size);
@@ -39,7 +40,6 @@ std::string ReadReg(RunContext& ctx, RegHandle hive, const std::string& subkey, 
                     result = std::to_string(number);
                 }
             }
-            registry.CloseKey(key);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in fnc ReadReg. Err : " + std::to_string(e.number) + "::" + e.description);
@@ -91,6 +91,7 @@ bool fncGetRegInfo(RunContext& ctx) {
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
+            const ScopedRegKey held(registry, key);
             ctx.strMemberID = GetRegValue(ctx, key, agent::kRegistryKeyName, "MEMBERID");
             WriteLog(ctx, "MSG : Preprocessing: MEMBERID :: " + ctx.strMemberID);
             ctx.strSiteID = GetRegValue(ctx, key, agent::kRegistryKeyName, "SITEID");
@@ -109,7 +110,6 @@ bool fncGetRegInfo(RunContext& ctx) {
             } else {
                 result = true;
             }
-            registry.CloseKey(key);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : fncGetRegInfo. ErrDesc :: " + std::to_string(e.number) + " " + e.description);
