@@ -1,4 +1,5 @@
 // Configuration sources.
+// May contain: the run's shared state, its log and its configuration; no system calls.
 #include "context/config.h"
 
 #include <vector>

@@ -1,4 +1,5 @@
 // Script details of a job, their location and MD5 verification; the MD5 service.
+// May contain: a job's preparation; no system calls.
 #include "prepare/checksum.h"
 
 #include "base/errors.h"

@@ -1,4 +1,5 @@
 // The per-job driver.
+// May contain: the run's control flow; no system calls.
 #include "run/job_driver.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // Start-up and shutdown of one run.
+// May contain: the run's control flow; no system calls.
 #include "run/start.h"
 
 #include <cstdint>

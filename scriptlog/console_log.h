@@ -1,4 +1,5 @@
 // Parser of the runner's own console log.
+// May contain: the reading of a script's logs; no system calls.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,5 @@
 // Parser of the HTML export: plain text searches in the page, no markup parser.
+// May contain: the reading of a script's logs; no system calls.
 #include "scriptlog/html_export.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // Parser of the plain-text export: its table rows and their detail blocks.
+// May contain: the reading of a script's logs; no system calls.
 #include "scriptlog/text_export.h"
 
 #include <vector>

@@ -1,5 +1,6 @@
 // Parser of the XML (FB6LOG) export. It reads the export as lines of text,
 // not as a document: each element it knows begins its own line.
+// May contain: the reading of a script's logs; no system calls.
 #include "scriptlog/xml_export.h"
 
 #include "base/errors.h"
