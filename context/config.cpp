@@ -1,4 +1,5 @@
 // Configuration sources.
+// May contain: the run's shared state, its log and its configuration; no system calls.
 #include "context/config.h"
 
 #include <vector>
@@ -20,6 +21,7 @@ std::string ReadReg(RunContext& ctx, RegHandle hive, const std::string& subkey, 
             Registry& registry = *ctx.sys.registry;
             RegHandle key = 0;
             if (registry.OpenKey(hive, subkey, reg::KEY_QUERY_VALUE, key) != reg::ERROR_SUCCESS) return {};
+            const ScopedRegKey held(registry, key);
             std::string result;
             if (valueType == 1) {
                 std::uint32_t type = 0, size = 0;
@@ -39,7 +41,6 @@ std::string ReadReg(RunContext& ctx, RegHandle hive, const std::string& subkey, 
                     result = std::to_string(number);
                 }
             }
-            registry.CloseKey(key);
             return result;
         },
         [&](const RunError& e) -> std::string {
@@ -88,6 +89,7 @@ bool fncGetRegInfo(RunContext& ctx) {
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return false;
             }
+            const ScopedRegKey held(registry, key);
             ctx.strMemberID = GetRegValue(ctx, key, agent::kRegistryKeyName, "MEMBERID");
             WriteLog(ctx, "MSG : Preprocessing: MEMBERID :: " + ctx.strMemberID);
             ctx.strSiteID = GetRegValue(ctx, key, agent::kRegistryKeyName, "SITEID");
@@ -104,7 +106,6 @@ bool fncGetRegInfo(RunContext& ctx) {
                 setFailure(ctx, failure);
                 WriteLog(ctx, "ERR : " + failure);
             }
-            registry.CloseKey(key);
             return failure.empty();
         },
         [&](const RunError& e) {

@@ -1,5 +1,6 @@
 // The run context: every variable one run shares between its procedures,
 // named as the procedures know them. One instance per run.
+// May contain: the run's shared state, its log and its configuration; no system calls.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 // The run log.
+// May contain: the run's shared state, its log and its configuration; no system calls.
 #include "context/run_log.h"
 
 #include <algorithm>

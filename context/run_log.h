@@ -1,4 +1,5 @@
 // The run log and the small text functions used to turn system errors into log text.
+// May contain: the run's shared state, its log and its configuration; no system calls.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,5 @@
 // The desktop lock test.
+// May contain: the script's run; no system calls.
 #include "execute/desktop_lock.h"
 
 #include "base/errors.h"

@@ -1,4 +1,5 @@
 // The session launcher.
+// May contain: the script's run; no system calls.
 #include "execute/launcher.h"
 
 #include "base/command_line.h"

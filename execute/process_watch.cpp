@@ -1,4 +1,5 @@
 // Ending an overrunning runner and classifying the overrun.
+// May contain: the script's run; no system calls.
 #include "execute/process_watch.h"
 
 #include "base/errors.h"

@@ -1,4 +1,5 @@
 // Running one job's primary script through the runner.
+// May contain: the script's run; no system calls.
 #include "execute/script_run.h"
 
 #include <string_view>

@@ -18,7 +18,10 @@ public:
     ///           on failure.
     ///   error - on failure a readable text saying why (the system's reason when the
     ///           file could not be opened or read); emptied on success.
-    /// Result: non-zero on success, 0 on failure. Never throws.
+    /// Result: non-zero on success, 0 on failure. The posix backend never throws;
+    /// the Win32 backend raises RunError err::FileNotFound when the library cannot
+    /// be loaded and err::DllEntryNotFound when it lacks the function, as the
+    /// runtime does for a DLL declaration it cannot bind.
     /// The caller passes the same three out-values to KGetMD5WBlock after a failure,
     /// so whatever this call left in them is what that call starts with.
     /// Platforms: the Windows library returns the digest in either letter case; the

@@ -1,4 +1,5 @@
 // Script details of a job, their location and MD5 verification; the MD5 service.
+// May contain: a job's preparation; no system calls.
 #include "prepare/checksum.h"
 
 #include "base/errors.h"
@@ -72,6 +73,91 @@ bool checksumHeld(RunContext& ctx, const std::string& path) {
     return noChecksum;
 }
 
+// The location of an entry, from its file mode; an unknown mode gives none.
+void setEntryLocation(RunContext& ctx, ScriptDetail& entry) {
+    const std::string mode = upperAscii(trimBlanks(entry.FileMode));
+    if (mode == "LOCAL-SYNC") {
+        const std::string strSystemDirectory = GetShortpath(ctx, GetSpecialfolder(ctx));
+        WriteLog(ctx, "MSG : Preprocessing: System directory :: " + strSystemDirectory);
+        entry.Location = strSystemDirectory + "\\" + agent::kExMonScriptsLocalSync;
+    } else if (mode == "FTP" || mode == "HTTP" || mode == "HTTPS") {
+        entry.Location = processedScriptsFolder(ctx);
+        WriteLog(ctx, "MSG : Preprocessing: KOVA Processed Scripts :: " + entry.Location);
+    }
+}
+
+// True when the entry lacks a checksum, a location or a mode; it is then
+// marked with what it lacks, or left unchecked when only its mode is unknown.
+bool markedIncomplete(ScriptDetail& entry, bool primary, bool& jobError) {
+    // The raw mode is tested untrimmed here; a mode of blanks is caught
+    // because it selects no location.
+    if (!trimBlanks(entry.Checksum).empty() && !trimBlanks(entry.Location).empty() && !entry.FileMode.empty()) {
+        return false;
+    }
+    if (trimBlanks(entry.ScriptFile).empty()) {
+        markEntry(entry, primary ? "The Script Name to execute is blank" : "The additional script name is blank",
+                  jobError);
+    } else if (trimBlanks(entry.Checksum).empty()) {
+        markEntry(entry,
+                  (primary ? "Checksum is blank for the execution script "
+                           : "Checksum is blank for the additional script ") +
+                      entry.Location,
+                  jobError);
+    } else if (trimBlanks(entry.FileMode).empty()) {
+        markEntry(entry,
+                  (primary ? "Deploy Mode is blank for the execution script "
+                           : "Deploy Mode is blank for the additional script ") +
+                      entry.Location,
+                  jobError);
+    }
+    // Otherwise an unknown mode: the entry is deliberately left unchecked.
+    return true;
+}
+
+// A complete entry: its file must lie in its location, and its MD5 must be
+// the one the job carries.
+void checkEntryFile(RunContext& ctx, ScriptDetail& entry, bool primary, bool& jobError) {
+    const std::string path = entry.Location + "\\" + entry.ScriptFile;
+    WriteLog(ctx, "MSG : Preprocessing: Checking for file " + path);
+    // "?" is what the job list's reader leaves for a character the
+    // code page has no form for. No Windows file name holds one, so
+    // such a name is not looked up: Windows could take it as a
+    // pattern, and posix as another file. A name that leads out of
+    // the deploy folder (by "..", or through a link or junction
+    // below it) names no script of this job either.
+    bool found = false;
+    if (entry.ScriptFile.find('?') == std::string::npos) {
+        try {
+            found = ctx.objFSO->FileExistsInside(entry.Location, path);
+        } catch (const RunError& e) {
+            if (e.number != err::PathAccess) throw;
+        }
+    }
+    if (!found) {
+        markEntry(entry, "File not found " + path, jobError);
+        return;
+    }
+    if (primary) {
+        ctx.job.strPrimaryScriptPath = path;
+        ctx.job.strExecuteScript = entry.ScriptFile;
+        ctx.job.strPrimaryScriptFolder = entry.Location;
+        WriteLog(ctx, "MSG : Preprocessing: Primary Script :: " + ctx.job.strPrimaryScriptPath);
+    }
+    entry.Location = entry.Location + "\\" + entry.ScriptFile;
+    // No checksum at all: the MD5 service has already said why in strFailureDesc.
+    if (checksumHeld(ctx, entry.Location)) return;
+
+    const std::string expected = lowerAscii(trimBlanks(entry.Checksum));
+    const std::string actual = lowerAscii(trimBlanks(ctx.job.strFileMD5));
+    if (expected != actual) {
+        markEntry(entry,
+                  "MD5 signature of local file " + entry.Location +
+                      " does not tally with the template information. Template MD5:" + expected +
+                      " and local file MD5:" + actual,
+                  jobError);
+    }
+}
+
 }  // namespace
 
 void subCompareCheksum(RunContext& ctx) {
@@ -111,81 +197,9 @@ void subCompareCheksum(RunContext& ctx) {
                                   entry.FileMode + "; " + "ScriptFile:" + entry.ScriptFile +
                                   "; Checksum:" + entry.Checksum);
 
-                const std::string mode = upperAscii(trimBlanks(entry.FileMode));
-                if (mode == "LOCAL-SYNC") {
-                    const std::string strSystemDirectory = GetShortpath(ctx, GetSpecialfolder(ctx));
-                    WriteLog(ctx, "MSG : Preprocessing: System directory :: " + strSystemDirectory);
-                    entry.Location = strSystemDirectory + "\\" + agent::kExMonScriptsLocalSync;
-                } else if (mode == "FTP" || mode == "HTTP" || mode == "HTTPS") {
-                    entry.Location = processedScriptsFolder(ctx);
-                    WriteLog(ctx, "MSG : Preprocessing: KOVA Processed Scripts :: " + entry.Location);
-                }
-
-                // The raw mode is tested untrimmed here; a mode of blanks is caught
-                // because it selects no location.
-                if (trimBlanks(entry.Checksum).empty() || trimBlanks(entry.Location).empty() ||
-                    entry.FileMode.empty()) {
-                    if (trimBlanks(entry.ScriptFile).empty()) {
-                        markEntry(entry,
-                                  primary ? "The Script Name to execute is blank"
-                                          : "The additional script name is blank",
-                                  jobError);
-                    } else if (trimBlanks(entry.Checksum).empty()) {
-                        markEntry(entry,
-                                  (primary ? "Checksum is blank for the execution script "
-                                           : "Checksum is blank for the additional script ") +
-                                      entry.Location,
-                                  jobError);
-                    } else if (trimBlanks(entry.FileMode).empty()) {
-                        markEntry(entry,
-                                  (primary ? "Deploy Mode is blank for the execution script "
-                                           : "Deploy Mode is blank for the additional script ") +
-                                      entry.Location,
-                                  jobError);
-                    }
-                    // Otherwise an unknown mode: the entry is deliberately left unchecked.
-                    continue;
-                }
-
-                const std::string path = entry.Location + "\\" + entry.ScriptFile;
-                WriteLog(ctx, "MSG : Preprocessing: Checking for file " + path);
-                // "?" is what the job list's reader leaves for a character the
-                // code page has no form for. No Windows file name holds one, so
-                // such a name is not looked up: Windows could take it as a
-                // pattern, and posix as another file. A name that leads out of
-                // the deploy folder (by "..", or through a link or junction
-                // below it) names no script of this job either.
-                bool found = false;
-                if (entry.ScriptFile.find('?') == std::string::npos) {
-                    try {
-                        found = ctx.objFSO->FileExistsInside(entry.Location, path);
-                    } catch (const RunError& e) {
-                        if (e.number != err::PathAccess) throw;
-                    }
-                }
-                if (!found) {
-                    markEntry(entry, "File not found " + path, jobError);
-                    continue;
-                }
-                if (primary) {
-                    ctx.job.strPrimaryScriptPath = path;
-                    ctx.job.strExecuteScript = entry.ScriptFile;
-                    ctx.job.strPrimaryScriptFolder = entry.Location;
-                    WriteLog(ctx, "MSG : Preprocessing: Primary Script :: " + ctx.job.strPrimaryScriptPath);
-                }
-                entry.Location = entry.Location + "\\" + entry.ScriptFile;
-                // No checksum at all: the MD5 service has already said why in strFailureDesc.
-                if (checksumHeld(ctx, entry.Location)) continue;
-
-                const std::string expected = lowerAscii(trimBlanks(entry.Checksum));
-                const std::string actual = lowerAscii(trimBlanks(ctx.job.strFileMD5));
-                if (expected != actual) {
-                    markEntry(entry,
-                              "MD5 signature of local file " + entry.Location +
-                                  " does not tally with the template information. Template MD5:" + expected +
-                                  " and local file MD5:" + actual,
-                              jobError);
-                }
+                setEntryLocation(ctx, entry);
+                if (markedIncomplete(entry, primary, jobError)) continue;
+                checkEntryFile(ctx, entry, primary, jobError);
             }
 
             if (!jobError) return;

@@ -1,4 +1,5 @@
 // The action status record: one record for the whole run, always dropped.
+// May contain: the records and their transport; no system calls.
 #include "report/action_status.h"
 
 #include <string>

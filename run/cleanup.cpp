@@ -1,5 +1,6 @@
 // Clean-up of the working folders: script side files after each job, old
 // script logs and runner logs at the end of the run.
+// May contain: the run's control flow; no system calls.
 #include "run/cleanup.h"
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 // The per-job driver: takes a job string apart and runs the job's steps in
 // their fixed order, testing the failure text between them.
+// May contain: the run's control flow; no system calls.
 #include "run/job_driver.h"
 
 #include <memory>

@@ -1,4 +1,5 @@
 // Start-up of one run: the entry procedure and the initialisation.
+// May contain: the run's control flow; no system calls.
 #include "run/start.h"
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // Start-up of one run: the entry procedure and the initialisation (the end
 // of the run is in shared_steps.h, where the other steps of run/ reach it).
+// May contain: the run's control flow; no system calls.
 #pragma once
 
 struct RunContext;

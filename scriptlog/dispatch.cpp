@@ -1,5 +1,6 @@
 // Script log assembly: reads the console log once, finds the exported log
 // and the variables file it names, and hands the export to its parser.
+// May contain: the reading of a script's logs; no system calls.
 #include "scriptlog/dispatch.h"
 
 #include "base/errors.h"

@@ -288,10 +288,6 @@ void ForwardingClock::sleepMs(std::uint32_t milliseconds) {
     count("sleepMs");
     real_.sleepMs(milliseconds);
 }
-std::int64_t ForwardingClock::utcMs() {
-    count("utcMs");
-    return real_.utcMs();
-}
 std::int64_t ForwardingClock::bootMs() {
     count("bootMs");
     return real_.bootMs();

@@ -200,7 +200,6 @@ public:
     explicit ForwardingClock(Clock& real);
     LocalTime now() override;
     void sleepMs(std::uint32_t milliseconds) override;
-    std::int64_t utcMs() override;
     std::int64_t bootMs() override;
     std::string bootId() override;
 
