@@ -214,31 +214,32 @@ void readActionTable(RunContext& ctx, FailureCounters& counters, TextStream& str
     settleRow(ctx, counters, window.rows[0]);
 }
 
+// Two passes instead of the page in memory: the first finds the parts (the
+// page is only taken apart when its body holds exactly two table ends, and
+// the row limit is known before any row is reported); the second takes the
+// action table a row at a time.
+void parsePage(RunContext& ctx, FailureCounters& counters, const std::string& exportPath) {
+    PageLayout layout;
+    {
+        std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
+        if (stream->AtEndOfStream()) return;
+        layout = layoutOf(*stream);
+    }
+    if (layout.tableEnds != 2 || layout.actionsTo == layout.actionsFrom) return;
+    RowWindow window;
+    window.rowCount = layout.rowEnds + 1;
+    std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
+    readActionTable(ctx, counters, *stream, layout, window);
+}
+
 }  // namespace
 
 void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath) {
     FailureCounters counters = beginFailureCounters(ctx);
-    guarded(
-        [&] {
-            // Two passes instead of the page in memory: the first finds the
-            // parts (the page is only taken apart when its body holds exactly
-            // two table ends, and the row limit is known before any row is
-            // reported); the second takes the action table a row at a time.
-            PageLayout layout;
-            {
-                std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
-                if (stream->AtEndOfStream()) return;
-                layout = layoutOf(*stream);
-            }
-            if (layout.tableEnds != 2 || layout.actionsTo == layout.actionsFrom) return;
-            RowWindow window;
-            window.rowCount = layout.rowEnds + 1;
-            std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
-            readActionTable(ctx, counters, *stream, layout, window);
-        },
-        [&](const RunError& e) {
-            WriteLog(ctx, "ERR : fncParseExportLogHTML. " + std::to_string(e.number) + " " + e.description);
-        });
+    guarded([&] { parsePage(ctx, counters, exportPath); },
+            [&](const RunError& e) {
+                WriteLog(ctx, "ERR : fncParseExportLogHTML. " + std::to_string(e.number) + " " + e.description);
+            });
     // The counters raised so far are written, also after an error above.
     writeFailureCounters(ctx, counters);
 }
