@@ -29,6 +29,9 @@ namespace runlog {
 std::string fncFormatMessage(RunContext& ctx, const std::string& code);
 }  // namespace runlog
 
+// The launcher's variant lives here, beside the run log's, so that both
+// readings of the system's message (its 199-character cut, its CR LF) sit in
+// one place and the configuration tests check them together on both backends.
 namespace launcher {
 /// The launcher's variant: decimal code + "-" + the system's message without
 /// its CR LF; the code alone when the system has no text for it.

@@ -19,14 +19,14 @@ bool fncUserLocked(RunContext& ctx) {
                                                                       : "Screen Saver is not running."));
 
             ScopedDesktop input(desktop, desktop.OpenDesktop("Default", desk::DESKTOP_SWITCHDESKTOP));
-            const long openError = desktop.LastError();
+            const long openError = desktop.GetLastError();
             if (!input) {
                 WriteLog(ctx, "MSG : Preprocessing : Error with OpenDesktop: " + std::to_string(openError));
                 return false;
             }
 
             const bool switched = desktop.SwitchDesktop(input.get());
-            ctx.launch.lngSwitchDesktopError = static_cast<std::int32_t>(desktop.LastError());
+            ctx.launch.lngSwitchDesktopError = static_cast<std::int32_t>(desktop.GetLastError());
             if (switched) {
                 WriteLog(ctx, ctx.launch.blnScreenSaverRunning ? "MSG : Preprocessing :  Desktop is Not locked!"
                                                                : "MSG : Preprocessing : Not locked!");

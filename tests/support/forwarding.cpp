@@ -473,9 +473,9 @@ bool ForwardingDesktop::CloseDesktop(DeskHandle desktop) {
     injected_ = due("CloseDesktop", kRefused);
     return injected_ == 0 && real_.CloseDesktop(desktop);
 }
-long ForwardingDesktop::LastError() {
-    count("LastError");
-    return injected_ != 0 ? injected_ : real_.LastError();
+long ForwardingDesktop::GetLastError() {
+    count("GetLastError");
+    return injected_ != 0 ? injected_ : real_.GetLastError();
 }
 
 // ---- MD5 library ----
