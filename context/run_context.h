@@ -32,8 +32,10 @@ struct HeldScript {
 };
 
 struct RunContext {
-    explicit RunContext(const Platform& p) : sys(p), objFSO(p.fs) {}
+    explicit RunContext(const Platform& p) : sys(p), objFSO(p.fs) { sys.fs = nullptr; }
 
+    /// The operating-system services. Its file system is taken out into
+    /// objFSO, the one name every step uses for it (a test swaps objFSO).
     Platform sys;
 
     // ---- The run: set before the first job, kept until the run ends. ----
