@@ -111,17 +111,20 @@ inline RunError automationError(long status, std::string description = {}) {
 }
 
 /// Runs `body`; a RunError or std::exception it raises goes to `onError` as a
-/// RunError. EndOfRun passes through untouched.
+/// RunError. EndOfRun passes through untouched. What `body` returns is the
+/// result, or what `onError` returns after an error: a procedure whose last
+/// statement is `return guarded(...)` can stop early with a `return` in its
+/// body that reads as the procedure's own.
 template <class Body, class OnError>
-void guarded(Body&& body, OnError&& onError) {
+auto guarded(Body&& body, OnError&& onError) -> decltype(body()) {
     try {
-        body();
+        return body();
     } catch (const RunError& e) {
-        onError(e);
+        return onError(e);
     } catch (const std::bad_alloc&) {
-        onError(runError(err::OutOfMemory));
+        return onError(runError(err::OutOfMemory));
     } catch (const std::exception& e) {
-        onError(RunError{err::InternalError, e.what()});
+        return onError(RunError{err::InternalError, e.what()});
     }
 }
 

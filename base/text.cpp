@@ -1,4 +1,5 @@
 // Text and number helpers with the old runtime's rules.
+// May contain: text functions only; nothing above base/, no system calls.
 #include "base/text.h"
 
 #include <algorithm>

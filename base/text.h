@@ -144,3 +144,8 @@ std::string textDigest(std::string_view text);
 /// "NN"/"nn" minutes, "SS"/"ss" seconds in two digits, a single "S"/"s"
 /// seconds without a leading zero, "\/" a slash; other characters as they stand.
 std::string formatPicture(const LocalTime& time, std::string_view picture);
+
+/// The date and time a record and a run-log line carry, as in
+/// 12/07/2026 10:15:30: the run's scan time, a variables record's time and
+/// every run-log stamp.
+inline constexpr std::string_view kRecordTimePicture = "MM\\/DD\\/YYYY HH:NN:SS";

@@ -141,7 +141,7 @@ int runCase(char** argv, const std::string& which, int drops) {
         // for the next second, which is this far off.
         subDropRecord(ctx, "wpdcmatztempexecst", "<first/>", "[Template_Execution_Status]");
         const auto start = Steady::now();
-        const double left = 1000.0 - realClock.utcMs() % 1000;
+        const double left = 1000.0 - realClock.now().millisecond;
         subDropRecord(ctx, "wpdcmatztempexecst", "<second/>", "[Template_Execution_Status]");
         std::printf("%.1f %.1f\n", msSince(start), left);
     } else {

@@ -1,5 +1,6 @@
 // Where the script runner (ATCMD) is installed, and everything this program
 // passes to it and reads back from it, in one place: nothing else spells these texts.
+// May contain: the run's shared state, its log and its configuration; no system calls.
 #pragma once
 
 #include <string_view>

@@ -1,4 +1,5 @@
 // Configuration sources.
+// May contain: the run's shared state, its log and its configuration; no system calls.
 #include "context/config.h"
 
 #include <vector>
@@ -15,12 +16,13 @@
 
 std::string ReadReg(RunContext& ctx, RegHandle hive, const std::string& subkey, const std::string& valueName,
                     std::int16_t valueType) {
-    std::string result;
-    guarded(
-        [&] {
+    return guarded(
+        [&]() -> std::string {
             Registry& registry = *ctx.sys.registry;
             RegHandle key = 0;
-            if (registry.OpenKey(hive, subkey, reg::KEY_QUERY_VALUE, key) != reg::ERROR_SUCCESS) return;
+            if (registry.OpenKey(hive, subkey, reg::KEY_QUERY_VALUE, key) != reg::ERROR_SUCCESS) return {};
+            const ScopedRegKey held(registry, key);
+            std::string result;
             if (valueType == 1) {
                 std::uint32_t type = 0, size = 0;
                 long rc = registry.QueryValue(key, valueName, &type, nullptr, &size);
@@ -39,58 +41,55 @@ std::string ReadReg(RunContext& ctx, RegHandle hive, const std::string& subkey, 
                     result = std::to_string(number);
                 }
             }
-            registry.CloseKey(key);
+            return result;
         },
-        [&](const RunError& e) {
+        [&](const RunError& e) -> std::string {
             WriteLog(ctx, "ERR : in fnc ReadReg. Err : " + std::to_string(e.number) + "::" + e.description);
-            result.clear();
+            return {};
         });
-    return result;
 }
 
 std::string GetRegValue(RunContext& ctx, RegHandle key, const std::string& keyName, const std::string& valueName) {
-    std::string result;
-    guarded(
-        [&] {
+    return guarded(
+        [&]() -> std::string {
             Registry& registry = *ctx.sys.registry;
             std::uint32_t type = 0, size = 0;
             long rc = registry.QueryValue(key, valueName, &type, nullptr, &size);
             if (rc != reg::ERROR_SUCCESS && rc != reg::ERROR_MORE_DATA) {
                 WriteLog(ctx, "ERR : Failed to read Registry key " + valueName + ". ERRDesc :: " +
                                   runlog::fncFormatMessage(ctx, std::to_string(rc)));
-                return;
+                return {};
             }
-            if (type != reg::REG_SZ) return;
+            if (type != reg::REG_SZ) return {};
             std::string buffer(size, '\0');
             rc = registry.QueryValue(key, valueName, &type, buffer.data(), &size);
             if (rc != reg::ERROR_SUCCESS) {
                 WriteLog(ctx, "ERR : Failed to read Registry key " + valueName + ". ERRDesc - " +
                                   runlog::fncFormatMessage(ctx, std::to_string(rc)));
-                return;
+                return {};
             }
-            result = StripNulls(ctx, buffer);
+            return StripNulls(ctx, buffer);
         },
-        [&](const RunError& e) {
+        [&](const RunError& e) -> std::string {
             WriteLog(ctx, "ERR : procedure GetRegValue. ERR : " + std::to_string(e.number) + "::" + e.description);
-            result.clear();
+            return {};
         });
-    return result;
 }
 
 bool fncGetRegInfo(RunContext& ctx) {
-    bool result = false;
-    guarded(
+    return guarded(
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: Opening Registry key SOFTWARE\\KOVAOD");
             Registry& registry = *ctx.sys.registry;
             RegHandle key = 0;
             const long rc = registry.OpenKey(reg::HKEY_LOCAL_MACHINE, agent::kRegistryKey, reg::KEY_READ, key);
             if (rc != reg::ERROR_SUCCESS) {
-                ctx.strFailureDesc = "Preprocessing:Unable to locate registry entries for SOFTWARE\\KOVAOD. ERRDesc:" +
-                                     runlog::fncFormatMessage(ctx, std::to_string(rc));
+                setFailure(ctx, "Preprocessing:Unable to locate registry entries for SOFTWARE\\KOVAOD. ERRDesc:" +
+                                    runlog::fncFormatMessage(ctx, std::to_string(rc)));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                return;
+                return false;
             }
+            const ScopedRegKey held(registry, key);
             ctx.strMemberID = GetRegValue(ctx, key, agent::kRegistryKeyName, "MEMBERID");
             WriteLog(ctx, "MSG : Preprocessing: MEMBERID :: " + ctx.strMemberID);
             ctx.strSiteID = GetRegValue(ctx, key, agent::kRegistryKeyName, "SITEID");
@@ -104,18 +103,15 @@ bool fncGetRegInfo(RunContext& ctx) {
             else if (numericValue(ctx.strSiteID) == 0) failure = "Preprocessing:Invalid SITEID";
             else if (type != "MSMA" && type != "DPMA") failure = "Preprocessing:Invalid REGTYPE";
             if (!failure.empty()) {
-                ctx.strFailureDesc = failure;
+                setFailure(ctx, failure);
                 WriteLog(ctx, "ERR : " + failure);
-            } else {
-                result = true;
             }
-            registry.CloseKey(key);
+            return failure.empty();
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : fncGetRegInfo. ErrDesc :: " + std::to_string(e.number) + " " + e.description);
-            result = false;
+            return false;
         });
-    return result;
 }
 
 std::int32_t fncReadINI(RunContext& ctx, std::string& value, const std::string& section, const std::string& key,

@@ -1,4 +1,5 @@
 // Configuration sources: the registry, profile (INI) files and shell paths.
+// May contain: the run's shared state, its log and its configuration; no system calls.
 #pragma once
 
 #include <cstdint>

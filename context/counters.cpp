@@ -1,4 +1,5 @@
 // Counter keys, the threshold file's size bound and the batched counter write.
+// May contain: the run's shared state, its log and its configuration; no system calls.
 #include "context/counters.h"
 
 #include <algorithm>

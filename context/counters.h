@@ -2,6 +2,7 @@
 // variable counters and the failure counters of the log parsers. Both go
 // through here, so the key rule, the file's size bound and the batched write
 // exist once.
+// May contain: the run's shared state, its log and its configuration; no system calls.
 #pragma once
 
 #include <cstddef>

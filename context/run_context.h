@@ -1,12 +1,16 @@
 // The run context: every variable one run shares between its procedures,
 // named as the procedures know them. One instance per run.
+// May contain: the run's shared state, its log and its configuration; no system calls.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/filesystem.h"
 #include "platform/platform.h"
 
@@ -28,8 +32,10 @@ struct HeldScript {
 };
 
 struct RunContext {
-    explicit RunContext(const Platform& p) : sys(p), objFSO(p.fs) {}
+    explicit RunContext(const Platform& p) : sys(p), objFSO(p.fs) { sys.fs = nullptr; }
 
+    /// The operating-system services. Its file system is taken out into
+    /// objFSO, the one name every step uses for it (a test swaps objFSO).
     Platform sys;
 
     // ---- The run: set before the first job, kept until the run ends. ----
@@ -59,6 +65,8 @@ struct RunContext {
     // Run-wide outcome: any failing step writes it; the job driver and both status records read it.
     /// Never cleared between jobs: once one job fails, every later job of the
     /// run is only reported with this text, and the action status carries it.
+    /// Written only through the failure operations below this struct, whose
+    /// comment follows the text through a run.
     std::string strFailureDesc;
 
     // Runner discovery: the pre-checks write the registry value; each script run reads it.
@@ -139,3 +147,50 @@ struct RunContext {
         std::int32_t lngSwitchDesktopError = 0;
     } launch;
 };
+
+// The failure text's life. strFailureDesc is at once the run's "has failed"
+// mark (empty, trimmed, means success so far) and the text the records carry.
+// A run meets its writers in this order:
+//   before any job (each stops every job from running)
+//     the registry identity, the pre-checks (the runner's too), the job list    setFailure
+//     the start-up, when the job list yields no job                             setFailure
+//   each job
+//     the driver: a job string of the wrong shape (the run then ends)           setFailure
+//     the checksum step: a file missing or not matching its MD5                 setFailure, addFailureLine
+//       (and, before a checksum it tries again, the text it held)               setFailure
+//     the script run: primary script missing, or its names refused              setFailure
+//     the launcher and the process watch: a runner that failed or overran       setFailure
+//     the script log: the console log missing or empty                          setFailure
+//     the script run: the script's logs have been read                          clearFailure
+//     the script run: the launch failed, and no step has said why               setFailure
+//     the release of the script files: a file changed while the script ran      addFailureLine
+//     the template status: the exit line and the failing actions                extendFailure, setFailure
+//     the driver, once the job is reported: the generic text the run carries    replaceFailure
+//   after the jobs
+//     the action status record reports it.
+
+/// A step failed: the text says why, in place of whatever it held.
+inline void setFailure(RunContext& ctx, std::string text) { ctx.strFailureDesc = std::move(text); }
+
+/// One more failing item: the first (the text blank so far) starts the text
+/// with `firstPrefix`; each later one goes on a line of its own.
+inline void addFailureLine(RunContext& ctx, std::string_view line, std::string_view firstPrefix = {}) {
+    if (trimBlanks(ctx.strFailureDesc).empty()) {
+        ctx.strFailureDesc = std::string(firstPrefix) + std::string(line);
+    } else {
+        ctx.strFailureDesc += "\r\n" + std::string(line);
+    }
+}
+
+/// More of the same failure at the end, as far as kTextBound allows: the
+/// pieces come from the script's output.
+inline void extendFailure(RunContext& ctx, std::string_view more) { appendBounded(ctx.strFailureDesc, more); }
+
+/// The script's own logs now say how it went: an earlier step's text is dropped.
+inline void clearFailure(RunContext& ctx) { ctx.strFailureDesc.clear(); }
+
+/// A reported job's detailed text gives way to the generic one the run
+/// carries on; an empty text stays empty.
+inline void replaceFailure(RunContext& ctx, std::string text) {
+    if (!ctx.strFailureDesc.empty()) ctx.strFailureDesc = std::move(text);
+}

@@ -1,4 +1,5 @@
 // The run log.
+// May contain: the run's shared state, its log and its configuration; no system calls.
 #include "context/run_log.h"
 
 #include <algorithm>
@@ -11,7 +12,7 @@
 
 namespace {
 
-std::string stampNow(RunContext& ctx) { return formatPicture(ctx.sys.clock->now(), "MM\\/DD\\/YYYY HH:MM:SS") + "\t"; }
+std::string stampNow(RunContext& ctx) { return formatPicture(ctx.sys.clock->now(), kRecordTimePicture) + "\t"; }
 
 // Put before a continuation line that could pass for a stamped line. Not a
 // blank: a reader that trims lines would read past one.

@@ -1,4 +1,5 @@
 // The run log and the small text functions used to turn system errors into log text.
+// May contain: the run's shared state, its log and its configuration; no system calls.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +29,9 @@ namespace runlog {
 std::string fncFormatMessage(RunContext& ctx, const std::string& code);
 }  // namespace runlog
 
+// The launcher's variant lives here, beside the run log's, because two
+// floors that cannot include each other use it: the launch (execute/) and the
+// checksum's library-load line (prepare/).
 namespace launcher {
 /// The launcher's variant: decimal code + "-" + the system's message without
 /// its CR LF; the code alone when the system has no text for it.

@@ -1,4 +1,5 @@
 // The desktop lock test.
+// May contain: the script's run; no system calls.
 #include "execute/desktop_lock.h"
 
 #include "base/errors.h"
@@ -7,8 +8,7 @@
 #include "platform/desktop.h"
 
 bool fncUserLocked(RunContext& ctx) {
-    bool result = false;
-    guarded(
+    return guarded(
         [&] {
             Desktop& desktop = *ctx.sys.desktop;
             // The screen-saver desktop exists only while the screen saver shows.
@@ -19,14 +19,14 @@ bool fncUserLocked(RunContext& ctx) {
                                                                       : "Screen Saver is not running."));
 
             ScopedDesktop input(desktop, desktop.OpenDesktop("Default", desk::DESKTOP_SWITCHDESKTOP));
-            const long openError = desktop.LastError();
+            const long openError = desktop.GetLastError();
             if (!input) {
                 WriteLog(ctx, "MSG : Preprocessing : Error with OpenDesktop: " + std::to_string(openError));
-                return;
+                return false;
             }
 
             const bool switched = desktop.SwitchDesktop(input.get());
-            ctx.launch.lngSwitchDesktopError = static_cast<std::int32_t>(desktop.LastError());
+            ctx.launch.lngSwitchDesktopError = static_cast<std::int32_t>(desktop.GetLastError());
             if (switched) {
                 WriteLog(ctx, ctx.launch.blnScreenSaverRunning ? "MSG : Preprocessing :  Desktop is Not locked!"
                                                                : "MSG : Preprocessing : Not locked!");
@@ -37,12 +37,12 @@ bool fncUserLocked(RunContext& ctx) {
                 // Refused without a reason: the input belongs to the locked workstation.
                 WriteLog(ctx, "MSG : Preprocessing : Desktop is locked!!!");
                 ctx.blnDesktopLocked = true;
-                result = true;
+                return true;
             }
+            return false;
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in fncUserLocked. " + std::to_string(e.number) + ":" + e.description);
-            result = false;
+            return false;
         });
-    return result;
 }

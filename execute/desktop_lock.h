@@ -1,4 +1,5 @@
 // Whether the interactive workstation is locked.
+// May contain: the script's run; no system calls.
 #pragma once
 
 struct RunContext;

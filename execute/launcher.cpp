@@ -1,4 +1,5 @@
 // The session launcher.
+// May contain: the script's run; no system calls.
 #include "execute/launcher.h"
 
 #include "base/command_line.h"
@@ -52,7 +53,7 @@ bool watchStartedRunner(RunContext& ctx, Processes& sys, std::uint32_t processId
     if (!process) {
         const std::string text = errorText(ctx, sys.GetLastError());
         WriteLog(ctx, "ERR : " + launcher + " - Failed OpenProcess - " + arguments + " " + text);
-        ctx.strFailureDesc = "Postprocessing:Failed OpenProcess - " + arguments + " " + text;
+        setFailure(ctx, "Postprocessing:Failed OpenProcess - " + arguments + " " + text);
         return false;
     }
     subCheckTreeContainment(ctx, process.get());
@@ -75,43 +76,38 @@ bool watchStartedRunner(RunContext& ctx, Processes& sys, std::uint32_t processId
 
 std::uint32_t fncGetProcesses(RunContext& ctx) {
     Processes& sys = *ctx.sys.processes;
-    std::uint32_t result = 0;
-    guarded(
-        [&] {
+    return guarded(
+        [&]() -> std::uint32_t {
             ScopedProcHandle snapshot(sys, sys.CreateToolhelp32Snapshot(proc::TH32CS_SNAPALL, 0));
             ProcessEntry entry;
             for (bool more = sys.Process32First(snapshot.get(), entry); more;
                  more = sys.Process32Next(snapshot.get(), entry)) {
                 const auto nul = entry.szExeFile.find('\0');
                 const std::string name = nul == std::string::npos ? std::string() : entry.szExeFile.substr(0, nul);
-                if (upperAscii(name) == "EXPLORER.EXE") {
-                    result = entry.th32ProcessID;
-                    return;
-                }
+                if (upperAscii(name) == "EXPLORER.EXE") return entry.th32ProcessID;
             }
+            return 0;
         },
-        [&](const RunError& e) {
+        [&](const RunError& e) -> std::uint32_t {
             WriteLog(ctx, "ERR: fncGetProcesses. Err No :" + std::to_string(sys.GetLastError()) +
                               " Description :" + e.description);
-            result = 0;
+            return 0;
         });
-    return result;
 }
 
 bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::string& exePath,
                           const std::string& arguments, const std::string& workingDirectory) {
     Processes& sys = *ctx.sys.processes;
-    bool result = false;
-    guarded(
+    return guarded(
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: Executing Function fncExecuteUsingToken With parameter Process Handle : " +
                               std::to_string(processId) + " , Exe path :" + exePath + ",Parameter :" + arguments +
                               ",Working Directory :" + workingDirectory);
             ScopedProcHandle shell(sys, sys.OpenProcess(proc::PROCESS_ALL_ACCESS, true, processId));
             if (!shell) {
-                ctx.strFailureDesc = "Preprocessing:Failed to get the handle of the token";
+                setFailure(ctx, "Preprocessing:Failed to get the handle of the token");
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                return;
+                return false;
             }
             ProcHandle rawToken = 0;
             sys.OpenProcessToken(shell.get(), proc::TOKEN_LAUNCH_ACCESS, rawToken);
@@ -119,11 +115,11 @@ bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::s
             StartupInfo startup;
             startup.lpDesktop = kInteractiveDesktop;
             if (!token) {
-                ctx.strFailureDesc =
-                    "Postprocessing:The application is not currently logged onto a machine. You will need a machine "
-                    "login session in order to use the GUI Automation actions.";
+                setFailure(ctx,
+                           "Postprocessing:The application is not currently logged onto a machine. You will need a "
+                           "machine login session in order to use the GUI Automation actions.");
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                return;
+                return false;
             }
 
             // From here until the wait is over this thread is the user; the
@@ -154,28 +150,26 @@ bool fncExecuteUsingToken(RunContext& ctx, std::uint32_t processId, const std::s
             ScopedProcHandle createdProcess(sys, info.hProcess);
             ScopedProcHandle createdThread(sys, info.hThread);
             if (!created) {
-                ctx.strFailureDesc = "PostProcessing:Failed to execute in the interactive mode " +
-                                     errorText(ctx, createError);
+                setFailure(ctx,
+                           "PostProcessing:Failed to execute in the interactive mode " + errorText(ctx, createError));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                return;
+                return false;
             }
 
-            result = watchStartedRunner(ctx, sys, info.dwProcessId, arguments, "fncExecuteUsingToken",
-                                        fncTerminateUpdateProcess, environment, Release::EnvironmentFirst);
+            return watchStartedRunner(ctx, sys, info.dwProcessId, arguments, "fncExecuteUsingToken",
+                                      fncTerminateUpdateProcess, environment, Release::EnvironmentFirst);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : In fncExecuteUsingToken. Error No :" + std::to_string(sys.GetLastError()) +
                               " Description :" + e.description);
-            result = false;
+            return false;
         });
-    return result;
 }
 
 bool fncExecuteUsingCreateProcess(RunContext& ctx, const std::string& exePath, const std::string& arguments,
                                   const std::string& workingDirectory) {
     Processes& sys = *ctx.sys.processes;
-    bool result = false;
-    guarded(
+    return guarded(
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: Executing fncExecuteUsingCreateProcess With parameter, Exe path :" +
                               exePath + ",Parameter :" + arguments + ",Working Directory :" + workingDirectory);
@@ -206,18 +200,17 @@ bool fncExecuteUsingCreateProcess(RunContext& ctx, const std::string& exePath, c
             ScopedProcHandle createdProcess(sys, info.hProcess);
             ScopedProcHandle createdThread(sys, info.hThread);
             if (!created) {
-                ctx.strFailureDesc = "PostProcessing:Failed to execute the script, " + errorText(ctx, createError);
+                setFailure(ctx, "PostProcessing:Failed to execute the script, " + errorText(ctx, createError));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                return;
+                return false;
             }
 
-            result = watchStartedRunner(ctx, sys, info.dwProcessId, arguments, "fncExecuteUsingCreateProcess",
-                                        fncTerminateProcess, environment, Release::HandleFirst);
+            return watchStartedRunner(ctx, sys, info.dwProcessId, arguments, "fncExecuteUsingCreateProcess",
+                                      fncTerminateProcess, environment, Release::HandleFirst);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : In fncExecuteUsingCreateProcess. Error No :" + std::to_string(sys.GetLastError()) +
                               " Description :" + e.description);
-            result = false;
+            return false;
         });
-    return result;
 }

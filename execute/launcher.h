@@ -1,6 +1,7 @@
 // Starting the runner: inside the interactive user's session with the token
 // of the user's shell, or directly as a child of this program; then waiting
 // for it within the job's time limit (strProcessTime, milliseconds).
+// May contain: the script's run; no system calls.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 // Ending an overrunning runner and classifying the overrun.
+// May contain: the script's run; no system calls.
 #include "execute/process_watch.h"
 
 #include "base/errors.h"
@@ -36,29 +37,30 @@ void subCheckTreeContainment(RunContext& ctx, ProcHandle process) {
 }
 
 bool fncTerminateUpdateProcess(RunContext& ctx, ProcHandle process) {
-    guarded(
+    return guarded(
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: Executing fncTerminateUpdateProcess ");
             // Ending a process that has already finished fails: then the script ran in time.
             if (!ctx.sys.processes->TerminateProcess(process, 0)) {
                 WriteLog(ctx, "MSG : Postprocessing: Successfully Executed the script");
-                return;
+                return false;
             }
             logTermination(ctx);
             if (isInteractiveContext(ctx.job.strContext)) {
                 fncUserLocked(ctx);
-                ctx.strFailureDesc = ctx.blnDesktopLocked
-                                         ? "PostProcessing:The System is locked."
-                                         : "PostProcessing:The threshold set for the script process time is elapsed.";
+                setFailure(ctx, ctx.blnDesktopLocked
+                                    ? "PostProcessing:The System is locked."
+                                    : "PostProcessing:The threshold set for the script process time is elapsed.");
             } else {
-                ctx.strFailureDesc = "PostProcessing:The threshold set for the script process time is elapsed.";
+                setFailure(ctx, "PostProcessing:The threshold set for the script process time is elapsed.");
             }
             WriteLog(ctx, "MSG : " + ctx.strFailureDesc);
+            return false;
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : fncTerminateUpdateProcess " + std::to_string(e.number) + " " + e.description);
+            return false;
         });
-    return false;
 }
 
 bool fncTerminateProcess(RunContext& ctx, ProcHandle process) {

@@ -1,5 +1,6 @@
 // The watch that follows the wait on the runner: ending an overrunning
 // process and saying what the overrun means for the job.
+// May contain: the script's run; no system calls.
 #pragma once
 
 #include <string>

@@ -1,4 +1,5 @@
 // Running one job's primary script through the runner.
+// May contain: the script's run; no system calls.
 #include "execute/script_run.h"
 
 #include <string_view>
@@ -28,12 +29,12 @@ bool plainNamePart(std::string_view part) { return part.empty() || isPlainName(p
 
 std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
     std::string variablesFile;
-    guarded(
-        [&] {
+    return guarded(
+        [&]() -> std::string {
             if (!ctx.objFSO->FileExists(ctx.job.strPrimaryScriptPath)) {
-                ctx.strFailureDesc = "Preprocessing:Primary Script File not found " + ctx.job.strPrimaryScriptPath;
+                setFailure(ctx, "Preprocessing:Primary Script File not found " + ctx.job.strPrimaryScriptPath);
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                return;
+                return {};
             }
             // The short form has no blanks, so the path goes unquoted from here on.
             // It is made afresh from the registry's value for every script.
@@ -46,10 +47,10 @@ std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
             if (!plainNamePart(ctx.job.strScriptID)) refused = "script id " + ctx.job.strScriptID;
             else if (!plainNamePart(base)) refused = "script name " + ctx.job.strExecuteScript;
             if (!refused.empty()) {
-                ctx.strFailureDesc = boundedText("Preprocessing:The " + refused +
-                                                 " cannot name a console log inside " + logsFolder(ctx));
+                setFailure(ctx, boundedText("Preprocessing:The " + refused + " cannot name a console log inside " +
+                                            logsFolder(ctx)));
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                return;
+                return {};
             }
             ctx.launch.strATCMDLogFile = logsFolder(ctx) + "\\" + base + "_" +
                                          formatPicture(ctx.sys.clock->now(), "MMDDYYYYHHMMSS") + "_" +
@@ -75,25 +76,26 @@ std::string subExecuteScript(RunContext& ctx, const std::string& strRandomNo) {
 
             if (launched) {
                 if (fncProcessScriptLog(ctx, ctx.launch.strATCMDLogFile, variablesFile)) {
-                    ctx.strFailureDesc.clear();
+                    clearFailure(ctx);
                 }
-                return;
+                return variablesFile;
             }
             const std::string fallback =
                 "Preprocessing:Failed to execute the primary script " + ctx.job.strPrimaryScriptPath;
             if (interactive) {
                 // A reason the launcher gave stays, and was logged there.
                 if (trimBlanks(ctx.strFailureDesc).empty()) {
-                    ctx.strFailureDesc = fallback;
+                    setFailure(ctx, fallback);
                     WriteLog(ctx, "ERR : Failed to execute the primary script " + ctx.job.strPrimaryScriptPath);
                 }
             } else {
-                if (trimBlanks(ctx.strFailureDesc).empty()) ctx.strFailureDesc = fallback;
+                if (trimBlanks(ctx.strFailureDesc).empty()) setFailure(ctx, fallback);
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
             }
+            return {};
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in subExecuteScript. " + std::to_string(e.number) + "::" + e.description);
+            return variablesFile;
         });
-    return variablesFile;
 }

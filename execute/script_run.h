@@ -1,4 +1,5 @@
 // Running one job's primary script through the runner.
+// May contain: the script's run; no system calls.
 #pragma once
 
 #include <string>

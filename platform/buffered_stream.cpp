@@ -1,4 +1,5 @@
 // Buffered reading and line writing shared by the backends' text streams.
+// May contain: portable buffering only; the system calls are the backends'.
 #include "platform/buffered_stream.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // The clock interface: local time and sleeping.
+// May contain: the interface only; each backend defines its own class.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +14,6 @@ public:
     virtual LocalTime now() = 0;
     /// Blocks the calling thread for `milliseconds` (kernel32 Sleep).
     virtual void sleepMs(std::uint32_t milliseconds) = 0;
-    /// Milliseconds since 1970-01-01 00:00 UTC. Unlike local time it neither
-    /// jumps with daylight saving nor differs between processes, so one
-    /// process can set a deadline that another one checks.
-    virtual std::int64_t utcMs() = 0;
     /// Milliseconds since the machine started, on a clock that is never
     /// stepped (posix CLOCK_BOOTTIME, Win32 GetTickCount64) and that every
     /// process of the machine shares: a deadline on it holds whatever is done

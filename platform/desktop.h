@@ -16,20 +16,20 @@ class Desktop {
 public:
     virtual ~Desktop() = default;
     /// OpenDesktopA(name, 0, false, access): a handle on the named desktop of
-    /// the interactive window station, or 0 (the reason in LastError()).
+    /// the interactive window station, or 0 (the reason in GetLastError()).
     /// Posix: logind's session on seat0 stands for the desktops; "Default"
     /// opens while such a session exists, "screen-saver" only while it is
     /// idle; without a reachable system bus nothing opens.
     virtual DeskHandle OpenDesktop(const std::string& name, std::uint32_t access) = 0;
     /// SwitchDesktop: makes the desktop take the input; false when refused.
-    /// A locked workstation refuses without an error code (LastError() 0).
+    /// A locked workstation refuses without an error code (GetLastError() 0).
     /// Posix: refused with 0 while the session's LockedHint is true.
     virtual bool SwitchDesktop(DeskHandle desktop) = 0;
     /// CloseDesktop.
     virtual bool CloseDesktop(DeskHandle desktop) = 0;
     /// The code the last call left: 0 after a success or a silent refusal;
     /// Windows error codes there, errno values on posix.
-    virtual long LastError() = 0;
+    virtual long GetLastError() = 0;
 };
 
 /// Owns a desktop handle and closes it on every way out.

@@ -3,6 +3,7 @@
 // 53 File not found, 76 Path not found, 70 Permission denied, 58 File already exists,
 // and 75 Path/File access error for a path the confined operations refuse.
 // Paths are Windows paths; each backend maps them to its own file system.
+// May contain: the interface only; each backend defines its own class.
 #pragma once
 
 #include <cstdint>

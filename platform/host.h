@@ -1,4 +1,5 @@
 // The running process itself: command line, executable, system messages.
+// May contain: the interface only; each backend defines its own class.
 #pragma once
 
 #include <cstdint>

@@ -20,11 +20,13 @@ public:
     virtual ~Locks() = default;
 
     /// Tries once, without waiting, to take the lock that guards a
-    /// read-change-write of `file` (a profile file, replaced as a whole on
-    /// every write, so the lock lives in a file of its own beside it:
-    /// `file` + ".lock", created when missing). nullptr while another process
-    /// holds it. Raises RunError when the lock file cannot be made or opened
-    /// (a missing folder, say): then no process can take it either.
+    /// read-change-write of `file` (a profile file, which the posix backend
+    /// replaces as a whole on every write, so on both backends the lock lives
+    /// in a file of its own beside it: `file` + ".lock", created when missing;
+    /// posix: flock on it; Win32: LockFileEx on its first byte). nullptr while
+    /// another process holds it. Raises RunError when the lock file cannot be
+    /// made or opened (a missing folder, say): then no process can take it
+    /// either.
     virtual std::unique_ptr<HeldLock> TryLockFile(const std::string& file) = 0;
 
     /// Tries once, without waiting, to take the machine-wide lock named by

@@ -1,4 +1,5 @@
 // Lexical confinement of Windows paths.
+// May contain: portable text rules only; no system calls.
 #include "platform/path_components.h"
 
 #include "base/errors.h"

@@ -1,4 +1,5 @@
 // Shell folders and short path names.
+// May contain: the interface only; each backend defines its own class.
 #pragma once
 
 #include <string>

@@ -1,5 +1,6 @@
 // The platform seam: every operating-system service the logic uses, as one
 // aggregate of small interfaces. Tests replace single entries with fakes.
+// May contain: the aggregate of interface pointers only; no definitions.
 #pragma once
 
 class FileSystem;

@@ -1,4 +1,5 @@
 // The portable part of the profile-file interface.
+// May contain: portable code over the interface only; no system calls.
 #include "platform/profile.h"
 
 namespace {

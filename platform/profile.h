@@ -1,5 +1,6 @@
 // Profile (INI) files with the GetPrivateProfile*/WritePrivateProfileString meaning:
 // sections and keys compared without regard to case, values as written.
+// May contain: the interface only; each backend defines its own class.
 #pragma once
 
 #include <cstdint>
@@ -35,15 +36,20 @@ public:
     virtual std::int32_t GetInt(const std::string& section, const std::string& key,
                                 std::int32_t defaultValue, const std::string& file) = 0;
     /// WritePrivateProfileStringA: writes key=value, creating section and file
-    /// (when the folder exists); every other line stays as it was. The file is
-    /// replaced as a whole so that a reader never sees half of it. False on
+    /// (when the folder exists); every other line stays as it was. False on
     /// failure, and for an entry that is not storableProfileEntry.
+    /// Platforms: posix replaces the file as a whole (a temporary file, then a
+    /// rename), so a reader never sees half of it; Win32 leaves the writing to
+    /// the system's profile call, which rewrites the file in place.
     virtual bool WriteString(const std::string& section, const std::string& key, const std::string& value,
                              const std::string& file) = 0;
-    /// Writes several keys with one replacement of the file, in order, with the
-    /// result of as many WriteString calls: an entry that is not storable is
-    /// skipped and every other one is still written. One flag per entry, true
-    /// when that entry was written; all false when the file could not be written.
+    /// Writes several keys, in order, with the result of as many WriteString
+    /// calls: an entry that is not storable is skipped and every other one is
+    /// still written. One flag per entry, true when that entry was written.
+    /// Platforms: posix makes one replacement of the file for all of them, so
+    /// the flags are all false when the file could not be written; Win32 makes
+    /// one profile call per entry, so a failure costs only the entries it hits
+    /// and a reader may see the file between two of them.
     virtual std::vector<bool> WriteStrings(const std::vector<ProfileEntry>& entries, const std::string& file) = 0;
     /// One section of a file for many look-ups, each answered as GetString
     /// would answer it while nobody writes the file (hold its lock). This

@@ -1,4 +1,5 @@
 // The registry interface, shaped like the advapi32 calls the program makes.
+// May contain: the interface, its constants and an RAII holder; no system calls.
 #pragma once
 
 #include <cstdint>
@@ -36,4 +37,21 @@ public:
                             std::uint32_t* size) = 0;
     /// RegCloseKey.
     virtual long CloseKey(RegHandle key) = 0;
+};
+
+/// Owns an open registry key and closes it on every way out.
+class ScopedRegKey {
+public:
+    ScopedRegKey(Registry& sys, RegHandle key) : sys_(&sys), key_(key) {}
+    ~ScopedRegKey() {
+        if (key_ != 0) sys_->CloseKey(key_);
+    }
+    ScopedRegKey(const ScopedRegKey&) = delete;
+    ScopedRegKey& operator=(const ScopedRegKey&) = delete;
+
+    RegHandle get() const { return key_; }
+
+private:
+    Registry* sys_;
+    RegHandle key_;
 };

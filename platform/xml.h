@@ -1,6 +1,7 @@
 // XML documents, shaped like the DOM the program was written against:
 // load a file synchronously, select the first element of a name anywhere,
 // walk child nodes, read node names, text and attributes.
+// May contain: the interface only; each backend defines its own class.
 #pragma once
 
 #include <memory>
@@ -46,6 +47,9 @@ public:
 class XmlLibrary {
 public:
     virtual ~XmlLibrary() = default;
-    /// A new, empty document (the DOM object created by class name).
+    /// A new, empty document (the DOM object created by class name). The posix
+    /// backend always gives one; the Win32 backend raises RunError
+    /// err::CannotCreate when the DOM cannot be created, or cannot be told to
+    /// refuse document types.
     virtual std::unique_ptr<XmlDocument> CreateDocument() = 0;
 };

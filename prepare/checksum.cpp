@@ -1,4 +1,5 @@
 // Script details of a job, their location and MD5 verification; the MD5 service.
+// May contain: a job's preparation; no system calls.
 #include "prepare/checksum.h"
 
 #include "base/errors.h"
@@ -59,7 +60,7 @@ bool checksumHeld(RunContext& ctx, const std::string& path) {
     bool noChecksum = fncGenerateChecksum(ctx, path);
     if (noChecksum && hold && hold->KeepsWritersOut()) {
         hold.reset();
-        ctx.strFailureDesc = failureBefore;
+        setFailure(ctx, failureBefore);
         noChecksum = fncGenerateChecksum(ctx, path);
         if (!noChecksum) {
             ctx.blnHoldAfterChecksum = true;
@@ -72,13 +73,98 @@ bool checksumHeld(RunContext& ctx, const std::string& path) {
     return noChecksum;
 }
 
+// The location of an entry, from its file mode; an unknown mode gives none.
+void setEntryLocation(RunContext& ctx, ScriptDetail& entry) {
+    const std::string mode = upperAscii(trimBlanks(entry.FileMode));
+    if (mode == "LOCAL-SYNC") {
+        const std::string strSystemDirectory = GetShortpath(ctx, GetSpecialfolder(ctx));
+        WriteLog(ctx, "MSG : Preprocessing: System directory :: " + strSystemDirectory);
+        entry.Location = strSystemDirectory + "\\" + agent::kExMonScriptsLocalSync;
+    } else if (mode == "FTP" || mode == "HTTP" || mode == "HTTPS") {
+        entry.Location = processedScriptsFolder(ctx);
+        WriteLog(ctx, "MSG : Preprocessing: KOVA Processed Scripts :: " + entry.Location);
+    }
+}
+
+// True when the entry lacks a checksum, a location or a mode; it is then
+// marked with what it lacks, or left unchecked when only its mode is unknown.
+bool markedIncomplete(ScriptDetail& entry, bool primary, bool& jobError) {
+    // The raw mode is tested untrimmed here; a mode of blanks is caught
+    // because it selects no location.
+    if (!trimBlanks(entry.Checksum).empty() && !trimBlanks(entry.Location).empty() && !entry.FileMode.empty()) {
+        return false;
+    }
+    if (trimBlanks(entry.ScriptFile).empty()) {
+        markEntry(entry, primary ? "The Script Name to execute is blank" : "The additional script name is blank",
+                  jobError);
+    } else if (trimBlanks(entry.Checksum).empty()) {
+        markEntry(entry,
+                  (primary ? "Checksum is blank for the execution script "
+                           : "Checksum is blank for the additional script ") +
+                      entry.Location,
+                  jobError);
+    } else if (trimBlanks(entry.FileMode).empty()) {
+        markEntry(entry,
+                  (primary ? "Deploy Mode is blank for the execution script "
+                           : "Deploy Mode is blank for the additional script ") +
+                      entry.Location,
+                  jobError);
+    }
+    // Otherwise an unknown mode: the entry is deliberately left unchecked.
+    return true;
+}
+
+// A complete entry: its file must lie in its location, and its MD5 must be
+// the one the job carries.
+void checkEntryFile(RunContext& ctx, ScriptDetail& entry, bool primary, bool& jobError) {
+    const std::string path = entry.Location + "\\" + entry.ScriptFile;
+    WriteLog(ctx, "MSG : Preprocessing: Checking for file " + path);
+    // "?" is what the job list's reader leaves for a character the
+    // code page has no form for. No Windows file name holds one, so
+    // such a name is not looked up: Windows could take it as a
+    // pattern, and posix as another file. A name that leads out of
+    // the deploy folder (by "..", or through a link or junction
+    // below it) names no script of this job either.
+    bool found = false;
+    if (entry.ScriptFile.find('?') == std::string::npos) {
+        try {
+            found = ctx.objFSO->FileExistsInside(entry.Location, path);
+        } catch (const RunError& e) {
+            if (e.number != err::PathAccess) throw;
+        }
+    }
+    if (!found) {
+        markEntry(entry, "File not found " + path, jobError);
+        return;
+    }
+    if (primary) {
+        ctx.job.strPrimaryScriptPath = path;
+        ctx.job.strExecuteScript = entry.ScriptFile;
+        ctx.job.strPrimaryScriptFolder = entry.Location;
+        WriteLog(ctx, "MSG : Preprocessing: Primary Script :: " + ctx.job.strPrimaryScriptPath);
+    }
+    entry.Location = entry.Location + "\\" + entry.ScriptFile;
+    // No checksum at all: the MD5 service has already said why in strFailureDesc.
+    if (checksumHeld(ctx, entry.Location)) return;
+
+    const std::string expected = lowerAscii(trimBlanks(entry.Checksum));
+    const std::string actual = lowerAscii(trimBlanks(ctx.job.strFileMD5));
+    if (expected != actual) {
+        markEntry(entry,
+                  "MD5 signature of local file " + entry.Location +
+                      " does not tally with the template information. Template MD5:" + expected +
+                      " and local file MD5:" + actual,
+                  jobError);
+    }
+}
+
 }  // namespace
 
 void subCompareCheksum(RunContext& ctx) {
     guarded(
         [&] {
             if (trimBlanks(ctx.job.strExecuteScript).size() < 7) {
-                ctx.strFailureDesc = "Preprocessing:Scriptname to execute is blank";
+                setFailure(ctx, "Preprocessing:Scriptname to execute is blank");
                 WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
                 return;
             }
@@ -111,91 +197,15 @@ void subCompareCheksum(RunContext& ctx) {
                                   entry.FileMode + "; " + "ScriptFile:" + entry.ScriptFile +
                                   "; Checksum:" + entry.Checksum);
 
-                const std::string mode = upperAscii(trimBlanks(entry.FileMode));
-                if (mode == "LOCAL-SYNC") {
-                    const std::string strSystemDirectory = GetShortpath(ctx, GetSpecialfolder(ctx));
-                    WriteLog(ctx, "MSG : Preprocessing: System directory :: " + strSystemDirectory);
-                    entry.Location = strSystemDirectory + "\\" + agent::kExMonScriptsLocalSync;
-                } else if (mode == "FTP" || mode == "HTTP" || mode == "HTTPS") {
-                    entry.Location = processedScriptsFolder(ctx);
-                    WriteLog(ctx, "MSG : Preprocessing: KOVA Processed Scripts :: " + entry.Location);
-                }
-
-                // The raw mode is tested untrimmed here; a mode of blanks is caught
-                // because it selects no location.
-                if (trimBlanks(entry.Checksum).empty() || trimBlanks(entry.Location).empty() ||
-                    entry.FileMode.empty()) {
-                    if (trimBlanks(entry.ScriptFile).empty()) {
-                        markEntry(entry,
-                                  primary ? "The Script Name to execute is blank"
-                                          : "The additional script name is blank",
-                                  jobError);
-                    } else if (trimBlanks(entry.Checksum).empty()) {
-                        markEntry(entry,
-                                  (primary ? "Checksum is blank for the execution script "
-                                           : "Checksum is blank for the additional script ") +
-                                      entry.Location,
-                                  jobError);
-                    } else if (trimBlanks(entry.FileMode).empty()) {
-                        markEntry(entry,
-                                  (primary ? "Deploy Mode is blank for the execution script "
-                                           : "Deploy Mode is blank for the additional script ") +
-                                      entry.Location,
-                                  jobError);
-                    }
-                    // Otherwise an unknown mode: the entry is deliberately left unchecked.
-                    continue;
-                }
-
-                const std::string path = entry.Location + "\\" + entry.ScriptFile;
-                WriteLog(ctx, "MSG : Preprocessing: Checking for file " + path);
-                // "?" is what the job list's reader leaves for a character the
-                // code page has no form for. No Windows file name holds one, so
-                // such a name is not looked up: Windows could take it as a
-                // pattern, and posix as another file. A name that leads out of
-                // the deploy folder (by "..", or through a link or junction
-                // below it) names no script of this job either.
-                bool found = false;
-                if (entry.ScriptFile.find('?') == std::string::npos) {
-                    try {
-                        found = ctx.objFSO->FileExistsInside(entry.Location, path);
-                    } catch (const RunError& e) {
-                        if (e.number != err::PathAccess) throw;
-                    }
-                }
-                if (!found) {
-                    markEntry(entry, "File not found " + path, jobError);
-                    continue;
-                }
-                if (primary) {
-                    ctx.job.strPrimaryScriptPath = path;
-                    ctx.job.strExecuteScript = entry.ScriptFile;
-                    ctx.job.strPrimaryScriptFolder = entry.Location;
-                    WriteLog(ctx, "MSG : Preprocessing: Primary Script :: " + ctx.job.strPrimaryScriptPath);
-                }
-                entry.Location = entry.Location + "\\" + entry.ScriptFile;
-                // No checksum at all: the MD5 service has already said why in strFailureDesc.
-                if (checksumHeld(ctx, entry.Location)) continue;
-
-                const std::string expected = lowerAscii(trimBlanks(entry.Checksum));
-                const std::string actual = lowerAscii(trimBlanks(ctx.job.strFileMD5));
-                if (expected != actual) {
-                    markEntry(entry,
-                              "MD5 signature of local file " + entry.Location +
-                                  " does not tally with the template information. Template MD5:" + expected +
-                                  " and local file MD5:" + actual,
-                              jobError);
-                }
+                setEntryLocation(ctx, entry);
+                if (markedIncomplete(entry, primary, jobError)) continue;
+                checkEntryFile(ctx, entry, primary, jobError);
             }
 
             if (!jobError) return;
             for (const ScriptDetail& entry : ctx.job.arrScriptDetails) {
                 if (trimBlanks(entry.Status) != "ERROR") continue;
-                if (trimBlanks(ctx.strFailureDesc).empty()) {
-                    ctx.strFailureDesc = "Preprocessing:" + entry.ErrorText;
-                } else {
-                    ctx.strFailureDesc += "\r\n" + entry.ErrorText;
-                }
+                addFailureLine(ctx, entry.ErrorText, "Preprocessing:");
             }
             WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
         },
@@ -212,16 +222,13 @@ void subReleaseScriptHolds(RunContext& ctx) {
                 const std::string text = "Postprocessing:Script file " + held.path +
                                          " was changed while the script ran; the script may have run something else";
                 WriteLog(ctx, "ERR : " + text);
-                if (trimBlanks(ctx.strFailureDesc).empty()) {
-                    ctx.strFailureDesc = text;
-                } else {
-                    ctx.strFailureDesc += "\r\n" + text;
-                }
+                addFailureLine(ctx, text);
             }
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in subReleaseScriptHolds. " + std::to_string(e.number) + "::" + e.description);
         });
+    // Every hold is let go, also after an error above.
     ctx.job.arrScriptHolds.clear();
 }
 
@@ -248,7 +255,7 @@ bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
                     const std::string text = "Failed to Get MD5 checksum for File " + path + " Error = " +
                                              trimBlanks(error) + " with " + blockSize + " KB Block Size";
                     WriteLog(ctx, "ERR : " + text);
-                    ctx.strFailureDesc = "MD5: " + text;
+                    setFailure(ctx, "MD5: " + text);
                 }
             }
             WriteLog(ctx, "MSG : Preprocessing: Filesize : " + size + " Bytes for " + path);
@@ -265,7 +272,7 @@ bool fncGenerateChecksum(RunContext& ctx, const std::string& path) {
                 WriteLog(ctx, "ERR : fncGenerateChecksum. " + std::string(agent::kMd5Library) +
                                   " could not be loaded: " + launcher::fncFormatMessage(ctx, e.systemError));
             }
-            ctx.strFailureDesc = "Preprocessing:GenerateChecksum:" + e.description;
+            setFailure(ctx, "Preprocessing:GenerateChecksum:" + e.description);
             result = true;
         });
     return result;

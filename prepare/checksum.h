@@ -1,4 +1,5 @@
 // Script details and their MD5 verification; the MD5 checksum service.
+// May contain: a job's preparation; no system calls.
 #pragma once
 
 #include <string>

@@ -1,4 +1,5 @@
 // The job's random number and the run variables file handed to the script.
+// May contain: a job's preparation; no system calls.
 #include "prepare/run_variables.h"
 
 #include <algorithm>

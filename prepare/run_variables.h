@@ -1,4 +1,5 @@
 // The run variables file and the job's random number.
+// May contain: a job's preparation; no system calls.
 #pragma once
 
 #include <string>

@@ -1,4 +1,5 @@
 // The action status record: one record for the whole run, always dropped.
+// May contain: the records and their transport; no system calls.
 #include "report/action_status.h"
 
 #include <string>
@@ -8,6 +9,7 @@
 #include "context/run_context.h"
 #include "context/run_log.h"
 #include "report/drop_folder.h"
+#include "report/records.h"
 
 bool fncPostKRNExecStatus(RunContext& ctx) {
     guarded(
@@ -21,13 +23,12 @@ bool fncPostKRNExecStatus(RunContext& ctx) {
             // server reads the text that was reported. A text without them
             // (every text the program writes itself) goes as it stands.
             const std::string record =
-                "<wpdcmtkvrmenuactionst><mmid>" + elementText(ctx.strMemberID) + "</mmid><siteid>" +
-                elementText(ctx.strSiteID) + "</siteid><regid>" + elementText(ctx.strRegID) + "</regid><tempid>" +
-                numberText(numericValue(ctx.strCmdTemplateID)) + "</tempid><tempver>" +
-                numberText(numericValue(ctx.strCmdTemplateVersion)) + "</tempver><menuid>" +
-                numberText(numericValue(menuId)) + "</menuid><scandt>" + elementText(ctx.strStartTime) +
-                "</scandt><status>" + status + "</status><faildesc>" + elementText(boundedText(ctx.strFailureDesc)) +
-                "</faildesc><exever>" + elementText(ctx.strExeVersion) + "</exever></wpdcmtkvrmenuactionst>";
+                "<wpdcmtkvrmenuactionst>" + element("mmid", ctx.strMemberID) + element("siteid", ctx.strSiteID) +
+                element("regid", ctx.strRegID) + element("tempid", numberText(numericValue(ctx.strCmdTemplateID))) +
+                element("tempver", numberText(numericValue(ctx.strCmdTemplateVersion))) +
+                element("menuid", numberText(numericValue(menuId))) + element("scandt", ctx.strStartTime) +
+                element("status", status) + element("faildesc", boundedText(ctx.strFailureDesc)) +
+                element("exever", ctx.strExeVersion) + "</wpdcmtkvrmenuactionst>";
 
             WriteLog(ctx, "MSG : Webpost Data :: " + record);
             WriteLog(ctx, "MSG : Preprocessing: Direct webpost failed. Posting the xml contents to HVRPostLogs ");

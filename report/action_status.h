@@ -1,4 +1,5 @@
 // The action status record of the whole run.
+// May contain: the records and their transport; no system calls.
 #pragma once
 
 struct RunContext;

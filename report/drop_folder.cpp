@@ -1,5 +1,6 @@
 // The drop folder (HVRPostLogs): records that the agent's forwarding
 // component takes and delivers later.
+// May contain: the records and their transport; no system calls.
 #include "report/drop_folder.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // The drop folder (HVRPostLogs).
+// May contain: the records and their transport; no system calls.
 #pragma once
 
 #include <string>

@@ -1,4 +1,5 @@
 // Script variables and their thresholds (Configuration\ATZThreshold.ini).
+// May contain: the records and their transport; no system calls.
 #include "report/script_variables.h"
 
 #include <map>
@@ -19,6 +20,7 @@
 #include "platform/locks.h"
 #include "platform/profile.h"
 #include "platform/xml.h"
+#include "report/records.h"
 
 namespace {
 
@@ -107,6 +109,88 @@ void holdLine(RunContext& ctx, CounterWrites& w, const std::string& message) {
     }
 }
 
+// Loads the script's variables file into `document`. The script wrote the
+// file, so it is read only where it really lies in the logs folder, and
+// parsed from the bytes read. False, said in the log, when it cannot be.
+bool loadVariablesFile(RunContext& ctx, XmlDocument& document, const std::string& path) {
+    std::string bytes;
+    bool read = false;
+    try {
+        std::optional<std::string> whole =
+            readBounded(*ctx.objFSO->OpenInside(logsFolder(ctx), path), kVariablesFileBound);
+        if (whole) {
+            bytes = std::move(*whole);
+            read = true;
+        } else {
+            WriteLog(ctx, "ERR : Preprocessing: " + path + " holds more than 4 MiB and is not read");
+        }
+    } catch (const RunError& e) {
+        if (e.number == err::PathAccess) throw;
+    }
+    if (!read || !document.LoadBytes(bytes)) {
+        WriteLog(ctx, "ERR: Failed to load " + path);
+        return false;
+    }
+    return true;
+}
+
+// The children of the file's container, one record each; a child of another
+// name gives an empty record.
+std::vector<ScriptVariable> scriptVariables(XmlDocument& document) {
+    std::unique_ptr<XmlNode> container = document.SelectFirstElement(kContainer);
+    if (!container) throw objectNotSet();
+    const long count = container->ChildCount();
+    if (count < 1) throw runError(err::SubscriptRange);
+    // The child index is a 16-bit integer.
+    if (count - 1 > 32767) throw runError(err::Overflow);
+
+    std::vector<ScriptVariable> variables(static_cast<std::size_t>(count));
+    for (long i = 0; i < count; ++i) {
+        std::unique_ptr<XmlNode> child = container->Child(i);
+        if (!child) throw objectNotSet();
+        ScriptVariable& record = variables[static_cast<std::size_t>(i)];
+        const std::string name = child->NodeName();
+        if (equalsNoCase(name, "var")) {
+            record.VarValue = trimBlanks(child->Text());
+            if (child->AttributeCount() < 1) throw objectNotSet();
+            record.VarName = trimBlanks(child->AttributeValue(0));
+        } else if (equalsNoCase(name, "scriptversion")) {
+            record.ScriptVersion = child->Text();
+            record.VersionTag = "scriptversion";
+        } else if (equalsNoCase(name, "scriptname")) {
+            record.ScriptName = child->Text();
+            record.NameTag = "scriptname";
+        }
+    }
+    return variables;
+}
+
+// The record's elements: every variable still under its thresholds, whose
+// counter is then raised, and the script's version and name.
+std::string recordItems(RunContext& ctx, CounterWrites& pending, const std::vector<ScriptVariable>& variables) {
+    const double threshold = numericValue(ctx.strVTXVariablesTh);
+    std::string items;
+    for (const ScriptVariable& record : variables) {
+        if (!record.VarName.empty()) {
+            if (limitReached(ctx, pending, record.VarName)) {
+                holdLine(ctx, pending, "MSG : Preprocessing: Threshold exceeded for variable " + record.VarName);
+                continue;
+            }
+            const double counter = numericValue(counterValue(ctx, pending.counters, record.VarName));
+            if (threshold >= counter) {
+                items += "<var name='" + attributeText(record.VarName) + "'>" + cdataSection(record.VarValue) +
+                         "</var>";
+                raiseVariable(ctx, pending, record.VarName, numberText(counter + 1));
+            }
+        } else if (record.VersionTag == "scriptversion") {
+            items += cdataElement("scriptversion", record.ScriptVersion);
+        } else if (record.NameTag == "scriptname") {
+            items += cdataElement("scriptname", record.ScriptName);
+        }
+    }
+    return items;
+}
+
 }  // namespace
 
 bool fncVerifyVariablethreshold(RunContext& ctx) {
@@ -163,102 +247,34 @@ bool fncVaribaleThresholdExceed(RunContext& ctx, const std::string& variableName
 }
 
 std::string fncReadVariableXML(RunContext& ctx, const std::string& path) {
-    std::string strVariablesXML;
     CounterWrites pending;
     pending.counters = beginCounters(ctx, kCountSection);
     // When the primary script's own section is the counter section, the
     // per-script limit must see every increment as soon as it is made.
     pending.batched = !containsNoCase(ctx.job.strExecuteScript, kCountSection);
 
-    guarded(
-        [&] {
+    return guarded(
+        [&]() -> std::string {
             if (ctx.sys.xml == nullptr) throw runError(err::CannotCreate);
             std::unique_ptr<XmlDocument> document = ctx.sys.xml->CreateDocument();
             if (!document) throw runError(err::CannotCreate);
-            // The script wrote the file, so it is read only where it really
-            // lies in the logs folder, and parsed from the bytes read.
-            std::string bytes;
-            bool read = false;
-            try {
-                std::optional<std::string> whole =
-                    readBounded(*ctx.objFSO->OpenInside(logsFolder(ctx), path), kVariablesFileBound);
-                if (whole) {
-                    bytes = std::move(*whole);
-                    read = true;
-                } else {
-                    WriteLog(ctx, "ERR : Preprocessing: " + path + " holds more than 4 MiB and is not read");
-                }
-            } catch (const RunError& e) {
-                if (e.number == err::PathAccess) throw;
-            }
-            if (!read || !document->LoadBytes(bytes)) {
-                WriteLog(ctx, "ERR: Failed to load " + path);
-                return;
-            }
-            bytes = std::string();
-
-            std::unique_ptr<XmlNode> container = document->SelectFirstElement(kContainer);
-            if (!container) throw objectNotSet();
-            const long count = container->ChildCount();
-            if (count < 1) throw runError(err::SubscriptRange);
-            // The child index is a 16-bit integer.
-            if (count - 1 > 32767) throw runError(err::Overflow);
-
-            std::vector<ScriptVariable> variables(static_cast<std::size_t>(count));
-            for (long i = 0; i < count; ++i) {
-                std::unique_ptr<XmlNode> child = container->Child(i);
-                if (!child) throw objectNotSet();
-                ScriptVariable& record = variables[static_cast<std::size_t>(i)];
-                const std::string name = child->NodeName();
-                if (equalsNoCase(name, "var")) {
-                    record.VarValue = trimBlanks(child->Text());
-                    if (child->AttributeCount() < 1) throw objectNotSet();
-                    record.VarName = trimBlanks(child->AttributeValue(0));
-                } else if (equalsNoCase(name, "scriptversion")) {
-                    record.ScriptVersion = child->Text();
-                    record.VersionTag = "scriptversion";
-                } else if (equalsNoCase(name, "scriptname")) {
-                    record.ScriptName = child->Text();
-                    record.NameTag = "scriptname";
-                }
-            }
-
-            const double threshold = numericValue(ctx.strVTXVariablesTh);
-            std::string items;
-            for (const ScriptVariable& record : variables) {
-                if (!record.VarName.empty()) {
-                    if (limitReached(ctx, pending, record.VarName)) {
-                        holdLine(ctx, pending, "MSG : Preprocessing: Threshold exceeded for variable " + record.VarName);
-                        continue;
-                    }
-                    const double counter = numericValue(counterValue(ctx, pending.counters, record.VarName));
-                    if (threshold >= counter) {
-                        items += "<var name='" + attributeText(record.VarName) + "'>" + cdataSection(record.VarValue) +
-                                 "</var>";
-                        raiseVariable(ctx, pending, record.VarName, numberText(counter + 1));
-                    }
-                } else if (record.VersionTag == "scriptversion") {
-                    items += "<scriptversion>" + cdataSection(record.ScriptVersion) + "</scriptversion>";
-                } else if (record.NameTag == "scriptname") {
-                    items += "<scriptname>" + cdataSection(record.ScriptName) + "</scriptname>";
-                }
-            }
+            if (!loadVariablesFile(ctx, *document, path)) return {};
+            const std::string items = recordItems(ctx, pending, scriptVariables(*document));
             flushCounters(ctx, pending);
             releaseCounters(pending.counters);
 
-            if (items.empty()) return;
+            if (items.empty()) return {};
             if (!containsNoCase(items, "<var name='")) {
                 WriteLog(ctx, "MSG : Preprocessing  : Either no VTX variables found / VTX variables threshold exceeded");
-                return;
+                return {};
             }
-            strVariablesXML = std::string("<") + kContainer + ">" + items + "</" + kContainer + ">";
+            return std::string("<") + kContainer + ">" + items + "</" + kContainer + ">";
         },
-        [&](const RunError& e) {
+        [&](const RunError& e) -> std::string {
             // Increments already decided stay written, as they would have been one by one.
             ignoreErrors([&] { flushCounters(ctx, pending); });
             releaseCounters(pending.counters);
             WriteLog(ctx, "ERR : in fncReadVariableXML. " + std::to_string(e.number) + "::" + e.description);
-            strVariablesXML.clear();
+            return {};
         });
-    return strVariablesXML;
 }

@@ -1,4 +1,5 @@
 // Script variables and their thresholds (Configuration\ATZThreshold.ini).
+// May contain: the records and their transport; no system calls.
 #pragma once
 
 #include <string>

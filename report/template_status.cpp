@@ -1,4 +1,5 @@
 // The template execution status and failure records of one job.
+// May contain: the records and their transport; no system calls.
 #include "report/template_status.h"
 
 #include <string>
@@ -7,19 +8,20 @@
 #include "base/text.h"
 #include "context/run_context.h"
 #include "context/run_log.h"
-#include "report/drop_folder.h"
-#include "report/webpost.h"
+#include "report/records.h"
 
 namespace {
 
-// A value as the element's text; the failure text goes as a CDATA section instead.
-std::string element(const std::string& name, const std::string& value) {
-    return "<" + name + ">" + elementText(value) + "</" + name + ">";
-}
-
-std::string cdataElement(const std::string& name, const std::string& value) {
-    return "<" + name + ">" + cdataSection(value) + "</" + name + ">";
-}
+// The run log's words around each record's post; the failure record's says
+// "for HVRPostLogs" where the status record's says "to".
+constexpr PostWording kStatusPost{
+    .posting = "MSG : Preprocessing: Direct webposting for [Template_Execution_Status]",
+    .failed = "MSG : Preprocessing: Direct webpost failed. Posting the xml contents to HVRPostLogs ",
+    .label = "[Template_Execution_Status]"};
+constexpr PostWording kFailurePost{
+    .posting = "MSG : Preprocessing: Direct webposting for [Template_Execution_Failure]",
+    .failed = "MSG : Preprocessing: Direct webpost failed. Posting the xml contents for HVRPostLogs ",
+    .label = "[Template_Execution_Failure]"};
 
 // Whether a failed job's description should say that the script exported no
 // log: only then were the details read from ATCMD's console log alone, which
@@ -49,12 +51,12 @@ void subPostTemplateExecStatus(RunContext& ctx) {
                 // The parts come from the script's output: the description is
                 // kept to kTextBound as it is built.
                 if (!trimBlanks(ctx.strFailureDesc).empty()) {
-                    appendBounded(ctx.strFailureDesc, ctx.script.strExitLine);
-                    appendBounded(ctx.strFailureDesc, ctx.script.strActionDescList);
+                    extendFailure(ctx, ctx.script.strExitLine);
+                    extendFailure(ctx, ctx.script.strActionDescList);
                 } else if (!trimBlanks(ctx.script.strActionDescList).empty()) {
-                    ctx.strFailureDesc = boundedText("Postprocessing:" + ctx.script.strActionDescList);
+                    setFailure(ctx, boundedText("Postprocessing:" + ctx.script.strActionDescList));
                 } else if (!trimBlanks(ctx.script.strExitLine).empty()) {
-                    ctx.strFailureDesc = boundedText("Postprocessing:" + ctx.script.strExitLine);
+                    setFailure(ctx, boundedText("Postprocessing:" + ctx.script.strExitLine));
                 }
             }
 
@@ -64,12 +66,7 @@ void subPostTemplateExecStatus(RunContext& ctx) {
                 element("tempver", ctx.job.strTemplateVersion) + element("scrid", ctx.job.strScriptID) +
                 element("scrver", ctx.job.strScriptVersion) + element("scandt", ctx.strStartTime) +
                 element("status", status) + "</wpdcmatztempexecst>";
-            WriteLog(ctx, "MSG : Preprocessing: Direct webposting for [Template_Execution_Status]");
-            subGetWebPostScript(ctx, "wpdcmatztempexecst", statusRecord);
-            if (!ctx.blnWebPostStatus) {
-                WriteLog(ctx, "MSG : Preprocessing: Direct webpost failed. Posting the xml contents to HVRPostLogs ");
-                subDropRecord(ctx, "wpdcmatztempexecst", statusRecord, "[Template_Execution_Status]");
-            }
+            postElseDrop(ctx, "wpdcmatztempexecst", statusRecord, kStatusPost);
 
             if (!trimBlanks(ctx.strFailureDesc).empty() && status == "0") {
                 ctx.blnWebPostStatus = false;
@@ -79,13 +76,7 @@ void subPostTemplateExecStatus(RunContext& ctx) {
                     element("scrver", ctx.job.strScriptVersion) + element("tempid", ctx.job.strTemplateID) +
                     element("tempver", ctx.job.strTemplateVersion) + element("scandt", ctx.strStartTime) +
                     cdataElement("faildesc", boundedText(ctx.strFailureDesc)) + "</wpdcmatztempexecfail>";
-                WriteLog(ctx, "MSG : Preprocessing: Direct webposting for [Template_Execution_Failure]");
-                subGetWebPostScript(ctx, "wpdcmatztempexecfail", failureRecord);
-                if (!ctx.blnWebPostStatus) {
-                    WriteLog(ctx,
-                             "MSG : Preprocessing: Direct webpost failed. Posting the xml contents for HVRPostLogs ");
-                    subDropRecord(ctx, "wpdcmatztempexecfail", failureRecord, "[Template_Execution_Failure]");
-                }
+                postElseDrop(ctx, "wpdcmatztempexecfail", failureRecord, kFailurePost);
             }
         },
         [&](const RunError& e) {

@@ -1,4 +1,5 @@
 // The template execution status and failure records of one job.
+// May contain: the records and their transport; no system calls.
 #pragma once
 
 struct RunContext;

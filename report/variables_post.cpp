@@ -1,4 +1,5 @@
 // Posting of the script's variables record through the drop folder.
+// May contain: the records and their transport; no system calls.
 #include "report/variables_post.h"
 
 #include <memory>
@@ -13,11 +14,12 @@
 #include "platform/clock.h"
 #include "platform/filesystem.h"
 #include "report/drop_folder.h"
+#include "report/records.h"
 #include "report/script_variables.h"
 
 bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
     bool dropped = false;
-    guarded(
+    return guarded(
         [&] {
             WriteLog(ctx, "MSG : Preprocessing: in functions fncPostVTXVariables");
             // The console log names the file; it is read and deleted only where
@@ -30,19 +32,18 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
                 if (e.number != err::PathAccess) throw;
                 WriteLog(ctx, "ERR : Preprocessing: VTX variables file " + path + " lies outside " + folder +
                                   " (through '..' or a link) and is not read");
-                return;
+                return false;
             }
             if (!found) {
                 WriteLog(ctx, "MSG : Preprocessing: VTX varibale File not found " + path);
-                return;
+                return false;
             }
 
             std::string strVariablesXML = fncReadVariableXML(ctx, path);
             if (!strVariablesXML.empty()) {
-                const std::string scanTime = formatPicture(ctx.sys.clock->now(), "MM\\/DD\\/YYYY HH:MM:SS");
-                const std::string header = "<wpatcmdscrvardata><regid>" + elementText(ctx.strRegID) +
-                                           "</regid><scandatetime>" + scanTime + "</scandatetime><scriptid>" +
-                                           elementText(ctx.job.strScriptID) + "</scriptid>";
+                const std::string scanTime = formatPicture(ctx.sys.clock->now(), kRecordTimePicture);
+                const std::string header = "<wpatcmdscrvardata>" + element("regid", ctx.strRegID) +
+                                           element("scandatetime", scanTime) + element("scriptid", ctx.job.strScriptID);
                 strVariablesXML = replaceNoCase(strVariablesXML, "<wpatcmdscrvardata>", header);
             }
             WriteLog(ctx, "MSG : Preprocessing: Contents in VTX_Variable file ");
@@ -66,9 +67,11 @@ bool fncPostVTXVariables(RunContext& ctx, const std::string& path) {
 
             WriteLog(ctx, "MSG : Preprocessing: Deleting " + path);
             ctx.objFSO->DeleteInside(folder, path, true);
+            return dropped;
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in fncPostVTXVariables. " + std::to_string(e.number) + "::" + e.description);
+            // A record dropped before the error stays dropped.
+            return dropped;
         });
-    return dropped;
 }

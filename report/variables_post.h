@@ -1,4 +1,5 @@
 // Posting of the script's variables record through the drop folder.
+// May contain: the records and their transport; no system calls.
 #pragma once
 
 #include <string>

@@ -1,4 +1,5 @@
 // Webpost transport: posting a record at once to its URL.
+// May contain: the records and their transport; no system calls.
 #include "report/webpost.h"
 
 #include <memory>

@@ -1,4 +1,5 @@
 // Webpost transport.
+// May contain: the records and their transport; no system calls.
 #pragma once
 
 #include <string>

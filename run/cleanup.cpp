@@ -1,5 +1,6 @@
 // Clean-up of the working folders: script side files after each job, old
 // script logs and runner logs at the end of the run.
+// May contain: the run's control flow; no system calls.
 #include "run/cleanup.h"
 
 #include <algorithm>
@@ -27,6 +28,7 @@ void deleteSideFiles(RunContext& ctx, const std::string& folder, std::size_t max
     FileQuery firstFew;
     firstFew.limit = maxExamined;
     guarded([&] { files = ctx.objFSO->GetFiles(folder, firstFew); }, logError);
+    // Runs on after a listing that failed: it then has no file to look at.
     for (const FileEntry& file : files) {
         guarded(
             [&] {

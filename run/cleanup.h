@@ -1,4 +1,5 @@
 // Clean-up of working folders.
+// May contain: the run's control flow; no system calls.
 #pragma once
 
 struct RunContext;

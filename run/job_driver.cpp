@@ -1,19 +1,16 @@
-// The per-job driver.
+// The per-job driver: takes a job string apart and runs the job's steps in
+// their fixed order, testing the failure text between them.
+// May contain: the run's control flow; no system calls.
 #include "run/job_driver.h"
 
-#include <algorithm>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "base/errors.h"
 #include "base/text.h"
-#include "context/agent_files.h"
 #include "context/run_context.h"
 #include "context/run_log.h"
 #include "execute/script_run.h"
-#include "platform/clock.h"
 #include "platform/locks.h"
 #include "prepare/checksum.h"
 #include "prepare/run_variables.h"
@@ -22,7 +19,8 @@
 #include "report/template_status.h"
 #include "report/variables_post.h"
 #include "run/cleanup.h"
-#include "run/start.h"
+#include "run/job_lock.h"
+#include "run/shared_steps.h"
 
 namespace {
 
@@ -34,90 +32,88 @@ std::string minutesToMs(const std::string& minutes) { return numberText(numericV
 
 bool failed(const RunContext& ctx) { return !trimBlanks(ctx.strFailureDesc).empty(); }
 
-// The job lock. kScripts\KOVAVariables.ini is one file for the whole machine,
-// and the export name it hands the script repeats from run to run (one-second
-// stamp, unseeded random part), as may the name of the script's variables
-// file: two jobs of overlapping runs would parse, post or delete each other's
-// files. So from writing the run variables file until the variables are
-// posted, one job of the machine holds the lock agent::kJobLockFile and the
-// others wait.
-//
-// Beyond the runner's own time limit, a holder needs time to start it, end
-// it, and read and post what it left.
-constexpr std::int64_t kJobLockGraceMs = 120000;
-// How long a holder is given whose deadline cannot be read (yet).
-constexpr std::int64_t kUnknownHolderMs = 120000;
-// A record read just before a new holder writes its own may be an earlier
-// holder's, past its time: it never cuts the wait shorter than this.
-constexpr std::int64_t kRecordSettleMs = 5000;
-constexpr std::uint32_t kJobLockPollMs = 100;
-
-// The time by which this job will have let the lock go, as it tells the
-// waiters: its time limit (as the launcher will take it) and the grace, on
-// the boot clock, which no step of the wall clock moves.
-std::int64_t jobDeadline(RunContext& ctx) {
-    const double limit = std::clamp(numericValue(ctx.job.strProcessTime), 0.0, 2147483647.0);
-    return ctx.sys.clock->bootMs() + static_cast<std::int64_t>(limit) + kJobLockGraceMs;
+// A job string of the wrong shape means the whole list cannot be trusted:
+// the run is reported and ends before any later job.
+[[noreturn]] void endRunOnInvalidJob(RunContext& ctx) {
+    WriteLog(ctx, "ERR : Preprocessing:Invalid command line parameters");
+    setFailure(ctx, "Preprocessing:Invalid command line parameters");
+    fncPostKRNExecStatus(ctx);
+    subEndRun(ctx);
 }
 
-// The record a holder leaves for the waiters: its deadline, the moment it
-// wrote it (both on its boot clock), and the boot they belong to.
-std::string jobLockRecord(RunContext& ctx) {
-    Clock& clock = *ctx.sys.clock;
-    return std::to_string(jobDeadline(ctx)) + " " + std::to_string(clock.bootMs()) + " " + clock.bootId();
+// The ten fields into the job's variables (the times in milliseconds, the
+// context in lower case), then one log message of ten lines.
+void takeJobFields(RunContext& ctx) {
+    const auto& f = ctx.job.arrJobParams;
+    ctx.job.strTemplateID = f[0];
+    ctx.job.strTemplateVersion = f[1];
+    ctx.job.strScriptID = f[2];
+    ctx.job.strScriptVersion = f[3];
+    ctx.job.strExecuteScript = f[4];
+    ctx.job.strAdditionalScripts = f[5];
+    ctx.job.strProcessTime = minutesToMs(f[6]);
+    ctx.job.strDownloadTime = minutesToMs(f[7]);
+    ctx.job.strContext = lowerAscii(f[8]);
+    ctx.job.strCmdParameters = f[9];
+
+    WriteLog(ctx, "MSG : Preprocessing: TemplateID :: " + f[0] + "\r\n" +
+                      "TemplateVersion :: " + f[1] + "\r\n" +
+                      "ScriptID :: " + f[2] + "\r\n" +
+                      "ScriptVersion :: " + f[3] + "\r\n" +
+                      "ExecuteScript :: " + f[4] + "\r\n" +
+                      "AdditionalScripts :: " + f[5] + "\r\n" +
+                      "ProcessTime :: " + ctx.job.strProcessTime + "\r\n" +
+                      "DownloadTime :: " + ctx.job.strDownloadTime + "\r\n" +
+                      "Context :: " + ctx.job.strContext + "\r\n" +
+                      "Cmd Parameters :: " + f[9]);
 }
 
-// The deadline a record gives, on this process's boot clock; nothing when
-// the record cannot be read or belongs to another boot: it was left before
-// the machine restarted, and the holder has not written its own yet (or
-// could not), so its times mean nothing here. A record written "later" than
-// this boot clock now stands is of another boot too.
-std::optional<std::int64_t> holderDeadline(Clock& clock, const std::string& record) {
-    const std::vector<std::string> fields = splitText(trimBlanks(record), " ");
-    if (fields.size() < 2 || fields.size() > 3) return std::nullopt;
-    const std::string boot = fields.size() == 3 ? fields[2] : "";
-    const double deadline = numericValue(fields[0]);
-    const double written = numericValue(fields[1]);
-    if (boot != clock.bootId() || deadline <= 0 || written <= 0) return std::nullopt;
-    if (written > static_cast<double>(clock.bootMs())) return std::nullopt;
-    return static_cast<std::int64_t>(deadline);
+// A script file missing or not matching its checksum: the job is reported
+// with the detail, and the run keeps the generic text.
+void reportChecksumFailure(RunContext& ctx) {
+    WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+    subPostTemplateExecStatus(ctx);
+    replaceFailure(ctx, "File Not found/Failed to calculate the checksum");
+    ctx.job.arrScriptHolds.clear();
 }
 
-// Waits for the job lock no longer than the holder's own deadline allows;
-// the holder may change while waiting, and each holder's deadline counts. A
-// holder that died has released the lock through the system. When the lock
-// cannot be had the job goes on without it, as a run alone would: silently
-// when no lock file can be made (no run can have the lock then) or the
-// holder overran its deadline; with an error line when the lock is refused
-// to this program (on Windows, its name taken by an object another user
-// made), since then nothing keeps the jobs of two runs apart. The wait
-// itself leaves no trace in the run log.
-std::unique_ptr<HeldLock> takeJobLock(RunContext& ctx) {
-    Locks& locks = *ctx.sys.locks;
-    Clock& clock = *ctx.sys.clock;
-    const std::string lockFile = ctx.strInstallPath + agent::kJobLockFile;
-    std::int64_t giveUpAt = clock.bootMs() + kUnknownHolderMs;
-    std::string seen;
-    try {
-        for (;;) {
-            if (auto held = locks.TryLockMachine(lockFile, jobLockRecord(ctx))) return held;
-            const std::string record = locks.MachineLockRecord(lockFile);
-            if (record != seen) {
-                seen = record;
-                if (const auto deadline = holderDeadline(clock, record)) {
-                    giveUpAt = std::max(*deadline, clock.bootMs() + kRecordSettleMs);
-                }
-            }
-            if (clock.bootMs() >= giveUpAt) return nullptr;
-            clock.sleepMs(kJobLockPollMs);
-        }
-    } catch (const RunError& e) {
-        if (e.number != err::PathNotFound) {
-            WriteLog(ctx, "ERR : Preprocessing: The job lock " + lockFile + " cannot be taken (" + e.description +
-                              "); the job goes on without it");
+// The verified script runs under the job lock, which is let go once the
+// variables it left have been posted; then the job is reported.
+void executeAndReport(RunContext& ctx) {
+    {
+        const std::unique_ptr<HeldLock> jobLock = takeJobLock(ctx);
+        const std::string strRandomNo = subgeneraterandomNo(ctx);
+        const std::string strVariablesFile = subExecuteScript(ctx, strRandomNo);
+        subReleaseScriptHolds(ctx);
+        WriteLog(ctx, "MSG : PreProcessing: Variables File " + strVariablesFile);
+        if (trimBlanks(strVariablesFile).empty()) {
+            WriteLog(ctx, "MSG : Preprocessing: No VTX_Variables file found");
+        } else {
+            fncPostVTXVariables(ctx, strVariablesFile);
         }
     }
-    return nullptr;
+    subPostTemplateExecStatus(ctx);
+    // The status record has the detail; the run keeps the generic text.
+    if (failed(ctx)) replaceFailure(ctx, "Failed to execute the script / Build failed");
+}
+
+// The steps of a job whose fields are taken. A failure from the pre-checks
+// or an earlier job stays for the whole run: such a job is only reported,
+// never prepared, executed or cleaned up after.
+void runJob(RunContext& ctx) {
+    if (failed(ctx)) {
+        WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+        subPostTemplateExecStatus(ctx);
+    } else {
+        fncVerifyVariablethreshold(ctx);
+        subCompareCheksum(ctx);
+        if (failed(ctx)) {
+            reportChecksumFailure(ctx);
+        } else {
+            executeAndReport(ctx);
+        }
+        subDeleteDownloadedFiles(ctx);
+    }
 }
 
 }  // namespace
@@ -133,71 +129,12 @@ bool fncExecuteKRNScript(RunContext& ctx, const std::string& job) {
             ctx.script = {};
             ctx.launch = {};
             ctx.job.arrJobParams = splitText(job, kFieldSeparator);
-            if (ctx.job.arrJobParams.size() != kFieldCount) {
-                // A job string of the wrong shape means the whole list cannot be
-                // trusted: report the run and stop before any later job.
-                WriteLog(ctx, "ERR : Preprocessing:Invalid command line parameters");
-                ctx.strFailureDesc = "Preprocessing:Invalid command line parameters";
-                fncPostKRNExecStatus(ctx);
-                subEndRun(ctx);
-            }
-
-            const auto& f = ctx.job.arrJobParams;
-            ctx.job.strTemplateID = f[0];
-            ctx.job.strTemplateVersion = f[1];
-            ctx.job.strScriptID = f[2];
-            ctx.job.strScriptVersion = f[3];
-            ctx.job.strExecuteScript = f[4];
-            ctx.job.strAdditionalScripts = f[5];
-            ctx.job.strProcessTime = minutesToMs(f[6]);
-            ctx.job.strDownloadTime = minutesToMs(f[7]);
-            ctx.job.strContext = lowerAscii(f[8]);
-            ctx.job.strCmdParameters = f[9];
-
-            WriteLog(ctx, "MSG : Preprocessing: TemplateID :: " + f[0] + "\r\n" +
-                              "TemplateVersion :: " + f[1] + "\r\n" +
-                              "ScriptID :: " + f[2] + "\r\n" +
-                              "ScriptVersion :: " + f[3] + "\r\n" +
-                              "ExecuteScript :: " + f[4] + "\r\n" +
-                              "AdditionalScripts :: " + f[5] + "\r\n" +
-                              "ProcessTime :: " + ctx.job.strProcessTime + "\r\n" +
-                              "DownloadTime :: " + ctx.job.strDownloadTime + "\r\n" +
-                              "Context :: " + ctx.job.strContext + "\r\n" +
-                              "Cmd Parameters :: " + f[9]);
-
-            // A failure from the pre-checks or an earlier job stays for the whole
-            // run: this job is only reported, never prepared or executed.
-            if (failed(ctx)) {
-                WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                subPostTemplateExecStatus(ctx);
-                return;
-            }
-
-            fncVerifyVariablethreshold(ctx);
-            subCompareCheksum(ctx);
-            if (failed(ctx)) {
-                WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-                subPostTemplateExecStatus(ctx);
-                // The status record has the detail; the run keeps the generic text.
-                if (!ctx.strFailureDesc.empty()) ctx.strFailureDesc = "File Not found/Failed to calculate the checksum";
-                ctx.job.arrScriptHolds.clear();
+            if (ctx.job.arrJobParams.size() == kFieldCount) {
+                takeJobFields(ctx);
+                runJob(ctx);
             } else {
-                {
-                    const std::unique_ptr<HeldLock> jobLock = takeJobLock(ctx);
-                    const std::string strRandomNo = subgeneraterandomNo(ctx);
-                    const std::string strVariablesFile = subExecuteScript(ctx, strRandomNo);
-                    subReleaseScriptHolds(ctx);
-                    WriteLog(ctx, "MSG : PreProcessing: Variables File " + strVariablesFile);
-                    if (trimBlanks(strVariablesFile).empty()) {
-                        WriteLog(ctx, "MSG : Preprocessing: No VTX_Variables file found");
-                    } else {
-                        fncPostVTXVariables(ctx, strVariablesFile);
-                    }
-                }
-                subPostTemplateExecStatus(ctx);
-                if (failed(ctx)) ctx.strFailureDesc = "Failed to execute the script / Build failed";
+                endRunOnInvalidJob(ctx);
             }
-            subDeleteDownloadedFiles(ctx);
         },
         [&](const RunError& e) { WriteLog(ctx, "ERR : fncExecuteKRNScript, " + e.description); });
     // Callers do not use the result.

@@ -1,4 +1,5 @@
 // The per-job driver.
+// May contain: the run's control flow; no system calls.
 #pragma once
 
 #include <string>

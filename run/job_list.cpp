@@ -1,4 +1,5 @@
 // The action's job list (KRNScripts.xml).
+// May contain: the run's control flow; no system calls.
 #include "run/job_list.h"
 
 #include <memory>
@@ -20,7 +21,7 @@ constexpr long kMaxChildNodes = 32767;
 
 bool fncParseKRNXML(RunContext& ctx) {
     bool result = false;
-    guarded(
+    return guarded(
         [&] {
             WriteLog(ctx, "MSG : In fncParseKRNXML");
             if (ctx.sys.xml == nullptr) throw runError(err::CannotCreate);
@@ -29,12 +30,12 @@ bool fncParseKRNXML(RunContext& ctx) {
 
             const std::string path = actionFolder(ctx) + "\\" + agent::kJobListFile;
             if (!document->Load(path)) {
-                ctx.strFailureDesc = "Failed to load " + path;
+                setFailure(ctx, "Failed to load " + path);
                 WriteLog(ctx, "ERR : Failed to load " + path);
-                return;
+                return false;
             }
             const std::unique_ptr<XmlNode> root = document->SelectFirstElement("root");
-            if (!root) return;
+            if (!root) return false;
 
             const long count = root->ChildCount();
             if (count > kMaxChildNodes) throw runError(err::Overflow);
@@ -48,10 +49,12 @@ bool fncParseKRNXML(RunContext& ctx) {
                 result = true;
                 WriteLog(ctx, "MSG : Scripts :: " + ctx.arrScripts[index]);
             }
+            return result;
         },
         [&](const RunError& e) {
-            ctx.strFailureDesc = "fncParseKRNXML, " + e.description;
+            setFailure(ctx, "fncParseKRNXML, " + e.description);
             WriteLog(ctx, "ERR : fncParseKRNXML, " + ctx.strFailureDesc);
+            // The jobs read before the error are kept, and so is the answer that there are some.
+            return result;
         });
-    return result;
 }

@@ -1,4 +1,5 @@
 // The action's job list (KRNScripts.xml).
+// May contain: the run's control flow; no system calls.
 #pragma once
 
 struct RunContext;

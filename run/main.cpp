@@ -1,4 +1,5 @@
 // The vorbex executable: one run over the platform this build was made for.
+// May contain: the run's control flow; no system calls.
 #include "base/errors.h"
 #include "context/run_context.h"
 #include "platform/system.h"

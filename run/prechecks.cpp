@@ -1,4 +1,5 @@
 // The checks before any job runs.
+// May contain: the run's control flow; no system calls.
 #include "run/prechecks.h"
 
 #include <string>
@@ -13,7 +14,7 @@
 #include "platform/filesystem.h"
 #include "platform/host.h"
 #include "platform/registry.h"
-#include "run/start.h"
+#include "run/shared_steps.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ namespace {
 bool fileMissing(RunContext& ctx, const std::string& path) {
     if (ctx.objFSO->FileExists(path)) return false;
     WriteLog(ctx, "ERR : Preprocessing: " + path + " file not found");
-    ctx.strFailureDesc = "Preprocessing:" + path + " file not found";
+    setFailure(ctx, "Preprocessing:" + path + " file not found");
     return true;
 }
 
@@ -37,7 +38,7 @@ void subPreChecks(RunContext& ctx) {
     WriteLog(ctx, "MSG : Preprocessing: in procedure subPreChecks");
     if (trimBlanks(ctx.sys.host->CommandLine()).empty()) {
         WriteLog(ctx, "ERR : Invalid commandline parameter");
-        ctx.strFailureDesc = "Preprocessing: Invalid commandline parameter";
+        setFailure(ctx, "Preprocessing: Invalid commandline parameter");
         return;
     }
 
@@ -48,7 +49,7 @@ void subPreChecks(RunContext& ctx) {
     WriteLog(ctx, "MSG : Preprocessing: Checking for folder " + scripts);
     if (!ctx.objFSO->FolderExists(scripts)) {
         WriteLog(ctx, "ERR : " + scripts + " folder not found");
-        ctx.strFailureDesc = "Preprocessing:" + scripts + " folder not found";
+        setFailure(ctx, "Preprocessing:" + scripts + " folder not found");
         return;
     }
 
@@ -76,8 +77,7 @@ void subPreChecks(RunContext& ctx) {
 }
 
 bool fncCheckATCMD(RunContext& ctx) {
-    bool result = false;
-    guarded(
+    return guarded(
         [&] {
             const std::string key(atcmd::kRegistryKey);
             const std::string value(atcmd::kRegistryValue);
@@ -85,22 +85,19 @@ bool fncCheckATCMD(RunContext& ctx) {
             ctx.strATCMDLocation = ReadReg(ctx, reg::HKEY_LOCAL_MACHINE, key, value, 1);
             if (trimBlanks(ctx.strATCMDLocation).empty()) {
                 WriteLog(ctx, "ERR : " + value + " Value not found in registry : HKEY_LOCAL_MACHINE\\" + key);
-                ctx.strFailureDesc = "Preprocessing:Automise Binaries are not installed";
-                return;
+                setFailure(ctx, "Preprocessing:Automise Binaries are not installed");
+                return false;
             }
             WriteLog(ctx, "MSG : Preprocessing: HKEY_LOCAL_MACHINE\\" + key + "\\" + value + " : " +
                               ctx.strATCMDLocation);
             // The path is tested as read: blanks around it are part of the name.
-            if (ctx.objFSO->FileExists(ctx.strATCMDLocation)) {
-                result = true;
-                return;
-            }
+            if (ctx.objFSO->FileExists(ctx.strATCMDLocation)) return true;
             WriteLog(ctx, "ERR : File not found : " + ctx.strATCMDLocation);
-            ctx.strFailureDesc = "Preprocessing:File not found " + ctx.strATCMDLocation;
+            setFailure(ctx, "Preprocessing:File not found " + ctx.strATCMDLocation);
+            return false;
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : in fncCheckATCMD. " + std::to_string(e.number) + "::" + e.description);
-            result = false;
+            return false;
         });
-    return result;
 }

@@ -1,4 +1,5 @@
 // The checks before any job runs.
+// May contain: the run's control flow; no system calls.
 #pragma once
 
 struct RunContext;

@@ -1,4 +1,5 @@
-// Start-up and shutdown of one run.
+// Start-up of one run: the entry procedure and the initialisation.
+// May contain: the run's control flow; no system calls.
 #include "run/start.h"
 
 #include <cstdint>
@@ -15,10 +16,10 @@
 #include "platform/host.h"
 #include "platform/registry.h"
 #include "report/action_status.h"
-#include "run/cleanup.h"
 #include "run/job_driver.h"
 #include "run/job_list.h"
 #include "run/prechecks.h"
+#include "run/shared_steps.h"
 
 namespace {
 
@@ -37,33 +38,55 @@ void createFolderLogged(RunContext& ctx, const std::string& path) {
     }
 }
 
+// Reads the job list and runs its jobs in order, pausing after each; a list
+// that yields no job is the run's failure unless its reader named one.
+void runJobList(RunContext& ctx) {
+    const bool haveJobs = fncParseKRNXML(ctx);
+    if (haveJobs) {
+        // The job list holds at most 32,767 entries, so the index fits
+        // the 16-bit counter the jobs were always numbered with.
+        for (std::size_t i = 0; i < ctx.arrScripts.size(); ++i) {
+            fncExecuteKRNScript(ctx, ctx.arrScripts[i]);
+            ctx.sys.clock->sleepMs(kPauseAfterJobMs);
+        }
+    }
+    if (!haveJobs && trimBlanks(ctx.strFailureDesc).empty()) setFailure(ctx, "No Scripts found to execute");
+}
+
+// The last steps of the initialisation, once the registration id is valid:
+// from here on a failing statement is skipped and the next one runs.
+void readVersionAndCommandLine(RunContext& ctx, const std::string& exePath) {
+    Host& host = *ctx.sys.host;
+    ignoreErrors([&] { ctx.strExeVersion = ctx.objFSO->GetFileVersion(exePath); });
+    WriteLog(ctx, "MSG : Preprocessing : Exe Version :: " + ctx.strExeVersion);
+    std::string commandLine;
+    ignoreErrors([&] { commandLine = host.CommandLine(); });
+    WriteLog(ctx, "MSG : Command line arguments :: " + commandLine);
+    std::vector<std::string> pieces;
+    ignoreErrors([&] { pieces = splitText(trimBlanks(commandLine), ","); });
+    if (pieces.size() > 0) ctx.strCmdTemplateID = pieces[0];
+    if (pieces.size() > 1) ctx.strCmdTemplateVersion = pieces[1];
+    if (pieces.size() > 2) ctx.strActionName = pieces[2];
+}
+
 }  // namespace
 
 void Main(RunContext& ctx) {
     guarded(
         [&] {
             // Taken first: it is the scan time of every record of this run.
-            ctx.strStartTime = formatPicture(ctx.sys.clock->now(), "MM\\/DD\\/YYYY HH:NN:SS");
+            ctx.strStartTime = formatPicture(ctx.sys.clock->now(), kRecordTimePicture);
             subInitialise(ctx);
-            if (!fncGetRegInfo(ctx)) subEndRun(ctx);
-            subPreChecks(ctx);
-            if (!trimBlanks(ctx.strFailureDesc).empty()) {
-                WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
-            } else {
-                const bool haveJobs = fncParseKRNXML(ctx);
-                if (haveJobs) {
-                    // The job list holds at most 32,767 entries, so the index fits
-                    // the 16-bit counter the jobs were always numbered with.
-                    for (std::size_t i = 0; i < ctx.arrScripts.size(); ++i) {
-                        fncExecuteKRNScript(ctx, ctx.arrScripts[i]);
-                        ctx.sys.clock->sleepMs(kPauseAfterJobMs);
-                    }
+            // Without a valid identity nothing is checked, run or reported.
+            if (fncGetRegInfo(ctx)) {
+                subPreChecks(ctx);
+                if (!trimBlanks(ctx.strFailureDesc).empty()) {
+                    WriteLog(ctx, "ERR : " + ctx.strFailureDesc);
+                } else {
+                    runJobList(ctx);
                 }
-                if (!haveJobs && trimBlanks(ctx.strFailureDesc).empty()) {
-                    ctx.strFailureDesc = "No Scripts found to execute";
-                }
+                fncPostKRNExecStatus(ctx);
             }
-            fncPostKRNExecStatus(ctx);
             subEndRun(ctx);
         },
         [&](const RunError& e) {
@@ -110,39 +133,10 @@ void subInitialise(RunContext& ctx) {
         WriteLog(ctx, "MSG : Preprocessing: Invalid RegId");
         WriteLog(ctx, "MSG : Preprocessing: Application stopped");
         subEndRun(ctx);
+    } else {
+        const std::string exePath = host.ExeFolder() + "\\" + host.ExeBaseName() + ".exe";
+        ctx.strFileVersion = ctx.objFSO->GetFileVersion(exePath);
+        WriteLog(ctx, "MSG : Exe Version :: " + ctx.strFileVersion);
+        readVersionAndCommandLine(ctx, exePath);
     }
-
-    const std::string exePath = host.ExeFolder() + "\\" + host.ExeBaseName() + ".exe";
-    ctx.strFileVersion = ctx.objFSO->GetFileVersion(exePath);
-    WriteLog(ctx, "MSG : Exe Version :: " + ctx.strFileVersion);
-
-    // From here on a failing statement is skipped and the next one runs.
-    ignoreErrors([&] { ctx.strExeVersion = ctx.objFSO->GetFileVersion(exePath); });
-    WriteLog(ctx, "MSG : Preprocessing : Exe Version :: " + ctx.strExeVersion);
-    std::string commandLine;
-    ignoreErrors([&] { commandLine = host.CommandLine(); });
-    WriteLog(ctx, "MSG : Command line arguments :: " + commandLine);
-    std::vector<std::string> pieces;
-    ignoreErrors([&] { pieces = splitText(trimBlanks(commandLine), ","); });
-    if (pieces.size() > 0) ctx.strCmdTemplateID = pieces[0];
-    if (pieces.size() > 1) ctx.strCmdTemplateVersion = pieces[1];
-    if (pieces.size() > 2) ctx.strActionName = pieces[2];
-}
-
-void createFolderUnlessMade(RunContext& ctx, const std::string& path) {
-    try {
-        ctx.objFSO->CreateFolder(path);
-    } catch (const RunError& e) {
-        // Another run may have made it since it was found missing.
-        if (e.number != err::FileExists || !ctx.objFSO->FolderExists(path)) throw;
-    }
-}
-
-void subEndRun(RunContext& ctx) {
-    ignoreErrors([&] { subdeletepreviousfiles(ctx); });
-    WriteLog(ctx, "MSG : Preprocessing: Application Ended");
-    // Releasing the stream closes the run log. The file-system object is
-    // borrowed from the platform, so there is nothing of it to release here.
-    ignoreErrors([&] { ctx.objLogFile.reset(); });
-    throw EndOfRun{};
 }

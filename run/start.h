@@ -1,7 +1,7 @@
-// Start-up and shutdown of one run.
+// Start-up of one run: the entry procedure and the initialisation (the end
+// of the run is in shared_steps.h, where the other steps of run/ reach it).
+// May contain: the run's control flow; no system calls.
 #pragma once
-
-#include <string>
 
 struct RunContext;
 
@@ -10,10 +10,3 @@ void Main(RunContext& ctx);
 
 /// Installation path, run log, working folders, registration id, version, command line.
 void subInitialise(RunContext& ctx);
-
-/// Creates a folder found missing. One that another run created in the
-/// meantime is no error; any other failure is raised.
-void createFolderUnlessMade(RunContext& ctx, const std::string& path);
-
-/// Clean-up, last log line, release of the log; ends the run by throwing EndOfRun.
-[[noreturn]] void subEndRun(RunContext& ctx);

@@ -1,5 +1,6 @@
 // Parser of the runner's console log: rebuilds the actions that ran and
 // reports the failed ones.
+// May contain: the reading of a script's logs; no system calls.
 #include "scriptlog/console_log.h"
 
 #include "base/errors.h"

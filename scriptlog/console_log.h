@@ -1,4 +1,5 @@
 // Parser of the runner's own console log.
+// May contain: the reading of a script's logs; no system calls.
 #pragma once
 
 #include <cstddef>
@@ -55,4 +56,5 @@ std::string_view cmdLogLastLine(const CmdLogParse& parse, std::size_t n);
 
 /// Reads the console log once and fills the script result from it (the three
 /// steps above). Raises RunError on the cases the caller's handler reports.
+/// Kept for tests and benches: the run itself feeds the steps from the dispatch's one read.
 void fncParseCMDLog(RunContext& ctx, const std::string& consoleLogPath);

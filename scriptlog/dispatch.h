@@ -1,4 +1,5 @@
 // Script log assembly: the console log and the export dispatch.
+// May contain: the reading of a script's logs; no system calls.
 #pragma once
 
 #include <string>

@@ -1,4 +1,5 @@
 // Failure-description list and failure counters shared by the log parsers.
+// May contain: the reading of a script's logs; no system calls.
 #include "scriptlog/failure_desc.h"
 
 #include "base/errors.h"

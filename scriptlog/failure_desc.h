@@ -2,6 +2,7 @@
 // counters in ATZThreshold.ini that limit how often a detail is reported.
 // Every log parser builds the list here, so the list format and the counter
 // rule exist once.
+// May contain: the reading of a script's logs; no system calls.
 #pragma once
 
 #include <string>

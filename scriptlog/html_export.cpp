@@ -1,4 +1,5 @@
 // Parser of the HTML export: plain text searches in the page, no markup parser.
+// May contain: the reading of a script's logs; no system calls.
 #include "scriptlog/html_export.h"
 
 #include <algorithm>
@@ -137,91 +138,108 @@ PageLayout layoutOf(TextStream& stream) {
     return layout;
 }
 
+using ActionRow = std::array<std::string, 7>;
+
+// A row fails when its six cells are all filled and its status reads "error".
+bool rowFails(const ActionRow& row) {
+    for (std::size_t column = 0; column < 6; ++column) {
+        if (row[column].empty()) return false;
+    }
+    return lowerAscii(row[0]) == "error";
+}
+
+// The rows of the action table, two at a time: a row is settled once the row
+// after it is read, since only an output row changes the row before it.
+struct RowWindow {
+    HTMLActionTable rows = HTMLActionTable(2);
+    std::uint64_t index = 0;      // rows taken so far
+    std::uint64_t rowCount = 0;   // as the first pass counted them
+};
+
+void settleRow(RunContext& ctx, FailureCounters& counters, ActionRow& row) {
+    if (!rowFails(row)) return;
+    row[2] = replaceAll(row[2], "\"", "'");
+    recordCountedFailure(ctx, counters, row[2], row[6], false);
+}
+
+void takeRow(RunContext& ctx, FailureCounters& counters, RowWindow& window, const std::string& text) {
+    if (window.index == 0) {
+        subParseHTMLActionRow(ctx, window.rows, text, 0);
+        // The 16-bit counter overflows on the step past 32767.
+        if (window.rowCount >= kRowLimit) throw runError(err::Overflow);
+    } else {
+        if (window.index + 1 > kRowLimit) throw runError(err::Overflow);  // the file grew meanwhile
+        // An output row only gives the row before it its column 6,
+        // which is read only when that row fails: the output of
+        // the others, most of the page, is not worked on.
+        if (rowFails(window.rows[0]) || !containsNoCase(text, "ActionOutput")) {
+            subParseHTMLActionRow(ctx, window.rows, text, 1);
+        }
+        settleRow(ctx, counters, window.rows[0]);
+        window.rows[0] = std::move(window.rows[1]);
+        window.rows[1] = {};
+    }
+    ++window.index;
+}
+
+// The second pass: the action table a row at a time, each row kept to
+// kMaxLineBytes, until its end or until the failure list is full.
+void readActionTable(RunContext& ctx, FailureCounters& counters, TextStream& stream, const PageLayout& layout,
+                     RowWindow& window) {
+    std::string row;
+    bool full = false;
+    scanMarkers(
+        stream, {kRowEnd},
+        [&](std::uint64_t at, std::string_view) {
+            if (at < layout.actionsFrom) return true;
+            if (at >= layout.actionsTo) return false;
+            takeRow(ctx, counters, window, row);
+            row.clear();
+            // Once the list is full the rest of the page changes nothing.
+            full = failureListFull(ctx);
+            return !full;
+        },
+        [&](std::uint64_t at, std::string_view text) {
+            // Only the action table's bytes make rows, each kept to its bound.
+            const std::uint64_t from = std::max(at, layout.actionsFrom);
+            const std::uint64_t to = std::min<std::uint64_t>(at + text.size(), layout.actionsTo);
+            if (from < to && row.size() < kMaxLineBytes) {
+                const std::uint64_t length = std::min<std::uint64_t>(to - from, kMaxLineBytes - row.size());
+                row.append(text.substr(from - at, length));
+            }
+            return at + text.size() < layout.actionsTo;
+        });
+    if (full) return;
+    takeRow(ctx, counters, window, row);
+    settleRow(ctx, counters, window.rows[0]);
+}
+
+// Two passes instead of the page in memory: the first finds the parts (the
+// page is only taken apart when its body holds exactly two table ends, and
+// the row limit is known before any row is reported); the second takes the
+// action table a row at a time.
+void parsePage(RunContext& ctx, FailureCounters& counters, const std::string& exportPath) {
+    PageLayout layout;
+    {
+        std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
+        if (stream->AtEndOfStream()) return;
+        layout = layoutOf(*stream);
+    }
+    if (layout.tableEnds != 2 || layout.actionsTo == layout.actionsFrom) return;
+    RowWindow window;
+    window.rowCount = layout.rowEnds + 1;
+    std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
+    readActionTable(ctx, counters, *stream, layout, window);
+}
+
 }  // namespace
 
 void fncParseExportLogHTML(RunContext& ctx, const std::string& exportPath) {
     FailureCounters counters = beginFailureCounters(ctx);
-    guarded(
-        [&] {
-            // Two passes instead of the page in memory: the first finds the
-            // parts (the page is only taken apart when its body holds exactly
-            // two table ends, and the row limit is known before any row is
-            // reported); the second takes the action table a row at a time.
-            // A row is settled once the row after it is read, since only an
-            // output row changes the row before it, so two rows are held,
-            // each kept to kMaxLineBytes.
-            PageLayout layout;
-            {
-                std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
-                if (stream->AtEndOfStream()) return;
-                layout = layoutOf(*stream);
-            }
-            if (layout.tableEnds != 2 || layout.actionsTo == layout.actionsFrom) return;
-            const std::uint64_t rowCount = layout.rowEnds + 1;
-
-            HTMLActionTable window(2);
-            std::uint64_t index = 0;
-            auto fails = [](const std::array<std::string, 7>& row) {
-                for (std::size_t column = 0; column < 6; ++column) {
-                    if (row[column].empty()) return false;
-                }
-                return lowerAscii(row[0]) == "error";
-            };
-            auto settle = [&](std::array<std::string, 7>& row) {
-                if (!fails(row)) return;
-                row[2] = replaceAll(row[2], "\"", "'");
-                recordCountedFailure(ctx, counters, row[2], row[6], false);
-            };
-            auto parseRow = [&](const std::string& text) {
-                if (index == 0) {
-                    subParseHTMLActionRow(ctx, window, text, 0);
-                    // The 16-bit counter overflows on the step past 32767.
-                    if (rowCount >= kRowLimit) throw runError(err::Overflow);
-                } else {
-                    if (index + 1 > kRowLimit) throw runError(err::Overflow);  // the file grew meanwhile
-                    // An output row only gives the row before it its column 6,
-                    // which is read only when that row fails: the output of
-                    // the others, most of the page, is not worked on.
-                    if (fails(window[0]) || !containsNoCase(text, "ActionOutput")) {
-                        subParseHTMLActionRow(ctx, window, text, 1);
-                    }
-                    settle(window[0]);
-                    window[0] = std::move(window[1]);
-                    window[1] = {};
-                }
-                ++index;
-            };
-
-            std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
-            std::string row;
-            bool full = false;
-            scanMarkers(
-                *stream, {kRowEnd},
-                [&](std::uint64_t at, std::string_view) {
-                    if (at < layout.actionsFrom) return true;
-                    if (at >= layout.actionsTo) return false;
-                    parseRow(row);
-                    row.clear();
-                    // Once the list is full the rest of the page changes nothing.
-                    full = failureListFull(ctx);
-                    return !full;
-                },
-                [&](std::uint64_t at, std::string_view text) {
-                    // Only the action table's bytes make rows, each kept to its bound.
-                    const std::uint64_t from = std::max(at, layout.actionsFrom);
-                    const std::uint64_t to = std::min<std::uint64_t>(at + text.size(), layout.actionsTo);
-                    if (from < to && row.size() < kMaxLineBytes) {
-                        const std::uint64_t length = std::min<std::uint64_t>(to - from, kMaxLineBytes - row.size());
-                        row.append(text.substr(from - at, length));
-                    }
-                    return at + text.size() < layout.actionsTo;
-                });
-            if (full) return;
-            parseRow(row);
-            settle(window[0]);
-        },
-        [&](const RunError& e) {
-            WriteLog(ctx, "ERR : fncParseExportLogHTML. " + std::to_string(e.number) + " " + e.description);
-        });
+    guarded([&] { parsePage(ctx, counters, exportPath); },
+            [&](const RunError& e) {
+                WriteLog(ctx, "ERR : fncParseExportLogHTML. " + std::to_string(e.number) + " " + e.description);
+            });
+    // The counters raised so far are written, also after an error above.
     writeFailureCounters(ctx, counters);
 }

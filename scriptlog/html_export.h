@@ -1,4 +1,5 @@
 // Parser of the HTML export.
+// May contain: the reading of a script's logs; no system calls.
 #pragma once
 
 #include <array>

@@ -1,4 +1,5 @@
 // Parser of the plain-text export: its table rows and their detail blocks.
+// May contain: the reading of a script's logs; no system calls.
 #include "scriptlog/text_export.h"
 
 #include <vector>
@@ -76,6 +77,62 @@ std::string_view pieceOf(std::string_view text, std::size_t n) {
     return text.substr(from, text.find('|', from) - from);
 }
 
+// A block is judged together with the block after it, so at most two whole
+// blocks are held: the file is walked once, as it is read.
+struct BlockWindow {
+    std::vector<std::string> blocks;  // complete blocks, from the one being judged on
+    std::vector<std::string> spare;   // dropped blocks, their room reused
+    std::size_t rulesRead = 0;        // rule lines read so far
+    std::size_t index = 0;            // the number of blocks[0] among all blocks, from 0
+};
+
+void dropBlocks(BlockWindow& w, std::size_t count) {
+    for (std::size_t k = 0; k < count; ++k) w.spare.push_back(std::move(w.blocks[k]));
+    w.blocks.erase(w.blocks.begin(), w.blocks.begin() + static_cast<std::ptrdiff_t>(count));
+    w.index += count;
+}
+
+// Judges the first block of the window while it and the next are complete
+// and its number is below the count of rule lines read: the block after the
+// last rule line is only looked at as a detail.
+void judgeBlocks(RunContext& ctx, FailureCounters& counters, BlockWindow& w) {
+    while (w.blocks.size() >= 2 && w.index < w.rulesRead) {
+        const std::string& row = w.blocks[0];
+        const std::string& next = w.blocks[1];
+        if (isHeaderBlock(row)) {
+            dropBlocks(w, 1);
+            continue;
+        }
+        if (contains(next, "Copyright") || contains(next, "End Log.")) {
+            dropBlocks(w, 1);
+            continue;
+        }
+        // Split at "|", a row gives exactly 7 pieces: it holds 6 of them.
+        const Cells cells = cellsOf(row);
+        if (cells.bars != 6 || !cells.status || cellsOf(next).status) {
+            dropBlocks(w, 1);
+            continue;
+        }
+        if (isErrorStatus(pieceOf(row, 0))) {
+            recordCountedFailure(ctx, counters, trimBlanks(pieceOf(row, 2)), trimBlanks(next), true);
+        }
+        dropBlocks(w, 2);
+    }
+}
+
+// A rule line ends the block being read: it joins the window, and the next
+// block starts in the room of a dropped one.
+void endBlock(BlockWindow& w, std::string& block) {
+    w.blocks.push_back(std::move(block));
+    block.clear();
+    if (!w.spare.empty()) {
+        block.swap(w.spare.back());
+        w.spare.pop_back();
+        block.clear();
+    }
+    ++w.rulesRead;
+}
+
 }  // namespace
 
 bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath) {
@@ -83,46 +140,7 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath) {
     guarded(
         [&] {
             std::unique_ptr<TextStream> stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath);
-
-            // A block is judged together with the block after it, so at most
-            // two whole blocks are held: the file is walked once, as it is read.
-            std::vector<std::string> window;   // complete blocks, from the one being judged on
-            std::vector<std::string> spare;    // dropped blocks, their room reused
-            std::size_t rulesRead = 0;          // rule lines read so far
-            std::size_t index = 0;              // the number of window[0] among all blocks, from 0
-            auto drop = [&](std::size_t count) {
-                for (std::size_t k = 0; k < count; ++k) spare.push_back(std::move(window[k]));
-                window.erase(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(count));
-                index += count;
-            };
-            // Judges the first block of the window while it and the next are
-            // complete and its number is below the count of rule lines read:
-            // the block after the last rule line is only looked at as a detail.
-            auto walk = [&] {
-                while (window.size() >= 2 && index < rulesRead) {
-                    const std::string& row = window[0];
-                    const std::string& next = window[1];
-                    if (isHeaderBlock(row)) {
-                        drop(1);
-                        continue;
-                    }
-                    if (contains(next, "Copyright") || contains(next, "End Log.")) {
-                        drop(1);
-                        continue;
-                    }
-                    // Split at "|", a row gives exactly 7 pieces: it holds 6 of them.
-                    const Cells cells = cellsOf(row);
-                    if (cells.bars != 6 || !cells.status || cellsOf(next).status) {
-                        drop(1);
-                        continue;
-                    }
-                    if (isErrorStatus(pieceOf(row, 0))) {
-                        recordCountedFailure(ctx, counters, trimBlanks(pieceOf(row, 2)), trimBlanks(next), true);
-                    }
-                    drop(2);
-                }
-            };
-
+            BlockWindow window;
             // Blocks are cut at kTextBound like every text bound for the
             // list, and once the list is full the rest of the file can change
             // nothing: reading stops there.
@@ -135,15 +153,8 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath) {
                 for (std::size_t i = 0; i < count && !full; ++i) {
                     // A line shorter than the rule cannot hold it.
                     if (lines[i].size() >= kTableRule.size() && contains(lines[i], kTableRule)) {
-                        window.push_back(std::move(block));
-                        block.clear();
-                        if (!spare.empty()) {
-                            block.swap(spare.back());
-                            spare.pop_back();
-                            block.clear();
-                        }
-                        ++rulesRead;
-                        walk();
+                        endBlock(window, block);
+                        judgeBlocks(ctx, counters, window);
                         full = failureListFull(ctx);
                     } else {
                         appendBounded(block, "\r\n");
@@ -152,12 +163,13 @@ bool fncEditScriptlog(RunContext& ctx, const std::string& exportPath) {
                 }
             }
             stream->Close();
-            window.push_back(std::move(block));
-            walk();
+            window.blocks.push_back(std::move(block));
+            judgeBlocks(ctx, counters, window);
         },
         [&](const RunError& e) {
             WriteLog(ctx, "ERR : fncEditScriptlog " + std::to_string(e.number) + " " + e.description);
         });
+    // The counters raised so far are written, also after an error above.
     writeFailureCounters(ctx, counters);
     return false;
 }

@@ -1,5 +1,6 @@
 // Parser of the XML (FB6LOG) export. It reads the export as lines of text,
 // not as a document: each element it knows begins its own line.
+// May contain: the reading of a script's logs; no system calls.
 #include "scriptlog/xml_export.h"
 
 #include "base/errors.h"
@@ -59,92 +60,113 @@ bool endsAnElement(std::string_view trimmed) {
             endsWithNoCase(trimmed, "</FB6LOG>") || endsWithNoCase(trimmed, "</ACTIONLIST>"));
 }
 
+// The export's lines in batches. A read that fails ends the reading: going
+// on would only fail again.
+struct ExportLines {
+    std::unique_ptr<TextStream> stream;
+    bool readable = false;
+};
+
+std::size_t readLines(ExportLines& in, std::string_view* lines, std::size_t max) {
+    std::size_t count = 0;
+    if (in.readable) ignoreErrors([&] { count = in.stream->ReadLines(lines, max); });
+    in.readable = count > 0;
+    return count;
+}
+
+// Whether the export, from its first line on, opens with the XML
+// declaration once its empty lines are passed.
+bool opensAsXml(ExportLines& in, std::string_view first) {
+    while (first.empty() && readLines(in, &first, 1) == 1) {
+    }
+    return startsWithNoCase(blankTrimmed(first), "<?XML VERSION=");
+}
+
+// The failing action whose lines are being read: only it is held, its name
+// and its message, the message cut at kTextBound.
+struct FailingRow {
+    bool pending = false;
+    std::string name, message;
+};
+
+// A failing row is reported as soon as the next row begins (or the file
+// ends): the failure pass of a row depends only on the list and the
+// counters, which reading never touches, so the list and the counters come
+// out as if every row had been read first.
+void reportRow(RunContext& ctx, FailureCounters& counters, FailingRow& row) {
+    if (!row.pending) return;
+    // A failing counter access costs this row its detail, not the parse.
+    ignoreErrors([&] { recordCountedFailure(ctx, counters, row.name, row.message, false); });
+    row.pending = false;
+}
+
+// The rows of the export after its declaration, each failing one reported;
+// the message lines of every other row are skipped.
+void readActionRows(RunContext& ctx, FailureCounters& counters, ExportLines& in) {
+    FailingRow row;
+    // Once the list is full the rest of the export can change nothing.
+    std::string_view lines[kLineBatch];
+    std::size_t count = 0, next = 0;
+    bool full = failureListFull(ctx);  // only a report can fill it
+    while (!full) {
+        if (next == count) {
+            count = readLines(in, lines, kLineBatch);
+            next = 0;
+            if (count == 0) break;
+        }
+        const std::string_view line = lines[next++];
+        // The line, blank-trimmed, is only ever tested at its two ends,
+        // each without regard to case, so it is never upper-cased whole.
+        const std::string_view trimmed = blankTrimmed(line);
+        const Head head = headOf(trimmed);
+        const bool isAction = head == Head::Action;
+        if (head == Head::Log) {
+            // The log's own line is neither a row nor a message line.
+            continue;
+        }
+        if (isAction || head == Head::ActionList) {
+            reportRow(ctx, counters, row);
+            full = failureListFull(ctx);
+            // An action list has no status, so only an action can fail;
+            // the fields of the others are never looked at.
+            std::string status;
+            if (isAction) attributeValue(line, "status=", status);
+            if (!isFailing(status)) continue;
+            row.pending = true;
+            row.name.clear();
+            row.message.clear();
+            attributeValue(line, " name=", row.name);
+            row.name = boundedText(row.name);
+        } else if (head == Head::Message) {
+            if (row.pending) row.message = boundedText(midText(line, 19));
+        } else if (!endsAnElement(trimmed)) {
+            if (row.pending) {
+                appendBounded(row.message, "\r\n");
+                appendBounded(row.message, line);
+            }
+        }
+    }
+    reportRow(ctx, counters, row);
+}
+
 }  // namespace
 
 void fncParseExportLogXML(RunContext& ctx, const std::string& exportPath) {
-    std::unique_ptr<TextStream> stream;
+    ExportLines in;
     // An export that can't be opened is read as one without rows.
-    ignoreErrors([&] { stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath); });
-
-    // A read that fails ends the reading: going on would only fail again.
-    bool readable = stream != nullptr;
-    auto readLines = [&](std::string_view* lines, std::size_t max) {
-        std::size_t count = 0;
-        if (readable) ignoreErrors([&] { count = stream->ReadLines(lines, max); });
-        readable = count > 0;
-        return count;
-    };
-    auto readLine = [&](std::string_view& line) { return readLines(&line, 1) == 1; };
+    ignoreErrors([&] { in.stream = ctx.objFSO->OpenInside(logsFolder(ctx), exportPath); });
+    in.readable = in.stream != nullptr;
 
     FailureCounters counters = beginFailureCounters(ctx);
     std::string_view first;
-    if (readLine(first)) {
-        while (first.empty() && readLine(first)) {
-        }
-        if (!startsWithNoCase(blankTrimmed(first), "<?XML VERSION=")) {
+    if (readLines(in, &first, 1) == 1) {
+        if (!opensAsXml(in, first)) {
             WriteLog(ctx, "ERR : Invalid XML File");
             return;
         }
-
-        // A failing row is reported as soon as the next row begins (or the
-        // file ends): the failure pass of a row depends only on the list and
-        // the counters, which reading never touches, so the list and the
-        // counters come out as if every row had been read first. Only the
-        // failing row being read is held, its name and message, the message
-        // cut at kTextBound; the message lines of every other row are skipped.
-        bool pending = false;
-        std::string name, message;
-        auto report = [&] {
-            if (!pending) return;
-            // A failing counter access costs this row its detail, not the parse.
-            ignoreErrors([&] { recordCountedFailure(ctx, counters, name, message, false); });
-            pending = false;
-        };
-        // Once the list is full the rest of the export can change nothing.
-        std::string_view lines[kLineBatch];
-        std::size_t count = 0, next = 0;
-        bool full = failureListFull(ctx);  // only a report can fill it
-        while (!full) {
-            if (next == count) {
-                count = readLines(lines, kLineBatch);
-                next = 0;
-                if (count == 0) break;
-            }
-            const std::string_view line = lines[next++];
-            // The line, blank-trimmed, is only ever tested at its two ends,
-            // each without regard to case, so it is never upper-cased whole.
-            const std::string_view trimmed = blankTrimmed(line);
-            const Head head = headOf(trimmed);
-            const bool isAction = head == Head::Action;
-            if (head == Head::Log) {
-                // The log's own line is neither a row nor a message line.
-                continue;
-            }
-            if (isAction || head == Head::ActionList) {
-                report();
-                full = failureListFull(ctx);
-                // An action list has no status, so only an action can fail;
-                // the fields of the others are never looked at.
-                std::string status;
-                if (isAction) attributeValue(line, "status=", status);
-                if (!isFailing(status)) continue;
-                pending = true;
-                name.clear();
-                message.clear();
-                attributeValue(line, " name=", name);
-                name = boundedText(name);
-            } else if (head == Head::Message) {
-                if (pending) message = boundedText(midText(line, 19));
-            } else if (!endsAnElement(trimmed)) {
-                if (pending) {
-                    appendBounded(message, "\r\n");
-                    appendBounded(message, line);
-                }
-            }
-        }
-        report();
+        readActionRows(ctx, counters, in);
     }
-    stream.reset();
+    in.stream.reset();
 
     writeFailureCounters(ctx, counters);
 }

@@ -23,12 +23,6 @@ void PosixClock::sleepMs(std::uint32_t milliseconds) {
     }
 }
 
-std::int64_t PosixClock::utcMs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 std::int64_t PosixClock::bootMs() {
     timespec ts{};
     ::clock_gettime(CLOCK_BOOTTIME, &ts);

@@ -12,7 +12,6 @@ class PosixClock : public Clock {
 public:
     LocalTime now() override;
     void sleepMs(std::uint32_t milliseconds) override;
-    std::int64_t utcMs() override;
     std::int64_t bootMs() override;
     /// /proc/sys/kernel/random/boot_id; "" where it cannot be read.
     std::string bootId() override;

@@ -125,4 +125,4 @@ bool PosixDesktop::CloseDesktop(DeskHandle desktop) {
     return true;
 }
 
-long PosixDesktop::LastError() { return lastError_; }
+long PosixDesktop::GetLastError() { return lastError_; }

@@ -13,7 +13,7 @@
 /// opens while seat0 has an active session, "screen-saver" only while that
 /// session is idle (IdleHint); SwitchDesktop is refused with code 0 while the
 /// session is locked (LockedHint). Where no system bus is reachable, or the
-/// program was built without libsystemd, nothing opens and LastError() is the
+/// program was built without libsystemd, nothing opens and GetLastError() is the
 /// errno of the failure (ENOENT for a missing bus or session). Other names
 /// fail with ENOENT.
 class PosixDesktop : public Desktop {
@@ -26,7 +26,7 @@ public:
     DeskHandle OpenDesktop(const std::string& name, std::uint32_t access) override;
     bool SwitchDesktop(DeskHandle desktop) override;
     bool CloseDesktop(DeskHandle desktop) override;
-    long LastError() override;
+    long GetLastError() override;
 
 private:
     struct Session;

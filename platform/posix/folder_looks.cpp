@@ -1,4 +1,5 @@
 // Looks at the files of a folder, with helper threads in a large one.
+// May contain: POSIX calls and the threads that make them; no program logic.
 #include "platform/posix/folder_looks.h"
 
 #include <fcntl.h>

@@ -31,6 +31,26 @@ bool isProgramFile(const std::string& windowsPath) {
     return ::stat(mapPath(windowsPath).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// The program and its argument vector from a Windows command line: the
+// program is the application name where one is given, else the first token
+// that names a program file. False when none does.
+bool programAndArguments(const std::string* applicationName, const std::string& commandLine, std::string& program,
+                         std::vector<std::string>& args) {
+    std::string_view rest;
+    if (applicationName != nullptr) {
+        program = mapPath(*applicationName);
+        std::string first = wincmd::programToken(commandLine, rest);
+        args.push_back(first.empty() ? program : utf8FromCodePage(first));
+    } else {
+        const std::string windowsProgram = wincmd::resolveProgram(commandLine, rest, isProgramFile);
+        if (windowsProgram.empty()) return false;
+        program = mapPath(windowsProgram);
+        args.push_back(program);
+    }
+    for (const auto& a : wincmd::splitArguments(rest)) args.push_back(utf8FromCodePage(a));
+    return true;
+}
+
 }  // namespace
 
 bool PosixProcesses::CreateProcessAsUser(ProcHandle tokenHandle, const std::string* applicationName,
@@ -53,56 +73,13 @@ bool PosixProcesses::CreateProcess(const std::string* applicationName, const std
 bool PosixProcesses::launch(const Token* token, const std::string* applicationName, const std::string& commandLine,
                             bool inheritHandles, std::uint32_t flags, EnvBlock environment,
                             const std::string* currentDirectory, ProcessInformation& info) {
-    std::string program;
-    std::vector<std::string> args;
-    if (applicationName != nullptr) {
-        program = mapPath(*applicationName);
-        std::string_view rest;
-        std::string first = wincmd::programToken(commandLine, rest);
-        args.push_back(first.empty() ? program : utf8FromCodePage(first));
-        for (const auto& a : wincmd::splitArguments(rest)) args.push_back(utf8FromCodePage(a));
-    } else {
-        std::string_view rest;
-        const std::string windowsProgram = wincmd::resolveProgram(commandLine, rest, isProgramFile);
-        if (windowsProgram.empty()) return fail(ENOENT);
-        program = mapPath(windowsProgram);
-        args.push_back(program);
-        for (const auto& a : wincmd::splitArguments(rest)) args.push_back(utf8FromCodePage(a));
-    }
-
-    // The environment goes on as Linux gave it, in its own encoding: the
-    // program never reads or writes a variable of it here.
-    std::vector<std::string> env;
-    if (environment == 0) {
-        for (char** e = environ; e != nullptr && *e != nullptr; ++e) env.emplace_back(*e);
-    } else if (environment == EmptyEnvironmentBlock()) {
-        env = emptyEnvironment_;
-    } else {
-        const auto it = environments_.find(environment);
-        if (it == environments_.end()) return fail(EINVAL);
-        env = *it->second;
-    }
-    putVariable(env, kMachineVariable, machineRoot());
-
     SpawnRequest request;
-    request.program = std::move(program);
-    request.arguments = std::move(args);
-    request.environment = std::move(env);
+    if (!programAndArguments(applicationName, commandLine, request.program, request.arguments)) return fail(ENOENT);
+    if (!environmentOf(environment, request.environment)) return fail(EINVAL);
+    putVariable(request.environment, kMachineVariable, machineRoot());
     // An empty folder name stands for none, as a null one does.
     if (currentDirectory != nullptr && !currentDirectory->empty()) request.directory = mapPath(*currentDirectory);
-    // Who the child becomes: the token's user; a direct child is this
-    // program's own user, not whoever it is impersonating.
-    if (token != nullptr) {
-        request.identity = token->identity;
-        const ProcIdentity& target = token->identity;
-        if (target.uid != ::getuid() || target.gid != ::getgid() ||
-            !sameGroups(target.groups, currentIdentity().groups)) {
-            request.ids = SpawnRequest::Ids::BecomeUser;
-        }
-    } else if (impersonating_) {
-        request.identity = self_;
-        request.ids = SpawnRequest::Ids::RestoreEffective;
-    }
+    setChildIds(token, request);
     request.nullStdio = (flags & proc::CREATE_NO_WINDOW) != 0;
     request.closeInherited = !inheritHandles;
 
@@ -127,7 +104,43 @@ bool PosixProcesses::launch(const Token* token, const std::string* applicationNa
         if (!inCgroup) cgroup.reset();
     }
     if (pid < 0) return fail(spawnError);
+    return adoptChild(pid, std::move(cgroup), info);
+}
 
+// The environment goes on as Linux gave it, in its own encoding: the program
+// never reads or writes a variable of it here.
+bool PosixProcesses::environmentOf(EnvBlock environment, std::vector<std::string>& env) {
+    if (environment == 0) {
+        for (char** e = environ; e != nullptr && *e != nullptr; ++e) env.emplace_back(*e);
+    } else if (environment == EmptyEnvironmentBlock()) {
+        env = emptyEnvironment_;
+    } else {
+        const auto it = environments_.find(environment);
+        if (it == environments_.end()) return false;
+        env = *it->second;
+    }
+    return true;
+}
+
+// Who the child becomes: the token's user; a direct child is this program's
+// own user, not whoever it is impersonating.
+void PosixProcesses::setChildIds(const Token* token, SpawnRequest& request) const {
+    if (token != nullptr) {
+        request.identity = token->identity;
+        const ProcIdentity& target = token->identity;
+        if (target.uid != ::getuid() || target.gid != ::getgid() ||
+            !sameGroups(target.groups, currentIdentity().groups)) {
+            request.ids = SpawnRequest::Ids::BecomeUser;
+        }
+    } else if (impersonating_) {
+        request.identity = self_;
+        request.ids = SpawnRequest::Ids::RestoreEffective;
+    }
+}
+
+// A started child becomes a process record and two handles on it; without
+// a pidfd it could not be waited for safely, so it is killed instead.
+bool PosixProcesses::adoptChild(pid_t pid, std::unique_ptr<JobCgroup> cgroup, ProcessInformation& info) {
     // The child cannot be reaped by anyone but us, so its pid is still its own.
     const int fd = pidfdOpen(pid);
     if (fd < 0) {

@@ -18,6 +18,9 @@
 #include "platform/posix/proc_reader.h"
 #include "platform/processes.h"
 
+class JobCgroup;
+struct SpawnRequest;
+
 /// Processes over /proc and fork/execve. Handles are small numbers of this
 /// object; a process handle holds a pidfd. Error codes are errno values.
 ///
@@ -91,6 +94,10 @@ private:
     bool launch(const Token* token, const std::string* applicationName, const std::string& commandLine,
                 bool inheritHandles, std::uint32_t flags, EnvBlock environment,
                 const std::string* currentDirectory, ProcessInformation& info);
+    // The steps of a launch (process_launch.cpp).
+    bool environmentOf(EnvBlock environment, std::vector<std::string>& env);
+    void setChildIds(const Token* token, SpawnRequest& request) const;
+    bool adoptChild(pid_t pid, std::unique_ptr<JobCgroup> cgroup, ProcessInformation& info);
 
     std::map<ProcHandle, std::unique_ptr<Object>> handles_;
     std::map<EnvBlock, std::unique_ptr<std::vector<std::string>>> environments_;

@@ -176,29 +176,37 @@ std::set<pid_t> JobCgroup::killAll(int waitMs) {
     return left;
 }
 
-std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches) {
-    const pid_t self = ::getpid();
-    ProcStat rootStat;
-    if (!readStat(root, rootStat)) return {};
-    // The root leads its own group: one signal stops whatever stayed in it.
-    ::kill(-root, SIGSTOP);
-    ::kill(root, SIGSTOP);
+namespace {
 
-    // Every member found and not reaped, by pid with its start time. A
-    // member's parent is a member, stopped, or this process: so its pid stays
-    // its own until the end, and it is safe to ask for a parent.
-    std::map<pid_t, unsigned long long> found{{root, rootStat.startTime}};
-    const auto ourOrphan = [&](pid_t pid, const ProcStat& stat) {
-        return stat.ppid == self && pid != root && stat.startTime >= rootStat.startTime &&
-               otherLaunches.count(pid) == 0;
-    };
-    // A stopped member starts nothing more, and one that has ended stays
-    // visible (a zombie of its stopped parent, or its children come to this
-    // process): so a round that finds nothing new has found the whole tree.
-    // Each process is stopped the moment it is read, not at the end of the
-    // round, so one that forks every millisecond has little time to move on;
-    // and what has ended and come to this process is reaped at once, which
-    // keeps the rounds short.
+// Every member of a tree found and not reaped, by pid with its start time.
+// A member's parent is a member, stopped, or this process: so its pid stays
+// its own until the end, and it is safe to ask for a parent.
+using TreeMembers = std::map<pid_t, unsigned long long>;
+
+// The tree of a runner as the walk sees it.
+struct Tree {
+    pid_t self;
+    pid_t root;
+    unsigned long long rootStart;
+    const std::set<pid_t>& otherLaunches;
+
+    // A process the tree orphaned and that came to this one: not the root,
+    // nor another runner, and born after the root.
+    bool ourOrphan(pid_t pid, const ProcStat& stat) const {
+        return stat.ppid == self && pid != root && stat.startTime >= rootStart && otherLaunches.count(pid) == 0;
+    }
+};
+
+// Stops every member of the tree, in rounds until one finds none new.
+// A stopped member starts nothing more, and one that has ended stays
+// visible (a zombie of its stopped parent, or its children come to this
+// process): so a round that finds nothing new has found the whole tree.
+// Each process is stopped the moment it is read, not at the end of the
+// round, so one that forks every millisecond has little time to move on;
+// and what has ended and come to this process is reaped at once, which
+// keeps the rounds short.
+TreeMembers stopTree(const Tree& tree) {
+    TreeMembers found{{tree.root, tree.rootStart}};
     const auto walkDeadline = Clock::now() + std::chrono::seconds(10);
     for (bool fresh = true; fresh && Clock::now() < walkDeadline;) {
         fresh = false;
@@ -206,7 +214,7 @@ std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches
         if (!processIds(ids)) break;
         for (pid_t pid : ids) {
             ProcStat stat;
-            if (pid == self || !readStat(pid, stat)) continue;
+            if (pid == tree.self || !readStat(pid, stat)) continue;
             const auto known = found.find(pid);
             if (known != found.end() && known->second == stat.startTime) {
                 // Set going again (another process of the tree may send
@@ -219,17 +227,22 @@ std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches
             }
             const auto parent = found.find(stat.ppid);
             const bool child = parent != found.end() && parent->second <= stat.startTime;
-            if (!child && !ourOrphan(pid, stat)) continue;
+            if (!child && !tree.ourOrphan(pid, stat)) continue;
             if (!signalSeen(pid, stat.startTime, SIGSTOP)) continue;  // gone meanwhile
             fresh = true;
-            if (stat.state == 'Z' && ourOrphan(pid, stat) && ::waitpid(pid, nullptr, WNOHANG) == pid) {
+            if (stat.state == 'Z' && tree.ourOrphan(pid, stat) && ::waitpid(pid, nullptr, WNOHANG) == pid) {
                 found.erase(pid);
             } else {
                 found[pid] = stat.startTime;
             }
         }
     }
+    return found;
+}
 
+// Kills the stopped members and waits (at most 5 s) until they have ended;
+// the pids of those still alive then.
+std::set<pid_t> killStopped(pid_t root, const TreeMembers& found) {
     ::kill(-root, SIGKILL);
     for (const auto& [pid, startTime] : found) signalSeen(pid, startTime, SIGKILL);
 
@@ -243,12 +256,26 @@ std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches
         if (alive.empty() || Clock::now() >= deadline) break;
         pauseMs(2);
     }
+    return alive;
+}
+
+}  // namespace
+
+std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches) {
+    ProcStat rootStat;
+    if (!readStat(root, rootStat)) return {};
+    // The root leads its own group: one signal stops whatever stayed in it.
+    ::kill(-root, SIGSTOP);
+    ::kill(root, SIGSTOP);
+
+    const Tree tree{::getpid(), root, rootStat.startTime, otherLaunches};
+    std::set<pid_t> alive = killStopped(root, stopTree(tree));
     // Once its members have ended, whatever is left of the tree has come to
     // this process: what has ended is reaped, so that no zombie stays behind,
     // and what still runs (the walk ran out of time before it) is killed but
     // counts as a survivor: what it started meanwhile was never looked for.
     for (const auto& [pid, stat] : allProcesses()) {
-        if (!ourOrphan(pid, stat)) continue;
+        if (!tree.ourOrphan(pid, stat)) continue;
         if (stat.state == 'Z') {
             ::waitpid(pid, nullptr, WNOHANG);
         } else {

@@ -10,7 +10,6 @@ class Win32Clock : public Clock {
 public:
     LocalTime now() override;
     void sleepMs(std::uint32_t milliseconds) override;
-    std::int64_t utcMs() override;
     std::int64_t bootMs() override;
     std::string bootId() override;
 };

@@ -30,4 +30,4 @@ bool Win32Desktop::CloseDesktop(DeskHandle desktop) {
     return ok != FALSE;
 }
 
-long Win32Desktop::LastError() { return lastError_; }
+long Win32Desktop::GetLastError() { return lastError_; }

@@ -5,7 +5,7 @@
 #include "platform/desktop.h"
 
 /// The desktops of the interactive window station through user32:
-/// OpenDesktopA, SwitchDesktop and CloseDesktop as they are. LastError() is
+/// OpenDesktopA, SwitchDesktop and CloseDesktop as they are. GetLastError() is
 /// the system error code right after the last call: 0 after a success, and 0
 /// after a switch that the system refused without a reason (a locked
 /// workstation), since the code is cleared before each call.
@@ -14,7 +14,7 @@ public:
     DeskHandle OpenDesktop(const std::string& name, std::uint32_t access) override;
     bool SwitchDesktop(DeskHandle desktop) override;
     bool CloseDesktop(DeskHandle desktop) override;
-    long LastError() override;
+    long GetLastError() override;
 
 private:
     long lastError_ = 0;

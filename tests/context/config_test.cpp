@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "base/text.h"
 #include "context/config.h"
 #include "context/run_log.h"
@@ -25,6 +27,32 @@ TEST(ReadReg, StringValuesAndMissingOnes) {
     EXPECT_EQ(ReadReg(ctx, reg::HKEY_LOCAL_MACHINE, "SOFTWARE\\KOVAOD", "Number", 4), "42");
     EXPECT_EQ(ReadReg(ctx, reg::HKEY_LOCAL_MACHINE, "SOFTWARE\\KOVAOD", "RegID", 3), "");
     EXPECT_TRUE(run.lines.empty());
+}
+
+TEST(ReadReg, KeyClosedWhenTheValueBufferCannotBeHad) {
+    // The value's buffer is refused as a failed allocation would refuse it.
+    struct Refusing : Registry {
+        int open = 0;
+        long OpenKey(RegHandle, const std::string&, std::uint32_t, RegHandle& key) override {
+            key = 0x77;
+            ++open;
+            return reg::ERROR_SUCCESS;
+        }
+        long QueryValue(RegHandle, const std::string&, std::uint32_t*, char* data, std::uint32_t* size) override {
+            if (data != nullptr) throw std::bad_alloc();
+            *size = 16;
+            return reg::ERROR_MORE_DATA;
+        }
+        long CloseKey(RegHandle key) override {
+            if (key == 0x77) --open;
+            return reg::ERROR_SUCCESS;
+        }
+    } registry;
+    TestRun run;
+    run.ctx->sys.registry = &registry;
+    EXPECT_EQ(ReadReg(*run.ctx, reg::HKEY_LOCAL_MACHINE, "SOFTWARE\\KOVAOD", "RegID", 1), "");
+    EXPECT_TRUE(run.loggedPart("ERR : in fnc ReadReg. Err : 7::"));
+    EXPECT_EQ(registry.open, 0);
 }
 
 TEST(GetRegInfo, ValidIdentity) {

@@ -32,7 +32,7 @@ public:
         last_ = 0;
         return true;
     }
-    long LastError() override { return last_; }
+    long GetLastError() override { return last_; }
 
 private:
     long last_ = 0;

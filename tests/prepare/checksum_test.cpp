@@ -349,7 +349,7 @@ TEST(CompareChecksum, ALibraryThatCannotReadAHeldFileGetsTheHoldAfterItsChecksum
     ChecksumRun run;
     HoldingFileSystem fs(run.fs, holds);
     ExclusiveMd5 md5(*run.real.md5, holds);
-    run.ctx->objFSO = run.ctx->sys.fs = &fs;
+    run.ctx->objFSO = &fs;
     run.ctx->sys.md5 = &md5;
     run.sandbox.writeFile(kProcessed + "\\main.atp", "abc");
     run.sandbox.writeFile(kProcessed + "\\extra.atp", "abc");

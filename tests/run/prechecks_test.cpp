@@ -155,7 +155,6 @@ TEST_F(PreChecksTest, FailureToCreateTheScriptFolderReachesTheCaller) {
     ForwardingFileSystem failing{run.fs};
     failing.failCall("CreateFolder", CallFault().always().onPath("KOVAExMonScripts"));
     ctx.objFSO = &failing;
-    ctx.sys.fs = &failing;
     remove("C:\\Program Files\\KOVAExMonScripts");
     try {
         subPreChecks(ctx);

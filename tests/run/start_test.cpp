@@ -330,7 +330,6 @@ TEST(Main, FailureToCreateTheScriptFolderGoesToTheMainHandler) {
     ForwardingFileSystem failing{m.run.fs};
     failing.failCall("CreateFolder", CallFault().always().onPath("KOVAExMonScripts"));
     m.ctx.objFSO = &failing;
-    m.ctx.sys.fs = &failing;
     fs::remove_all(m.run.sandbox.hostPath("C:\\Program Files\\KOVAExMonScripts"));
     // The folder is named below the short form of Program Files ("C:\PROGRA~1" on Windows).
     const std::string exMon = m.run.paths.ShortPath("C:\\Program Files") + "\\KOVAExMonScripts";

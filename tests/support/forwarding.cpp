@@ -288,10 +288,6 @@ void ForwardingClock::sleepMs(std::uint32_t milliseconds) {
     count("sleepMs");
     real_.sleepMs(milliseconds);
 }
-std::int64_t ForwardingClock::utcMs() {
-    count("utcMs");
-    return real_.utcMs();
-}
 std::int64_t ForwardingClock::bootMs() {
     count("bootMs");
     return real_.bootMs();
@@ -477,9 +473,9 @@ bool ForwardingDesktop::CloseDesktop(DeskHandle desktop) {
     injected_ = due("CloseDesktop", kRefused);
     return injected_ == 0 && real_.CloseDesktop(desktop);
 }
-long ForwardingDesktop::LastError() {
-    count("LastError");
-    return injected_ != 0 ? injected_ : real_.LastError();
+long ForwardingDesktop::GetLastError() {
+    count("GetLastError");
+    return injected_ != 0 ? injected_ : real_.GetLastError();
 }
 
 // ---- MD5 library ----

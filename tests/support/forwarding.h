@@ -200,7 +200,6 @@ public:
     explicit ForwardingClock(Clock& real);
     LocalTime now() override;
     void sleepMs(std::uint32_t milliseconds) override;
-    std::int64_t utcMs() override;
     std::int64_t bootMs() override;
     std::string bootId() override;
 
@@ -271,7 +270,7 @@ private:
 };
 
 /// Desktops. A failed OpenDesktop answers 0, a failed SwitchDesktop or
-/// CloseDesktop false; LastError() then gives the fault's error (5, access
+/// CloseDesktop false; GetLastError() then gives the fault's error (5, access
 /// denied, unless it names another code) until the next call.
 class ForwardingDesktop : public Desktop, public FailSwitch {
 public:
@@ -279,7 +278,7 @@ public:
     DeskHandle OpenDesktop(const std::string& name, std::uint32_t access) override;
     bool SwitchDesktop(DeskHandle desktop) override;
     bool CloseDesktop(DeskHandle desktop) override;
-    long LastError() override;
+    long GetLastError() override;
 
 private:
     Desktop& real_;

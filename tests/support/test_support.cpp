@@ -19,10 +19,6 @@ void FakeClock::sleepMs(std::uint32_t ms) {
     }
 }
 
-std::int64_t FakeClock::utcMs() {
-    return (((time.dayNumber() * 24 + time.hour) * 60 + time.minute) * 60 + time.second) * 1000 + time.millisecond;
-}
-
 std::string CaptureStream::ReadLine() { throw RunError{62, "Input past end of file"}; }
 
 void CaptureStream::Write(const std::string& text) {

@@ -97,7 +97,6 @@ public:
     std::int64_t boot = 3600000;
     LocalTime now() override { return time; }
     void sleepMs(std::uint32_t ms) override;
-    std::int64_t utcMs() override;
     std::int64_t bootMs() override { return boot; }
     std::string bootId() override { return "test-boot"; }
 };

@@ -12,19 +12,19 @@
 TEST(Win32Desktop, TheDefaultDesktopOpensAndTakesTheInput) {
     Win32Desktop desktop;
     ScopedDesktop handle(desktop, desktop.OpenDesktop("Default", desk::DESKTOP_SWITCHDESKTOP));
-    ASSERT_TRUE(handle) << desktop.LastError();
-    EXPECT_EQ(desktop.LastError(), 0);
+    ASSERT_TRUE(handle) << desktop.GetLastError();
+    EXPECT_EQ(desktop.GetLastError(), 0);
     // Nobody has locked this session.
     EXPECT_TRUE(desktop.SwitchDesktop(handle.get()));
-    EXPECT_EQ(desktop.LastError(), 0);
+    EXPECT_EQ(desktop.GetLastError(), 0);
 }
 
 TEST(Win32Desktop, AnUnknownDesktopFailsWithACode) {
     Win32Desktop desktop;
     EXPECT_EQ(desktop.OpenDesktop("vorbex-no-such-desktop", desk::DESKTOP_ENUMERATE), 0u);
-    EXPECT_NE(desktop.LastError(), 0);
+    EXPECT_NE(desktop.GetLastError(), 0);
     // A success afterwards clears the code.
     ScopedDesktop handle(desktop, desktop.OpenDesktop("Default", desk::DESKTOP_ENUMERATE));
     ASSERT_TRUE(handle);
-    EXPECT_EQ(desktop.LastError(), 0);
+    EXPECT_EQ(desktop.GetLastError(), 0);
 }
