@@ -192,6 +192,8 @@ TEST(EndToEndRecords, NamesPlantedInTheLogsFolderKeepNoRecordOut) {
     }
     // The planted files are as they were: nothing was written into them.
     for (const auto& name : planted) {
-        if (fs::is_regular_file(logs + name)) EXPECT_EQ(fs::file_size(logs + name), 0u) << name;
+        if (fs::is_regular_file(logs + name)) {
+            EXPECT_EQ(fs::file_size(logs + name), 0u) << name;
+        }
     }
 }
