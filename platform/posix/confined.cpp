@@ -47,12 +47,12 @@ Beneath walkBeneath(const std::string& folder, const std::string& path) {
     if (!parts) refuse();
     Beneath at;
     at.hostPath = mapPath(folder);
-    at.parent.reset(posix::sys.open(at.hostPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    at.parent.reset(posix::sysCalls.open(at.hostPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
     if (at.parent.fd < 0) throw runError(err::PathNotFound);
     for (std::size_t i = 0; i + 1 < parts->size(); ++i) {
         const std::string name = matchAt(at.parent.fd, (*parts)[i]);
         const int next =
-            posix::sys.openat(at.parent.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
+            posix::sysCalls.openat(at.parent.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
         if (next < 0) {
             const int error = errno;
             struct stat st {};
@@ -80,7 +80,7 @@ void requireSingleFile(const struct stat& st) {
 // blocking the open; it is refused right after, as anything but a file is.
 Fd openLeaf(const Beneath& at, int access, struct stat& st) {
     Fd file{
-        posix::sys.openat(at.parent.fd, at.name.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0)};
+        posix::sysCalls.openat(at.parent.fd, at.name.c_str(), access | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0)};
     if (file.fd < 0) {
         const int error = errno;
         // ENXIO: a FIFO or device without the other end, never a file.
@@ -128,5 +128,5 @@ void PosixFileSystem::DeleteInside(const std::string& folder, const std::string&
     if (isReadOnly(st) && !force) throw runError(err::PermissionDenied);
     // Should the name be swapped for a link after the check, unlinkat removes
     // the link itself: nothing outside the folder is touched either way.
-    if (posix::sys.unlinkat(at.parent.fd, at.name.c_str(), 0) != 0) raise(errno, at.hostPath);
+    if (posix::sysCalls.unlinkat(at.parent.fd, at.name.c_str(), 0) != 0) raise(errno, at.hostPath);
 }

@@ -9,19 +9,19 @@
 #include <cerrno>
 
 void Fd::reset(int f) {
-    if (fd >= 0) posix::sys.close(fd);
+    if (fd >= 0) posix::sysCalls.close(fd);
     fd = f;
 }
 
 bool Fd::close() {
     const int f = release();
-    return f < 0 || posix::sys.close(f) == 0;
+    return f < 0 || posix::sysCalls.close(f) == 0;
 }
 
 bool writeAll(int fd, const void* data, std::size_t size) {
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = posix::sys.write(fd, p, size);
+        const ssize_t n = posix::sysCalls.write(fd, p, size);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         if (n == 0) {
@@ -36,12 +36,12 @@ bool writeAll(int fd, const void* data, std::size_t size) {
 }
 
 bool readWhole(const std::string& hostPath, std::string& bytes) {
-    Fd file{posix::sys.open(hostPath.c_str(), O_RDONLY | O_CLOEXEC, 0)};
+    Fd file{posix::sysCalls.open(hostPath.c_str(), O_RDONLY | O_CLOEXEC, 0)};
     if (file.fd < 0) return false;
     bytes.clear();
     char block[65536];
     for (;;) {
-        const ssize_t n = posix::sys.read(file.fd, block, sizeof block);
+        const ssize_t n = posix::sysCalls.read(file.fd, block, sizeof block);
         if (n > 0) {
             bytes.append(block, static_cast<std::size_t>(n));
         } else if (n == 0) {

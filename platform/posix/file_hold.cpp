@@ -51,7 +51,7 @@ private:
 std::unique_ptr<FileHold> PosixFileSystem::HoldFile(const std::string& path) {
     std::string hostPath = mapPath(path);
     // Non-blocking, so a FIFO put in the file's place cannot stall the open.
-    Fd file{posix::sys.open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0)};
+    Fd file{posix::sysCalls.open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0)};
     if (file.fd < 0) {
         const int error = errno;
         if (error == ENOENT) throw runError(err::FileNotFound);

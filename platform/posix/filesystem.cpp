@@ -113,7 +113,7 @@ protected:
     std::size_t readRaw(char* data, std::size_t size) override {
         ssize_t n;
         do {
-            n = posix::sys.read(fd_.fd, data, size);
+            n = posix::sysCalls.read(fd_.fd, data, size);
         } while (n < 0 && errno == EINTR);
         if (n < 0) raise(errno, path_);
         return static_cast<std::size_t>(n);
@@ -143,7 +143,7 @@ int openChecked(const std::string& hostPath, int flags) {
         if (S_ISDIR(st.st_mode)) throw runError(err::PermissionDenied);
         if ((flags & O_ACCMODE) != O_RDONLY && isReadOnly(st)) throw runError(err::PermissionDenied);
     }
-    const int fd = posix::sys.open(hostPath.c_str(), flags | O_CLOEXEC, 0666);
+    const int fd = posix::sysCalls.open(hostPath.c_str(), flags | O_CLOEXEC, 0666);
     if (fd < 0) raise(errno, hostPath);
     return fd;
 }
@@ -156,7 +156,7 @@ std::unique_ptr<TextStream> openStream(const std::string& hostPath, int flags) {
 // Copies the rest of `in` to `out`: in the kernel where it can, else through a buffer.
 void copyBytes(int in, int out, const std::string& target) {
     for (;;) {
-        const ssize_t n = posix::sys.copy_file_range(in, nullptr, out, nullptr, kCopyBlock, 0);
+        const ssize_t n = posix::sysCalls.copy_file_range(in, nullptr, out, nullptr, kCopyBlock, 0);
         if (n == 0) return;
         if (n > 0) continue;
         const int error = errno;
@@ -166,7 +166,7 @@ void copyBytes(int in, int out, const std::string& target) {
     }
     std::string buffer(kCopyBlock, '\0');
     for (;;) {
-        const ssize_t n = posix::sys.read(in, buffer.data(), buffer.size());
+        const ssize_t n = posix::sysCalls.read(in, buffer.data(), buffer.size());
         if (n == 0) return;
         if (n < 0) {
             const int error = errno;
@@ -182,13 +182,13 @@ void copyInto(int in, const struct stat& src, const std::string& to, bool overwr
 // Renames `from` to `to`, both in the folder `dir` (or relative to the
 // current one), unless `to` exists. 0 when done, else the errno value.
 int renameWithoutReplacing(int dir, const char* from, const char* to) {
-    if (posix::sys.renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0) return 0;
+    if (posix::sysCalls.renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0) return 0;
     const int error = errno;
     if (error != EINVAL && error != ENOSYS) return error;
     // A file system without RENAME_NOREPLACE: link() refuses an existing
     // target just as atomically.
-    if (posix::sys.linkat(dir, from, dir, to, 0) != 0) return errno;
-    posix::sys.unlinkat(dir, from, 0);
+    if (posix::sysCalls.linkat(dir, from, dir, to, 0) != 0) return errno;
+    posix::sysCalls.unlinkat(dir, from, 0);
     return 0;
 }
 
@@ -203,7 +203,7 @@ bool PosixFileSystem::FileExists(const std::string& path) {
 
 void PosixFileSystem::CreateFolder(const std::string& path) {
     const std::string host = mapPath(path);
-    if (posix::sys.mkdir(host.c_str(), 0777) != 0) {
+    if (posix::sysCalls.mkdir(host.c_str(), 0777) != 0) {
         const int error = errno;
         if (error == ENOENT) throw runError(err::PathNotFound);
         raise(error, host);
@@ -230,7 +230,7 @@ std::unique_ptr<TextStream> PosixFileSystem::OpenTextFile(const std::string& pat
 void PosixFileSystem::CopyFile(const std::string& source, const std::string& target, bool overwrite) {
     const std::string from = mapPath(source);
     const std::string to = mapPath(target);
-    Fd in{posix::sys.open(from.c_str(), O_RDONLY | O_CLOEXEC, 0)};
+    Fd in{posix::sysCalls.open(from.c_str(), O_RDONLY | O_CLOEXEC, 0)};
     if (in.fd < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR) throw runError(err::FileNotFound);
@@ -253,7 +253,7 @@ void copyInto(int in, const struct stat& src, const std::string& to, bool overwr
         if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) throw runError(err::PermissionDenied);
     }
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
-    Fd out{posix::sys.open(to.c_str(), flags, src.st_mode & 0777)};
+    Fd out{posix::sysCalls.open(to.c_str(), flags, src.st_mode & 0777)};
     if (out.fd < 0) raise(errno, to);
     struct stat made {};
     const bool known = ::fstat(out.fd, &made) == 0;
@@ -266,7 +266,7 @@ void copyInto(int in, const struct stat& src, const std::string& to, bool overwr
         // call wrote is removed, never one put under the name since.
         struct stat named {};
         if (known && ::lstat(to.c_str(), &named) == 0 && made.st_dev == named.st_dev && made.st_ino == named.st_ino) {
-            posix::sys.unlink(to.c_str());
+            posix::sysCalls.unlink(to.c_str());
         }
         throw;
     }
@@ -282,7 +282,7 @@ void PosixFileSystem::MoveFile(const std::string& source, const std::string& tar
     if (replace) {
         struct stat dst {};
         if (::stat(to.c_str(), &dst) == 0 && isReadOnly(dst)) throw runError(err::PermissionDenied);
-        if (posix::sys.rename(from.c_str(), to.c_str()) != 0) raise(errno, to);
+        if (posix::sysCalls.rename(from.c_str(), to.c_str()) != 0) raise(errno, to);
         return;
     }
     if (const int error = renameWithoutReplacing(AT_FDCWD, from.c_str(), to.c_str())) raise(error, to);
@@ -300,7 +300,7 @@ void PosixFileSystem::DeleteFile(const std::string& path, bool force) {
     // file of that name. A forced deletion tries the name as spelled first, so
     // a clean-up of many files asks for each once.
     for (bool mapped = !force;;) {
-        if (posix::sys.unlink(host.c_str()) == 0) return;
+        if (posix::sysCalls.unlink(host.c_str()) == 0) return;
         const int error = errno;
         if (!mapped && (error == ENOENT || error == ENOTDIR)) {
             mapped = true;
@@ -325,7 +325,7 @@ void PosixFileSystem::PlaceNewFile(const std::string& partial, const std::string
     // Everything below happens relative to this descriptor: a drop folder
     // swapped for a link is refused here, and nothing after it looks up a
     // path again.
-    const Fd dir{posix::sys.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0)};
+    const Fd dir{posix::sysCalls.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0)};
     if (dir.fd < 0) {
         const int error = errno;
         // A link there is refused as ELOOP, or as ENOTDIR, since it is no folder itself.
@@ -338,8 +338,8 @@ void PosixFileSystem::PlaceNewFile(const std::string& partial, const std::string
     }
     // unlinkat removes a link as a link; what it cannot remove (a folder)
     // makes the exclusive create below fail.
-    posix::sys.unlinkat(dir.fd, partialName.c_str(), 0);
-    Fd out{posix::sys.openat(dir.fd, partialName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)};
+    posix::sysCalls.unlinkat(dir.fd, partialName.c_str(), 0);
+    Fd out{posix::sysCalls.openat(dir.fd, partialName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)};
     if (out.fd < 0) {
         const int error = errno;
         // 58 is kept for the final name; the partial one is not to be had.
@@ -347,19 +347,19 @@ void PosixFileSystem::PlaceNewFile(const std::string& partial, const std::string
     }
     try {
         writeOrRaise(out.fd, text.data(), text.size(), folder + "/" + partialName);
-        if (posix::sys.fsync(out.fd) != 0) raise(errno, folder + "/" + partialName);
+        if (posix::sysCalls.fsync(out.fd) != 0) raise(errno, folder + "/" + partialName);
         if (!out.close()) raise(errno, folder + "/" + partialName);
         if (const int error = renameWithoutReplacing(dir.fd, partialName.c_str(), finalName.c_str())) {
             raise(error, to);
         }
     } catch (...) {
-        posix::sys.unlinkat(dir.fd, partialName.c_str(), 0);
+        posix::sysCalls.unlinkat(dir.fd, partialName.c_str(), 0);
         throw;
     }
     // The new name is on disk only once the folder is. The file is placed
     // whatever this answers, so a failure here is not raised: a caller would
     // place the record a second time.
-    posix::sys.fsync(dir.fd);
+    posix::sysCalls.fsync(dir.fd);
 }
 
 std::uint64_t PosixFileSystem::GetFileSize(const std::string& path) {
@@ -521,17 +521,17 @@ std::unique_ptr<TextStream> PosixFileSystem::OpenSharedLog(const std::string& pa
     const int fd = log.fd;
     // Every writer holds a shared lock while its stream is open, so the
     // exclusive lock is only ever granted to a process alone with the log.
-    if (posix::sys.flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (posix::sysCalls.flock(fd, LOCK_EX | LOCK_NB) == 0) {
         struct stat now {};
         if (::fstat(fd, &now) == 0 && static_cast<std::uint64_t>(now.st_size) >= restartSize &&
-            posix::sys.ftruncate(fd, 0) != 0) {
+            posix::sysCalls.ftruncate(fd, 0) != 0) {
             raise(errno, host);
         }
     }
     // From exclusive (or nothing) to shared. Should another process be cutting
     // the log just now, wait a moment for it; a share that never comes leaves
     // the log unguarded, not unwritten.
-    for (int i = 0; i < kLogShareTries && posix::sys.flock(fd, LOCK_SH | LOCK_NB) != 0; ++i) {
+    for (int i = 0; i < kLogShareTries && posix::sysCalls.flock(fd, LOCK_SH | LOCK_NB) != 0; ++i) {
         timespec pause{0, 10 * 1000 * 1000};
         ::nanosleep(&pause, nullptr);
     }

@@ -123,14 +123,14 @@ private:
     // descriptor, whatever path now leads to it). The watch is in place
     // before the folder is read, so no change falls between the two.
     bool watch(int dir, int& wd) {
-        if (notify_ == kNotStarted) notify_ = posix::sys.inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (notify_ == kNotStarted) notify_ = posix::sysCalls.inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (notify_ < 0 || !watchable(dir)) return false;
         wd = ::inotify_add_watch(notify_, ("/proc/self/fd/" + std::to_string(dir)).c_str(), kWatchMask);
         return wd >= 0;
     }
 
     bool readNames(int dir, Names& names) {
-        Fd own{posix::sys.openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0)};
+        Fd own{posix::sysCalls.openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0)};
         if (own.fd < 0) return false;
         const std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(own.fd), ::closedir);
         if (!listing) return false;
@@ -168,7 +168,7 @@ private:
         if (notify_ < 0) return;
         alignas(inotify_event) char buffer[64 * 1024];
         for (;;) {
-            const ssize_t n = posix::sys.read(notify_, buffer, sizeof buffer);
+            const ssize_t n = posix::sysCalls.read(notify_, buffer, sizeof buffer);
             if (n <= 0) return;  // EAGAIN: nothing more
             for (ssize_t at = 0; at < n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);

@@ -39,7 +39,7 @@ std::string joined(const std::string& folder, const std::string& name) {
 // without regard to case, for a component not found as spelled; nothing when
 // there is none.
 std::optional<std::string> matchComponent(const std::string& folder, const std::string& component) {
-    const Fd dir{posix::sys.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0)};
+    const Fd dir{posix::sysCalls.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0)};
     if (dir.fd < 0) return std::nullopt;
     return otherCaseIn(dir.fd, component);
 }

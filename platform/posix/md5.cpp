@@ -37,7 +37,7 @@ std::string systemReason(int code) {
 std::string digestFile(const std::string& windowsPath, std::size_t chunk, std::string& hex, std::uint64_t& bytes) {
     const std::string path = mapPath(windowsPath);
     // O_NONBLOCK so that a FIFO cannot hold the open; it is refused below anyway.
-    Fd file{posix::sys.open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0)};
+    Fd file{posix::sysCalls.open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0)};
     if (file.fd < 0) {
         const int code = errno;
         return "Unable to open file: " + systemReason(code);
@@ -62,7 +62,7 @@ std::string digestFile(const std::string& windowsPath, std::size_t chunk, std::s
     if (!buffer) return "Unable to read file: " + systemReason(ENOMEM);
     std::uint64_t total = 0;
     for (;;) {
-        const ssize_t got = posix::sys.read(file.fd, buffer.get(), chunk);
+        const ssize_t got = posix::sysCalls.read(file.fd, buffer.get(), chunk);
         if (got < 0) {
             const int code = errno;
             if (code == EINTR) continue;

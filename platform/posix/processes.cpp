@@ -22,7 +22,7 @@
 
 // The pidfd calls by number: this C library's <sys/pidfd.h> lacks C linkage
 // for C++ callers.
-int pidfdOpen(pid_t pid) { return posix::sys.pidfd_open(pid, 0); }
+int pidfdOpen(pid_t pid) { return posix::sysCalls.pidfd_open(pid, 0); }
 int pidfdKill(int pidfd) { return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0)); }
 
 PosixProcesses::ProcessRecord::~ProcessRecord() {

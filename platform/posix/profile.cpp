@@ -264,21 +264,21 @@ bool replaceFile(const std::string& hostPath, const std::string& bytes, std::opt
         folder + "/." + temporaryNameOf(hostPath.substr(slash + 1), static_cast<std::uint32_t>(::getpid()));
     // A leftover of this process goes first (a link as a link); the file is
     // then made new, so nothing planted there is ever written through.
-    posix::sys.unlink(temp.c_str());
-    Fd file{posix::sys.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)};
+    posix::sysCalls.unlink(temp.c_str());
+    Fd file{posix::sysCalls.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)};
     if (file.fd < 0) return false;
     bool ok = writeAll(file.fd, bytes.data(), bytes.size());
     if (ok && mode) ok = ::fchmod(file.fd, *mode) == 0;
-    if (ok) ok = posix::sys.fsync(file.fd) == 0;
+    if (ok) ok = posix::sysCalls.fsync(file.fd) == 0;
     if (!file.close()) ok = false;
-    if (ok) ok = posix::sys.rename(temp.c_str(), hostPath.c_str()) == 0;
+    if (ok) ok = posix::sysCalls.rename(temp.c_str(), hostPath.c_str()) == 0;
     if (!ok) {
-        posix::sys.unlink(temp.c_str());
+        posix::sysCalls.unlink(temp.c_str());
         return false;
     }
     // The rename itself is durable only once the folder is synced.
-    const Fd dir{posix::sys.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0)};
-    if (dir.fd >= 0) posix::sys.fsync(dir.fd);
+    const Fd dir{posix::sysCalls.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0)};
+    if (dir.fd >= 0) posix::sysCalls.fsync(dir.fd);
     return true;
 }
 

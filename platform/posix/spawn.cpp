@@ -76,7 +76,7 @@ pid_t spawnProgram(const SpawnRequest& request, int& error, bool& inCgroup) {
         if (::setsid() < 0) die(errno);
         if (!request.directory.empty() && ::chdir(request.directory.c_str()) != 0) die(errno);
         if (request.nullStdio) {
-            Fd null{posix::sys.open("/dev/null", O_RDWR, 0)};
+            Fd null{posix::sysCalls.open("/dev/null", O_RDWR, 0)};
             if (null.fd < 0) die(errno);
             for (int fd = 0; fd <= 2; ++fd) {
                 if (::dup2(null.fd, fd) < 0) die(errno);
@@ -95,7 +95,7 @@ pid_t spawnProgram(const SpawnRequest& request, int& error, bool& inCgroup) {
     std::size_t got = 0;
     while (got < sizeof childError) {
         const ssize_t n =
-            posix::sys.read(reading.fd, reinterpret_cast<char*>(&childError) + got, sizeof childError - got);
+            posix::sysCalls.read(reading.fd, reinterpret_cast<char*>(&childError) + got, sizeof childError - got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         got += static_cast<std::size_t>(n);

@@ -45,6 +45,6 @@ constexpr SysCalls kReal = {
 }  // namespace
 
 const SysCalls kRealSysCalls = kReal;
-SysCalls sys = kReal;
+SysCalls sysCalls = kReal;
 
 }  // namespace posix

@@ -36,6 +36,6 @@ struct SysCalls {
 extern const SysCalls kRealSysCalls;
 /// The table the backend calls through: the real calls unless a test has put
 /// others in.
-extern SysCalls sys;
+extern SysCalls sysCalls;
 
 }  // namespace posix

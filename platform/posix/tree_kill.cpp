@@ -40,7 +40,7 @@ void pauseMs(long ms) {
 // the process the walk saw (same start time): a pid that has passed to a
 // newer process is left alone. False when that process is gone.
 bool signalSeen(pid_t pid, unsigned long long startTime, int signal) {
-    const Fd process{posix::sys.pidfd_open(pid, 0)};
+    const Fd process{posix::sysCalls.pidfd_open(pid, 0)};
     if (process.fd < 0) return false;
     ProcStat now;
     const bool same = readStat(pid, now) && now.startTime == startTime;
@@ -139,8 +139,8 @@ std::unique_ptr<JobCgroup> JobCgroup::make() {
     static std::atomic<unsigned> made{0};
     const std::string path =
         base + "/" + std::string(kGroupPrefix) + std::to_string(::getpid()) + "." + std::to_string(++made);
-    if (posix::sys.mkdir(path.c_str(), 0755) != 0) return nullptr;
-    Fd dir(posix::sys.open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+    if (posix::sysCalls.mkdir(path.c_str(), 0755) != 0) return nullptr;
+    Fd dir(posix::sysCalls.open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
     if (dir.fd < 0 || ::access((path + "/cgroup.kill").c_str(), W_OK) != 0) {
         dir.reset();
         ::rmdir(path.c_str());
@@ -156,7 +156,7 @@ JobCgroup::~JobCgroup() {
 
 std::set<pid_t> JobCgroup::killAll(int waitMs) {
     {
-        Fd kill(posix::sys.open((path_ + "/cgroup.kill").c_str(), O_WRONLY | O_CLOEXEC, 0));
+        Fd kill(posix::sysCalls.open((path_ + "/cgroup.kill").c_str(), O_WRONLY | O_CLOEXEC, 0));
         if (kill.fd >= 0) writeAll(kill.fd, "1", 1);
     }
     // A killed process leaves the group as it exits, before anyone reaps it.

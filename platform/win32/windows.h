@@ -5,6 +5,15 @@
 // <windows.h>, before or after the interface headers alike.
 #pragma once
 
+// No min/max macros (they would rewrite std::min and std::max), and only the
+// core of the system headers: a file that needs COM, the shell or sockets
+// includes their headers itself.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 #include <tlhelp32.h>
 

@@ -7,6 +7,7 @@
 // and an empty error; failure (0) leaves md5 and size alone and a reason in error.
 #include "platform/win32/windows.h"
 #include <wincrypt.h>
+#include <oleauto.h>
 
 #include <cstdio>
 #include <string>

@@ -18,10 +18,10 @@ template <typename Call>
 class SysCallOverride {
 public:
     SysCallOverride(Call posix::SysCalls::*entry, std::type_identity_t<Call> replacement)
-        : entry_(entry), saved_(posix::sys.*entry) {
-        posix::sys.*entry = replacement;
+        : entry_(entry), saved_(posix::sysCalls.*entry) {
+        posix::sysCalls.*entry = replacement;
     }
-    ~SysCallOverride() { posix::sys.*entry_ = saved_; }
+    ~SysCallOverride() { posix::sysCalls.*entry_ = saved_; }
     SysCallOverride(const SysCallOverride&) = delete;
     SysCallOverride& operator=(const SysCallOverride&) = delete;
 
