@@ -14,3 +14,7 @@ void createFolderUnlessMade(RunContext& ctx, const std::string& path);
 
 /// Clean-up, last log line, release of the log; ends the run by throwing EndOfRun.
 [[noreturn]] void subEndRun(RunContext& ctx);
+
+/// Ends a run that has no log yet (no installation found): nothing to clean
+/// up or write, so it only throws EndOfRun.
+[[noreturn]] void endRunWithoutTrace();

@@ -101,8 +101,10 @@ void subInitialise(RunContext& ctx) {
 
     ctx.strInstallPath = ReadReg(ctx, reg::HKEY_LOCAL_MACHINE, agent::kRegistryKey, "InstallationPath", 1);
     const std::string trimmedPath = trimBlanks(ctx.strInstallPath);
-    // Without an installation there is nowhere to log to: end without a trace.
-    if (trimmedPath.empty() || !ctx.objFSO->FolderExists(ctx.strInstallPath)) throw EndOfRun{};
+    if (trimmedPath.empty() || !ctx.objFSO->FolderExists(ctx.strInstallPath)) {
+        // Without an installation there is nowhere to log to.
+        endRunWithoutTrace();
+    }
     if (rightText(trimmedPath, 1) != "\\") ctx.strInstallPath += "\\";
 
     createFolderIfMissing(ctx, ctx.strInstallPath + agent::kApplicationLogFolder);
