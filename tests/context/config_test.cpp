@@ -143,13 +143,14 @@ TEST(IniAccess, ValuesAreCutAt554Characters) {
 
 TEST(Paths, SpecialFolderAndShortPath) {
     TestRun run;
-    EXPECT_EQ(GetSpecialfolder(*run.ctx), "C:\\Program Files");
-    EXPECT_EQ(GetShortpath(*run.ctx, "C:\\Program Files\\Nope"), "");
-    run.sandbox.makeFolder("C:\\Program Files\\Here");
-    const std::string shortHere = GetShortpath(*run.ctx, "C:\\Program Files\\Here");
+    const std::string programFiles = programFilesFolder();
+    EXPECT_EQ(GetSpecialfolder(*run.ctx), programFiles);
+    EXPECT_EQ(GetShortpath(*run.ctx, programFiles + "\\Nope"), "");
+    run.sandbox.makeFolder(programFiles + "\\Here");
+    const std::string shortHere = GetShortpath(*run.ctx, programFiles + "\\Here");
     if (onPosixBackend()) {
         // The posix machine has no short names: a path is its own short form.
-        EXPECT_EQ(shortHere, "C:\\Program Files\\Here");
+        EXPECT_EQ(shortHere, programFiles + "\\Here");
     } else {
         // Windows gives the 8.3 form of the same folder: no blanks, and "Here" is short already.
         EXPECT_EQ(shortHere.find(' '), std::string::npos) << shortHere;

@@ -163,7 +163,7 @@ TEST(CompareChecksum, NameLeadingOutOfTheDeployFolderIsNotFound) {
 
 TEST(CompareChecksum, LocalSyncInAnyCaseWithBlanksSelectsTheProgramFilesFolder) {
     ChecksumRun run;
-    run.sandbox.writeFile("C:\\Program Files\\KOVAExMonScripts\\ls.atp", "abc");
+    run.sandbox.writeFile(programFilesFolder() + "\\KOVAExMonScripts\\ls.atp", "abc");
     run.sandbox.writeFile(kProcessed + "\\main.atp", "");
     run.ctx->job.strExecuteScript = "https@#@main.atp@#@" + kEmptyMd5;
     run.ctx->job.strAdditionalScripts = "  lOcAl-SyNc  @#@ls.atp@#@" + kAbcMd5;
@@ -173,7 +173,7 @@ TEST(CompareChecksum, LocalSyncInAnyCaseWithBlanksSelectsTheProgramFilesFolder) 
     ASSERT_EQ(run.ctx->job.arrScriptDetails.size(), 2u);
     EXPECT_EQ(run.ctx->job.arrScriptDetails[1].FileMode, "lOcAl-SyNc  ");
     // The folder is named by the short form of Program Files ("C:\\PROGRA~1" on Windows).
-    const std::string programFiles = run.paths.ShortPath("C:\\Program Files");
+    const std::string programFiles = run.paths.ShortPath(programFilesFolder());
     EXPECT_EQ(run.ctx->job.arrScriptDetails[1].Location, programFiles + "\\KOVAExmonScripts\\ls.atp");
     EXPECT_TRUE(run.logged("MSG : Preprocessing: System directory :: " + programFiles));
     EXPECT_TRUE(run.logged("MSG : Preprocessing: [ScriptDetails 1] File Mode:lOcAl-SyNc  ; ScriptFile:ls.atp; "

@@ -16,7 +16,7 @@
 
 namespace {
 
-const std::string kLocalSync = "C:\\Program Files\\KOVAExMonScripts";
+std::string localSync() { return programFilesFolder() + "\\KOVAExMonScripts"; }
 const std::string kProcessed = "C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\ProcessedScripts";
 const std::string kAutomiseLogs = "C:\\Agent\\AutomiseLogs";
 const std::string kApplicationLog = "C:\\Agent\\ApplicationLog";
@@ -65,28 +65,28 @@ std::string twoDigits(int n) {
 TEST(DeleteDownloadedFiles, SideFilesGoAndEverythingElseStays) {
     CleanupRun run;
     for (const char* name : {"SCRIPT.LOG3", "run.AtpInf", "notes.log3.txt", "script.atp", "padded.log3 "}) {
-        run.sandbox.writeFile(kLocalSync + "\\" + name, "x");
+        run.sandbox.writeFile(localSync() + "\\" + name, "x");
     }
-    run.sandbox.writeFile(kLocalSync + "\\locked.log3", "x");
-    run.fs.SetReadOnly(kLocalSync + "\\locked.log3", true);
+    run.sandbox.writeFile(localSync() + "\\locked.log3", "x");
+    run.fs.SetReadOnly(localSync() + "\\locked.log3", true);
     // A folder with a side-file name.
-    run.sandbox.writeFile(kLocalSync + "\\sub.log3\\inner.log3", "x");
+    run.sandbox.writeFile(localSync() + "\\sub.log3\\inner.log3", "x");
     run.sandbox.writeFile(kProcessed + "\\b.ATPINF", "x");
     run.sandbox.writeFile(kProcessed + "\\main.atp", "x");
 
     subDeleteDownloadedFiles(*run.ctx);
 
     for (const char* gone : {"SCRIPT.LOG3", "run.AtpInf", "padded.log3 "}) {
-        EXPECT_FALSE(run.sandbox.exists(kLocalSync + "\\" + gone)) << gone;
+        EXPECT_FALSE(run.sandbox.exists(localSync() + "\\" + gone)) << gone;
     }
     for (const char* kept : {"notes.log3.txt", "script.atp", "locked.log3", "sub.log3\\inner.log3"}) {
-        EXPECT_TRUE(run.sandbox.exists(kLocalSync + "\\" + kept)) << kept;
+        EXPECT_TRUE(run.sandbox.exists(localSync() + "\\" + kept)) << kept;
     }
     EXPECT_FALSE(run.sandbox.exists(kProcessed + "\\b.ATPINF"));
     EXPECT_TRUE(run.sandbox.exists(kProcessed + "\\main.atp"));
 
-    EXPECT_TRUE(run.logged("MSG : Preprocessing : Deleting file :: " + kLocalSync + "\\SCRIPT.LOG3"));
-    EXPECT_TRUE(run.logged("MSG : Preprocessing : Deleting file :: " + kLocalSync + "\\locked.log3"));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing : Deleting file :: " + localSync() + "\\SCRIPT.LOG3"));
+    EXPECT_TRUE(run.logged("MSG : Preprocessing : Deleting file :: " + localSync() + "\\locked.log3"));
     EXPECT_TRUE(run.logged("MSG : Preprocessing : Deleting file :: " + kProcessed + "\\b.ATPINF"));
     const std::vector<std::string> errors = {"ERR : Preprocessing : in subDeleteDownloadedFiles. 70::Permission denied"};
     std::vector<std::string> seen;
@@ -100,15 +100,15 @@ TEST(DeleteDownloadedFiles, SideFilesGoAndEverythingElseStays) {
 TEST(DeleteDownloadedFiles, ALinkToASideFileElsewhereIsNeitherDeletedNorFollowed) {
     if (!onPosixBackend()) GTEST_SKIP() << kNoLinks;
     CleanupRun run;
-    run.sandbox.writeFile(kLocalSync + "\\plain.log3", "x");
+    run.sandbox.writeFile(localSync() + "\\plain.log3", "x");
     run.sandbox.writeFile("C:\\Elsewhere\\victim.log3", "x");
     std::filesystem::create_symlink(run.sandbox.hostPath("C:\\Elsewhere\\victim.log3"),
-                                    run.sandbox.hostPath(kLocalSync) + "/link.log3");
+                                    run.sandbox.hostPath(localSync()) + "/link.log3");
 
     subDeleteDownloadedFiles(*run.ctx);
 
-    EXPECT_FALSE(run.sandbox.exists(kLocalSync + "\\plain.log3"));
-    EXPECT_TRUE(std::filesystem::is_symlink(run.sandbox.hostPath(kLocalSync) + "/link.log3"));
+    EXPECT_FALSE(run.sandbox.exists(localSync() + "\\plain.log3"));
+    EXPECT_TRUE(std::filesystem::is_symlink(run.sandbox.hostPath(localSync()) + "/link.log3"));
     EXPECT_TRUE(run.sandbox.exists("C:\\Elsewhere\\victim.log3"));
     EXPECT_EQ(run.count("MSG : Preprocessing : Deleting file :: "), 1);
 }
@@ -117,7 +117,7 @@ TEST(DeleteDownloadedFiles, EachFolderHasItsOwnScanLimit) {
     CleanupRun run;
     // Alternating letter case: only an order that ignores case keeps the numbers in sequence.
     for (int i = 0; i < 40; ++i) {
-        run.sandbox.writeFile(kLocalSync + "\\" + (i % 2 ? "f" : "F") + twoDigits(i) + ".log3", "x");
+        run.sandbox.writeFile(localSync() + "\\" + (i % 2 ? "f" : "F") + twoDigits(i) + ".log3", "x");
     }
     // The kept file counts as examined too.
     run.sandbox.writeFile(kProcessed + "\\a0.txt", "x");
@@ -126,7 +126,7 @@ TEST(DeleteDownloadedFiles, EachFolderHasItsOwnScanLimit) {
     subDeleteDownloadedFiles(*run.ctx);
 
     for (int i = 0; i < 40; ++i) {
-        const std::string path = kLocalSync + "\\" + (i % 2 ? "f" : "F") + twoDigits(i) + ".log3";
+        const std::string path = localSync() + "\\" + (i % 2 ? "f" : "F") + twoDigits(i) + ".log3";
         EXPECT_EQ(run.sandbox.exists(path), i >= 31) << path;
     }
     for (int i = 0; i < 24; ++i) {

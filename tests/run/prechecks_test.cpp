@@ -35,16 +35,16 @@ protected:
         ctx.strActionName = "Action_12_KRN";
         setRunner("\"C:\\\\Tools\\\\ATCMD.exe\"");
         run.sandbox.writeFile("C:\\Tools\\ATCMD.exe", "");
-        for (const char* folder : {"C:\\Agent\\kScripts", "C:\\Agent\\kHVR\\Tellix\\Action_12_KRN\\ProcessedScripts",
-                                   "C:\\Program Files\\KOVAExMonScripts"}) {
+        for (const char* folder : {"C:\\Agent\\kScripts", "C:\\Agent\\kHVR\\Tellix\\Action_12_KRN\\ProcessedScripts"}) {
             run.sandbox.makeFolder(folder);
         }
+        run.sandbox.makeFolder(programFilesFolder() + "\\KOVAExMonScripts");
         for (const char* file : {"C:\\Agent\\KGnMD5.dll", "C:\\Agent\\kWbPost.dll",
                                  "C:\\Agent\\configuration\\kScriptDNS.ini",
                                  "C:\\Agent\\kHVR\\Tellix\\Action_12_KRN\\KRNScripts.xml"}) {
             run.sandbox.writeFile(file, "x");
         }
-        exMon = run.paths.ShortPath("C:\\Program Files") + "\\KOVAExMonScripts";
+        exMon = run.paths.ShortPath(programFilesFolder()) + "\\KOVAExMonScripts";
     }
     void setRunner(const std::string& data) { run.sandbox.writeRegistry(kRunnerKey + "\"ATCMDLocation\"=" + data + "\r\n"); }
     void remove(const std::string& path) { std::filesystem::remove_all(run.sandbox.hostPath(path)); }
@@ -139,10 +139,10 @@ TEST_F(PreChecksTest, RunnerFailureStaysUnlessALaterCheckFails) {
 
 TEST_F(PreChecksTest, ScriptFolderUnderProgramFilesIsCreatedOnceThenOnlyChecked) {
     const std::string creating = "MSG : Preprocessing: Creating Folder" + exMon;
-    remove("C:\\Program Files\\KOVAExMonScripts");
+    remove(programFilesFolder() + "\\KOVAExMonScripts");
     subPreChecks(ctx);
     EXPECT_TRUE(run.logged(creating));
-    EXPECT_TRUE(run.sandbox.exists("C:\\Program Files\\KOVAExMonScripts"));
+    EXPECT_TRUE(run.sandbox.exists(programFilesFolder() + "\\KOVAExMonScripts"));
 
     run.lines.clear();
     subPreChecks(ctx);
@@ -155,7 +155,7 @@ TEST_F(PreChecksTest, FailureToCreateTheScriptFolderReachesTheCaller) {
     ForwardingFileSystem failing{run.fs};
     failing.failCall("CreateFolder", CallFault().always().onPath("KOVAExMonScripts"));
     ctx.objFSO = &failing;
-    remove("C:\\Program Files\\KOVAExMonScripts");
+    remove(programFilesFolder() + "\\KOVAExMonScripts");
     try {
         subPreChecks(ctx);
         ADD_FAILURE() << "no error raised";

@@ -38,10 +38,10 @@ struct Machine {
         ctx.sys.host = &host;
         run.platform.xml = &xml;
         ctx.sys.xml = &xml;
-        for (const char* folder : {"C:\\Agent\\kScripts", "C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\ProcessedScripts",
-                                   "C:\\Program Files\\KOVAExMonScripts"}) {
+        for (const char* folder : {"C:\\Agent\\kScripts", "C:\\Agent\\kHVR\\Tellix\\Action_27_KRN\\ProcessedScripts"}) {
             run.sandbox.makeFolder(folder);
         }
+        run.sandbox.makeFolder(programFilesFolder() + "\\KOVAExMonScripts");
         for (const char* file : {"C:\\Agent\\KGnMD5.dll", "C:\\Agent\\kWbPost.dll",
                                  "C:\\Agent\\configuration\\kScriptDNS.ini", "C:\\Tools\\ATCMD.exe"}) {
             run.sandbox.writeFile(file, "x");
@@ -330,9 +330,9 @@ TEST(Main, FailureToCreateTheScriptFolderGoesToTheMainHandler) {
     ForwardingFileSystem failing{m.run.fs};
     failing.failCall("CreateFolder", CallFault().always().onPath("KOVAExMonScripts"));
     m.ctx.objFSO = &failing;
-    fs::remove_all(m.run.sandbox.hostPath("C:\\Program Files\\KOVAExMonScripts"));
+    fs::remove_all(m.run.sandbox.hostPath(programFilesFolder() + "\\KOVAExMonScripts"));
     // The folder is named below the short form of Program Files ("C:\PROGRA~1" on Windows).
-    const std::string exMon = m.run.paths.ShortPath("C:\\Program Files") + "\\KOVAExMonScripts";
+    const std::string exMon = m.run.paths.ShortPath(programFilesFolder()) + "\\KOVAExMonScripts";
     m.runMain();
     const auto log = m.log();
     const auto at = std::find(log.begin(), log.end(), "ERR : in Main. 70::Permission denied");

@@ -20,6 +20,8 @@ namespace fs = std::filesystem;
 
 bool onPosixBackend() { return true; }
 
+std::string programFilesFolder() { return "C:\\Program Files"; }
+
 Sandbox::Sandbox() {
     if (const char* old = std::getenv("VORBEX_MACHINE")) {
         previous_ = old;

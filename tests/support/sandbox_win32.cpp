@@ -3,6 +3,7 @@
 // May contain: what test_support.h leaves to the backend, for Win32 only.
 #include "test_support.h"
 
+#include "platform/win32/paths.h"
 #include "platform/win32/windows.h"
 #include <wincrypt.h>
 
@@ -19,7 +20,7 @@ const bool kStandardHandlesKept = (keepStandardHandlesFromChildren(), true);
 
 // The folders whose new entries a sandbox removes: every Windows path the
 // logic tests use lies below one of them.
-const char* const kWatched[] = {"C:", "C:\\Program Files"};
+std::vector<std::string> watchedFolders() { return {"C:", programFilesFolder()}; }
 
 std::string upper(std::string text) {
     for (char& c : text) {
@@ -149,7 +150,7 @@ void restoreMachine() {
     std::string text;
     if (!readWhole(baselineFile, text)) {
         std::string listing;
-        for (const char* folder : kWatched) {
+        for (const std::string& folder : watchedFolders()) {
             for (const auto& entry : entriesOf(folder)) listing += upper(entry) + "\r\n";
         }
         writeWhole(baselineFile, listing);
@@ -157,7 +158,7 @@ void restoreMachine() {
     }
     std::set<std::string> baseline;
     for (const auto& line : linesOf(text)) baseline.insert(line);
-    for (const char* folder : kWatched) {
+    for (const std::string& folder : watchedFolders()) {
         for (const auto& entry : entriesOf(folder)) {
             if (!baseline.count(upper(entry))) removeTree(entry);
         }
@@ -206,6 +207,8 @@ HKEY createKey(const std::string& path) {
 }  // namespace
 
 bool onPosixBackend() { return false; }
+
+std::string programFilesFolder() { return Win32Paths().ProgramFilesFolder(); }
 
 Sandbox::Sandbox() : root_("C:\\") { restoreMachine(); }
 

@@ -83,8 +83,9 @@ void TestRun::useJobMachine() {
     useInstallPath();
     ctx->strActionName = "Action_12_KRN";
     ctx->strRegID = "42";
-    for (const char* folder : {"C:\\Agent\\AutomiseLogs", "C:\\Agent\\HVRPostLogs", "C:\\Agent\\Configuration",
-                               "C:\\Agent\\kScripts", "C:\\Program Files\\KOVAExMonScripts"}) {
+    for (const std::string& folder : {std::string("C:\\Agent\\AutomiseLogs"), std::string("C:\\Agent\\HVRPostLogs"),
+                                      std::string("C:\\Agent\\Configuration"), std::string("C:\\Agent\\kScripts"),
+                                      programFilesFolder() + "\\KOVAExMonScripts"}) {
         sandbox.makeFolder(folder);
     }
 }

@@ -37,13 +37,18 @@
 /// is false, and say why.
 bool onPosixBackend();
 
+/// The machine's Program Files folder as the program sees it: C:\Program Files
+/// on the posix machine and on 32-bit Windows, the 32-bit programs' folder
+/// (C:\Program Files (x86)) for a 64-bit build on 64-bit Windows.
+std::string programFilesFolder();
+
 /// A fresh machine for one test.
 ///
 /// posix: a temporary machine root, made the process's VORBEX_MACHINE while
 /// it lives; removed with everything in it at the end.
 /// Win32: the machine's own drive C: and registry, so the tests must run one
 /// at a time (CMake marks them so). What a test adds at the top of C:\ or of
-/// C:\Program Files, and every registry key it writes, is removed when the
+/// programFilesFolder(), and every registry key it writes, is removed when the
 /// sandbox ends, and also when the next one starts (after a test that
 /// crashed): the first sandbox of a machine records what was there before
 /// (in the temporary folder). So run them on a machine kept for tests, such
