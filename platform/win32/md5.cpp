@@ -83,8 +83,13 @@ void* Win32Md5Library::function(const char* name) {
     if (module_ == nullptr) {
         module_ = ::LoadLibraryA(library_.c_str());
         if (module_ == nullptr) {
+            const DWORD error = ::GetLastError();
             RunError missing = runError(err::FileNotFound, fileNameOfLibrary(library_));
-            missing.systemError = static_cast<long>(::GetLastError());
+            // Only a library that is there has a reason worth saying beside
+            // "File not found" (the wrong bitness, a damaged image).
+            if (::GetFileAttributesA(library_.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                missing.systemError = static_cast<long>(error);
+            }
             throw missing;
         }
     }
