@@ -108,13 +108,17 @@ bool PosixProcesses::TerminateProcess(ProcHandle handle, std::uint32_t exitCode)
     // move itself), and it is the whole of the work where there is no group.
     std::set<pid_t> otherLaunches = launches();
     otherLaunches.erase(record->pid);
-    alive.merge(stopAndKillTree(record->pid, otherLaunches));
+    TreeEnd tree = stopAndKillTree(record->pid, otherLaunches);
+    alive.merge(tree.alive);
     // What the group still held when its wait ran out may have ended since.
     std::erase_if(alive, [](pid_t pid) {
         ProcStat stat;
         return !readStat(pid, stat) || stat.state == 'Z';
     });
     survivors_ = static_cast<std::uint32_t>(alive.size());
+    // A walk that ran out of time cannot say the tree has ended: at least one
+    // process it never saw may still run.
+    if (survivors_ == 0 && !tree.allFound) survivors_ = 1;
     if (hasEnded(record->pidfd.fd)) {
         siginfo_t info{};
         while (::waitid(P_PIDFD, static_cast<id_t>(record->pidfd.fd), &info, WEXITED) != 0) {

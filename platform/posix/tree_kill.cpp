@@ -197,19 +197,27 @@ struct Tree {
     }
 };
 
-// Stops every member of the tree, in rounds until one finds none new.
+// Stops every member of the tree, in rounds until one finds the tree at rest.
 // A stopped member starts nothing more, and one that has ended stays
 // visible (a zombie of its stopped parent, or its children come to this
-// process): so a round that finds nothing new has found the whole tree.
-// Each process is stopped the moment it is read, not at the end of the
-// round, so one that forks every millisecond has little time to move on;
-// and what has ended and come to this process is reaped at once, which
-// keeps the rounds short.
-TreeMembers stopTree(const Tree& tree) {
-    TreeMembers found{{tree.root, tree.rootStart}};
+// process). A member told to stop may still finish a fork before it stops,
+// and its child then appears after a round's list of processes was taken:
+// so only a round that finds nothing new, and finds every member already
+// stopped or ended in an earlier round (before this round's list), has seen
+// the whole tree. Each process is stopped the moment it is read, not at the
+// end of the round, so one that forks every millisecond has little time to
+// move on; and what has ended and come to this process is reaped at once,
+// which keeps the rounds short.
+// `found` holds the members known at the start; what the walk finds is added.
+// False when the walk ran out of time before the tree was at rest.
+bool stopTree(const Tree& tree, TreeMembers& found) {
+    std::set<pid_t> atRest;  // members seen stopped or ended in the last round
     const auto walkDeadline = Clock::now() + std::chrono::seconds(10);
-    for (bool fresh = true; fresh && Clock::now() < walkDeadline;) {
+    bool fresh = true;
+    while (fresh && Clock::now() < walkDeadline) {
         fresh = false;
+        bool grew = false;
+        std::set<pid_t> restingNow;
         std::vector<pid_t> ids;
         if (!processIds(ids)) break;
         for (pid_t pid : ids) {
@@ -217,9 +225,12 @@ TreeMembers stopTree(const Tree& tree) {
             if (pid == tree.self || !readStat(pid, stat)) continue;
             const auto known = found.find(pid);
             if (known != found.end() && known->second == stat.startTime) {
-                // Set going again (another process of the tree may send
-                // SIGCONT): stopped again, and the walk goes on.
-                if (stat.state == 'R' || stat.state == 'S') {
+                if (stat.state == 'T' || stat.state == 't' || stat.state == 'Z' || stat.state == 'X') {
+                    restingNow.insert(pid);
+                    if (atRest.count(pid) == 0) fresh = true;
+                } else {
+                    // Not stopped yet, or set going again (another process of
+                    // the tree may send SIGCONT): told again, and the walk goes on.
                     signalSeen(pid, stat.startTime, SIGSTOP);
                     fresh = true;
                 }
@@ -229,21 +240,23 @@ TreeMembers stopTree(const Tree& tree) {
             const bool child = parent != found.end() && parent->second <= stat.startTime;
             if (!child && !tree.ourOrphan(pid, stat)) continue;
             if (!signalSeen(pid, stat.startTime, SIGSTOP)) continue;  // gone meanwhile
-            fresh = true;
+            fresh = grew = true;
             if (stat.state == 'Z' && tree.ourOrphan(pid, stat) && ::waitpid(pid, nullptr, WNOHANG) == pid) {
                 found.erase(pid);
             } else {
                 found[pid] = stat.startTime;
             }
         }
+        atRest = std::move(restingNow);
+        // Only members still on their way to a stop: give them a moment.
+        if (fresh && !grew) pauseMs(1);
     }
-    return found;
+    return !fresh;
 }
 
 // Kills the stopped members and waits (at most 5 s) until they have ended;
 // the pids of those still alive then.
-std::set<pid_t> killStopped(pid_t root, const TreeMembers& found) {
-    ::kill(-root, SIGKILL);
+std::set<pid_t> killStopped(const TreeMembers& found) {
     for (const auto& [pid, startTime] : found) signalSeen(pid, startTime, SIGKILL);
 
     std::set<pid_t> alive;
@@ -261,7 +274,7 @@ std::set<pid_t> killStopped(pid_t root, const TreeMembers& found) {
 
 }  // namespace
 
-std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches) {
+TreeEnd stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches) {
     ProcStat rootStat;
     if (!readStat(root, rootStat)) return {};
     // The root leads its own group: one signal stops whatever stayed in it.
@@ -269,21 +282,22 @@ std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches
     ::kill(root, SIGSTOP);
 
     const Tree tree{::getpid(), root, rootStat.startTime, otherLaunches};
-    std::set<pid_t> alive = killStopped(root, stopTree(tree));
-    // Once its members have ended, whatever is left of the tree has come to
-    // this process: what has ended is reaped, so that no zombie stays behind,
-    // and what still runs (the walk ran out of time before it) is killed but
-    // counts as a survivor: what it started meanwhile was never looked for.
+    TreeMembers members{{root, rootStat.startTime}};
+    TreeEnd end;
+    end.allFound = stopTree(tree, members);
+    ::kill(-root, SIGKILL);
+    end.alive = killStopped(members);
+    // Once the members found have ended, whatever of the tree the walk did
+    // not find (it ran out of time) has come to this process, or descends
+    // from a process that has: a second walk from there stops and kills it.
+    // It also reaps what has ended and come here, so no zombie stays behind.
+    TreeMembers rest;
+    if (!stopTree(tree, rest)) end.allFound = false;
+    end.alive.merge(killStopped(rest));
     for (const auto& [pid, stat] : allProcesses()) {
-        if (!tree.ourOrphan(pid, stat)) continue;
-        if (stat.state == 'Z') {
-            ::waitpid(pid, nullptr, WNOHANG);
-        } else {
-            signalSeen(pid, stat.startTime, SIGKILL);
-            alive.insert(pid);
-        }
+        if (tree.ourOrphan(pid, stat) && stat.state == 'Z') ::waitpid(pid, nullptr, WNOHANG);
     }
-    return alive;
+    return end;
 }
 
 void reapOrphans(unsigned long long since, const std::set<pid_t>& launches) {

@@ -40,18 +40,26 @@ private:
     Fd dir_;
 };
 
+/// What ending a tree came to: the pids of its processes still alive after
+/// a bounded wait, and whether the walk was sure it had found all of them.
+struct TreeEnd {
+    std::set<pid_t> alive;
+    bool allFound = true;
+};
+
 /// Ends the processes that descend from `root` (this process's child, which
 /// may have ended already but is not reaped): each one found is stopped at
 /// once, so it starts nothing more, and rounds over /proc repeat until one
-/// finds no process not found before (those that have ended count as found);
+/// finds no process not found before and every member already stopped or
+/// ended in the round before (a member told to stop may still finish a fork);
 /// then all are killed. A process the tree orphaned comes to this process, a
 /// child subreaper, and belongs to the tree when it started no earlier than
-/// `root` and is none of `otherLaunches`. Ended ones that became this
-/// process's children are reaped (`root` itself is left to its owner).
-/// A member set going again meanwhile is stopped again. Returns the pids of
-/// the tree still alive after a bounded wait, with any process of it found
-/// running only after the walk (which it outran).
-std::set<pid_t> stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches);
+/// `root` and is none of `otherLaunches`. A second walk from those orphans
+/// stops and kills whatever the first did not find in its time; ended ones
+/// that became this process's children are reaped (`root` itself is left to
+/// its owner). A member set going again meanwhile is stopped again.
+/// `allFound` is false when either walk ran out of time.
+TreeEnd stopAndKillTree(pid_t root, const std::set<pid_t>& otherLaunches);
 
 /// Reaps the ended processes that came to this process (a child subreaper)
 /// from a tree started at `since` (start time in clock ticks after boot) or
