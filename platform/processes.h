@@ -149,7 +149,8 @@ public:
     virtual bool IsTreeContained(ProcHandle process) = 0;
     /// How many processes of the tree were still alive when the last
     /// successful TerminateProcess returned (each backend waits a bounded
-    /// time for them to end); 0 when it ended all of them.
+    /// time for them to end); 0 when it ended all of them. A walk that ran
+    /// out of time before it had seen the whole tree counts at least 1.
     virtual std::uint32_t TerminateSurvivors() = 0;
     /// CloseHandle: any handle of this interface.
     virtual bool CloseHandle(ProcHandle handle) = 0;

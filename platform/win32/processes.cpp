@@ -252,8 +252,10 @@ bool Win32Processes::terminateJob(std::uintptr_t job, std::uint32_t exitCode) {
 
 bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::uint32_t exitCode) {
     // Each process found is suspended before its children are looked for, so
-    // it starts nothing more; rounds repeat until a snapshot shows nothing
-    // new; then every member is terminated. A member's children are those
+    // it starts nothing more; rounds repeat until two snapshots in a row show
+    // nothing new (a member being suspended may still finish creating a
+    // child, which then appears only in a later snapshot); then every member
+    // is terminated. A member's children are those
     // whose parent id is the member's: ids are reused, so an id is only taken
     // for a parent that was created before its child, and each member's
     // handle is held to the end, so no member's id (ended or not) can pass to
@@ -275,8 +277,13 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
         return members.size();
     };
     const ULONGLONG walkDeadline = ::GetTickCount64() + 10000;
-    for (bool fresh = true; fresh && ::GetTickCount64() < walkDeadline;) {
-        fresh = false;
+    bool timedOut = false;
+    for (int quietRounds = 0; quietRounds < 2;) {
+        if (::GetTickCount64() >= walkDeadline) {
+            timedOut = true;
+            break;
+        }
+        bool fresh = false;
         const Handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
         if (!snapshot.valid()) break;
         std::vector<std::pair<DWORD, DWORD>> entries;  // id, parent id
@@ -305,6 +312,8 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
                 grew = fresh = true;
             }
         }
+        quietRounds = fresh ? 0 : quietRounds + 1;
+        if (!fresh) ::Sleep(1);
     }
 
     const bool rootEnded = ::TerminateProcess(handleOf(root), exitCode) != FALSE;
@@ -320,7 +329,9 @@ bool Win32Processes::terminateTree(ProcHandle root, std::uint32_t rootId, std::u
         const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
         if (::WaitForSingleObject(h, left) != WAIT_OBJECT_0) ++alive;
     }
-    survivors_ = alive;
+    // A walk that ran out of time cannot say the tree has ended: at least one
+    // process it never saw may still run.
+    survivors_ = alive == 0 && timedOut ? 1 : alive;
     return rootEnded ? true : fail(rootError);
 }
 
